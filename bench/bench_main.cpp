@@ -1,0 +1,50 @@
+// Shared main of the benchmarks.  Benchmarks come in pairs named
+// "<case>/library" and "<case>/baseline"; after the usual console report this
+// prints, for each pair, library time / baseline time (<= 1.0: no slower).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(OO_None) {}
+
+  void ReportRuns(const std::vector<Run> &runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run &run : runs)
+      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+  }
+
+  void PrintRatios() const {
+    printf("\n%-50s %10s\n", "case", "ratio");
+    for (const auto &[name, time] : times_) {
+      static const std::string kLibrary = "/library";
+      if (name.size() < kLibrary.size() || name.compare(name.size() - kLibrary.size(), kLibrary.size(), kLibrary) != 0)
+        continue;
+      std::string stem = name.substr(0, name.size() - kLibrary.size());
+      auto baseline = times_.find(stem + "/baseline");
+      if (baseline != times_.end() && baseline->second > 0)
+        printf("%-50s %10.3f\n", stem.c_str(), time / baseline->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}

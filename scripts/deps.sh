@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs, as root on Debian, every package the build, the tests and the
+# aarch64 lane need.  Safe to run again.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ clang pkg-config
+  googletest libbenchmark-dev
+  nlohmann-json3-dev libseccomp-dev
+  libxml2 libpam0g bubblewrap iproute2
+  g++-aarch64-linux-gnu qemu-user
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
