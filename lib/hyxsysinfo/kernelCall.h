@@ -1,0 +1,45 @@
+// The kernel-call gate: the one way the library reaches the Hyxkernel.
+//
+// Arguments travel as six 64-bit registers: 32-bit signed values are
+// sign-extended, 32-bit unsigned values zero-extended, pointers passed as
+// plain addresses.  The result is the low 32 bits of the status register;
+// a non-zero low half of the error register is negated into errno, a zero
+// one leaves errno alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "hyxuser/hyxuser.h"
+
+// Kernel call numbers the library issues.
+enum KernelCallNumber : uint32_t {
+  KERNEL_CALL_SYSCALL_API_CHECKSUM = 2048,
+  KERNEL_CALL_FORK_EXEC = 2049,
+  KERNEL_CALL_SMBIOS_DATA = 2051,
+  KERNEL_CALL_SMBIOS_LENGTH = 2052,
+  KERNEL_CALL_HSI_FIRST = 2218,
+  KERNEL_CALL_HSI_LAST = 2229,
+  KERNEL_CALL_UPTIME = 2240,
+  KERNEL_CALL_RESCAN_ADAPTER = 2266,
+  KERNEL_CALL_ACPI_LENGTH = 16517,
+  KERNEL_CALL_ACPI_TABLE = 16518,
+  KERNEL_CALL_SPAWN = 16596,
+};
+
+HYX_ReturnStatus Kernel_Call6(uint32_t number, uint64_t a0, uint64_t a1, uint64_t a2, uint64_t a3,
+                              uint64_t a4, uint64_t a5);
+
+// Register images of the argument kinds the kernel takes.
+inline uint64_t KernelArg(int32_t v) { return static_cast<uint64_t>(static_cast<int64_t>(v)); }
+inline uint64_t KernelArg(uint32_t v) { return v; }
+inline uint64_t KernelArg(int64_t v) { return static_cast<uint64_t>(v); }
+inline uint64_t KernelArg(uint64_t v) { return v; }
+inline uint64_t KernelArg(const void *p) { return reinterpret_cast<uintptr_t>(p); }
+
+template <typename... Args>
+HYX_ReturnStatus Kernel_Call(uint32_t number, Args... args) {
+  static_assert(sizeof...(Args) <= 6, "the kernel takes at most six arguments");
+  uint64_t regs[6] = {KernelArg(args)...};
+  return Kernel_Call6(number, regs[0], regs[1], regs[2], regs[3], regs[4], regs[5]);
+}

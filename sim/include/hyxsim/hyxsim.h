@@ -1,0 +1,55 @@
+/*
+ * libhyxsim: the simulated Hyxkernel.
+ *
+ * Loaded into a process (linked, or preloaded by hyxsim), it traps the
+ * kernel's calls (numbers 2048 and up), uname and the host's device-control
+ * requests, and answers them from a host profile (HYXSIM_PROFILE names the
+ * JSON file).  This header is what tests use to watch and script it.
+ */
+#ifndef HYXSIM_HYXSIM_H
+#define HYXSIM_HYXSIM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One trapped call: the number, the six argument registers and the two
+ * result registers (status and error) the handler fills in. */
+typedef struct HyxSimCall {
+  uint64_t number;
+  uint64_t args[6];
+  uint64_t status;
+  uint64_t error;
+} HyxSimCall;
+
+typedef void (*HyxSimHandler)(HyxSimCall *call, void *context);
+
+/* Answers every later call of `number` with `handler` instead of the host
+ * model; a null handler gives the call back to the model. */
+void HyxSim_SetHandler(uint64_t number, HyxSimHandler handler, void *context);
+
+/* Scripts a fixed answer for `number`: the status and error registers, and
+ * `length` bytes copied to the address held in argument `argIndex` (none when
+ * bytes is null). */
+void HyxSim_ScriptAnswer(uint64_t number, uint32_t status, int32_t error, const void *bytes,
+                         size_t length, unsigned argIndex);
+
+/* Gives every scripted call back to the host model. */
+void HyxSim_ClearHandlers(void);
+
+/* How many times `number` was trapped since load or the last reset. */
+uint64_t HyxSim_CallCount(uint64_t number);
+void HyxSim_ResetCounts(void);
+
+/* The profile the simulated kernel runs (path as loaded, or "" for the
+ * built-in hypervisor host). */
+const char *HyxSim_ProfilePath(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* HYXSIM_HYXSIM_H */

@@ -1,0 +1,28 @@
+// The simulated kernel's dispatcher: every trapped call comes here.
+#pragma once
+
+#include <cstdint>
+
+#include "hyxsim/hyxsim.h"
+
+namespace hyxsim {
+
+using Call = HyxSimCall;
+using Model = void (*)(Call &call);
+
+// Kernel models register by call number while the simulator starts.
+void RegisterModel(uint64_t number, Model model);
+
+// Runs a scripted handler if one is set, else the model, else answers as a
+// kernel that lacks the call.  Counts the call.
+void Dispatch(Call &call);
+
+// A system call of the simulator's own; never trapped.
+long RawSyscall(long number, long a0 = 0, long a1 = 0, long a2 = 0, long a3 = 0, long a4 = 0, long a5 = 0);
+
+// Marks the simulator's own uname and ioctl calls (in the high half of the
+// second argument, which the kernel ignores for both) so the filter lets them
+// pass.
+constexpr uint64_t kOwnCallTag = uint64_t{0x48595853} << 32;
+
+}  // namespace hyxsim

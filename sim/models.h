@@ -1,0 +1,11 @@
+// Registration of the kernel models, one source per area of the kernel.
+#pragma once
+
+namespace hyxsim {
+
+void RegisterModels();
+
+// Per area; each registers its call numbers.
+void RegisterSystemModels();  // uname, syscall-API checksum, device-control requests
+
+}  // namespace hyxsim

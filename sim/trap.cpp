@@ -1,0 +1,122 @@
+// How the simulated kernel gets the calls: a seccomp filter turns the
+// Hyxkernel's call numbers, uname and the host's device-control requests into
+// SIGSYS, and the handler answers them by rewriting the result registers.
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kernel.h"
+#include "models.h"
+#include "profile.h"
+
+namespace hyxsim {
+namespace {
+
+constexpr uint32_t kFirstKernelCall = 2048;
+constexpr uint32_t kTrappedIoctls[] = {
+    3002,    // file-system attribute query
+    3037,    // file-system lock query
+    0x6901,  // socket ownership
+    1,       // NVDIMM management request
+};
+
+#define ARG_LO(i) (offsetof(struct seccomp_data, args) + (i) * sizeof(uint64_t))
+#define ARG_HI(i) (ARG_LO(i) + sizeof(uint32_t))
+
+// Trap kernel calls, uname, and ioctl with one of the host's requests.  The
+// simulator's own uname and ioctl calls carry its tag in the high half of
+// their second argument, which the kernel ignores, and pass.
+bool InstallFilter() {
+  struct sock_filter program[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kFirstKernelCall, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_uname, 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_ioctl, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, ARG_HI(1)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(kOwnCallTag >> 32), 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_uname, 6, 0),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, ARG_LO(1)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[0], 4, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[1], 3, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[2], 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[3], 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+  };
+  struct sock_fprog fprog = {static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+  // Root may install a filter without no_new_privs, which would otherwise
+  // stop set-user-ID helpers (PAM's among them) from working.
+  if (RawSyscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, 0, reinterpret_cast<long>(&fprog)) == 0) return true;
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+  return RawSyscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, 0, reinterpret_cast<long>(&fprog)) == 0;
+}
+
+void OnSigsys(int, siginfo_t *info, void *context) {
+  auto *uc = static_cast<ucontext_t *>(context);
+  greg_t *regs = uc->uc_mcontext.gregs;
+  int savedErrno = errno;
+  Call call{};
+  call.number = static_cast<uint64_t>(info->si_syscall);
+  const int argRegs[6] = {REG_RDI, REG_RSI, REG_RDX, REG_R10, REG_R8, REG_R9};
+  for (int i = 0; i < 6; ++i) call.args[i] = static_cast<uint64_t>(regs[argRegs[i]]);
+  // A Hyxkernel call reports its error in rdx; anything else leaves rdx as
+  // the caller had it, as Linux does.
+  bool kernelCall = call.number >= kFirstKernelCall && CurrentProfile().hyxkernel;
+  call.error = kernelCall ? 0 : static_cast<uint64_t>(regs[REG_RDX]);
+  Dispatch(call);
+  regs[REG_RAX] = static_cast<greg_t>(call.status);
+  regs[REG_RDX] = static_cast<greg_t>(call.error);
+  errno = savedErrno;
+}
+
+const char *FindEnv(char **envp, const char *name) {
+  size_t length = strlen(name);
+  for (; envp && *envp; ++envp)
+    if (strncmp(*envp, name, length) == 0 && (*envp)[length] == '=') return *envp + length + 1;
+  return nullptr;
+}
+
+// Runs before every other initialiser of the process, libc's included, so
+// the environment is only reachable through envp.  A filter inherited from
+// the parent may already trap uname: the handler goes in first, and the
+// simulator's own uname carries its tag.
+__attribute__((constructor)) void StartSimulatedKernel(int, char **, char **envp) {
+  struct sigaction action {};
+  action.sa_sigaction = OnSigsys;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  struct utsname realNames {};
+  if (sigaction(SIGSYS, &action, nullptr) != 0 ||
+      RawSyscall(__NR_uname, reinterpret_cast<long>(&realNames), static_cast<long>(kOwnCallTag)) != 0) {
+    fprintf(stderr, "hyxsim: cannot start the simulated kernel: %s\n", strerror(errno));
+    _exit(127);
+  }
+  LoadProfile(FindEnv(envp, "HYXSIM_PROFILE"), realNames);
+  RegisterModels();
+  if (!InstallFilter()) {
+    fprintf(stderr, "hyxsim: cannot install the simulated kernel: %s\n", strerror(errno));
+    _exit(127);
+  }
+}
+
+}  // namespace
+}  // namespace hyxsim

@@ -1,0 +1,91 @@
+// hyxsim: runs a program as if it were on a Hyxkernel host.
+//
+//   hyxsim [--profile FILE] [--bind DIR]... [--ro PATH]... -- PROGRAM ARGS
+//
+// The program gets a private host (see sandbox.h) with the simulated kernel
+// preloaded and the profile's host in it.  Its exit status, or the signal
+// that ended it, is hyxsim's own.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "sandbox.h"
+
+namespace {
+
+int Usage() {
+  fputs("usage: hyxsim [--profile FILE] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n", stderr);
+  return 2;
+}
+
+std::string Absolute(const std::string &path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) ? resolved : path;
+}
+
+std::string Directory(const std::string &path) { return path.substr(0, path.rfind('/')); }
+
+// Ends this process the way the program ended.
+[[noreturn]] void PassThrough(int status) {
+  if (WIFSIGNALED(status)) {
+    int signal = WTERMSIG(status);
+    struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    ::signal(signal, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal);
+    exit(128 + signal);
+  }
+  exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  SandboxSpec spec;
+  std::string profile = HYXSIM_DEFAULT_PROFILE;
+  int i = 1;
+  for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
+    std::string option = argv[i];
+    if (i + 1 >= argc) return Usage();
+    if (option == "--profile") profile = argv[++i];
+    else if (option == "--bind") spec.binds.push_back(Absolute(argv[++i]));
+    else if (option == "--ro") spec.readOnly.push_back(Absolute(argv[++i]));
+    else return Usage();
+  }
+  if (i + 1 >= argc) return Usage();
+  spec.command.assign(argv + i + 1, argv + argc);
+
+  std::ifstream in(profile);
+  std::stringstream text;
+  text << in.rdbuf();
+  spec.profileText = text.str();
+  nlohmann::json document = nlohmann::json::parse(spec.profileText, nullptr, false, true);
+  if (!in || document.is_discarded() || !document.is_object()) {
+    fprintf(stderr, "hyxsim: %s is not a readable JSON host profile\n", profile.c_str());
+    return 2;
+  }
+  spec.mockup = document.value("mockup", false);
+
+  const char *library = getenv("HYXSIM_LIBRARY");
+  spec.simLibrary = Absolute(library && *library ? library : HYXSIM_LIBRARY_PATH);
+  spec.readOnly.push_back(Directory(spec.simLibrary));
+  if (strchr(spec.command[0].c_str(), '/')) spec.readOnly.push_back(Directory(Absolute(spec.command[0])));
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") != 0) spec.binds.push_back(cwd);
+
+  int status = RunInSandbox(spec);
+  if (status < 0) return 126;
+  PassThrough(status);
+}

@@ -1,0 +1,239 @@
+#include "sandbox.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr char kOldRoot[] = "/.oldroot";
+constexpr const char *kHxfsDeviceKinds[] = {"disks", "file", "ramdisk", "deltadisks", "cdrom", "genscsi", "multiextent"};
+constexpr const char *kDeviceNodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
+
+[[noreturn]] void Fail(const std::string &what) {
+  fprintf(stderr, "hyxsim: %s: %s\n", what.c_str(), strerror(errno));
+  _exit(126);
+}
+
+void Check(int result, const std::string &what) {
+  if (result != 0) Fail(what);
+}
+
+std::string Old(const std::string &path) { return kOldRoot + path; }
+
+void MakeDirs(const std::string &path, mode_t mode = 0755) {
+  size_t at = 0;
+  do {
+    at = path.find('/', at + 1);
+    std::string prefix = path.substr(0, at);
+    if (mkdir(prefix.c_str(), mode) != 0 && errno != EEXIST) Fail("mkdir " + prefix);
+  } while (at != std::string::npos);
+}
+
+void WriteFile(const std::string &path, const std::string &text, mode_t mode = 0644) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) Fail("write " + path);
+  close(fd);
+}
+
+// Binds host path `source` (seen under the old root) at `target`, creating
+// the mount point on the sandbox's tmpfs.
+void Bind(const std::string &source, const std::string &target, bool readOnly) {
+  struct stat st;
+  if (stat(Old(source).c_str(), &st) != 0) return;  // nothing to bind
+  if (S_ISDIR(st.st_mode)) {
+    MakeDirs(target);
+  } else {
+    MakeDirs(target.substr(0, target.rfind('/')));
+    if (access(target.c_str(), F_OK) != 0) WriteFile(target, "");
+  }
+  Check(mount(Old(source).c_str(), target.c_str(), nullptr, MS_BIND | MS_REC, nullptr), "bind " + source);
+  if (readOnly)
+    Check(mount(nullptr, target.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | MS_REC, nullptr),
+          "read-only " + target);
+}
+
+// A top-level entry of the host: merged-/usr symlinks stay symlinks.
+void MirrorTopLevel(const char *name) {
+  std::string path = std::string("/") + name;
+  char link[256];
+  ssize_t n = readlink(Old(path).c_str(), link, sizeof link - 1);
+  if (n > 0) {
+    link[n] = '\0';
+    Check(symlink(link, path.c_str()), "symlink " + path);
+  } else {
+    Bind(path, path, true);
+  }
+}
+
+// Every entry of the host's /etc, read-only, on a /etc of the sandbox's own,
+// so that the host's own configuration can be added beside it.
+void MirrorEtc() {
+  MakeDirs("/etc");
+  DIR *dir = opendir(Old("/etc").c_str());
+  if (dir == nullptr) Fail("open /etc");
+  while (struct dirent *entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == ".." || name == "norvex") continue;
+    std::string path = "/etc/" + name;
+    char link[512];
+    ssize_t n = readlink(Old(path).c_str(), link, sizeof link - 1);
+    if (n > 0) {
+      link[n] = '\0';
+      Check(symlink(link, path.c_str()), "symlink " + path);
+    } else {
+      Bind(path, path, true);
+    }
+  }
+  closedir(dir);
+}
+
+// The dynamic loader and the libraries the host keeps at fixed paths.
+void MakeLib64() {
+  MakeDirs("/lib64");
+  const char *multiarch =
+#if defined(__x86_64__)
+      "x86_64-linux-gnu";
+#else
+      "aarch64-linux-gnu";
+#endif
+  if (access(Old("/lib64/ld-linux-x86-64.so.2").c_str(), F_OK) == 0)
+    Check(symlink("/usr/lib64/ld-linux-x86-64.so.2", "/lib64/ld-linux-x86-64.so.2"), "symlink loader");
+  for (const char *lib : {"libxml2.so.2", "libpam.so.0"}) {
+    std::string real = std::string("/usr/lib/") + multiarch + "/" + lib;
+    Check(symlink(real.c_str(), (std::string("/lib64/") + lib).c_str()), std::string("symlink ") + lib);
+  }
+}
+
+void MakeDev() {
+  MakeDirs("/dev");
+  Check(mount("tmpfs", "/dev", "tmpfs", MS_NOSUID, "mode=0755"), "mount /dev");
+  for (const char *node : kDeviceNodes) Bind(std::string("/dev/") + node, std::string("/dev/") + node, false);
+  MakeDirs("/dev/pts");
+  Check(mount("devpts", "/dev/pts", "devpts", MS_NOSUID | MS_NOEXEC, "newinstance,ptmxmode=0666,mode=0620"),
+        "mount /dev/pts");
+  Check(symlink("pts/ptmx", "/dev/ptmx"), "symlink /dev/ptmx");
+  MakeDirs("/dev/shm");
+  Check(mount("tmpfs", "/dev/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777"), "mount /dev/shm");
+  Check(symlink("/proc/self/fd", "/dev/fd"), "symlink /dev/fd");
+  Check(symlink("/proc/self/fd/0", "/dev/stdin"), "symlink /dev/stdin");
+  Check(symlink("/proc/self/fd/1", "/dev/stdout"), "symlink /dev/stdout");
+  Check(symlink("/proc/self/fd/2", "/dev/stderr"), "symlink /dev/stderr");
+  MakeDirs("/dev/char/hyxdriver");
+  WriteFile("/dev/char/hyxdriver/nvdManagement", "", 0600);
+}
+
+// The fixed paths of a Hyxkernel host.
+void MakeHostPaths(const SandboxSpec &spec) {
+  MakeDirs("/etc/norvex/mgmtd");
+  if (spec.mockup) WriteFile("/etc/norvex/mgmtd/mockupCalyxHost.txt", "mock-up host\n");
+  MakeDirs("/run/norvex");
+  MakeDirs("/run/hyxsim");
+  WriteFile("/run/hyxsim/profile.json", spec.profileText);
+  MakeDirs("/var/spool/snmp");
+  MakeDirs("/var/log");
+  MakeDirs("/var/tmp");
+  chmod("/var/tmp", 01777);
+  Check(symlink("/run", "/var/run"), "symlink /var/run");
+  for (const char *kind : kHxfsDeviceKinds) MakeDirs(std::string("/hxfs/devices/") + kind);
+  MakeDirs("/tmp");
+  chmod("/tmp", 01777);
+  MakeDirs("/root", 0700);
+  MakeDirs("/home");
+}
+
+void BuildTree(const SandboxSpec &spec) {
+  Bind("/usr", "/usr", true);
+  for (const char *name : {"bin", "sbin", "lib", "lib32", "libx32"})
+    if (access(Old(std::string("/") + name).c_str(), F_OK) == 0) MirrorTopLevel(name);
+  MakeLib64();
+  MirrorEtc();
+  MakeDirs("/proc");
+  Check(mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr), "mount /proc");
+  Bind("/sys", "/sys", true);
+  MakeDev();
+  MakeHostPaths(spec);
+  // Parents before children, so that nested binds stack the right way.
+  auto byLength = [](const std::string &a, const std::string &b) { return a.size() < b.size(); };
+  std::vector<std::string> binds = spec.binds, readOnly = spec.readOnly;
+  std::stable_sort(binds.begin(), binds.end(), byLength);
+  std::stable_sort(readOnly.begin(), readOnly.end(), byLength);
+  for (const std::string &path : binds) Bind(path, path, false);
+  for (const std::string &path : readOnly) Bind(path, path, true);
+}
+
+void BringUpLoopback() {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) Fail("socket");
+  struct ifreq request {};
+  snprintf(request.ifr_name, sizeof request.ifr_name, "lo");
+  Check(ioctl(fd, SIOCGIFFLAGS, &request), "read loopback flags");
+  request.ifr_flags |= IFF_UP | IFF_RUNNING;
+  Check(ioctl(fd, SIOCSIFFLAGS, &request), "bring loopback up");
+  close(fd);
+}
+
+[[noreturn]] void RunChild(const SandboxSpec &spec, const std::string &cwd) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  Check(unshare(CLONE_NEWNS | CLONE_NEWNET), "unshare");
+  Check(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), "make mounts private");
+  // The new root is a tmpfs mounted over /tmp in this namespace only; the
+  // host's /tmp stays reachable under the old root while the tree is built.
+  Check(mount("hyxsim", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755"), "mount the root tmpfs");
+  Check(mkdir("/tmp/.oldroot", 0700), "mkdir old root");
+  Check(static_cast<int>(syscall(SYS_pivot_root, "/tmp", "/tmp/.oldroot")), "pivot_root");
+  Check(chdir("/"), "chdir /");
+  BuildTree(spec);
+  Check(umount2(kOldRoot, MNT_DETACH), "detach the host root");
+  rmdir(kOldRoot);
+  BringUpLoopback();
+  if (chdir(cwd.c_str()) != 0) Check(chdir("/"), "chdir /");
+
+  const char *preload = getenv("LD_PRELOAD");
+  std::string preloads = spec.simLibrary + (preload && *preload ? std::string(":") + preload : "");
+  setenv("LD_PRELOAD", preloads.c_str(), 1);
+  setenv("HYXSIM_PROFILE", "/run/hyxsim/profile.json", 1);
+  std::vector<char *> argv;
+  for (const std::string &arg : spec.command) argv.push_back(const_cast<char *>(arg.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  fprintf(stderr, "hyxsim: cannot run %s: %s\n", argv[0], strerror(errno));
+  _exit(errno == ENOENT ? 127 : 126);
+}
+
+}  // namespace
+
+int RunInSandbox(const SandboxSpec &spec) {
+  char cwd[4096];
+  if (getcwd(cwd, sizeof cwd) == nullptr) snprintf(cwd, sizeof cwd, "/");
+  pid_t child = fork();
+  if (child < 0) {
+    perror("hyxsim: fork");
+    return -1;
+  }
+  if (child == 0) RunChild(spec, cwd);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      perror("hyxsim: waitpid");
+      return -1;
+    }
+  }
+  return status;
+}

@@ -1,0 +1,19 @@
+// A private host for one program: its own mount and network namespaces, a
+// root on tmpfs laid out like a Hyxkernel host, loopback only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SandboxSpec {
+  std::string profileText;          // copied to /run/hyxsim/profile.json
+  bool mockup = false;              // place the mock-up marker
+  std::string simLibrary;           // preloaded into the program
+  std::vector<std::string> binds;   // host directories bound read-write at the same path
+  std::vector<std::string> readOnly;  // host paths bound read-only at the same path
+  std::vector<std::string> command;
+};
+
+// Runs spec.command in the sandbox and returns its wait status.  Returns -1
+// (with a message on stderr) when the sandbox could not be made.
+int RunInSandbox(const SandboxSpec &spec);
