@@ -205,8 +205,9 @@ void BringUpLoopback() {
   BringUpLoopback();
   if (chdir(cwd.c_str()) != 0) Check(chdir("/"), "chdir /");
 
+  // After the caller's own preloads: a sanitizer runtime must stay first.
   const char *preload = getenv("LD_PRELOAD");
-  std::string preloads = spec.simLibrary + (preload && *preload ? std::string(":") + preload : "");
+  std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + spec.simLibrary;
   setenv("LD_PRELOAD", preloads.c_str(), 1);
   setenv("HYXSIM_PROFILE", "/run/hyxsim/profile.json", 1);
   std::vector<char *> argv;
