@@ -24,13 +24,18 @@ constexpr char kUpperHex[] = "0123456789ABCDEF";
 char *PutDigitsBackward(char *end, uint64_t v, int base, bool upper) {
   char *p = end;
   if (base == 10) {
-    if (v == 0) {
-      *--p = '0';
-      return p;
+    while (v >= 100) {
+      p -= 2;
+      memcpy(p, &kDigitPairs[2 * (v % 100)], 2);
+      v /= 100;
     }
-    int n = PutU64(end - 20, v);
-    memmove(end - n, end - 20, n);
-    return end - n;
+    if (v >= 10) {
+      p -= 2;
+      memcpy(p, &kDigitPairs[2 * v], 2);
+    } else {
+      *--p = static_cast<char>('0' + v);
+    }
+    return p;
   }
   const char *digits = upper ? kUpperHex : kLowerHex;
   unsigned shift = base == 16 ? 4 : 3, mask = base - 1;
@@ -52,6 +57,10 @@ void PutInteger(FmtOut *o, const FmtSpec *s, uint64_t magnitude, char sign, IntF
   char *end = buf + sizeof buf;
   char *digits = PutDigitsBackward(end, magnitude, f.base, f.upper);
   size_t n = end - digits;
+  if (s->flags == 0 && s->width == 0 && s->prec < 0) {  // nothing around the digits
+    if (sign) *--digits = sign;
+    return OutPut(o, digits, end - digits);
+  }
   if (s->prec == 0 && magnitude == 0) n = 0;
   size_t zeros = s->prec > 0 && static_cast<size_t>(s->prec) > n ? s->prec - n : 0;
   if (f.base == 8 && (s->flags & kFlagAlt) && zeros == 0 && (n == 0 || digits[0] != '0')) zeros = 1;
@@ -79,6 +88,7 @@ void PutInteger(FmtOut *o, const FmtSpec *s, uint64_t magnitude, char sign, IntF
 }
 
 void PutText(FmtOut *o, const FmtSpec *s, const char *text, size_t n) {
+  if (s->width == 0) return OutPut(o, text, n);
   FmtPadding pad = FmtPad(s, n, false);
   OutPad(o, ' ', pad.before);
   OutPut(o, text, n);

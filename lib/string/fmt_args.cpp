@@ -82,10 +82,14 @@ const char *ParseLength(const char *p, FmtLength *length) {
 
 // D O U C S are the l forms of d o u c s.
 void FoldLegacy(FmtSpec *s) {
-  const char *legacy = strchr("DOUCS", s->conv);
-  if (s->conv == 0 || legacy == nullptr) return;
-  s->conv = static_cast<char>(s->conv | 0x20);
-  s->length = FmtLength::kLong;
+  switch (s->conv) {
+    case 'D': case 'O': case 'U': case 'C': case 'S':
+      s->conv = static_cast<char>(s->conv | 0x20);
+      s->length = FmtLength::kLong;
+      break;
+    default:
+      break;
+  }
 }
 
 const char *ParseFlags(const char *p, uint32_t *flags) {
@@ -185,32 +189,37 @@ ArgKind FmtArgKind(char conv, FmtLength length) {
   }
 }
 
+// One scan notes the kinds of the first kInlineArgs positions; a format
+// naming more positions is scanned again into heap arrays.
 bool FmtBuildArgTable(FmtArgs *a) {
+  uint8_t inlineKinds[kInlineArgs] = {};
   int highest = 0;
-  bool tooHigh = false;
-  if (!ScanArguments(a->format, [&](int pos, ArgKind) {
-        if (pos > kMaxArgs) tooHigh = true;
-        else if (pos > highest) highest = pos;
-      }) || tooHigh) {
+  if (!ScanArguments(a->format, [&](int pos, ArgKind kind) {
+        if (pos <= kInlineArgs) NoteKind(inlineKinds, pos, kind);
+        if (pos > highest) highest = pos;
+      }) || highest > kMaxArgs) {
     errno = EOVERFLOW;
     return false;
   }
-  uint8_t inlineKinds[kInlineArgs];
-  uint8_t *kinds = highest <= kInlineArgs ? inlineKinds : static_cast<uint8_t *>(malloc(highest));
-  FmtArgValue *table =
-      highest <= kInlineArgs ? a->inlineTable : static_cast<FmtArgValue *>(malloc(sizeof(FmtArgValue) * highest));
+  if (highest <= kInlineArgs) {
+    a->table = a->inlineTable;
+    a->count = highest;
+    FetchArguments(a, inlineKinds);
+    return true;
+  }
+  uint8_t *kinds = static_cast<uint8_t *>(calloc(highest, 1));
+  FmtArgValue *table = static_cast<FmtArgValue *>(malloc(sizeof(FmtArgValue) * highest));
   if (kinds == nullptr || table == nullptr) {
-    if (kinds != inlineKinds) free(kinds);
-    if (table != a->inlineTable) free(table);
+    free(kinds);
+    free(table);
     errno = ENOMEM;
     return false;
   }
-  memset(kinds, 0, highest);
   ScanArguments(a->format, [&](int pos, ArgKind kind) { NoteKind(kinds, pos, kind); });
   a->table = table;
   a->count = highest;
   FetchArguments(a, kinds);
-  if (kinds != inlineKinds) free(kinds);
+  free(kinds);
   return true;
 }
 

@@ -78,9 +78,9 @@ void PutExponent(FmtOut *o, const FmtSpec *s, char sign, const DecimalDigits &d,
   PutDigits(o, d, 0, 1);
   if (point) OutPut(o, l->point, l->pointLen);
   PutDigits(o, d, 1, 1 + fraction);
-  char tail[2] = {upper ? 'E' : 'e', exponent < 0 ? '-' : '+'};
-  OutPut(o, tail, 2);
-  OutPut(o, expText, expLen);
+  OutChar(o, upper ? 'E' : 'e');
+  OutChar(o, exponent < 0 ? '-' : '+');
+  for (int i = 0; i < expLen; i++) OutChar(o, expText[i]);
   OutPad(o, ' ', pad.after);
 }
 

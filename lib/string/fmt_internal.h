@@ -39,9 +39,26 @@ struct FmtOut {
   size_t len;
 };
 
+// Short pieces dominate formatted text; fixed-size copies avoid a call.
+inline void CopyShort(char *d, const char *s, size_t n) {
+  if (n > 16) {
+    memcpy(d, s, n);
+  } else if (n >= 8) {
+    memcpy(d, s, 8);
+    memcpy(d + n - 8, s + n - 8, 8);
+  } else if (n >= 4) {
+    memcpy(d, s, 4);
+    memcpy(d + n - 4, s + n - 4, 4);
+  } else if (n > 0) {
+    d[0] = s[0];
+    d[n / 2] = s[n / 2];
+    d[n - 1] = s[n - 1];
+  }
+}
+
 inline void OutPut(FmtOut *o, const char *s, size_t n) {
   if (o->len + n <= o->cap) {
-    memcpy(o->buf + o->len, s, n);
+    CopyShort(o->buf + o->len, s, n);
   } else if (o->len < o->cap) {
     memcpy(o->buf + o->len, s, o->cap - o->len);
   }
