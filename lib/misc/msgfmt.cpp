@@ -155,10 +155,12 @@ bool FetchString(Collector *c, MsgFmt_Arg *a, va_list *ap) {
   const char *s = va_arg(*ap, const char *);
   a->v.signed64 = 0;
   if (s == nullptr) return true;
-  size_t length = strlen(s);
-  if (a->precision >= 0) {
+  size_t length;
+  if (a->precision >= 0) {  // the text need not be terminated within the precision
     const void *nul = memchr(s, '\0', a->precision);
-    length = nul != nullptr ? static_cast<const char *>(nul) - s : a->precision;
+    length = nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - s) : a->precision;
+  } else {
+    length = strlen(s);
   }
   if (!CopyString(c, a, s, length, 1)) return false;
   int number = Err_TextToErrno(s);

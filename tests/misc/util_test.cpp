@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "misc/util.h"
+#include "../support/silent_abort.h"
 
 namespace {
 
@@ -15,7 +16,6 @@ namespace {
 // configured maximum), so the request fails without touching memory.
 volatile size_t hugeSize = SIZE_MAX / 2;
 
-#define EXPECT_SILENT_ABORT(statement) EXPECT_EXIT(statement, testing::KilledBySignal(SIGABRT), "^$")
 
 TEST(SafeAlloc, EmptyRequestsAreReturnedAsTheyCome) {
   void *p = Util_SafeMalloc(0);
