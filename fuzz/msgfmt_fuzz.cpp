@@ -56,8 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   MsgFmt_Arg *args = nullptr;
   int count = 0;
   char *error = nullptr;
-  // Err_ErrnoToText's texts are recognised: make one of them an argument.
-  if (format.size() > 2 && format[0] == 'E') p = Err_ErrnoToText(format[1]);
+  // Err_ErrnoToText's texts are recognised: make one of them the argument
+  // when no conversion can read it as a wide string.
+  if (format.size() > 2 && format[0] == 'E' && format.find_first_of("lSLjqI") == std::string::npos)
+    p = Err_ErrnoToText(format[1]);
   bool ok = Collect(format.c_str(), bufferMode ? buffer : nullptr, &used, &args, &count, &error,
                     p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p,
                     d, d, d, d, d, d, d, d);
