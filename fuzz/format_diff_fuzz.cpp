@@ -1,4 +1,4 @@
-// Differential fuzzer: one conversion specification with random flags,
+// Differential fuzzer: one conversion directive with random flags,
 // width, precision, length and value (floats of every bit pattern included),
 // between random literal text, formatted by the engine and by the C
 // library's vsnprintf into buffers of the same random size.  Any difference

@@ -1,6 +1,6 @@
 // The formatting loop and the integer, character and string conversions.
 // Plain %d %i %u %x %s %c and %ld %lu take a short path with no
-// specification parsing; positional formats read from a table built once.
+// directive parsing; positional formats read from a table built once.
 #include "string/bsd_vsnprintf.h"
 
 #include <cerrno>
@@ -333,7 +333,7 @@ bool Run(FmtOut *o, const char *f, FmtArgs *a) {
     }
     FmtSpec spec;
     f = FmtParseSpec(f, &spec);
-    if (spec.conv == 0) return true;  // the format ends inside a specification
+    if (spec.conv == 0) return true;  // the format ends inside a directive
     if (a->table == nullptr && FmtUsesPositions(&spec) && !FmtBuildArgTable(a)) return false;
     if (!Convert(o, &spec, a, &locale)) return false;
   }

@@ -1,4 +1,4 @@
-// Specification parsing and the positional argument table.
+// Directive parsing and the positional argument table.
 #include "string/fmt_args.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-// Conversion specifications and the arguments they consume: read in order
+// Conversion directives and the arguments they consume: read in order
 // from the va_list, or, once a format names positions (%n$, *n$), from a
 // table filled by one scan of the whole format.
 #pragma once
@@ -30,7 +30,7 @@ struct FmtArgs {
   FmtArgValue inlineTable[kInlineArgs];
 };
 
-// Parses the specification after a '%'; returns where it ends.
+// Parses the conversion directive after a '%'; returns where it ends.
 const char *FmtParseSpec(const char *p, FmtSpec *spec);
 
 // What the conversion takes from the argument list.

@@ -1,5 +1,5 @@
 // Pieces shared by the formatting engine's sources: the output sink, the
-// parsed conversion specification and the locale items.
+// parsed conversion directive and the locale items.
 #pragma once
 
 #include <cstddef>
@@ -96,7 +96,7 @@ struct FmtSpec {
   int precArg;
   int argPos;  // 0: next argument, n: argument n
   FmtLength length;
-  char conv;  // 0 when the format ended inside the specification
+  char conv;  // 0 when the format ended inside the directive
   bool overflow;  // a width, precision or position that does not fit an int
 };
 
