@@ -1,0 +1,397 @@
+// The formatting loop and the integer, character and string conversions.
+// Plain %d %i %u %x %s %c and %ld %lu take a short path with no
+// directive parsing; positional formats read from a table built once.
+#include "string/bsd_vsnprintf.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "string/fmt_args.h"
+#include "string/fmt_digits.h"
+#include "string/fmt_internal.h"
+
+namespace {
+
+constexpr char kNull[] = "(null)";
+constexpr char kLowerHex[] = "0123456789abcdef";
+constexpr char kUpperHex[] = "0123456789ABCDEF";
+
+// Digits of v in base 8, 10 or 16, written so they end at `end`.
+char *PutDigitsBackward(char *end, uint64_t v, int base, bool upper) {
+  char *p = end;
+  if (base == 10) {
+    while (v >= 100) {
+      p -= 2;
+      memcpy(p, &kDigitPairs[2 * (v % 100)], 2);
+      v /= 100;
+    }
+    if (v >= 10) {
+      p -= 2;
+      memcpy(p, &kDigitPairs[2 * v], 2);
+    } else {
+      *--p = static_cast<char>('0' + v);
+    }
+    return p;
+  }
+  const char *digits = upper ? kUpperHex : kLowerHex;
+  unsigned shift = base == 16 ? 4 : 3, mask = base - 1;
+  do {
+    *--p = digits[v & mask];
+    v >>= shift;
+  } while (v != 0);
+  return p;
+}
+
+struct IntFormat {
+  int base;
+  bool upper;
+  bool hexPrefix;  // # adds 0x / 0X
+};
+
+void PutInteger(FmtOut *o, const FmtSpec *s, uint64_t magnitude, char sign, IntFormat f, FmtLocale *l) {
+  char buf[24];
+  char *end = buf + sizeof buf;
+  char *digits = PutDigitsBackward(end, magnitude, f.base, f.upper);
+  size_t n = end - digits;
+  if (s->flags == 0 && s->width == 0 && s->prec < 0) {  // nothing around the digits
+    if (sign) *--digits = sign;
+    return OutPut(o, digits, end - digits);
+  }
+  if (s->prec == 0 && magnitude == 0) n = 0;
+  size_t zeros = s->prec > 0 && static_cast<size_t>(s->prec) > n ? s->prec - n : 0;
+  if (f.base == 8 && (s->flags & kFlagAlt) && zeros == 0 && (n == 0 || digits[0] != '0')) zeros = 1;
+  char prefix[3];
+  size_t prefixLen = 0;
+  if (sign) prefix[prefixLen++] = sign;
+  if (f.hexPrefix && (s->flags & kFlagAlt) && magnitude != 0) {
+    prefix[prefixLen++] = '0';
+    prefix[prefixLen++] = f.upper ? 'X' : 'x';
+  }
+  bool grouped = false;
+  size_t body = n;
+  if ((s->flags & kFlagGroup) && f.base == 10) {
+    FmtLoadLocale(l);
+    grouped = l->separatorLen > 0;
+    if (grouped) body = FmtGroupedLength(n, l);
+  }
+  FmtPadding pad = FmtPad(s, prefixLen + zeros + body, s->prec < 0);
+  OutPad(o, ' ', pad.before);
+  OutPut(o, prefix, prefixLen);
+  OutPad(o, '0', pad.zeros + zeros);
+  if (grouped) FmtPutGrouped(o, n, l, [&](size_t a, size_t b) { OutPut(o, digits + a, b - a); });
+  else OutPut(o, digits, n);
+  OutPad(o, ' ', pad.after);
+}
+
+void PutText(FmtOut *o, const FmtSpec *s, const char *text, size_t n) {
+  if (s->width == 0) return OutPut(o, text, n);
+  FmtPadding pad = FmtPad(s, n, false);
+  OutPad(o, ' ', pad.before);
+  OutPut(o, text, n);
+  OutPad(o, ' ', pad.after);
+}
+
+void PutString(FmtOut *o, const FmtSpec *s, const char *text) {
+  if (text == nullptr) text = kNull;
+  size_t n = s->prec >= 0 ? strnlen(text, s->prec) : strlen(text);
+  PutText(o, s, text, n);
+}
+
+// Next code point of a 4-byte wide string; a surrogate pair is joined, a
+// lone surrogate passes through, anything beyond Unicode becomes U+FFFD.
+uint32_t NextCodePoint(const wchar_t *&w) {
+  uint32_t u = static_cast<uint32_t>(*w++);
+  if (u >= 0xD800 && u <= 0xDBFF) {
+    uint32_t low = static_cast<uint32_t>(*w);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      w++;
+      return 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+    }
+  }
+  return u > 0x10FFFF ? 0xFFFD : u;
+}
+
+size_t EncodeUtf8(uint32_t c, char *out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+// UTF-8 bytes of the wide string that fit in `limit`, whole characters only.
+size_t WideLength(const wchar_t *w, size_t limit) {
+  size_t total = 0;
+  char unit[4];
+  while (*w != 0) {
+    size_t n = EncodeUtf8(NextCodePoint(w), unit);
+    if (total + n > limit) break;
+    total += n;
+  }
+  return total;
+}
+
+void PutWideString(FmtOut *o, const FmtSpec *s, const wchar_t *w) {
+  if (w == nullptr) return PutString(o, s, nullptr);
+  size_t total = WideLength(w, s->prec >= 0 ? static_cast<size_t>(s->prec) : SIZE_MAX);
+  FmtPadding pad = FmtPad(s, total, false);
+  OutPad(o, ' ', pad.before);
+  char unit[4];
+  for (size_t done = 0; done < total;) {
+    size_t n = EncodeUtf8(NextCodePoint(w), unit);
+    OutPut(o, unit, n);
+    done += n;
+  }
+  OutPad(o, ' ', pad.after);
+}
+
+bool PutWideChar(FmtOut *o, const FmtSpec *s, wint_t c) {
+  char mb[MB_LEN_MAX];
+  mbstate_t state{};
+  size_t n = wcrtomb(mb, static_cast<wchar_t>(c), &state);
+  if (n == static_cast<size_t>(-1)) return false;  // errno is EILSEQ
+  PutText(o, s, mb, n);
+  return true;
+}
+
+int64_t NarrowSigned(int64_t v, FmtLength length) {
+  switch (length) {
+    case FmtLength::kNone: return static_cast<int>(v);
+    case FmtLength::kChar: return static_cast<signed char>(v);
+    case FmtLength::kShort: return static_cast<short>(v);
+    default: return v;
+  }
+}
+
+uint64_t NarrowUnsigned(int64_t v, FmtLength length) {
+  switch (length) {
+    case FmtLength::kNone: return static_cast<unsigned>(v);
+    case FmtLength::kChar: return static_cast<unsigned char>(v);
+    case FmtLength::kShort: return static_cast<unsigned short>(v);
+    default: return static_cast<uint64_t>(v);
+  }
+}
+
+void StoreCount(void *target, FmtLength length, size_t count) {
+  if (target == nullptr) return;
+  switch (length) {
+    case FmtLength::kChar: *static_cast<signed char *>(target) = static_cast<signed char>(count); break;
+    case FmtLength::kShort: *static_cast<short *>(target) = static_cast<short>(count); break;
+    case FmtLength::kNone: *static_cast<int *>(target) = static_cast<int>(count); break;
+    default: *static_cast<int64_t *>(target) = static_cast<int64_t>(count); break;
+  }
+}
+
+bool PutFloating(FmtOut *o, const FmtSpec *s, FmtArgs *a, FmtLocale *l) {
+  FloatParts parts = s->length == FmtLength::kQuad ? FloatPartsOfLongDouble(FmtArgLongDouble(a, s->argPos))
+                                                   : FloatPartsOfDouble(FmtArgDouble(a, s->argPos));
+  if ((s->conv | 0x20) == 'a') {  // hexadecimal floating output is not offered
+    PutText(o, s, &s->conv, 1);
+    return true;
+  }
+  return FmtFloat(o, s, parts, l);
+}
+
+// Width and precision taken from arguments; false when a width is INT_MIN.
+bool ResolveStars(FmtSpec *s, FmtArgs *a) {
+  if (s->widthArg != 0) {
+    int w = static_cast<int>(FmtArgInteger(a, s->widthArg > 0 ? s->widthArg : 0, ArgKind::kInt));
+    if (w == INT_MIN) return false;
+    if (w < 0) {
+      s->flags |= kFlagMinus;
+      w = -w;
+    }
+    s->width = w;
+  }
+  if (s->precArg != 0) {
+    int p = static_cast<int>(FmtArgInteger(a, s->precArg > 0 ? s->precArg : 0, ArgKind::kInt));
+    s->prec = p < 0 ? -1 : p;
+  }
+  return true;
+}
+
+bool Convert(FmtOut *o, FmtSpec *s, FmtArgs *a, FmtLocale *l) {
+  if (s->overflow || !ResolveStars(s, a)) {
+    errno = EOVERFLOW;
+    return false;
+  }
+  ArgKind kind = FmtArgKind(s->conv, s->length);
+  switch (s->conv) {
+    case 'd':
+    case 'i': {
+      int64_t v = NarrowSigned(FmtArgInteger(a, s->argPos, kind), s->length);
+      char sign = v < 0 ? '-' : (s->flags & kFlagPlus) ? '+' : (s->flags & kFlagSpace) ? ' ' : 0;
+      uint64_t magnitude = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+      PutInteger(o, s, magnitude, sign, {10, false, false}, l);
+      return true;
+    }
+    case 'u': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {10, false, false}, l); return true;
+    case 'o': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {8, false, false}, l); return true;
+    case 'x': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {16, false, true}, l); return true;
+    case 'X': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {16, true, true}, l); return true;
+    case 'p': PutInteger(o, s, reinterpret_cast<uintptr_t>(FmtArgPointer(a, s->argPos)), 0, {16, true, false}, l); return true;
+    case 'c': {
+      int64_t v = FmtArgInteger(a, s->argPos, kind);
+      if (s->length == FmtLength::kLong) return PutWideChar(o, s, static_cast<wint_t>(v));
+      char c = static_cast<char>(v);
+      PutText(o, s, &c, 1);
+      return true;
+    }
+    case 's':
+      if (s->length == FmtLength::kLong) PutWideString(o, s, static_cast<const wchar_t *>(FmtArgPointer(a, s->argPos)));
+      else PutString(o, s, static_cast<const char *>(FmtArgPointer(a, s->argPos)));
+      return true;
+    case 'n': StoreCount(FmtArgPointer(a, s->argPos), s->length, o->len); return true;
+    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+      return PutFloating(o, s, a, l);
+    case '%': OutChar(o, '%'); return true;
+    default: PutText(o, s, &s->conv, 1); return true;  // unknown: the letter itself
+  }
+}
+
+void PutPlainDecimal(FmtOut *o, uint64_t magnitude, bool negative) {
+  char buf[24];
+  buf[0] = '-';
+  int n = 1;
+  if (magnitude == 0) buf[1] = '0';
+  else n = PutU64(buf + 1, magnitude);
+  OutPut(o, buf + !negative, n + negative);
+}
+
+// The short path for a conversion letter right after '%'; returns the
+// format position after it, or null when the full path must handle it.
+const char *TryPlain(FmtOut *o, const char *f, FmtArgs *a) {
+  switch (f[0]) {
+    case 'd':
+    case 'i': {
+      int v = va_arg(a->ap, int);
+      a->next++;
+      PutPlainDecimal(o, v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v), v < 0);
+      return f + 1;
+    }
+    case 'u':
+      PutPlainDecimal(o, va_arg(a->ap, unsigned), false);
+      a->next++;
+      return f + 1;
+    case 's': {
+      const char *s = va_arg(a->ap, const char *);
+      a->next++;
+      if (s == nullptr) s = kNull;
+      OutPut(o, s, strlen(s));
+      return f + 1;
+    }
+    case 'c':
+      OutChar(o, static_cast<char>(va_arg(a->ap, int)));
+      a->next++;
+      return f + 1;
+    case 'l':
+      if (f[1] == 'd' || f[1] == 'u') {
+        int64_t v = va_arg(a->ap, int64_t);
+        a->next++;
+        bool negative = f[1] == 'd' && v < 0;
+        PutPlainDecimal(o, negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v), negative);
+        return f + 2;
+      }
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
+
+bool Run(FmtOut *o, const char *f, FmtArgs *a) {
+  FmtLocale locale;
+  locale.loaded = false;
+  for (;;) {
+    const char *percent = strchrnul(f, '%');
+    OutPut(o, f, percent - f);
+    if (*percent == 0) return true;
+    f = percent + 1;
+    if (a->table == nullptr) {
+      if (const char *after = TryPlain(o, f, a)) {
+        f = after;
+        continue;
+      }
+    }
+    FmtSpec spec;
+    f = FmtParseSpec(f, &spec);
+    if (spec.conv == 0) return true;  // the format ends inside a directive
+    if (a->table == nullptr && FmtUsesPositions(&spec) && !FmtBuildArgTable(a)) return false;
+    if (!Convert(o, &spec, a, &locale)) return false;
+  }
+}
+
+int Format(FmtOut *o, const char *format, va_list ap) {
+  FmtArgs args;
+  va_copy(args.ap, ap);
+  va_copy(args.original, ap);
+  args.format = format;
+  args.table = nullptr;
+  args.next = 1;
+  args.count = 0;
+  bool ok = Run(o, format, &args);
+  if (args.table != nullptr) FmtReleaseArgTable(&args);
+  va_end(args.original);
+  va_end(args.ap);
+  if (!ok) return -1;
+  if (o->len > INT_MAX) {
+    errno = EOVERFLOW;
+    return -1;
+  }
+  return static_cast<int>(o->len);
+}
+
+// Formats once into a stack buffer; a longer text is formatted again into
+// a block of the right size.
+int FormatAllocated(char **outbuf, const char *format, va_list ap) {
+  char first[256];
+  FmtOut o{first, sizeof first - 1, 0};
+  int r = Format(&o, format, ap);
+  if (r < 0) return r;
+  char *text = static_cast<char *>(malloc(static_cast<size_t>(r) + 1));
+  if (text == nullptr) {
+    errno = ENOMEM;
+    return -1;
+  }
+  if (static_cast<size_t>(r) < sizeof first) {
+    memcpy(text, first, r);
+  } else {
+    FmtOut again{text, static_cast<size_t>(r), 0};
+    if (Format(&again, format, ap) != r) {  // the locale changed between the passes
+      free(text);
+      errno = EAGAIN;
+      return -1;
+    }
+  }
+  text[r] = '\0';
+  *outbuf = text;
+  return r;
+}
+
+}  // namespace
+
+int bsd_vsnprintf(char **outbuf, size_t bufSize, const char *format, va_list ap) {
+  if (*outbuf == nullptr) return FormatAllocated(outbuf, format, ap);
+  FmtOut o{*outbuf, bufSize > 0 ? bufSize - 1 : 0, 0};
+  int r = Format(&o, format, ap);
+  if (bufSize > 0) o.buf[o.len < o.cap ? o.len : o.cap] = '\0';
+  return r;
+}
