@@ -266,10 +266,10 @@ void AddField(const Line &at, int structIndex, const string &name, const string 
   s.size += gTypes[type].size;
 }
 
-void AddValue(const Line &at, Type &e, const string &spec, const string &description) {
-  size_t eq = spec.find('=');
-  string name = spec.substr(0, eq);
-  uint64_t value = eq != string::npos ? Number(at, spec.substr(eq + 1))
+void AddValue(const Line &at, Type &e, const string &item, const string &description) {
+  size_t eq = item.find('=');
+  string name = item.substr(0, eq);
+  uint64_t value = eq != string::npos ? Number(at, item.substr(eq + 1))
                    : e.values.empty()  ? (e.bitFlags ? 1 : 0)
                    : e.bitFlags        ? e.values.back().value << 1
                                        : e.values.back().value + 1;
