@@ -1,0 +1,23 @@
+// Module nodes: the parts of the node tree that kernel modules define at
+// run time (ids from HSI_MODULE_NODE_BASE).  Their definitions come from
+// the kernel (calls 2223 to 2229) or, when it is active, the information
+// cache; the node look-ups reach them only through these functions.
+#pragma once
+
+#include <cstdint>
+
+#include "hyxsysinfo/hsiDefs.h"
+#include "hyxuser/hyxuser.h"
+
+// Number of nodes module defines (call 2223).
+HYX_ReturnStatus HsiModuleNode_Count(HsiModuleID module, uint32_t *count);
+// The top node of module's tree, the first child of the module root (2225).
+HYX_ReturnStatus HsiModuleNode_FirstChild(HsiModuleID module, HsiNodeID *node);
+// The first HSI_NODE_REPLY_SIZE bytes of node's record and its name, NUL
+// terminated within nameSize bytes (2226).
+HYX_ReturnStatus HsiModuleNode_GetDef(HsiNodeID node, HsiModuleID module, HsiNodeDef *reply, char *name,
+                                      uint32_t nameSize);
+// A type descriptor tree rebuilt from calls 2227 to 2229; released with
+// HsiModuleNode_FreeType.
+HYX_ReturnStatus HsiModuleNode_GetType(HsiModuleID module, uint32_t typeIndex, const HsiTypeDef **type);
+void HsiModuleNode_FreeType(const HsiTypeDef *type);
