@@ -140,6 +140,61 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsAddOpen(HyxuserSpawnF
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsAddDup2(HyxuserSpawnFileActions *list, int32_t fd,
                                                                    int32_t newFd);
 
+/* ---- Fork, exec, system and popen ------------------------------------- */
+
+/*
+ * Starts a child through the kernel's fork-exec call: program path, argument
+ * vector (at least the program name), environment (null: the caller's),
+ * a value passed through to the kernel (callers pass -1), a descriptor map
+ * (entry i is the caller's descriptor that becomes descriptor i of the
+ * child) with its length, two further kernel values (0xFFFFFFFF: none), a
+ * flag byte (0) and where the kernel stores the child's pid.  A script that
+ * starts with "#!" is run through its interpreter.  On failure errno is the
+ * status's errno.  HYX_NOT_IMPLEMENTED off the Hyxkernel.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_ForkExec(const char *path, char *const argv[], char *const envp[],
+                                                    int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
+                                                    uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid);
+
+/*
+ * Runs command with "/bin/sh -c" and waits for it; *waitStatus receives the
+ * status as waitpid gives it (1 for a null command, which starts nothing).
+ * SIGINT and SIGQUIT are ignored and SIGCHLD blocked while the child runs.
+ * With attr and its HYXUSER_SPAWN_SETRP flag the shell is started in the
+ * attribute's resource group.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_System(const char *command, int *waitStatus);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_System_SpawnAttrs(const HyxuserSpawnAttr *attr, const char *command,
+                                                             int *waitStatus);
+
+/* A child started by POpen and the caller's end of its pipe. */
+typedef struct HyxuserPOpenHandle {
+  pid_t pid;
+  int32_t fd;
+} HyxuserPOpenHandle;
+
+/*
+ * Starts command with "/bin/sh -c", its standard output ("r") or standard
+ * input ("w") connected to a pipe whose other end goes to handle->fd.  The
+ * caller ends it with PClose.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_POpen(const char *command, const char *mode,
+                                                 HyxuserPOpenHandle *handle);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_POpen_SpawnAttrs(const HyxuserSpawnAttr *attr, const char *command,
+                                                            const char *mode, HyxuserPOpenHandle *handle);
+
+/* Closes handle->fd and waits for the child; waitStatus may be null. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_PClose(const HyxuserPOpenHandle *handle, int *waitStatus);
+
+/*
+ * Hands the program, its vectors and the two records to the kernel's spawn
+ * call, which stores the child's pid at pid.  HYX_NOT_IMPLEMENTED off the
+ * Hyxkernel.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const argv[], char *const envp[],
+                                                 const HyxuserSpawnFileActions *actions,
+                                                 const HyxuserSpawnAttr *attr, pid_t *pid);
+
 #ifdef __cplusplus
 }
 #endif
