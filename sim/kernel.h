@@ -17,6 +17,9 @@ void RegisterModel(uint64_t number, Model model);
 // kernel that lacks the call.  Counts the call.
 void Dispatch(Call &call);
 
+// The model of the call's number, or the undefined-call answer.
+void RunModel(Call &call);
+
 // A system call of the simulator's own; never trapped.
 long RawSyscall(long number, long a0 = 0, long a1 = 0, long a2 = 0, long a3 = 0, long a4 = 0, long a5 = 0);
 
