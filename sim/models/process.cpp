@@ -112,67 +112,106 @@ const char *SimLibraryPath() {
   return info.dli_fname;
 }
 
-char *Concat(const char *a, const char *b, const char *c = "", const char *d = "") {
-  size_t la = strlen(a), lb = strlen(b), lc = strlen(c), ld = strlen(d);
-  char *text = static_cast<char *>(malloc(la + lb + lc + ld + 1));
-  if (text == nullptr) return nullptr;
-  memcpy(text, a, la);
-  memcpy(text + la, b, lb);
-  memcpy(text + la + lb, c, lc);
-  memcpy(text + la + lb + lc, d, ld + 1);
-  return text;
+// One mapping per call holds the child's stack and everything built for
+// the child: the handler allocates nothing from the heap.
+class Arena {
+ public:
+  explicit Arena(size_t size) : size_((size + 4095) & ~size_t{4095}) {
+    void *base = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    base_ = base == MAP_FAILED ? nullptr : static_cast<char *>(base);
+    used_ = kChildStackSize;  // the stack is the bottom of the mapping
+  }
+  ~Arena() {
+    if (base_) munmap(base_, size_);
+  }
+  Arena(const Arena &) = delete;
+  Arena &operator=(const Arena &) = delete;
+
+  bool ok() const { return base_ != nullptr; }
+  char *stackTop() const { return base_ + kChildStackSize; }
+
+  template <typename T>
+  T *Take(size_t count) {
+    used_ = (used_ + alignof(T) - 1) & ~(alignof(T) - 1);
+    T *at = reinterpret_cast<T *>(base_ + used_);
+    used_ += count * sizeof(T);
+    return used_ <= size_ ? at : nullptr;
+  }
+
+  char *Concat(const char *a, const char *b, const char *c = "", const char *d = "") {
+    size_t la = strlen(a), lb = strlen(b), lc = strlen(c), ld = strlen(d);
+    char *text = Take<char>(la + lb + lc + ld + 1);
+    if (text == nullptr) return nullptr;
+    memcpy(text, a, la);
+    memcpy(text + la, b, lb);
+    memcpy(text + la + lb, c, lc);
+    memcpy(text + la + lb + lc, d, ld + 1);
+    return text;
+  }
+
+  // Room for the child's stack plus `extra` bytes of vectors and strings.
+  static size_t SizeFor(size_t extra) { return kChildStackSize + extra + 1024; }
+
+ private:
+  size_t size_;
+  char *base_ = nullptr;
+  size_t used_ = 0;
+};
+
+size_t VectorLength(char *const *vector) {
+  size_t count = 0;
+  while (vector != nullptr && vector[count] != nullptr) ++count;
+  return count;
+}
+
+// What the child's environment needs beyond the caller's entries.
+size_t EnvironmentExtra(char *const *envp) {
+  const char *ours = getenv("LD_PRELOAD");
+  const char *simPath = SimLibraryPath();
+  size_t extra = (VectorLength(envp) + 3) * sizeof(char *) + CurrentProfile().path.size() + 64;
+  extra += (ours ? strlen(ours) : 0) + (simPath ? strlen(simPath) : 0);
+  for (size_t i = 0; envp != nullptr && envp[i] != nullptr; ++i)
+    if (strncmp(envp[i], "LD_PRELOAD=", 11) == 0) extra += strlen(envp[i]);
+  return extra;
 }
 
 // An environment the simulator survives in: the caller's entries, with the
 // simulator added to LD_PRELOAD and the host profile named, when missing.
-struct ChildEnvironment {
-  char **entries = nullptr;
-  char *preload = nullptr;
-  char *profile = nullptr;
-
-  ~ChildEnvironment() {
-    free(entries);
-    free(preload);
-    free(profile);
+char **ChildEnvironment(Arena &arena, char *const *envp) {
+  const char *simPath = SimLibraryPath();
+  size_t count = VectorLength(envp);
+  char **entries = arena.Take<char *>(count + 3);
+  if (entries == nullptr) return nullptr;
+  const char *oldPreload = nullptr;
+  bool hasProfile = false;
+  size_t n = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (strncmp(envp[i], "LD_PRELOAD=", 11) == 0) {
+      oldPreload = envp[i] + 11;
+      continue;
+    }
+    hasProfile |= strncmp(envp[i], "HYXSIM_PROFILE=", 15) == 0;
+    entries[n++] = envp[i];
   }
-
-  bool Build(char *const *envp) {
-    const char *simPath = SimLibraryPath();
-    size_t count = 0;
-    while (envp != nullptr && envp[count] != nullptr) ++count;
-    entries = static_cast<char **>(calloc(count + 3, sizeof(char *)));
-    if (entries == nullptr) return false;
-    const char *oldPreload = nullptr;
-    bool hasProfile = false;
-    size_t n = 0;
-    for (size_t i = 0; i < count; ++i) {
-      if (strncmp(envp[i], "LD_PRELOAD=", 11) == 0) {
-        oldPreload = envp[i] + 11;
-        continue;
-      }
-      hasProfile |= strncmp(envp[i], "HYXSIM_PROFILE=", 15) == 0;
-      entries[n++] = envp[i];
-    }
-    if (simPath != nullptr && (oldPreload == nullptr || strstr(oldPreload, simPath) == nullptr)) {
-      // Our own preload list keeps a sanitizer runtime ahead of the simulator.
-      const char *ours = getenv("LD_PRELOAD");
-      const char *needed = ours != nullptr && strstr(ours, simPath) != nullptr ? ours : simPath;
-      preload = oldPreload && *oldPreload ? Concat("LD_PRELOAD=", needed, ":", oldPreload)
-                                          : Concat("LD_PRELOAD=", needed);
-      if (preload == nullptr) return false;
-      entries[n++] = preload;
-    } else if (oldPreload != nullptr) {
-      entries[n++] = const_cast<char *>(oldPreload - 11);
-    }
-    if (!hasProfile && !CurrentProfile().path.empty()) {
-      profile = Concat("HYXSIM_PROFILE=", CurrentProfile().path.c_str());
-      if (profile == nullptr) return false;
-      entries[n++] = profile;
-    }
-    entries[n] = nullptr;
-    return true;
+  if (simPath != nullptr && (oldPreload == nullptr || strstr(oldPreload, simPath) == nullptr)) {
+    // Our own preload list keeps a sanitizer runtime ahead of the simulator.
+    const char *ours = getenv("LD_PRELOAD");
+    const char *needed = ours != nullptr && strstr(ours, simPath) != nullptr ? ours : simPath;
+    char *preload = oldPreload && *oldPreload ? arena.Concat("LD_PRELOAD=", needed, ":", oldPreload)
+                                              : arena.Concat("LD_PRELOAD=", needed);
+    if (preload == nullptr) return nullptr;
+    entries[n++] = preload;
+  } else if (oldPreload != nullptr) {
+    entries[n++] = const_cast<char *>(oldPreload - 11);
   }
-};
+  if (!hasProfile && !CurrentProfile().path.empty()) {
+    char *profile = arena.Concat("HYXSIM_PROFILE=", CurrentProfile().path.c_str());
+    if (profile == nullptr) return nullptr;
+    entries[n++] = profile;
+  }
+  entries[n] = nullptr;
+  return entries;
+}
 
 // The kernel runs native executables only; anything else (a "#!" script
 // among them) is refused, and the caller decides what to do with it.
@@ -317,23 +356,16 @@ __attribute__((no_sanitize("address", "thread", "undefined"))) int ChildMain(voi
   for (;;) Sys(__NR_exit, 127);
 }
 
-// Starts the child; returns its pid, or -1 with plan.error set.  A child
-// that failed before exec has already been reaped.
-pid_t StartChild(ChildPlan &plan) {
-  void *stack = mmap(nullptr, kChildStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (stack == MAP_FAILED) {
-    plan.error = errno;
-    return -1;
-  }
+// Starts the child on the arena's stack; returns its pid, or -1 with
+// plan.error set.  A child that failed before exec has already been reaped.
+pid_t StartChild(ChildPlan &plan, Arena &arena) {
   // No handler of ours may run in the child before it has reset them.
   uint64_t all = ~uint64_t{0}, old = 0;
   RawSyscall(__NR_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&all), reinterpret_cast<long>(&old), 8);
   plan.error = 0;
-  pid_t pid = clone(ChildMain, static_cast<char *>(stack) + kChildStackSize, CLONE_VM | CLONE_VFORK | SIGCHLD,
-                    &plan);
+  pid_t pid = clone(ChildMain, arena.stackTop(), CLONE_VM | CLONE_VFORK | SIGCHLD, &plan);
   int cloneErrno = errno;
   RawSyscall(__NR_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&old), 0, 8);
-  munmap(stack, kChildStackSize);
   if (pid < 0) {
     plan.error = cloneErrno;
     return -1;
@@ -346,14 +378,9 @@ pid_t StartChild(ChildPlan &plan) {
   return pid;
 }
 
-// The mask the caller had when it trapped into the kernel (the handler
-// blocks SIGSYS on top of it; the child must never have SIGSYS blocked, or
-// its first trapped call would end it).
-uint64_t CallersMask() {
-  uint64_t mask = 0;
-  RawSyscall(__NR_rt_sigprocmask, SIG_BLOCK, 0, reinterpret_cast<long>(&mask), 8);
-  return mask & ~kSigsysBit;
-}
+// The child must never have SIGSYS blocked, or its first trapped call would
+// end it.
+uint64_t CallersMask() { return TrappedSignalMask() & ~kSigsysBit; }
 
 long MaxDescriptor() {
   struct rlimit limit {};
@@ -390,19 +417,15 @@ void ForkExec(Call &call) {
   if (int err = CheckProgram(path)) return AnswerErrno(call, err);
 
   // A leading group argument is the kernel's, not the program's.
-  size_t argc = 0;
-  while (argv[argc] != nullptr) ++argc;
+  size_t argc = VectorLength(argv);
   const char *group = argc > 1 && strncmp(argv[1], kGroupArgPrefix, sizeof kGroupArgPrefix - 1) == 0
                           ? argv[1] + sizeof kGroupArgPrefix - 1
                           : nullptr;
-  auto **childArgv = static_cast<char **>(malloc((argc + 1) * sizeof(char *)));
-  int *tempFds = static_cast<int *>(malloc((params.fdCount + 1) * sizeof(int)));
-  ChildEnvironment environment;
-  if (childArgv == nullptr || tempFds == nullptr || !environment.Build(envp)) {
-    free(childArgv);
-    free(tempFds);
-    return AnswerErrno(call, ENOMEM);
-  }
+  Arena arena(Arena::SizeFor((argc + 1) * sizeof(char *) + params.fdCount * sizeof(int) + EnvironmentExtra(envp)));
+  char **childArgv = arena.ok() ? arena.Take<char *>(argc + 1) : nullptr;
+  int *tempFds = arena.ok() ? arena.Take<int>(params.fdCount) : nullptr;
+  char **childEnvp = arena.ok() ? ChildEnvironment(arena, envp) : nullptr;
+  if (childArgv == nullptr || tempFds == nullptr || childEnvp == nullptr) return AnswerErrno(call, ENOMEM);
   size_t n = 0;
   for (size_t i = 0; i < argc; ++i)
     if (i != 1 || group == nullptr) childArgv[n++] = argv[i];
@@ -411,7 +434,7 @@ void ForkExec(Call &call) {
   ChildPlan plan{};
   plan.path = path;
   plan.argv = childArgv;
-  plan.envp = environment.entries;
+  plan.envp = childEnvp;
   plan.useMap = true;
   plan.fdMap = fdMap;
   plan.fdCount = params.fdCount;
@@ -420,9 +443,7 @@ void ForkExec(Call &call) {
   plan.dirFd = -1;
   plan.uid = plan.gid = 0xFFFFFFFF;
   plan.mask = CallersMask();
-  pid_t pid = StartChild(plan);
-  free(childArgv);
-  free(tempFds);
+  pid_t pid = StartChild(plan, arena);
   if (pid < 0) return AnswerErrno(call, plan.error);
   if (group != nullptr) RecordGroupArgument(pid, group);
   *pidOut = pid;
@@ -443,13 +464,14 @@ void Spawn(Call &call) {
       (actions != nullptr && (actions->count > actions->capacity || actions->entries == nullptr)))
     return Answer(call, HYX_BAD_PARAM, EINVAL);
   if (int err = CheckProgram(path)) return AnswerErrno(call, err);
-  ChildEnvironment environment;
-  if (!environment.Build(envp)) return AnswerErrno(call, ENOMEM);
+  Arena arena(Arena::SizeFor(EnvironmentExtra(envp)));
+  char **childEnvp = arena.ok() ? ChildEnvironment(arena, envp) : nullptr;
+  if (childEnvp == nullptr) return AnswerErrno(call, ENOMEM);
 
   ChildPlan plan{};
   plan.path = path;
   plan.argv = argv;
-  plan.envp = environment.entries;
+  plan.envp = childEnvp;
   plan.actions = actions;
   plan.dirFd = -1;
   plan.uid = plan.gid = 0xFFFFFFFF;
@@ -463,7 +485,7 @@ void Spawn(Call &call) {
     plan.sigDefault = attr->sigDefault;
     plan.mask = attr->sigMask & ~kSigsysBit;
   }
-  pid_t pid = StartChild(plan);
+  pid_t pid = StartChild(plan, arena);
   if (pid < 0) return AnswerErrno(call, plan.error);
   if (attr != nullptr && (attr->flags & HYXUSER_SPAWN_SETRP) && attr->resourceGroup != nullptr)
     RecordGroup(pid, attr->resourceGroup, strlen(attr->resourceGroup),

@@ -9,11 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,16 +99,20 @@ int WaitFor(pid_t pid) {
 
 // ---- watching the fork-exec call ---------------------------------------------
 
+// Kept in fixed storage: the watcher runs inside the simulator's signal
+// handler, where nothing may be allocated.
 struct SeenCall {
-  std::string path;
-  std::vector<std::string> argv;
-  uint64_t envp = 0;
-  uint64_t passThrough = 0;
-  unsigned char params[21] = {};
-  bool sigintIgnored = false, sigquitIgnored = false, sigchldBlocked = false;
-  uint32_t status = 0;
-  pid_t pid = -1;
+  char path[256];
+  char argv[8][256];
+  size_t argc;
+  uint64_t envp;
+  uint64_t passThrough;
+  unsigned char params[21];
+  bool sigintIgnored, sigquitIgnored, sigchldBlocked;
+  uint32_t status;
+  pid_t pid;
 
+  std::vector<std::string> Argv() const { return std::vector<std::string>(argv, argv + argc); }
   uint32_t U32(size_t offset) const {
     uint32_t value;
     memcpy(&value, params + offset, sizeof value);
@@ -117,15 +124,22 @@ struct SeenCall {
     return value;
   }
 };
-std::vector<SeenCall> seenCalls;
+SeenCall seenCalls[4];
+std::atomic<size_t> seenCount{0};
+
+void Copy(char (&to)[256], const char *from) { snprintf(to, sizeof to, "%s", from ? from : ""); }
 
 // Notes what the kernel was given and the caller's signal state, then lets
 // the kernel model run the call.
 void Watch(HyxSimCall *call, void *) {
-  SeenCall seen;
-  if (call->args[0]) seen.path = reinterpret_cast<const char *>(call->args[0]);
+  size_t index = seenCount.load();
+  if (index >= std::size(seenCalls)) return HyxSim_RunModel(call);
+  SeenCall &seen = seenCalls[index];
+  memset(&seen, 0, sizeof seen);
+  Copy(seen.path, reinterpret_cast<const char *>(call->args[0]));
   if (auto *argv = reinterpret_cast<char *const *>(call->args[1]))
-    for (; *argv; ++argv) seen.argv.push_back(*argv);
+    for (; argv[seen.argc] != nullptr && seen.argc < std::size(seen.argv); ++seen.argc)
+      Copy(seen.argv[seen.argc], argv[seen.argc]);
   seen.envp = call->args[2];
   seen.passThrough = call->args[3];
   if (call->args[5]) memcpy(seen.params, reinterpret_cast<const void *>(call->args[5]), sizeof seen.params);
@@ -139,15 +153,15 @@ void Watch(HyxSimCall *call, void *) {
   seen.sigchldBlocked = sigismember(&mask, SIGCHLD);
   HyxSim_RunModel(call);
   seen.status = static_cast<uint32_t>(call->status);
-  if (seen.status == HYX_OK) seen.pid = *reinterpret_cast<pid_t *>(seen.PidAddress());
-  seenCalls.push_back(seen);
+  seen.pid = seen.status == HYX_OK ? *reinterpret_cast<pid_t *>(seen.PidAddress()) : -1;
+  seenCount.store(index + 1);
 }
 
 class Spawning : public testing::Test {
  protected:
   void SetUp() override {
     descriptors_ = OpenDescriptors();
-    seenCalls.clear();
+    seenCount = 0;
     HyxSim_ResetCounts();
   }
   void TearDown() override {
@@ -273,7 +287,7 @@ TEST_F(OnTheHyxkernel, SystemIgnoresInterruptsWhileTheChildRunsAndRestoresEveryt
   WatchForkExec();
   int status = -1;
   EXPECT_EQ(HyxuserCompat_System("true", &status), HYX_OK);
-  ASSERT_EQ(seenCalls.size(), 1u);
+  ASSERT_EQ(seenCount.load(), 1u);
   EXPECT_TRUE(seenCalls[0].sigintIgnored);
   EXPECT_TRUE(seenCalls[0].sigquitIgnored);
   EXPECT_TRUE(seenCalls[0].sigchldBlocked);
@@ -322,7 +336,7 @@ TEST_F(OnTheHyxkernel, TheShellGetsTheGroupArgumentFirstAndTheKernelRecordsTheGr
         HyxuserCompat_SpawnAttrSetMemMB(attr, c.memMB);
         if (c.group) HyxuserCompat_SpawnAttrSetRP(attr, c.group);
       }
-      seenCalls.clear();
+      seenCount = 0;
       WatchForkExec();
       int status = -1;
       if (usePOpen) {
@@ -334,12 +348,12 @@ TEST_F(OnTheHyxkernel, TheShellGetsTheGroupArgumentFirstAndTheKernelRecordsTheGr
       }
       HyxuserCompat_SpawnAttrDestroy(attr);
       EXPECT_EQ(status, 0) << "the shell saw the group argument";
-      ASSERT_EQ(seenCalls.size(), 1u);
+      ASSERT_EQ(seenCount.load(), 1u);
       const SeenCall &seen = seenCalls[0];
       std::vector<std::string> expected = {"/bin/sh", "-c", "exit 0"};
       if (!c.groupArg.empty()) expected.insert(expected.begin() + 1, c.groupArg);
-      EXPECT_EQ(seen.path, "/bin/sh");
-      EXPECT_EQ(seen.argv, expected);
+      EXPECT_STREQ(seen.path, "/bin/sh");
+      EXPECT_EQ(seen.Argv(), expected);
       EXPECT_EQ(seen.envp, reinterpret_cast<uint64_t>(environ));
       EXPECT_EQ(seen.passThrough, ~uint64_t{0});
       EXPECT_EQ(seen.U32(0), 3u);
@@ -483,7 +497,7 @@ TEST_F(OnTheHyxkernel, BothEntriesFillTheParameterBlock) {
   ASSERT_EQ(original("/bin/true", argv, nullptr, -1, map, 2, 0, &originalPid), HYX_OK);
   EXPECT_EQ(WaitFor(originalPid), 0);
 
-  ASSERT_EQ(seenCalls.size(), 2u);
+  ASSERT_EQ(seenCount.load(), 2u);
   const SeenCall &current = seenCalls[0], &older = seenCalls[1];
   EXPECT_EQ(current.passThrough, static_cast<uint64_t>(int64_t{-5}));  // sign-extended
   EXPECT_EQ(current.U32(0), 3u);
@@ -537,10 +551,10 @@ TEST_F(OnTheHyxkernel, AScriptIsStartedThroughItsInterpreterLine) {
   out.CloseWrite();
   EXPECT_EQ(ReadAll(out.ends[0]), "+ echo arg=a\narg=a\n");
   EXPECT_EQ(WaitFor(pid), 0);
-  ASSERT_EQ(seenCalls.size(), 2u);
+  ASSERT_EQ(seenCount.load(), 2u);
   EXPECT_EQ(seenCalls[0].status, HYX_NOT_EXEC);
-  EXPECT_EQ(seenCalls[1].path, "/bin/sh");
-  EXPECT_EQ(seenCalls[1].argv, (std::vector<std::string>{"/bin/sh", "-x", script, "a"}));
+  EXPECT_STREQ(seenCalls[1].path, "/bin/sh");
+  EXPECT_EQ(seenCalls[1].Argv(), (std::vector<std::string>{"/bin/sh", "-x", script, "a"}));
   EXPECT_EQ(seenCalls[1].pid, pid);
 }
 
