@@ -1,6 +1,7 @@
 // Shared main of the benchmarks.  Benchmarks come in pairs named
 // "<case>/library" and "<case>/baseline"; after the usual console report this
-// prints, for each pair, library time / baseline time (<= 1.0: no slower).
+// prints, for each pair, library time / baseline time (<= 1.0: no slower):
+// CPU time, or wall-clock time for cases that use real or manual time.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -15,9 +16,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs)
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-        times_[run.benchmark_name()] = run.GetAdjustedCPUTime();
+    for (const Run &run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      // Cases timed by the clock on the wall (work done by other processes)
+      // are compared by that time, under their name without the suffix.
+      benchmark::BenchmarkName name = run.run_name;
+      bool wallClock = !name.time_type.empty();
+      name.time_type.clear();
+      times_[name.str()] = wallClock ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+    }
   }
 
   void PrintRatios() const {

@@ -59,7 +59,12 @@ void Dispatch(Call &call) {
   if (slot == nullptr) return Undefined(call);
   slot->count.fetch_add(1, std::memory_order_relaxed);
   if (HyxSimHandler handler = slot->handler.load()) return handler(&call, slot->context.load());
-  if (Model model = slot->model.load()) return model(call);
+  RunModel(call);
+}
+
+void RunModel(Call &call) {
+  Slot *slot = FindSlot(call.number, false);
+  if (Model model = slot ? slot->model.load() : nullptr) return model(call);
   Undefined(call);
 }
 
@@ -128,6 +133,8 @@ void HyxSim_ScriptAnswer(uint64_t number, uint32_t status, int32_t error, const 
   answer.argIndex = argIndex;
   HyxSim_SetHandler(number, AnswerScripted, &answer);
 }
+
+void HyxSim_RunModel(HyxSimCall *call) { hyxsim::RunModel(*call); }
 
 void HyxSim_ClearHandlers(void) {
   for (hyxsim::Slot &slot : hyxsim::slots) slot.handler.store(nullptr);

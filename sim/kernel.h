@@ -17,6 +17,13 @@ void RegisterModel(uint64_t number, Model model);
 // kernel that lacks the call.  Counts the call.
 void Dispatch(Call &call);
 
+// The model of the call's number, or the undefined-call answer.
+void RunModel(Call &call);
+
+// The signal mask (signals 1 to 64) of the thread when it trapped into the
+// kernel: what the handler runs with may block more.
+uint64_t TrappedSignalMask();
+
 // A system call of the simulator's own; never trapped.
 long RawSyscall(long number, long a0 = 0, long a1 = 0, long a2 = 0, long a3 = 0, long a4 = 0, long a5 = 0);
 

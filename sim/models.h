@@ -6,6 +6,7 @@ namespace hyxsim {
 void RegisterModels();
 
 // Per area; each registers its call numbers.
-void RegisterSystemModels();  // uname, syscall-API checksum, device-control requests
+void RegisterSystemModels();   // uname, syscall-API checksum, device-control requests
+void RegisterProcessModels();  // fork-exec and spawn
 
 }  // namespace hyxsim

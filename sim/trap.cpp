@@ -70,8 +70,11 @@ bool InstallFilter() {
   return RawSyscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, 0, reinterpret_cast<long>(&fprog)) == 0;
 }
 
+thread_local uint64_t trappedSignalMask = 0;
+
 void OnSigsys(int, siginfo_t *info, void *context) {
   auto *uc = static_cast<ucontext_t *>(context);
+  memcpy(&trappedSignalMask, &uc->uc_sigmask, sizeof trappedSignalMask);
   greg_t *regs = uc->uc_mcontext.gregs;
   int savedErrno = errno;
   Call call{};
@@ -119,4 +122,7 @@ __attribute__((constructor)) void StartSimulatedKernel(int, char **, char **envp
 }
 
 }  // namespace
+
+uint64_t TrappedSignalMask() { return trappedSignalMask; }
+
 }  // namespace hyxsim

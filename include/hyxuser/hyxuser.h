@@ -8,7 +8,9 @@
 #ifndef HYXUSER_HYXUSER_H
 #define HYXUSER_HYXUSER_H
 
+#include <signal.h>
 #include <stdint.h>
+#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -46,6 +48,152 @@ HYXUSER_API HYX_ReturnStatus HyxuserStatus_CodeToErrno(HYX_ReturnStatus status,
 
 /* Returns the PAM return value of status, or -1 when it has none. */
 HYXUSER_API int32_t HyxuserStatus_CodeToPamReturnValue(HYX_ReturnStatus status);
+
+/* ---- Spawn attributes and file actions ---------------------------------- */
+
+/*
+ * How a child is to be set up.  The kernel reads these records itself, so
+ * their layouts are fixed byte for byte (64-bit targets).  Create them with
+ * the Init functions and release them with the Destroy functions.
+ */
+typedef struct HyxuserSpawnAttr {
+  uint32_t flags;          /* bits below; all others go to the kernel as given */
+  int32_t pgid;            /* process group for the child */
+  int32_t workingDirFd;    /* directory the child starts in; -1 = not set */
+  uint32_t uid;            /* user id; 0xFFFFFFFF = not set */
+  uint32_t gid;            /* group id; 0xFFFFFFFF = not set */
+  uint8_t reserved20[4];
+  uint32_t securityDomain;
+  uint8_t reserved28[4];
+  uint64_t sigDefault;     /* signals reset to default: signal n is bit n-1 */
+  uint64_t sigMask;        /* the child's blocked signals, same encoding */
+  char *resourceGroup;     /* owned copy, or null */
+  uint64_t memMB;          /* memory limit in megabytes */
+} HyxuserSpawnAttr;
+
+/* Flags the library itself reads (the shell functions build the group
+ * argument from them).  Setting the group or the limit does not set them. */
+#define HYXUSER_SPAWN_SETRP 0x100u    /* use the resource group */
+#define HYXUSER_SPAWN_SETMEMMB 0x200u /* also use the memory limit */
+
+enum {
+  SPAWN_FILE_ACTION_OPEN = 1,
+  SPAWN_FILE_ACTION_DUP2 = 2,
+};
+
+/* One file action; kind 0 is an unused entry. */
+typedef struct HyxuserSpawnFileAction {
+  uint32_t kind;
+  int32_t fd;              /* open: the opened file's descriptor; dup2: the new one */
+  union {
+    char *path;            /* open: owned copy of the path */
+    int32_t sourceFd;      /* dup2: the descriptor duplicated (4 zero bytes follow) */
+  } arg;
+  uint32_t openFlags;      /* open only */
+  uint32_t mode;           /* open only */
+} HyxuserSpawnFileAction;
+
+typedef struct HyxuserSpawnFileActions {
+  uint32_t capacity;       /* 1 to 8192, fixed at Init */
+  uint32_t count;          /* entries used, from index 0 */
+  HyxuserSpawnFileAction *entries;
+} HyxuserSpawnFileActions;
+
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrInit(HyxuserSpawnAttr **attrOut);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrDestroy(HyxuserSpawnAttr *attr);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetFlags(HyxuserSpawnAttr *attr, uint32_t flags);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetFlags(const HyxuserSpawnAttr *attr, uint32_t *flags);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetPGID(HyxuserSpawnAttr *attr, pid_t pgid);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetPGID(const HyxuserSpawnAttr *attr, pid_t *pgid);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetWorkingDirFd(HyxuserSpawnAttr *attr, int32_t fd);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetWorkingDirFd(const HyxuserSpawnAttr *attr, int32_t *fd);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetUID(HyxuserSpawnAttr *attr, uid_t uid);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetUID(const HyxuserSpawnAttr *attr, uid_t *uid);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetGID(HyxuserSpawnAttr *attr, gid_t gid);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetGID(const HyxuserSpawnAttr *attr, gid_t *gid);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSecurityDomain(HyxuserSpawnAttr *attr, uint32_t domain);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSecurityDomain(const HyxuserSpawnAttr *attr,
+                                                                      uint32_t *domain);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetMemMB(HyxuserSpawnAttr *attr, uint64_t memMB);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetMemMB(const HyxuserSpawnAttr *attr, uint64_t *memMB);
+
+/* Signals 1 to 64 of set are kept; the getters clear the whole set first. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigDefault(HyxuserSpawnAttr *attr, const sigset_t *set);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSigDefault(const HyxuserSpawnAttr *attr, sigset_t *set);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigMask(HyxuserSpawnAttr *attr, const sigset_t *set);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSigMask(const HyxuserSpawnAttr *attr, sigset_t *set);
+
+/* The resource group can be set once (HYX_FAILURE after that).  GetRP hands
+ * out a new copy that the caller frees; HYX_FAILURE when none is set. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetRP(HyxuserSpawnAttr *attr, const char *group);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetRP(const HyxuserSpawnAttr *attr, char **groupOut);
+
+/* A list of capacity entries (1 to 8192); adding to a full list gives
+ * HYX_FAILURE.  Entries apply in the order they were added. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsInit(HyxuserSpawnFileActions **listOut,
+                                                                int32_t capacity);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsDestroy(HyxuserSpawnFileActions *list);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsAddOpen(HyxuserSpawnFileActions *list, int32_t fd,
+                                                                   const char *path, uint32_t openFlags,
+                                                                   uint32_t mode);
+/* The child gets a copy of fd as newFd. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsAddDup2(HyxuserSpawnFileActions *list, int32_t fd,
+                                                                   int32_t newFd);
+
+/* ---- Fork, exec, system and popen ------------------------------------- */
+
+/*
+ * Starts a child through the kernel's fork-exec call: program path, argument
+ * vector (at least the program name), environment (null: the caller's),
+ * a value passed through to the kernel (callers pass -1), a descriptor map
+ * (entry i is the caller's descriptor that becomes descriptor i of the
+ * child) with its length, two further kernel values (0xFFFFFFFF: none), a
+ * flag byte (0) and where the kernel stores the child's pid.  A script that
+ * starts with "#!" is run through its interpreter.  On failure errno is the
+ * status's errno.  HYX_NOT_IMPLEMENTED off the Hyxkernel.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_ForkExec(const char *path, char *const argv[], char *const envp[],
+                                                    int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
+                                                    uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid);
+
+/*
+ * Runs command with "/bin/sh -c" and waits for it; *waitStatus receives the
+ * status as waitpid gives it (1 for a null command, which starts nothing).
+ * SIGINT and SIGQUIT are ignored and SIGCHLD blocked while the child runs.
+ * With attr and its HYXUSER_SPAWN_SETRP flag the shell is started in the
+ * attribute's resource group.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_System(const char *command, int *waitStatus);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_System_SpawnAttrs(const HyxuserSpawnAttr *attr, const char *command,
+                                                             int *waitStatus);
+
+/* A child started by POpen and the caller's end of its pipe. */
+typedef struct HyxuserPOpenHandle {
+  pid_t pid;
+  int32_t fd;
+} HyxuserPOpenHandle;
+
+/*
+ * Starts command with "/bin/sh -c", its standard output ("r") or standard
+ * input ("w") connected to a pipe whose other end goes to handle->fd.  The
+ * caller ends it with PClose.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_POpen(const char *command, const char *mode,
+                                                 HyxuserPOpenHandle *handle);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_POpen_SpawnAttrs(const HyxuserSpawnAttr *attr, const char *command,
+                                                            const char *mode, HyxuserPOpenHandle *handle);
+
+/* Closes handle->fd and waits for the child; waitStatus may be null. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_PClose(const HyxuserPOpenHandle *handle, int *waitStatus);
+
+/*
+ * Hands the program, its vectors and the two records to the kernel's spawn
+ * call, which stores the child's pid at pid.  HYX_NOT_IMPLEMENTED off the
+ * Hyxkernel.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const argv[], char *const envp[],
+                                                 const HyxuserSpawnFileActions *actions,
+                                                 const HyxuserSpawnAttr *attr, pid_t *pid);
 
 #ifdef __cplusplus
 }

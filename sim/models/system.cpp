@@ -48,6 +48,9 @@ void RegisterSystemModels() {
   if (CurrentProfile().hyxkernel) RegisterModel(2048, SyscallApiChecksum);
 }
 
-void RegisterModels() { RegisterSystemModels(); }
+void RegisterModels() {
+  RegisterSystemModels();
+  RegisterProcessModels();
+}
 
 }  // namespace hyxsim

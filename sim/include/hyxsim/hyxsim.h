@@ -37,12 +37,22 @@ void HyxSim_SetHandler(uint64_t number, HyxSimHandler handler, void *context);
 void HyxSim_ScriptAnswer(uint64_t number, uint32_t status, int32_t error, const void *bytes,
                          size_t length, unsigned argIndex);
 
+/* Runs the host model for `call` as if no handler were set: a handler that
+ * only watches a call hands it on with this. */
+void HyxSim_RunModel(HyxSimCall *call);
+
 /* Gives every scripted call back to the host model. */
 void HyxSim_ClearHandlers(void);
 
 /* How many times `number` was trapped since load or the last reset. */
 uint64_t HyxSim_CallCount(uint64_t number);
 void HyxSim_ResetCounts(void);
+
+/* The resource group the kernel placed child `pid` in (a "++group=" argument
+ * of fork-exec, or the attribute record of spawn).  Returns 1 and copies the
+ * group (cut to size) and the memory limit in MB (0 when none was given);
+ * returns 0 when the child was started in no group. */
+int HyxSim_ChildGroup(int32_t pid, char *group, size_t size, uint64_t *memMB);
 
 /* The profile the simulated kernel runs (path as loaded, or "" for the
  * built-in hypervisor host). */
