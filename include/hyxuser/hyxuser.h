@@ -195,6 +195,12 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const a
                                                  const HyxuserSpawnFileActions *actions,
                                                  const HyxuserSpawnAttr *attr, pid_t *pid);
 
+/* ---- Load-time interface check ------------------------------------------ */
+
+/* HYX_OK when the kernel speaks the interfaces the library was built for,
+ * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
+
 #ifdef __cplusplus
 }
 #endif

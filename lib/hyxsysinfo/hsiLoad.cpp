@@ -1,0 +1,64 @@
+#include "hyxsysinfo/hsiLoad.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "common/export.h"
+#include "hyxsysinfo/hostType.h"
+#include "hyxsysinfo/hsiCallsUser.h"
+#include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/kernelCall.h"
+
+HYX_ReturnStatus hsiLoadStatus = HYX_OK;
+int hyxNvdManagementFd = -1;
+
+namespace {
+
+constexpr uint32_t KERNEL_CALL_HSI_SIGNATURE = 2222;
+constexpr char kUnknownBuild[] = "_Unknown_";
+constexpr uint32_t kLoadBuildInfoSize = 21;
+
+}  // namespace
+
+HYX_ReturnStatus Hsi_GetBuildInfo(char *kernelBuild, uint32_t size, const char **libraryBuild, bool *translated) {
+  if (kernelBuild == nullptr || libraryBuild == nullptr || translated == nullptr || size == 0) return HYX_BAD_PARAM;
+  *libraryBuild = HSI_BUILD_DATE;
+  *translated = false;
+  strncpy(kernelBuild, kUnknownBuild, size);
+  kernelBuild[size - 1] = '\0';
+  if (!IsHyxkernelHost() && !IsMockupHost()) return HYX_FAILURE;
+  SyscallApi_Check(true, nullptr, 0);  // ends the process on a mismatch
+  HYX_ReturnStatus status =
+      Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, static_cast<const void *>(HSI_SIGNATURE), static_cast<void *>(kernelBuild),
+                  size);
+  if (status == HYX_OK) return HYX_OK;
+  if (!HsiNodeTranslation_Build()) return status;
+  *translated = true;
+  return HYX_OK;
+}
+
+HYX_ReturnStatus Hsi_CheckSignature(char *kernelBuild, uint32_t size, const char **libraryBuild) {
+  bool translated = false;
+  HYX_ReturnStatus status = Hsi_GetBuildInfo(kernelBuild, size, libraryBuild, &translated);
+  return translated ? static_cast<HYX_ReturnStatus>(HYX_CHECKSUM_MISMATCH) : status;
+}
+
+// Runs when the loader maps the library, after the runtime's own
+// initialisers; fixes hsiLoadStatus for the life of the process.
+__attribute__((constructor)) static void HyxuserLoad_Init() {
+  char kernelBuild[kLoadBuildInfoSize];
+  const char *libraryBuild = nullptr;
+  hsiLoadStatus = Hsi_CheckSignature(kernelBuild, sizeof kernelBuild, &libraryBuild) == HYX_OK
+                      ? HYX_OK
+                      : HYX_CHECKSUM_MISMATCH;
+}
+
+__attribute__((destructor)) static void HyxuserLoad_CloseNvdManagement() {
+  if (hyxNvdManagementFd >= 0) {
+    close(hyxNvdManagementFd);
+    hyxNvdManagementFd = -1;
+  }
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void) { return hsiLoadStatus; }

@@ -1,0 +1,210 @@
+// The system-information call layer against a kernel scripted call by call:
+// blocks, module resolution, list sizing and retries, node translation.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "hyxsim/hyxsim.h"
+#include "hyxsysinfo/hsiCallsUser.h"
+#include "hyxsysinfo/hsiTables.h"
+
+namespace {
+
+constexpr uint64_t kGet = 2218, kList = 2221, kModuleId = 2224;
+
+// What the kernel saw of each call, and how it answers.
+struct Script {
+  std::vector<HyxSimCall> calls;
+  std::vector<uint32_t> capacities, dataCapacities;  // of the lists handed to 2221
+  std::vector<uint32_t> sentCounts;                   // values in the list each call sent
+  uint32_t totalCount = 0;                            // instances the kernel reports
+  uint32_t status = 0;
+};
+
+HsiParamListRecord *ListRecordOf(const HyxSimCall *call) {
+  uint64_t record;
+  memcpy(&record, reinterpret_cast<const void *>(call->args[5]), sizeof record);
+  return reinterpret_cast<HsiParamListRecord *>(record);
+}
+
+void AnswerList(HyxSimCall *call, void *context) {
+  auto *script = static_cast<Script *>(context);
+  script->calls.push_back(*call);
+  HsiParamListRecord *out = ListRecordOf(call);
+  script->capacities.push_back(out->capacity);
+  script->dataCapacities.push_back(out->dataCapacity);
+  out->totalCount = script->totalCount;
+  out->count = script->totalCount < out->capacity ? script->totalCount : out->capacity;
+  call->status = script->status;
+  call->error = 0;
+}
+
+void Record(HyxSimCall *call, void *context) {
+  auto *script = static_cast<Script *>(context);
+  script->calls.push_back(*call);
+  script->sentCounts.push_back(reinterpret_cast<const HsiParamListRecord *>(call->args[3])->count);
+  call->status = script->status;
+  call->error = 0;
+}
+
+class HsiCalls : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    HyxSim_ClearHandlers();
+    Hsi_SetMaxListBytes(0x1FFFFFF);
+  }
+  Script script_;
+};
+
+TEST_F(HsiCalls, GetWithoutBufferReachesTheKernelAsAddressZeroLengthZero) {
+  HyxSim_SetHandler(kGet, Record, &script_);
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, nullptr, 0), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_EQ(script_.calls.size(), 1u);
+  const HyxSimCall &call = script_.calls[0];
+  EXPECT_EQ(call.args[0], HSI_NODE_system_version);
+  EXPECT_EQ(call.args[1], 0u);
+  EXPECT_EQ(call.args[2], hsiTables.nodes[HSI_NODE_system_version].signature);
+  unsigned char block[16];
+  memcpy(block, reinterpret_cast<const void *>(call.args[5]), sizeof block);
+  unsigned char zeros[16] = {};
+  EXPECT_EQ(memcmp(block, zeros, sizeof block), 0);  // kind 0, address 0, length 0
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, nullptr, 4), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(script_.calls.size(), 1u);
+}
+
+TEST_F(HsiCalls, ModuleNodesTakeTheirModuleFromTheFirstValue) {
+  HyxSim_SetHandler(kGet, Record, &script_);
+  HsiParamList empty = HsiParamList_Alloc(HSI_PARAMLIST_VALUES, 0);
+  HyxSim_ResetCounts();
+  char buffer[8];
+  EXPECT_EQ(Hsi_Get(5003, empty, buffer, sizeof buffer), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM_COUNT));
+  HsiParamList_AddInt(empty, 4);
+  EXPECT_EQ(Hsi_Get(5003, empty, buffer, sizeof buffer), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM_TYPE));
+  EXPECT_EQ(HyxSim_CallCount(kModuleId) + HyxSim_CallCount(kGet), 0u);
+  HsiParamList_Free(empty);
+
+  int32_t moduleId = -7;  // sign-extended on its way in
+  HyxSim_ScriptAnswer(kModuleId, 0, 0, &moduleId, sizeof moduleId, 1);
+  HsiParamList params = HsiParamList_Alloc(HSI_PARAMLIST_VALUES, 0);
+  HsiParamList_AddString(params, "vmkModule");
+  HsiParamList_AddString(params, "instanceA");
+  EXPECT_EQ(Hsi_Get(5003, params, buffer, sizeof buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+  HsiParamList_Free(params);
+  ASSERT_EQ(script_.calls.size(), 1u);
+  EXPECT_EQ(script_.calls[0].args[0], 5003u);
+  EXPECT_EQ(script_.calls[0].args[1], 0xfffffffffffffff9ull);
+  EXPECT_EQ(script_.calls[0].args[2], 0u);  // module nodes carry no signature
+  EXPECT_EQ(script_.sentCounts[0], 1u);  // the module name is not sent
+}
+
+struct RetryCase {
+  const char *what;
+  uint32_t reported;
+  uint32_t secondCapacity;
+};
+
+TEST_F(HsiCalls, AnOverflowingListIsRetriedWithTheReportedCountAndAMargin) {
+  const RetryCase cases[] = {{"5% above 99", 150, 157}, {"5 below 100", 40, 45}};
+  for (const RetryCase &c : cases) {
+    Script script;
+    script.totalCount = c.reported;
+    HyxSim_SetHandler(kList, AnswerList, &script);
+    HsiParamList out = nullptr;
+    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_OK)) << c.what;
+    ASSERT_EQ(script.capacities.size(), 2u) << c.what;
+    EXPECT_EQ(script.capacities[0], 10u) << c.what;
+    EXPECT_EQ(script.capacities[1], c.secondCapacity) << c.what;
+    EXPECT_EQ(script.dataCapacities[1], c.secondCapacity * 128) << c.what;
+    EXPECT_EQ(HsiParamList_TotalCount(out), c.reported);
+    HsiParamList_Free(out);
+  }
+}
+
+TEST_F(HsiCalls, NoMemoryRetryDoublesTheBytesPerEntryUpTo2048) {
+  script_.status = HYX_NO_MEMORY_RETRY;
+  HyxSim_SetHandler(kList, AnswerList, &script_);
+  HsiParamList out = reinterpret_cast<HsiParamList>(1);
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 10, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(script_.dataCapacities, (std::vector<uint32_t>{1280, 2560, 5120, 10240, 20480}));
+}
+
+TEST_F(HsiCalls, IntegerKeyedListsHaveNoDataAreaAndStopWhenNothingCanGrow) {
+  script_.status = HYX_NO_MEMORY_RETRY;
+  HyxSim_SetHandler(kList, AnswerList, &script_);
+  HsiParamList out = nullptr;
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_world, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(script_.dataCapacities, (std::vector<uint32_t>{0}));  // no progress after one attempt
+}
+
+TEST_F(HsiCalls, TheListBoundStopsAListThatCannotFit) {
+  Hsi_SetMaxListBytes(1000);
+  script_.totalCount = 40;
+  HyxSim_SetHandler(kList, AnswerList, &script_);
+  HsiParamList out = nullptr;
+  // 64 + 32 x 45 = 1504 and the fallback 64 + 32 x 40 = 1344 both exceed 1000.
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 10, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(script_.capacities.size(), 1u);
+  Hsi_SetMaxListBytes(0);  // ignored
+  Hsi_SetMaxListBytes(0x2000000);  // ignored
+  EXPECT_EQ(Hsi_MaxListBytes(), 1000u);
+}
+
+TEST_F(HsiCalls, OtherKernelFailuresPassThroughUnchanged) {
+  script_.status = HYX_NOT_FOUND;
+  HyxSim_SetHandler(kList, AnswerList, &script_);
+  HsiParamList out = nullptr;
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_NOT_FOUND));
+  EXPECT_EQ(out, nullptr);
+}
+
+// The kernel numbers nodes its own way: node i of ours is its node
+// (i + 1) % count; one node it does not have at all.
+void AnswerShiftedSignatures(HyxSimCall *call, void *) {
+  uint64_t block[2];
+  memcpy(block, reinterpret_cast<const void *>(call->args[5]), 16);
+  uint64_t address;
+  memcpy(&address, reinterpret_cast<const char *>(call->args[5]) + 4, sizeof address);
+  auto *reply = reinterpret_cast<uint8_t *>(address);
+  uint32_t count = hsiTables.nodeCount;
+  for (uint32_t ours = 0; ours < count; ours++) {
+    uint64_t signature = ours == HSI_NODE_timer_info ? 1 : hsiTables.nodes[ours].signature;
+    memcpy(reply + 8 * ((ours + 1) % count), &signature, 8);
+  }
+  memcpy(reply + 24000, &count, sizeof count);
+  call->status = 0;
+  call->error = 0;
+}
+
+TEST_F(HsiCalls, TranslationSendsTheKernelsIdsAndOwnIdsForNodesItLacks) {
+  EXPECT_EXIT(
+      {
+        HyxSim_SetHandler(kGet, AnswerShiftedSignatures, nullptr);
+        bool built = HsiNodeTranslation_Build() && HsiNodeTranslation_Build();
+        Script script;
+        HyxSim_SetHandler(kGet, Record, &script);
+        char buffer[8];
+        Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer);
+        Hsi_Get(HSI_NODE_timer_info, nullptr, buffer, sizeof buffer);
+        bool ok = built && script.calls.size() == 2 && script.calls[0].args[0] == HSI_NODE_system_version + 1u &&
+                  script.calls[1].args[0] == HSI_NODE_timer_info &&
+                  HsiNodeTranslation_Apply(5001) == 5001;
+        exit(ok ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "^$");
+}
+
+TEST_F(HsiCalls, SizedBuffers) {
+  EXPECT_EQ(HsiSizedBuffer_Alloc(4, "abcde", 5), nullptr);
+  EXPECT_EQ(HsiSizedBuffer_Alloc(4, nullptr, 1), nullptr);
+  HsiSizedBuffer *buffer = HsiSizedBuffer_Alloc(8, "abc", 3);
+  ASSERT_NE(buffer, nullptr);
+  EXPECT_EQ(HsiSizedBuffer_TotalSize(buffer), 16u);
+  EXPECT_EQ(memcmp(buffer->data, "abc\0\0\0\0\0", 8), 0);
+  EXPECT_EQ(HsiSizedBuffer_TotalSize(nullptr), 0u);
+  EXPECT_EQ(HsiSizedBuffer_Free(nullptr), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(HsiSizedBuffer_Free(buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+}
+
+}  // namespace
