@@ -1,4 +1,6 @@
 // hyxinfo: a command-line view of what libhyxuser can tell about its host.
+#include <sys/utsname.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -54,9 +56,22 @@ int PrintAllStatuses() {
   return 0;
 }
 
+// What the host is, as far as the library can tell: the kernel's name and
+// whether it speaks the interfaces the library was built for.
+int PrintHost() {
+  struct utsname names;
+  if (uname(&names) == 0) printf("kernel:    %s %s\n", names.sysname, names.release);
+  HYX_ReturnStatus status = HyxuserCompat_VerifyHSISigniture();
+  char text[256];
+  HyxuserStatus_CodeToString(status, text, sizeof text, nullptr);
+  printf("interface: %s (0x%08x %s)\n", status == HYX_OK ? "matches" : "does not match", status, NameOf(status));
+  return status == HYX_OK ? 0 : 1;
+}
+
 int Usage() {
   fputs("usage: hyxinfo status CODE     name, message and errno of a status code\n"
-        "       hyxinfo status --all    the whole status table\n",
+        "       hyxinfo status --all    the whole status table\n"
+        "       hyxinfo host            the kernel and whether it speaks the library's interfaces\n",
         stderr);
   return 2;
 }
@@ -64,6 +79,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 2 && strcmp(argv[1], "host") == 0) return PrintHost();
   if (argc == 3 && strcmp(argv[1], "status") == 0)
     return strcmp(argv[2], "--all") == 0 ? PrintAllStatuses() : PrintStatus(argv[2]);
   return Usage();
