@@ -1,24 +1,204 @@
-// Module-node definitions.  Until the kernel-call layer answers them, every
-// module look-up reports HYX_NOT_SUPPORTED; static nodes do not need this.
+// Module-node definitions, asked of the kernel (calls 2223 to 2229).
 #include "hyxsysinfo/hsiModuleNodes.h"
 
-HYX_ReturnStatus HsiModuleNode_Count(HsiModuleID, uint32_t *count) {
-  if (count) *count = 0;
-  return HYX_NOT_SUPPORTED;
+#include <cstdlib>
+#include <cstring>
+
+#include "hyxsysinfo/kernelCall.h"
+
+namespace {
+
+enum : uint32_t {
+  KERNEL_CALL_MODULE_NODE_COUNT = 2223,
+  KERNEL_CALL_MODULE_FIRST_NODE = 2225,
+  KERNEL_CALL_MODULE_NODE_DEF = 2226,
+  KERNEL_CALL_MODULE_TYPE = 2227,
+  KERNEL_CALL_MODULE_ENUM_VALUE = 2228,
+  KERNEL_CALL_MODULE_FIELD = 2229,
+};
+
+constexpr uint32_t kTextSize = 128;
+
+// The kernel's description of one module type (call 2227).
+struct __attribute__((packed)) ModuleTypeReply {
+  uint32_t kind;
+  uint32_t size;
+  uint32_t countOrElement;  // struct fields, enum values, or an array's element type id
+  uint8_t bitFlags;
+  uint8_t unused[3];
+};
+static_assert(sizeof(ModuleTypeReply) == 16);
+
+struct TextBlock {  // call 2227's description buffer
+  uint64_t address;
+  uint32_t size;
+  uint32_t unused;
+};
+static_assert(sizeof(TextBlock) == 16);
+
+struct __attribute__((packed)) EnumTextBlock {  // call 2228
+  uint32_t nameSize;
+  uint64_t description;
+  uint32_t descriptionSize;
+};
+static_assert(sizeof(EnumTextBlock) == 16);
+
+struct __attribute__((packed)) FieldTextBlock {  // call 2229
+  uint64_t name;
+  uint32_t nameSize;
+  uint64_t description;
+  uint32_t descriptionSize;
+};
+static_assert(sizeof(FieldTextBlock) == 24);
+
+// A rebuilt type owns its texts and its field or value array.
+struct RebuiltType {
+  HsiTypeDef def;
+  char name[kTextSize];
+  char description[kTextSize];
+};
+
+char *CopyText(const char *text) {
+  size_t length = strnlen(text, kTextSize - 1);
+  char *copy = static_cast<char *>(malloc(length + 1));
+  if (copy) {
+    memcpy(copy, text, length);
+    copy[length] = '\0';
+  }
+  return copy;
 }
 
-HYX_ReturnStatus HsiModuleNode_FirstChild(HsiModuleID, HsiNodeID *node) {
-  if (node) *node = HSI_NO_NODE;
-  return HYX_NOT_SUPPORTED;
+HYX_ReturnStatus RebuildType(HsiModuleID module, uint32_t typeId, const HsiTypeDef **out, int depth);
+
+HYX_ReturnStatus RebuildFields(HsiModuleID module, uint32_t typeId, RebuiltType *type, int depth) {
+  uint64_t count = type->def.a.count;
+  auto *fields = static_cast<HsiFieldDef *>(calloc(count ? count : 1, sizeof(HsiFieldDef)));
+  if (fields == nullptr) return HYX_NO_MEMORY;
+  type->def.b.fields = fields;
+  for (uint32_t i = 0; i < count; i++) {
+    char name[kTextSize] = {}, description[kTextSize] = {};
+    FieldTextBlock texts = {reinterpret_cast<uintptr_t>(name), kTextSize, reinterpret_cast<uintptr_t>(description),
+                            kTextSize};
+    uint32_t fieldType = 0, offset = 0;
+    HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_FIELD, int32_t{module}, typeId, i,
+                                          static_cast<void *>(&fieldType), static_cast<void *>(&offset),
+                                          static_cast<void *>(&texts));
+    if (status == HYX_OK) status = RebuildType(module, fieldType, &fields[i].type, depth + 1);
+    if (status != HYX_OK) return status;
+    fields[i].typeIndex = fieldType;
+    fields[i].offset = offset;
+    fields[i].name = CopyText(name);
+    fields[i].description = CopyText(description);
+    if (!fields[i].name || !fields[i].description) return HYX_NO_MEMORY;
+  }
+  return HYX_OK;
 }
 
-HYX_ReturnStatus HsiModuleNode_GetDef(HsiNodeID, HsiModuleID, HsiNodeDef *, char *, uint32_t) {
-  return HYX_NOT_SUPPORTED;
+HYX_ReturnStatus RebuildValues(HsiModuleID module, uint32_t typeId, RebuiltType *type) {
+  uint64_t count = type->def.a.count;
+  auto *values = static_cast<HsiEnumValueDef *>(calloc(count ? count : 1, sizeof(HsiEnumValueDef)));
+  if (values == nullptr) return HYX_NO_MEMORY;
+  type->def.b.values = values;
+  for (uint32_t i = 0; i < count; i++) {
+    char name[kTextSize] = {}, description[kTextSize] = {};
+    EnumTextBlock texts = {kTextSize, reinterpret_cast<uintptr_t>(description), kTextSize};
+    HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_ENUM_VALUE, int32_t{module}, typeId, i,
+                                          static_cast<void *>(&values[i].value), static_cast<void *>(name),
+                                          static_cast<void *>(&texts));
+    if (status != HYX_OK) return status;
+    values[i].name = CopyText(name);
+    values[i].description = CopyText(description);
+    if (!values[i].name || !values[i].description) return HYX_NO_MEMORY;
+  }
+  return HYX_OK;
 }
 
-HYX_ReturnStatus HsiModuleNode_GetType(HsiModuleID, uint32_t, const HsiTypeDef **type) {
-  if (type) *type = nullptr;
-  return HYX_NOT_SUPPORTED;
+// Types nest; a kernel that describes a type as containing itself is cut off.
+constexpr int kMaxTypeDepth = 32;
+
+HYX_ReturnStatus RebuildType(HsiModuleID module, uint32_t typeId, const HsiTypeDef **out, int depth) {
+  *out = nullptr;
+  if (depth > kMaxTypeDepth) return HYX_LIMIT_EXCEEDED;
+  auto *type = static_cast<RebuiltType *>(calloc(1, sizeof(RebuiltType)));
+  if (type == nullptr) return HYX_NO_MEMORY;
+  ModuleTypeReply reply = {};
+  TextBlock description = {reinterpret_cast<uintptr_t>(type->description), kTextSize, 0};
+  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_TYPE, int32_t{module}, typeId,
+                                        static_cast<void *>(&reply), static_cast<void *>(type->name), kTextSize,
+                                        static_cast<void *>(&description));
+  type->name[kTextSize - 1] = type->description[kTextSize - 1] = '\0';
+  type->def.name = type->name;
+  type->def.kind = reply.kind;
+  type->def.size = reply.size;
+  type->def.format = reply.kind == HSI_TYPE_ARRAY ? nullptr : type->description;
+  if (status == HYX_OK) {
+    if (reply.kind == HSI_TYPE_STRUCT) {
+      type->def.a.count = reply.countOrElement;
+      status = RebuildFields(module, typeId, type, depth);
+    } else if (reply.kind == HSI_TYPE_ENUM) {
+      type->def.a.count = reply.countOrElement;
+      type->def.bitFlags = reply.bitFlags;
+      status = RebuildValues(module, typeId, type);
+    } else if (reply.kind == HSI_TYPE_ARRAY) {
+      type->def.b.elementIndex = reply.countOrElement;
+      status = RebuildType(module, reply.countOrElement, &type->def.a.element, depth + 1);
+    }
+  }
+  if (status != HYX_OK) {
+    HsiModuleNode_FreeType(&type->def);
+    return status;
+  }
+  *out = &type->def;
+  return HYX_OK;
 }
 
-void HsiModuleNode_FreeType(const HsiTypeDef *) {}
+}  // namespace
+
+HYX_ReturnStatus HsiModuleNode_Count(HsiModuleID module, uint32_t *count) {
+  if (count == nullptr) return HYX_BAD_PARAM;
+  *count = 0;
+  return Kernel_Call(KERNEL_CALL_MODULE_NODE_COUNT, int32_t{module}, static_cast<void *>(count));
+}
+
+HYX_ReturnStatus HsiModuleNode_FirstChild(HsiModuleID module, HsiNodeID *node) {
+  if (node == nullptr) return HYX_BAD_PARAM;
+  *node = HSI_NO_NODE;
+  return Kernel_Call(KERNEL_CALL_MODULE_FIRST_NODE, int32_t{module}, static_cast<void *>(node));
+}
+
+HYX_ReturnStatus HsiModuleNode_GetDef(HsiNodeID node, HsiModuleID module, HsiNodeDef *reply, char *name,
+                                      uint32_t nameSize) {
+  if (reply == nullptr || name == nullptr || nameSize == 0) return HYX_BAD_PARAM;
+  memset(name, 0, nameSize);
+  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_NODE_DEF, node, int32_t{module},
+                                        static_cast<void *>(reply), static_cast<void *>(name), nameSize);
+  name[nameSize - 1] = '\0';
+  return status;
+}
+
+HYX_ReturnStatus HsiModuleNode_GetType(HsiModuleID module, uint32_t typeIndex, const HsiTypeDef **type) {
+  if (type == nullptr) return HYX_BAD_PARAM;
+  return RebuildType(module, typeIndex, type, 0);
+}
+
+void HsiModuleNode_FreeType(const HsiTypeDef *type) {
+  if (type == nullptr) return;
+  auto *rebuilt = reinterpret_cast<RebuiltType *>(const_cast<HsiTypeDef *>(type));
+  if (type->kind == HSI_TYPE_STRUCT && type->b.fields) {
+    for (uint64_t i = 0; i < type->a.count; i++) {
+      HsiModuleNode_FreeType(type->b.fields[i].type);
+      free(const_cast<char *>(type->b.fields[i].name));
+      free(const_cast<char *>(type->b.fields[i].description));
+    }
+    free(const_cast<HsiFieldDef *>(type->b.fields));
+  } else if (type->kind == HSI_TYPE_ENUM && type->b.values) {
+    for (uint64_t i = 0; i < type->a.count; i++) {
+      free(const_cast<char *>(type->b.values[i].name));
+      free(const_cast<char *>(type->b.values[i].description));
+    }
+    free(const_cast<HsiEnumValueDef *>(type->b.values));
+  } else if (type->kind == HSI_TYPE_ARRAY) {
+    HsiModuleNode_FreeType(type->a.element);
+  }
+  free(rebuilt);
+}

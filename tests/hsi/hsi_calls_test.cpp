@@ -2,11 +2,13 @@
 // blocks, module resolution, list sizing and retries, node translation.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/hsiCallsUser.h"
+#include "hyxsysinfo/hsiModuleNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 
 namespace {
@@ -193,6 +195,60 @@ TEST_F(HsiCalls, TranslationSendsTheKernelsIdsAndOwnIdsForNodesItLacks) {
         exit(ok ? 0 : 1);
       },
       testing::ExitedWithCode(0), "^$");
+}
+
+// A module whose type 1 is struct "point" {x: type 2 at 0, mode: type 3 at 4},
+// type 2 a 4-byte scalar and type 3 an enum of two values.
+void AnswerModuleType(HyxSimCall *call, void *) {
+  uint32_t type = static_cast<uint32_t>(call->args[1]);
+  uint32_t reply[4] = {type == 1 ? 2u : type == 2 ? 0u : 3u, type == 1 ? 8u : 4u, type == 1 ? 2u : type == 3 ? 2u : 0u, 0};
+  memcpy(reinterpret_cast<void *>(call->args[2]), reply, sizeof reply);
+  snprintf(reinterpret_cast<char *>(call->args[3]), call->args[4], "type%u", type);
+  call->status = 0;
+  call->error = 0;
+}
+
+void AnswerModuleField(HyxSimCall *call, void *) {
+  uint32_t index = static_cast<uint32_t>(call->args[2]);
+  uint32_t type = index == 0 ? 2 : 3, offset = index * 4;
+  memcpy(reinterpret_cast<void *>(call->args[3]), &type, 4);
+  memcpy(reinterpret_cast<void *>(call->args[4]), &offset, 4);
+  uint64_t name;
+  memcpy(&name, reinterpret_cast<const void *>(call->args[5]), 8);
+  snprintf(reinterpret_cast<char *>(name), 128, "%s", index == 0 ? "x" : "mode");
+  call->status = 0;
+  call->error = 0;
+}
+
+void AnswerModuleEnumValue(HyxSimCall *call, void *) {
+  uint64_t value = 10 + call->args[2];
+  memcpy(reinterpret_cast<void *>(call->args[3]), &value, 8);
+  snprintf(reinterpret_cast<char *>(call->args[4]), 128, "value%lu", static_cast<unsigned long>(call->args[2]));
+  call->status = 0;
+  call->error = 0;
+}
+
+TEST_F(HsiCalls, ModuleTypesAreRebuiltFromTheKernel) {
+  HyxSim_SetHandler(2227, AnswerModuleType, nullptr);
+  HyxSim_SetHandler(2228, AnswerModuleEnumValue, nullptr);
+  HyxSim_SetHandler(2229, AnswerModuleField, nullptr);
+  const HsiTypeDef *type = nullptr;
+  ASSERT_EQ(HsiModuleNode_GetType(3, 1, &type), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_STREQ(type->name, "type1");
+  EXPECT_EQ(type->kind, HSI_TYPE_STRUCT);
+  ASSERT_EQ(type->a.count, 2u);
+  EXPECT_STREQ(type->b.fields[1].name, "mode");
+  EXPECT_EQ(type->b.fields[1].offset, 4u);
+  const HsiTypeDef *mode = type->b.fields[1].type;
+  EXPECT_EQ(mode->kind, HSI_TYPE_ENUM);
+  ASSERT_EQ(mode->a.count, 2u);
+  EXPECT_EQ(mode->b.values[1].value, 11u);
+  EXPECT_STREQ(mode->b.values[1].name, "value1");
+  HsiModuleNode_FreeType(type);
+
+  HyxSim_ScriptAnswer(2229, HYX_NOT_FOUND, 0, nullptr, 0, 0);  // a failure frees what was built
+  EXPECT_EQ(HsiModuleNode_GetType(3, 1, &type), static_cast<HYX_ReturnStatus>(HYX_NOT_FOUND));
+  EXPECT_EQ(type, nullptr);
 }
 
 TEST_F(HsiCalls, SizedBuffers) {
