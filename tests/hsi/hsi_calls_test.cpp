@@ -2,6 +2,7 @@
 // blocks, module resolution, list sizing and retries, node translation.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -20,6 +21,7 @@ struct Script {
   std::vector<HyxSimCall> calls;
   std::vector<uint32_t> capacities, dataCapacities;  // of the lists handed to 2221
   std::vector<uint32_t> sentCounts;                   // values in the list each call sent
+  std::vector<std::array<uint8_t, 16>> blocks;        // the first 16 bytes of each call's block
   uint32_t totalCount = 0;                            // instances the kernel reports
   uint32_t status = 0;
 };
@@ -46,6 +48,9 @@ void Record(HyxSimCall *call, void *context) {
   auto *script = static_cast<Script *>(context);
   script->calls.push_back(*call);
   script->sentCounts.push_back(reinterpret_cast<const HsiParamListRecord *>(call->args[3])->count);
+  std::array<uint8_t, 16> block{};
+  memcpy(block.data(), reinterpret_cast<const void *>(call->args[5]), block.size());
+  script->blocks.push_back(block);
   call->status = script->status;
   call->error = 0;
 }
@@ -67,10 +72,7 @@ TEST_F(HsiCalls, GetWithoutBufferReachesTheKernelAsAddressZeroLengthZero) {
   EXPECT_EQ(call.args[0], HSI_NODE_system_version);
   EXPECT_EQ(call.args[1], 0u);
   EXPECT_EQ(call.args[2], hsiTables.nodes[HSI_NODE_system_version].signature);
-  unsigned char block[16];
-  memcpy(block, reinterpret_cast<const void *>(call.args[5]), sizeof block);
-  unsigned char zeros[16] = {};
-  EXPECT_EQ(memcmp(block, zeros, sizeof block), 0);  // kind 0, address 0, length 0
+  EXPECT_EQ(script_.blocks[0], (std::array<uint8_t, 16>{}));  // kind 0, address 0, length 0
   EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, nullptr, 4), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(script_.calls.size(), 1u);
 }
