@@ -1,11 +1,12 @@
 // The system-information server: gets, size queries, sets and instance
 // lists (2218 to 2221) on the host's node values, the signature exchange
-// (2222) and the module calls (2223 to 2229; the host has no modules).
+// (2222) and the module calls (2223 to 2229) on the profile's modules.
 // Every block and list is read and written in the caller's memory.
 #include <cerrno>
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <mutex>
 
 #include "../kernel.h"
@@ -42,6 +43,7 @@ struct Server {
   std::mutex lock;
   bool loaded = false;
   HsiStore store;
+  std::deque<HsiModule> modules;  // in place: their tables point into them
 };
 
 Server &TheServer() {
@@ -49,21 +51,41 @@ Server &TheServer() {
   return *server;
 }
 
-// Loads the profile's values once; a profile the tables do not
-// match ends the process, as an unreadable profile does.
-HsiStore &Store(Server &server) {
-  if (!server.loaded) {
-    server.loaded = true;
-    const nlohmann::json &doc = CurrentProfile().document;
-    auto section = doc.find("hsi");
-    std::string error;
-    if (section != doc.end() && !HsiLoadStore(KernelHsiTables(), *section, server.store, error)) {
-      fprintf(stderr, "hyxsim: %s: %s\n", CurrentProfile().path.c_str(), error.c_str());
-      _exit(127);
-    }
-  }
-  return server.store;
+[[noreturn]] void ProfileFault(const std::string &error) {
+  fprintf(stderr, "hyxsim: %s: %s\n", CurrentProfile().path.c_str(), error.c_str());
+  _exit(127);
 }
+
+// Loads the profile's values and modules once; a profile the tables do
+// not match ends the process, as an unreadable profile does.
+void Load(Server &server) {
+  if (server.loaded) return;
+  server.loaded = true;
+  const nlohmann::json &doc = CurrentProfile().document;
+  auto section = doc.find("hsi");
+  std::string error;
+  if (section != doc.end() && !HsiLoadStore(KernelHsiTables(), *section, server.store, error)) ProfileFault(error);
+  auto modules = doc.find("hsiModules");
+  if (modules == doc.end()) return;
+  if (!modules->is_array()) ProfileFault("\"hsiModules\" takes a list");
+  for (const auto &item : *modules) {
+    HsiModule &module = server.modules.emplace_back();
+    if (!HsiLoadModule(KernelHsiTables(), item, module, error)) ProfileFault(error);
+  }
+}
+
+HsiModule *ModuleById(Server &server, int32_t id) {
+  for (HsiModule &module : server.modules)
+    if (module.id == id) return &module;
+  return nullptr;
+}
+
+// The node table and values a call works on: the kernel's, or a module's.
+struct Scope {
+  const HsiTableSet *tables = nullptr;
+  HsiStore *store = nullptr;
+  bool kernel = true;
+};
 
 template <typename T>
 T Read(uint64_t address, size_t offset = 0) {
@@ -88,12 +110,12 @@ uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size, 
     slots = reinterpret_cast<const HsiParam *>(address + sizeof(HsiParamListRecord));
   }
   bool recursive = false;
-  for (uint32_t id : path) recursive |= tables.nodes[id].recursive != 0;
+  for (uint32_t id : path) recursive |= tables.Node(id).recursive != 0;
   if (recursive ? count < path.size() : count != path.size()) return HYX_BAD_PARAM_COUNT;
   for (uint32_t i = 0; i < count; i++) {
     const HsiParam &slot = slots[i];
     // Values past the path's end belong to its last (recursive) node.
-    const HsiNodeDef &node = tables.nodes[path[i < path.size() ? i : path.size() - 1]];
+    const HsiNodeDef &node = tables.Node(path[i < path.size() ? i : path.size() - 1]);
     HsiValue value;
     if (node.integerKey) {
       if (slot.type != HSI_PARAM_INT) return HYX_BAD_PARAM_TYPE;
@@ -114,18 +136,28 @@ uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size, 
   return HYX_OK;
 }
 
-// Node, signature and parameter checks shared by 2218 to 2221.
-uint32_t Prepare(Call &call, bool list, uint32_t &node, std::vector<HsiValue> &values) {
-  const HsiTableSet &tables = KernelHsiTables();
+// Node, signature and parameter checks shared by 2218 to 2221.  Callers
+// send module nodes with signature 0; a non-zero one is checked.
+uint32_t Prepare(Server &server, Call &call, bool list, Scope &scope, uint32_t &node, std::vector<HsiValue> &values) {
+  Load(server);
+  int32_t moduleId = static_cast<int32_t>(call.args[1]);
   node = static_cast<uint32_t>(call.args[0]);
-  if (static_cast<int32_t>(call.args[1]) != 0 || node == 0 || node >= tables.nodeCount)
-    return HYX_HSI_INVALID_NODE_ID;  // the host has no modules
-  if (call.args[2] != tables.nodes[node].signature) return HYX_CHECKSUM_MISMATCH;
+  if (moduleId == 0) {
+    scope = Scope{&KernelHsiTables(), &server.store, true};
+  } else {
+    HsiModule *module = ModuleById(server, moduleId);
+    if (module == nullptr) return HYX_HSI_INVALID_NODE_ID;
+    scope = Scope{&module->tables, &module->store, false};
+  }
+  const HsiTableSet &tables = *scope.tables;
+  if (!tables.Has(node) || node == tables.base) return HYX_HSI_INVALID_NODE_ID;
+  if ((scope.kernel || call.args[2] != 0) && call.args[2] != tables.Node(node).signature)
+    return HYX_CHECKSUM_MISMATCH;
   std::vector<uint32_t> path = HsiInstancePath(tables, node);
   if (list) {
-    if (!tables.nodes[node].instance) return HYX_HSI_INVALID_NODE_ID;
+    if (!tables.Node(node).instance) return HYX_HSI_INVALID_NODE_ID;
     path.pop_back();
-  } else if (!tables.nodes[node].leaf) {
+  } else if (!tables.Node(node).leaf) {
     return HYX_HSI_INVALID_NODE_ID;
   }
   return ReadParams(tables, call.args[3], call.args[4], path, values);
@@ -150,12 +182,12 @@ const HsiEntry *Find(HsiStore &store, uint32_t node, const std::vector<HsiValue>
 }
 
 // The value of a get, or HYX_NOT_FOUND.
-uint32_t Value(Server &server, uint32_t node, const std::vector<HsiValue> &values, std::vector<uint8_t> &bytes) {
-  if (node == kHashNode) {
+uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &values, std::vector<uint8_t> &bytes) {
+  if (scope.kernel && node == kHashNode) {
     bytes = NodeHashes();
     return HYX_OK;
   }
-  const HsiEntry *entry = Find(Store(server), node, values);
+  const HsiEntry *entry = Find(*scope.store, node, values);
   if (entry == nullptr) return HYX_NOT_FOUND;
   bytes = entry->bytes;
   return HYX_OK;
@@ -166,7 +198,8 @@ void Get(Call &call) {
   std::lock_guard<std::mutex> guard(server.lock);
   uint32_t node;
   std::vector<HsiValue> values;
-  uint32_t status = Prepare(call, false, node, values);
+  Scope scope;
+  uint32_t status = Prepare(server, call, false, scope, node, values);
   if (status != HYX_OK) return Answer(call, status);
   if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
   uint32_t kind = Read<uint32_t>(call.args[5]);
@@ -174,7 +207,7 @@ void Get(Call &call) {
   uint32_t length = Read<uint32_t>(call.args[5], 12);
   if (kind != 0 && kind != 3) return Answer(call, HYX_BAD_PARAM);
   std::vector<uint8_t> bytes;
-  status = Value(server, node, values, bytes);
+  status = Value(scope, node, values, bytes);
   if (status != HYX_OK) return Answer(call, status);
   if (kind == 3) {  // {capacity, length, data}: the whole buffer is length bytes
     if (address == 0 || length < 8) return Answer(call, HYX_HSI_DATA_LENGTH_MISMATCH);
@@ -198,11 +231,12 @@ void GetSize(Call &call) {
   std::lock_guard<std::mutex> guard(server.lock);
   uint32_t node;
   std::vector<HsiValue> values;
-  uint32_t status = Prepare(call, false, node, values);
+  Scope scope;
+  uint32_t status = Prepare(server, call, false, scope, node, values);
   if (status != HYX_OK) return Answer(call, status);
   if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
   std::vector<uint8_t> bytes;
-  status = Value(server, node, values, bytes);
+  status = Value(scope, node, values, bytes);
   if (status != HYX_OK) return Answer(call, status);
   uint32_t size = static_cast<uint32_t>(bytes.size());
   memcpy(reinterpret_cast<void *>(call.args[5]), &size, 4);
@@ -218,9 +252,10 @@ void Set(Call &call) {
   std::lock_guard<std::mutex> guard(server.lock);
   uint32_t node;
   std::vector<HsiValue> values;
-  uint32_t status = Prepare(call, false, node, values);
+  Scope scope;
+  uint32_t status = Prepare(server, call, false, scope, node, values);
   if (status != HYX_OK) return Answer(call, status);
-  if (node == kHashNode) return Answer(call, HYX_NOT_SUPPORTED);
+  if (scope.kernel && node == kHashNode) return Answer(call, HYX_NOT_SUPPORTED);
   if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
   uint32_t kind = Read<uint32_t>(call.args[5]);
   uint64_t in = Read<uint64_t>(call.args[5], 4);
@@ -259,7 +294,7 @@ void Set(Call &call) {
   } else {
     return Answer(call, HYX_BAD_PARAM);
   }
-  const HsiNodeDef &def = KernelHsiTables().nodes[node];
+  const HsiNodeDef &def = scope.tables->Node(node);
   if (!def.variableLength && def.getSize) bytes.resize(def.getSize);
   if (out != 0 && outLength != 0) {
     if (kind == 4 && outLength >= 8)
@@ -267,7 +302,7 @@ void Set(Call &call) {
     else
       memset(reinterpret_cast<void *>(out), 0, outLength);
   }
-  HsiStore &store = Store(server);
+  HsiStore &store = *scope.store;
   for (HsiEntry &entry : store[node])
     if (entry.instances == values) {
       entry.hasValue = true;
@@ -279,15 +314,16 @@ void Set(Call &call) {
 }
 
 bool Within(const HsiTableSet &tables, uint32_t node, uint32_t ancestor) {
-  for (uint32_t at = node; at != 0 && at < tables.nodeCount; at = tables.nodes[at].parent)
+  for (uint32_t at = node; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
     if (at == ancestor) return true;
   return false;
 }
 
 // The instances of node under the given outer values: every value that
 // an entry at or below node holds in node's place, first seen first.
-std::vector<HsiValue> Instances(HsiStore &store, uint32_t node, const std::vector<HsiValue> &outer) {
-  const HsiTableSet &tables = KernelHsiTables();
+std::vector<HsiValue> Instances(const Scope &scope, uint32_t node, const std::vector<HsiValue> &outer) {
+  const HsiTableSet &tables = *scope.tables;
+  const HsiStore &store = *scope.store;
   std::vector<HsiValue> found;
   for (const auto &[id, entries] : store) {
     if (!Within(tables, id, node)) continue;
@@ -310,7 +346,8 @@ void List(Call &call) {
   std::lock_guard<std::mutex> guard(server.lock);
   uint32_t node;
   std::vector<HsiValue> values;
-  uint32_t status = Prepare(call, true, node, values);
+  Scope scope;
+  uint32_t status = Prepare(server, call, true, scope, node, values);
   if (status != HYX_OK) return Answer(call, status);
   if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
   uint64_t address = Read<uint64_t>(call.args[5]);
@@ -320,7 +357,7 @@ void List(Call &call) {
   if (record->listType != HSI_PARAMLIST_INSTANCE || record->headerSize != 64 + 32ull * record->capacity ||
       uint64_t{record->headerSize} + record->dataCapacity > size)
     return Answer(call, HYX_BAD_PARAM);
-  std::vector<HsiValue> instances = Instances(Store(server), node, values);
+  std::vector<HsiValue> instances = Instances(scope, node, values);
   uint32_t fill = instances.size() < record->capacity ? static_cast<uint32_t>(instances.size()) : record->capacity;
   uint64_t needed = 0;
   for (uint32_t i = 0; i < fill; i++)
@@ -368,20 +405,103 @@ void ExchangeSignature(Call &call) {
   Answer(call, HYX_OK);
 }
 
-// The host loads no kernel modules: no module has a name, id or nodes.
+void Text(uint64_t buffer, uint64_t size, const char *text) {
+  if (buffer != 0 && size != 0) snprintf(reinterpret_cast<char *>(buffer), size, "%s", text ? text : "");
+}
+
+template <typename T>
+void Write(uint64_t address, T value) {
+  memcpy(reinterpret_cast<void *>(address), &value, sizeof value);
+}
+
+// Module look-ups: ids by name, node counts, the top node, node records,
+// and the kernel's type table for the types module nodes use.
 void ModuleCall(Call &call) {
+  Server &server = TheServer();
+  std::lock_guard<std::mutex> guard(server.lock);
+  Load(server);
   if (call.number == 2224) {
-    if (call.args[0] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+    if (call.args[0] == 0 || call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+    for (const HsiModule &module : server.modules)
+      if (module.name == reinterpret_cast<const char *>(call.args[0])) {
+        Write<int32_t>(call.args[1], module.id);
+        return Answer(call, HYX_OK);
+      }
     return Answer(call, HYX_NOT_FOUND);
   }
-  Answer(call, HYX_HSI_INVALID_NODE_ID);
+  // 2226 names the node first, then the module.
+  int32_t moduleId = static_cast<int32_t>(call.number == 2226 ? call.args[1] : call.args[0]);
+  HsiModule *module = ModuleById(server, moduleId);
+  if (module == nullptr) return Answer(call, HYX_NOT_FOUND);
+  const HsiTableSet &kernel = KernelHsiTables();
+  switch (call.number) {
+    case 2223:
+      if (call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+      Write<uint32_t>(call.args[1], module->tables.nodeCount);
+      return Answer(call, HYX_OK);
+    case 2225:
+      if (call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+      Write<uint32_t>(call.args[1], module->nodes[0].firstChild);
+      return Answer(call, HYX_OK);
+    case 2226: {
+      uint32_t node = static_cast<uint32_t>(call.args[0]);
+      if (!module->tables.Has(node)) return Answer(call, HYX_HSI_INVALID_NODE_ID);
+      if (call.args[2] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+      memcpy(reinterpret_cast<void *>(call.args[2]), &module->tables.Node(node), HSI_NODE_REPLY_SIZE);
+      Text(call.args[3], call.args[4], module->tables.Node(node).name);
+      return Answer(call, HYX_OK);
+    }
+  }
+  uint32_t typeId = static_cast<uint32_t>(call.args[1]);
+  if (typeId >= kernel.typeCount) return Answer(call, HYX_BAD_PARAM);
+  const HsiTypeDef &type = kernel.types[typeId];
+  if (call.number == 2227) {
+    if (call.args[2] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+    uint8_t reply[16] = {};
+    uint32_t third = type.kind == HSI_TYPE_ARRAY    ? static_cast<uint32_t>(type.b.elementIndex)
+                     : type.kind == HSI_TYPE_SCALAR ? 0
+                                                    : static_cast<uint32_t>(type.a.count);
+    memcpy(reply, &type.kind, 4);
+    memcpy(reply + 4, &type.size, 4);
+    memcpy(reply + 8, &third, 4);
+    reply[12] = type.kind == HSI_TYPE_ENUM && type.bitFlags;
+    memcpy(reinterpret_cast<void *>(call.args[2]), reply, sizeof reply);
+    Text(call.args[3], call.args[4], type.name);
+    if (call.args[5] != 0) Text(Read<uint64_t>(call.args[5]), Read<uint32_t>(call.args[5], 8), type.format);
+    return Answer(call, HYX_OK);
+  }
+  uint64_t index = call.args[2];
+  if (call.number == 2228) {
+    if (type.kind != HSI_TYPE_ENUM) return Answer(call, HYX_BAD_PARAM_TYPE);
+    if (index >= type.a.count) return Answer(call, HYX_BAD_PARAM);
+    const HsiEnumValueDef &value = type.b.values[index];
+    if (call.args[3] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+    Write<uint64_t>(call.args[3], value.value);
+    if (call.args[5] != 0) {
+      Text(call.args[4], Read<uint32_t>(call.args[5]), value.name);
+      Text(Read<uint64_t>(call.args[5], 4), Read<uint32_t>(call.args[5], 12), value.description);
+    }
+    return Answer(call, HYX_OK);
+  }
+  // 2229: a struct field.
+  if (type.kind != HSI_TYPE_STRUCT) return Answer(call, HYX_BAD_PARAM_TYPE);
+  if (index >= type.a.count) return Answer(call, HYX_BAD_PARAM);
+  const HsiFieldDef &field = type.b.fields[index];
+  if (call.args[3] == 0 || call.args[4] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  Write<uint32_t>(call.args[3], field.typeIndex);
+  Write<uint32_t>(call.args[4], field.offset);
+  if (call.args[5] != 0) {
+    Text(Read<uint64_t>(call.args[5]), Read<uint32_t>(call.args[5], 8), field.name);
+    Text(Read<uint64_t>(call.args[5], 12), Read<uint32_t>(call.args[5], 20), field.description);
+  }
+  Answer(call, HYX_OK);
 }
 
 }  // namespace
 
 void RegisterHsiModels() {
   if (!CurrentProfile().hyxkernel) return;
-  Store(TheServer());  // profile faults show when the process starts
+  Load(TheServer());  // profile faults show when the process starts
   RegisterModel(2218, Get);
   RegisterModel(2219, GetSize);
   RegisterModel(2220, Set);

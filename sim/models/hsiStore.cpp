@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -120,9 +121,11 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
 }
 
 const HsiTableSet &KernelHsiTables() {
-  static const HsiTableSet own{simhsi::hsiTables.nodes, simhsi::hsiTables.nodeCount, simhsi::HSI_SIGNATURE};
+  static const HsiTableSet own{simhsi::hsiTables.nodes, simhsi::hsiTables.nodeCount, simhsi::HSI_SIGNATURE,
+                               simhsi::hsiTables.types, simhsi::hsiTables.typeCount};
   static const HsiTableSet renumbered{simhsi_renumbered::hsiTables.nodes, simhsi_renumbered::hsiTables.nodeCount,
-                                      simhsi_renumbered::HSI_SIGNATURE};
+                                      simhsi_renumbered::HSI_SIGNATURE, simhsi_renumbered::hsiTables.types,
+                                      simhsi_renumbered::hsiTables.typeCount};
   const nlohmann::json &doc = CurrentProfile().document;
   auto kernel = doc.find("kernel");
   bool renumber = kernel != doc.end() && kernel->is_object() && kernel->value("hsiNumbering", "") == "renumbered";
@@ -130,20 +133,20 @@ const HsiTableSet &KernelHsiTables() {
 }
 
 uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path) {
-  for (uint32_t id = 1; id < tables.nodeCount; id++) {
+  for (uint32_t id = tables.base + 1; tables.Has(id); id++) {
     // Match the path from its end, one name per ancestor.
     size_t end = path.size();
     uint32_t at = id;
     bool match = true;
     while (match) {
-      const HsiNodeDef &node = tables.nodes[at];
+      const HsiNodeDef &node = tables.Node(at);
       size_t length = strlen(node.name);
       if (length > end || path.compare(end - length, length, node.name) != 0) {
         match = false;
         break;
       }
       end -= length;
-      if (node.parent == 0 || node.parent == HSI_NO_NODE || node.parent >= tables.nodeCount) break;
+      if (node.parent == tables.base || !tables.Has(node.parent)) break;
       if (end == 0 || path[end - 1] != '_') match = false;
       end--;
       at = node.parent;
@@ -155,8 +158,8 @@ uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path) {
 
 std::vector<uint32_t> HsiInstancePath(const HsiTableSet &tables, uint32_t node) {
   std::vector<uint32_t> path;
-  for (uint32_t at = node; at != 0 && at < tables.nodeCount; at = tables.nodes[at].parent)
-    if (tables.nodes[at].instance) path.insert(path.begin(), at);
+  for (uint32_t at = node; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
+    if (tables.Node(at).instance) path.insert(path.begin(), at);
   return path;
 }
 
@@ -192,7 +195,7 @@ bool Bytes(const nlohmann::json &value, std::vector<uint8_t> &bytes, std::string
 }
 
 bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, HsiEntry &entry, std::string &error) {
-  const HsiNodeDef &node = tables.nodes[id];
+  const HsiNodeDef &node = tables.Node(id);
   if (!item.is_object()) return Fail(error, "an entry is an object");
   std::vector<uint32_t> path = HsiInstancePath(tables, id);
   nlohmann::json instances = item.value("instances", nlohmann::json::array());
@@ -202,7 +205,7 @@ bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, H
                            std::to_string(instances.size()));
   for (size_t i = 0; i < path.size(); i++) {
     HsiValue value;
-    if (tables.nodes[path[i]].integerKey) {
+    if (tables.Node(path[i]).integerKey) {
       value.isInt = true;
       if (!Number(instances[i], value.number, error)) return false;
     } else {
@@ -239,6 +242,87 @@ bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiS
       store[id].push_back(std::move(entry));
     }
   }
+  return true;
+}
+
+namespace {
+
+uint32_t TypeByName(const HsiTableSet &kernel, const std::string &name) {
+  for (uint32_t i = 0; i < kernel.typeCount; i++)
+    if (name == kernel.types[i].name) return i;
+  return HSI_NO_TYPE;
+}
+
+// A stable signature for a module node, from the module and node names.
+uint64_t ModuleSignature(const std::string &module, const std::string &path) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (char c : module + "/" + path) hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001b3ull;
+  return hash;
+}
+
+}  // namespace
+
+bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiModule &module, std::string &error) {
+  if (!item.is_object() || !item.contains("name") || !item["name"].is_string())
+    return Fail(error, "a module is an object with a \"name\"");
+  module.name = item["name"].get<std::string>();
+  module.id = item.value("id", 1);
+  if (module.id <= 0) return Fail(error, "module " + module.name + ": ids are positive");
+  const std::string where = "module " + module.name + ": ";
+  nlohmann::json nodes = item.value("nodes", nlohmann::json::array());
+  if (!nodes.is_array()) return Fail(error, where + "\"nodes\" takes a list");
+  std::vector<std::string> paths{""};
+  HsiNodeDef root{};
+  root.id = HSI_MODULE_NODE_BASE;
+  root.parent = root.nextSibling = root.firstChild = HSI_NO_NODE;
+  root.getType = root.setInputType = root.setOutputType = HSI_NO_TYPE;
+  root.statsIndex = HSI_NO_STATS_INDEX;
+  module.nodes.push_back(root);
+  module.names.push_back("root");
+  for (const auto &spec : nodes) {
+    if (!spec.is_object() || !spec.contains("name")) return Fail(error, where + "a node is an object with a \"name\"");
+    HsiNodeDef node = root;
+    uint32_t index = static_cast<uint32_t>(module.nodes.size());
+    node.id = HSI_MODULE_NODE_BASE + index;
+    std::string parent = spec.value("parent", "");
+    auto at = std::find(paths.begin(), paths.end(), parent);
+    if (at == paths.end()) return Fail(error, where + "no parent node " + parent + " before " + spec["name"].dump());
+    node.parent = HSI_MODULE_NODE_BASE + static_cast<uint32_t>(at - paths.begin());
+    node.instance = spec.value("instance", false);
+    node.integerKey = spec.value("integerKey", false);
+    node.variableLength = spec.value("variableLength", false);
+    for (const char *key : {"get", "set"}) {
+      if (!spec.contains(key)) continue;
+      uint32_t type = TypeByName(kernel, spec[key].get<std::string>());
+      if (type == HSI_NO_TYPE) return Fail(error, where + "no type " + spec[key].get<std::string>());
+      if (key[0] == 'g') {
+        node.getType = type;
+        node.getSize = kernel.types[type].size;
+        node.getTypeDef = &kernel.types[type];
+      } else {
+        node.setInputType = type;
+        node.setInputSize = kernel.types[type].size;
+        node.typedSetInput = 1;
+        node.setInputTypeDef = &kernel.types[type];
+      }
+    }
+    node.leaf = node.getType != HSI_NO_TYPE || node.setInputType != HSI_NO_TYPE || node.variableLength;
+    std::string name = spec["name"].get<std::string>();
+    std::string path = parent.empty() ? name : parent + "_" + name;
+    node.signature = ModuleSignature(module.name, path);
+    // Children are chained from the highest id down.
+    HsiNodeDef &up = module.nodes[node.parent - HSI_MODULE_NODE_BASE];
+    node.nextSibling = up.firstChild;
+    up.firstChild = node.id;
+    paths.push_back(path);
+    module.names.push_back(name);
+    module.nodes.push_back(node);
+  }
+  for (size_t i = 0; i < module.nodes.size(); i++) module.nodes[i].name = module.names[i].c_str();
+  module.tables = HsiTableSet{module.nodes.data(), static_cast<uint32_t>(module.nodes.size()), nullptr, kernel.types,
+                              kernel.typeCount, HSI_MODULE_NODE_BASE};
+  if (item.contains("hsi") && !HsiLoadStore(module.tables, item["hsi"], module.store, error))
+    return Fail(error, where + error);
   return true;
 }
 

@@ -13,10 +13,17 @@
 
 namespace hyxsim {
 
+// A node table: the kernel's static nodes (ids from 0, node 0 the root) or
+// one module's nodes (ids from HSI_MODULE_NODE_BASE, that id its root).
 struct HsiTableSet {
   const HsiNodeDef *nodes;
   uint32_t nodeCount;
   const char *signature;
+  const HsiTypeDef *types;
+  uint32_t typeCount;
+  uint32_t base = 0;
+  bool Has(uint32_t id) const { return id >= base && id - base < nodeCount; }
+  const HsiNodeDef &Node(uint32_t id) const { return nodes[id - base]; }
 };
 
 // The table the kernel serves: "hsiNumbering": "renumbered" in the
@@ -39,6 +46,20 @@ struct HsiEntry {
 
 // Node id (in the kernel's numbering) to its entries, in profile order.
 using HsiStore = std::map<uint32_t, std::vector<HsiEntry>>;
+
+// A kernel module's node tree, built from the profile's "hsiModules".
+struct HsiModule {
+  std::string name;
+  int32_t id = 0;
+  std::vector<HsiNodeDef> nodes;  // index 0: the module's root
+  std::vector<std::string> names;
+  HsiTableSet tables{};
+  HsiStore store;
+};
+
+// Reads one module: its nodes (name, parent path, flags, get and set types
+// by name from the kernel's type table) and its values ("hsi").
+bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiModule &module, std::string &error);
 
 // The node's id by path ("net_pNics_properties"); HSI_NO_NODE when absent.
 uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path);
