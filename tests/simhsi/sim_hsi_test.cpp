@@ -296,3 +296,98 @@ TEST(SimHsi, SetValuesAreReadBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// The profile's module: its id, tree, values and the types its nodes use.
+TEST(SimHsi, ModuleNodes) {
+  int32_t module = -1;
+  ASSERT_EQ(Kernel_Call(2224u, "nfs41client", &module), HYX_OK);
+  EXPECT_EQ(module, 12);
+  int32_t none = -1;
+  EXPECT_EQ(Kernel_Call(2224u, "nosuchmodule", &none), HYX_NOT_FOUND);
+
+  uint32_t count = 0, top = 0;
+  ASSERT_EQ(Kernel_Call(2223u, module, &count), HYX_OK);
+  EXPECT_EQ(count, 5u);  // its root and four nodes
+  ASSERT_EQ(Kernel_Call(2225u, module, &top), HYX_OK);
+  EXPECT_EQ(top, 5002u);  // the highest-numbered top node: mounts
+
+  // Walk the tree: mounts' children, highest first.
+  HsiNodeDef def{};
+  char name[128] = {};
+  ASSERT_EQ(Kernel_Call(2226u, top, module, &def, name, uint32_t{128}), HYX_OK);
+  EXPECT_STREQ(name, "mounts");
+  EXPECT_EQ(def.instance, 1);
+  EXPECT_EQ(def.parent, HSI_MODULE_NODE_BASE);
+  EXPECT_EQ(def.nextSibling, 5001u);
+  EXPECT_EQ(def.firstChild, 5004u);
+  ASSERT_EQ(Kernel_Call(2226u, uint32_t{5003}, module, &def, name, uint32_t{128}), HYX_OK);
+  EXPECT_STREQ(name, "info");
+  EXPECT_EQ(def.getSize, 417u);
+  uint32_t infoType = def.getType;
+
+  // Values: the module's name is not sent; node signatures are 0.
+  uint32_t version = 0;
+  Params empty;
+  GetBlock block{0, reinterpret_cast<uintptr_t>(&version), 4};
+  EXPECT_EQ(Kernel_Call(2218u, uint32_t{5001}, module, uint64_t{0}, empty.Record(), empty.Size(), &block), HYX_OK);
+  EXPECT_EQ(version, 41u);
+  HsiParamList mounts = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 512, 0);
+  ListBlock list{reinterpret_cast<uintptr_t>(HsiParamList_Record(mounts)), HsiParamList_BufferSize(mounts), 0};
+  ASSERT_EQ(Kernel_Call(2221u, uint32_t{5002}, module, uint64_t{0}, empty.Record(), empty.Size(), &list), HYX_OK);
+  EXPECT_EQ(HsiParamList_Count(mounts), 2u);
+  EXPECT_TRUE(HsiParamList_FindString(mounts, "/vmfs/volumes/backup"));
+  HsiParamList_Free(mounts);
+  Params iso{"/vmfs/volumes/iso"};
+  char info[417];
+  block = GetBlock{0, reinterpret_cast<uintptr_t>(info), sizeof info};
+  ASSERT_EQ(Kernel_Call(2218u, uint32_t{5003}, module, uint64_t{0}, iso.Record(), iso.Size(), &block), HYX_OK);
+  EXPECT_STREQ(info + 256, "nfs41");
+
+  // The struct's type, a field and an enum value of the kernel's type table.
+  uint8_t reply[16];
+  char description[128];
+  struct {
+    uint64_t address;
+    uint32_t size;
+    uint32_t unused;
+  } text{reinterpret_cast<uintptr_t>(description), sizeof description, 0};
+  ASSERT_EQ(Kernel_Call(2227u, module, infoType, reply, name, uint32_t{128}, &text), HYX_OK);
+  EXPECT_STREQ(name, "SystemHsi_MountInfo");
+  EXPECT_STREQ(description, "mounted file system");
+  uint32_t kind, size, fields;
+  memcpy(&kind, reply, 4);
+  memcpy(&size, reply + 4, 4);
+  memcpy(&fields, reply + 8, 4);
+  EXPECT_EQ(kind, HSI_TYPE_STRUCT);
+  EXPECT_EQ(size, 417u);
+  EXPECT_EQ(fields, 6u);
+  uint32_t fieldType = 0, offset = 0;
+  char fieldName[64];
+  struct __attribute__((packed)) {
+    uint64_t name;
+    uint32_t nameSize;
+    uint64_t description;
+    uint32_t descriptionSize;
+  } names{reinterpret_cast<uintptr_t>(fieldName), sizeof fieldName, reinterpret_cast<uintptr_t>(description),
+          sizeof description};
+  ASSERT_EQ(Kernel_Call(2229u, module, infoType, uint32_t{1}, &fieldType, &offset, &names), HYX_OK);
+  EXPECT_STREQ(fieldName, "type");
+  EXPECT_EQ(offset, 256u);
+  uint64_t value = 0;
+  struct __attribute__((packed)) {
+    uint32_t nameSize;
+    uint64_t description;
+    uint32_t descriptionSize;
+  } valueNames{sizeof fieldName, reinterpret_cast<uintptr_t>(description), sizeof description};
+  ASSERT_EQ(Kernel_Call(2228u, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{2}, &value, fieldName, &valueNames),
+            HYX_OK);
+  EXPECT_EQ(value, 2u);
+  EXPECT_STREQ(fieldName, "HsiTime_Microseconds");
+  EXPECT_STREQ(description, "us");
+  EXPECT_EQ(Kernel_Call(2229u, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{0}, &fieldType, &offset, &names),
+            HYX_BAD_PARAM_TYPE);
+}
+
+}  // namespace
