@@ -293,6 +293,37 @@ TEST(SimHsi, SetValuesAreReadBack) {
   ASSERT_EQ(List(HSI_NODE_net_tcpip_instances_vNics, stack, vnics), HYX_OK);
   EXPECT_TRUE(HsiParamList_FindString(vnics, "vmk7"));
   HsiParamList_Free(vnics);
+
+  // A variable-length value from a sized buffer, with a sized output that
+  // comes back empty; then a set from a value list.
+  Params var{"Timeout-8be4df61-93ca-11d2-aa0d-00e098032b8c"};
+  uint32_t uefi = HSI_NODE_uefi_variable;
+  uint8_t in[8 + 8] = {8, 0, 0, 0, 3, 0, 0, 0, 7, 0, 9};
+  uint8_t out[8 + 4] = {4, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
+  SetBlock sized{4, {}, reinterpret_cast<uintptr_t>(out), sizeof out, 0};
+  address = reinterpret_cast<uintptr_t>(in);
+  memcpy(sized.input, &address, 8);
+  sized.input[2] = sizeof in;
+  ASSERT_EQ(Kernel_Call(2220u, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &sized), HYX_OK);
+  EXPECT_EQ(out[4] | out[5] | out[6] | out[7], 0);
+  uint8_t back[8] = {};
+  ASSERT_EQ(GetNode(uefi, var, back, sizeof back), HYX_OK);
+  EXPECT_EQ(memcmp(back, "\x07\x00\x09", 3), 0);
+  uint32_t size = 0;
+  EXPECT_EQ(Kernel_Call(2219u, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &size), HYX_OK);
+  EXPECT_EQ(size, 3u);
+
+  Params input{"on"};
+  input.Int(5);
+  SetBlock fromList{1, {}, 0, 0, 0};
+  address = reinterpret_cast<uintptr_t>(input.Record());
+  memcpy(fromList.input, &address, 8);
+  fromList.input[2] = input.Size();
+  ASSERT_EQ(Kernel_Call(2220u, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &fromList),
+            HYX_OK);
+  uint8_t listBytes[16] = {};
+  ASSERT_EQ(GetNode(uefi, var, listBytes, sizeof listBytes), HYX_OK);
+  EXPECT_EQ(memcmp(listBytes, "on\0\x05\0\0\0\0\0\0\0", 11), 0);
 }
 
 }  // namespace
