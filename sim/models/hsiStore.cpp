@@ -279,22 +279,22 @@ bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiMod
   root.statsIndex = HSI_NO_STATS_INDEX;
   module.nodes.push_back(root);
   module.names.push_back("root");
-  for (const auto &spec : nodes) {
-    if (!spec.is_object() || !spec.contains("name")) return Fail(error, where + "a node is an object with a \"name\"");
+  for (const auto &described : nodes) {
+    if (!described.is_object() || !described.contains("name")) return Fail(error, where + "a node is an object with a \"name\"");
     HsiNodeDef node = root;
     uint32_t index = static_cast<uint32_t>(module.nodes.size());
     node.id = HSI_MODULE_NODE_BASE + index;
-    std::string parent = spec.value("parent", "");
+    std::string parent = described.value("parent", "");
     auto at = std::find(paths.begin(), paths.end(), parent);
-    if (at == paths.end()) return Fail(error, where + "no parent node " + parent + " before " + spec["name"].dump());
+    if (at == paths.end()) return Fail(error, where + "no parent node " + parent + " before " + described["name"].dump());
     node.parent = HSI_MODULE_NODE_BASE + static_cast<uint32_t>(at - paths.begin());
-    node.instance = spec.value("instance", false);
-    node.integerKey = spec.value("integerKey", false);
-    node.variableLength = spec.value("variableLength", false);
+    node.instance = described.value("instance", false);
+    node.integerKey = described.value("integerKey", false);
+    node.variableLength = described.value("variableLength", false);
     for (const char *key : {"get", "set"}) {
-      if (!spec.contains(key)) continue;
-      uint32_t type = TypeByName(kernel, spec[key].get<std::string>());
-      if (type == HSI_NO_TYPE) return Fail(error, where + "no type " + spec[key].get<std::string>());
+      if (!described.contains(key)) continue;
+      uint32_t type = TypeByName(kernel, described[key].get<std::string>());
+      if (type == HSI_NO_TYPE) return Fail(error, where + "no type " + described[key].get<std::string>());
       if (key[0] == 'g') {
         node.getType = type;
         node.getSize = kernel.types[type].size;
@@ -307,7 +307,7 @@ bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiMod
       }
     }
     node.leaf = node.getType != HSI_NO_TYPE || node.setInputType != HSI_NO_TYPE || node.variableLength;
-    std::string name = spec["name"].get<std::string>();
+    std::string name = described["name"].get<std::string>();
     std::string path = parent.empty() ? name : parent + "_" + name;
     node.signature = ModuleSignature(module.name, path);
     // Children are chained from the highest id down.
