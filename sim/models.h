@@ -8,5 +8,6 @@ void RegisterModels();
 // Per area; each registers its call numbers.
 void RegisterSystemModels();   // uname, syscall-API checksum, device-control requests
 void RegisterProcessModels();  // fork-exec and spawn
+void RegisterHsiModels();      // the system-information server
 
 }  // namespace hyxsim

@@ -51,6 +51,7 @@ void RegisterSystemModels() {
 void RegisterModels() {
   RegisterSystemModels();
   RegisterProcessModels();
+  RegisterHsiModels();
 }
 
 }  // namespace hyxsim

@@ -1,0 +1,78 @@
+// The system-information server's state: the kernel's node table (the
+// interface's own numbering or a renumbered one), the node values the host
+// holds, and the encoder that turns profile values into the kernel's bytes.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "hyxsysinfo/hsiDefs.h"
+
+namespace hyxsim {
+
+// A node table: the kernel's static nodes (ids from 0, node 0 the root) or
+// one module's nodes (ids from HSI_MODULE_NODE_BASE, that id its root).
+struct HsiTableSet {
+  const HsiNodeDef *nodes;
+  uint32_t nodeCount;
+  const char *signature;
+  const HsiTypeDef *types;
+  uint32_t typeCount;
+  uint32_t base = 0;
+  bool Has(uint32_t id) const { return id >= base && id - base < nodeCount; }
+  const HsiNodeDef &Node(uint32_t id) const { return nodes[id - base]; }
+};
+
+// The table the kernel serves: "hsiNumbering": "renumbered" in the
+// profile's kernel section selects the renumbered one.
+const HsiTableSet &KernelHsiTables();
+
+// One instance value: an integer or a string.
+struct HsiValue {
+  bool isInt = false;
+  uint64_t number = 0;
+  std::string text;
+  bool operator==(const HsiValue &) const = default;
+};
+
+struct HsiEntry {
+  std::vector<HsiValue> instances;  // one per instance node on the path
+  bool hasValue = false;
+  std::vector<uint8_t> bytes;
+};
+
+// Node id (in the kernel's numbering) to its entries, in profile order.
+using HsiStore = std::map<uint32_t, std::vector<HsiEntry>>;
+
+// A kernel module's node tree, built from the profile's "hsiModules".
+struct HsiModule {
+  std::string name;
+  int32_t id = 0;
+  std::vector<HsiNodeDef> nodes;  // index 0: the module's root
+  std::vector<std::string> names;
+  HsiTableSet tables{};
+  HsiStore store;
+};
+
+// Reads one module: its nodes (name, parent path, flags, get and set types
+// by name from the kernel's type table) and its values ("hsi").
+bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiModule &module, std::string &error);
+
+// The node's id by path ("net_pNics_properties"); HSI_NO_NODE when absent.
+uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path);
+
+// The instance nodes from the root down to node, node included.
+std::vector<uint32_t> HsiInstancePath(const HsiTableSet &tables, uint32_t node);
+
+// Encodes value as type into out (type->size bytes, zeroed first).  On a
+// value that does not fit the type returns false and says why in error.
+bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out, std::string &error);
+
+// Reads the profile's "hsi" section into store; false with a reason on
+// a path, field or value the tables do not know.
+bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiStore &store, std::string &error);
+
+}  // namespace hyxsim
