@@ -33,6 +33,21 @@ TEST(LoadTime, OffTheHyxkernelTheInterfaceDoesNotMatch) {
       << outcome.output;
 }
 
+TEST(LoadTime, OnTheHypervisorTheProgramSeesItsKernelAndTheInterfaceMatches) {
+  for (const char *profile : {"hypervisor", "mockup"}) {
+    Outcome outcome = HyxinfoHost(profile);
+    EXPECT_EQ(WEXITSTATUS(outcome.status), 0) << profile;
+    EXPECT_EQ(outcome.output, "kernel:    Hyxkernel 8.0.3\ninterface: matches (0x00000000 HYX_OK)\n") << profile;
+  }
+}
+
+TEST(LoadTime, AKernelNumberedItsOwnWayIsReportedAsAMismatch) {
+  Outcome outcome = HyxinfoHost("renumbered");
+  EXPECT_EQ(WEXITSTATUS(outcome.status), 1);
+  EXPECT_NE(outcome.output.find("interface: does not match (0x0bad003a HYX_CHECKSUM_MISMATCH)"), std::string::npos)
+      << outcome.output;
+}
+
 TEST(LoadTime, ASyscallApiMismatchEndsTheProcessWhileLoading) {
   Outcome outcome = HyxinfoHost("checksum-mismatch", "2>&1 >/dev/null");
   EXPECT_EQ(WEXITSTATUS(outcome.status), 255);
