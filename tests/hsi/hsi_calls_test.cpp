@@ -125,6 +125,22 @@ TEST_F(HsiCalls, AnOverflowingListIsRetriedWithTheReportedCountAndAMargin) {
   }
 }
 
+// The kernel's instances grow by 3 % between calls.
+void AnswerGrowingList(HyxSimCall *call, void *context) {
+  AnswerList(call, context);
+  static_cast<Script *>(context)->totalCount += 30;
+}
+
+TEST_F(HsiCalls, AListThatGrowsBetweenCallsNeedsNoThirdCall) {
+  script_.totalCount = 1000;
+  HyxSim_SetHandler(kList, AnswerGrowingList, &script_);
+  HsiParamList out = nullptr;
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(script_.capacities, (std::vector<uint32_t>{10, 1050}));
+  EXPECT_EQ(HsiParamList_TotalCount(out), 1030u);
+  HsiParamList_Free(out);
+}
+
 TEST_F(HsiCalls, NoMemoryRetryDoublesTheBytesPerEntryUpTo2048) {
   script_.status = HYX_NO_MEMORY_RETRY;
   HyxSim_SetHandler(kList, AnswerList, &script_);
