@@ -22,21 +22,8 @@ constexpr char kUpperHex[] = "0123456789ABCDEF";
 
 // Digits of v in base 8, 10 or 16, written so they end at `end`.
 char *PutDigitsBackward(char *end, uint64_t v, int base, bool upper) {
+  if (base == 10) return PutDecimalBackward(end, v);
   char *p = end;
-  if (base == 10) {
-    while (v >= 100) {
-      p -= 2;
-      memcpy(p, &kDigitPairs[2 * (v % 100)], 2);
-      v /= 100;
-    }
-    if (v >= 10) {
-      p -= 2;
-      memcpy(p, &kDigitPairs[2 * v], 2);
-    } else {
-      *--p = static_cast<char>('0' + v);
-    }
-    return p;
-  }
   const char *digits = upper ? kUpperHex : kLowerHex;
   unsigned shift = base == 16 ? 4 : 3, mask = base - 1;
   do {

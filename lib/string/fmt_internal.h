@@ -12,10 +12,10 @@ inline constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// Decimal digits of v without leading zeros (nothing for 0); returns the count.
-inline int PutU64(char *out, uint64_t v) {
-  char tmp[20];
-  char *p = tmp + sizeof tmp;
+// Decimal digits of v (at least one) written so they end at `end`; returns
+// where they start.
+inline char *PutDecimalBackward(char *end, uint64_t v) {
+  char *p = end;
   while (v >= 100) {
     p -= 2;
     memcpy(p, &kDigitPairs[2 * (v % 100)], 2);
@@ -24,9 +24,17 @@ inline int PutU64(char *out, uint64_t v) {
   if (v >= 10) {
     p -= 2;
     memcpy(p, &kDigitPairs[2 * v], 2);
-  } else if (v > 0) {
+  } else {
     *--p = static_cast<char>('0' + v);
   }
+  return p;
+}
+
+// Decimal digits of v without leading zeros (nothing for 0); returns the count.
+inline int PutU64(char *out, uint64_t v) {
+  if (v == 0) return 0;
+  char tmp[20];
+  char *p = PutDecimalBackward(tmp + sizeof tmp, v);
   int n = static_cast<int>(tmp + sizeof tmp - p);
   memcpy(out, p, n);
   return n;

@@ -2,6 +2,8 @@
 // kind of host: what the load-time check concludes, and how it ends a
 // process whose kernel speaks another syscall API.
 #include <gtest/gtest.h>
+
+#include "run_command.h"
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -9,21 +11,12 @@
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using Outcome = CommandOutcome;
 
 Outcome HyxinfoHost(const std::string &profile, const char *redirect = "2>&1") {
   std::string command = std::string(HYXSIM_PATH) + " --profile " + HOSTS_DIR + "/" + profile + ".json --ro " + BUILD_DIR + " -- " +
                         HYXINFO_PATH + " host " + redirect;
-  Outcome outcome{};
-  FILE *pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  outcome.status = pclose(pipe);
-  return outcome;
+  return RunCommand(command);
 }
 
 TEST(LoadTime, OffTheHyxkernelTheInterfaceDoesNotMatch) {

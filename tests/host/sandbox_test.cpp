@@ -1,6 +1,8 @@
 // hyxsim itself: what a program sees inside, what leaks out (nothing), and
 // how the program's end comes back.
 #include <gtest/gtest.h>
+
+#include "run_command.h"
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,22 +12,13 @@
 
 namespace {
 
-struct Outcome {
-  int status;  // as waitpid gives it
-  std::string output;
-};
+using Outcome = CommandOutcome;
 
 // Runs `script` with /bin/sh inside a sandbox of `profile`.
 Outcome RunInside(const std::string &profile, const std::string &script) {
   std::string command = std::string(HYXSIM_PATH) + " --profile " + HOSTS_DIR + "/" + profile + ".json -- /bin/sh -c '" +
                         script + "' 2>&1";
-  Outcome outcome{};
-  FILE *pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  outcome.status = pclose(pipe);
-  return outcome;
+  return RunCommand(command);
 }
 
 bool ExistsOnHost(const char *path) {

@@ -1,6 +1,8 @@
 // A profile whose system-information section names a node, field or value
 // the kernel's tables do not have stops the host at once, saying which.
 #include <gtest/gtest.h>
+
+#include "run_command.h"
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -8,10 +10,7 @@
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string output;
-};
+using Outcome = CommandOutcome;
 
 Outcome RunWith(const std::string &name, const std::string &hsi) {
   std::string path = std::string(WORK_DIR) + "/" + name + ".json";
@@ -19,13 +18,7 @@ Outcome RunWith(const std::string &name, const std::string &hsi) {
   fprintf(file, "{\"kernel\": {\"type\": \"hyxkernel\"}, %s}\n", hsi.c_str());
   fclose(file);
   std::string command = std::string(HYXSIM_PATH) + " --profile " + path + " -- /bin/true 2>&1";
-  Outcome outcome{};
-  FILE *pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
-  outcome.status = pclose(pipe);
-  return outcome;
+  return RunCommand(command);
 }
 
 TEST(SimHsiProfile, FaultsAreNamed) {
