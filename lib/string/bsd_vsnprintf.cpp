@@ -318,11 +318,11 @@ bool Run(FmtOut *o, const char *f, FmtArgs *a) {
         continue;
       }
     }
-    FmtSpec spec;
-    f = FmtParseSpec(f, &spec);
-    if (spec.conv == 0) return true;  // the format ends inside a directive
-    if (a->table == nullptr && FmtUsesPositions(&spec) && !FmtBuildArgTable(a)) return false;
-    if (!Convert(o, &spec, a, &locale)) return false;
+    FmtSpec directive;
+    f = FmtParseSpec(f, &directive);
+    if (directive.conv == 0) return true;  // the format ends inside a directive
+    if (a->table == nullptr && FmtUsesPositions(&directive) && !FmtBuildArgTable(a)) return false;
+    if (!Convert(o, &directive, a, &locale)) return false;
   }
 }
 

@@ -31,7 +31,7 @@ struct FmtArgs {
 };
 
 // Parses the conversion directive after a '%'; returns where it ends.
-const char *FmtParseSpec(const char *p, FmtSpec *spec);
+const char *FmtParseSpec(const char *p, FmtSpec *directive);
 
 // What the conversion takes from the argument list.
 ArgKind FmtArgKind(char conv, FmtLength length);

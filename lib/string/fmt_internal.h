@@ -168,7 +168,7 @@ inline FmtPadding FmtPad(const FmtSpec *s, size_t length, bool zeroAllowed) {
   return p;
 }
 
-// Writes a floating conversion (e f g E F G) of value under spec; false
+// Writes a floating conversion (e f g E F G) of value under directive; false
 // when memory for a very long expansion cannot be had.
 struct FloatParts;
-bool FmtFloat(FmtOut *o, const FmtSpec *spec, const FloatParts &value, FmtLocale *locale);
+bool FmtFloat(FmtOut *o, const FmtSpec *directive, const FloatParts &value, FmtLocale *locale);

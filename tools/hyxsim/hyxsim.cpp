@@ -53,39 +53,39 @@ std::string Directory(const std::string &path) { return path.substr(0, path.rfin
 }  // namespace
 
 int main(int argc, char **argv) {
-  SandboxSpec spec;
+  SandboxSpec sandbox;
   std::string profile = HYXSIM_DEFAULT_PROFILE;
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
     if (i + 1 >= argc) return Usage();
     if (option == "--profile") profile = argv[++i];
-    else if (option == "--bind") spec.binds.push_back(Absolute(argv[++i]));
-    else if (option == "--ro") spec.readOnly.push_back(Absolute(argv[++i]));
+    else if (option == "--bind") sandbox.binds.push_back(Absolute(argv[++i]));
+    else if (option == "--ro") sandbox.readOnly.push_back(Absolute(argv[++i]));
     else return Usage();
   }
   if (i + 1 >= argc) return Usage();
-  spec.command.assign(argv + i + 1, argv + argc);
+  sandbox.command.assign(argv + i + 1, argv + argc);
 
   std::ifstream in(profile);
   std::stringstream text;
   text << in.rdbuf();
-  spec.profileText = text.str();
-  nlohmann::json document = nlohmann::json::parse(spec.profileText, nullptr, false, true);
+  sandbox.profileText = text.str();
+  nlohmann::json document = nlohmann::json::parse(sandbox.profileText, nullptr, false, true);
   if (!in || document.is_discarded() || !document.is_object()) {
     fprintf(stderr, "hyxsim: %s is not a readable JSON host profile\n", profile.c_str());
     return 2;
   }
-  spec.mockup = document.value("mockup", false);
+  sandbox.mockup = document.value("mockup", false);
 
   const char *library = getenv("HYXSIM_LIBRARY");
-  spec.simLibrary = Absolute(library && *library ? library : HYXSIM_LIBRARY_PATH);
-  spec.readOnly.push_back(Directory(spec.simLibrary));
-  if (strchr(spec.command[0].c_str(), '/')) spec.readOnly.push_back(Directory(Absolute(spec.command[0])));
+  sandbox.simLibrary = Absolute(library && *library ? library : HYXSIM_LIBRARY_PATH);
+  sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
+  if (strchr(sandbox.command[0].c_str(), '/')) sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
   char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") != 0) spec.binds.push_back(cwd);
+  if (getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") != 0) sandbox.binds.push_back(cwd);
 
-  int status = RunInSandbox(spec);
+  int status = RunInSandbox(sandbox);
   if (status < 0) return 126;
   PassThrough(status);
 }

@@ -140,12 +140,12 @@ void MakeDev() {
 }
 
 // The fixed paths of a Hyxkernel host.
-void MakeHostPaths(const SandboxSpec &spec) {
+void MakeHostPaths(const SandboxSpec &sandbox) {
   MakeDirs("/etc/norvex/mgmtd");
-  if (spec.mockup) WriteFile("/etc/norvex/mgmtd/mockupCalyxHost.txt", "mock-up host\n");
+  if (sandbox.mockup) WriteFile("/etc/norvex/mgmtd/mockupCalyxHost.txt", "mock-up host\n");
   MakeDirs("/run/norvex");
   MakeDirs("/run/hyxsim");
-  WriteFile("/run/hyxsim/profile.json", spec.profileText);
+  WriteFile("/run/hyxsim/profile.json", sandbox.profileText);
   MakeDirs("/var/spool/snmp");
   MakeDirs("/var/log");
   MakeDirs("/var/tmp");
@@ -158,7 +158,7 @@ void MakeHostPaths(const SandboxSpec &spec) {
   MakeDirs("/home");
 }
 
-void BuildTree(const SandboxSpec &spec) {
+void BuildTree(const SandboxSpec &sandbox) {
   Bind("/usr", "/usr", true);
   for (const char *name : {"bin", "sbin", "lib", "lib32", "libx32"})
     if (access(Old(std::string("/") + name).c_str(), F_OK) == 0) MirrorTopLevel(name);
@@ -168,10 +168,10 @@ void BuildTree(const SandboxSpec &spec) {
   Check(mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr), "mount /proc");
   Bind("/sys", "/sys", true);
   MakeDev();
-  MakeHostPaths(spec);
+  MakeHostPaths(sandbox);
   // Parents before children, so that nested binds stack the right way.
   auto byLength = [](const std::string &a, const std::string &b) { return a.size() < b.size(); };
-  std::vector<std::string> binds = spec.binds, readOnly = spec.readOnly;
+  std::vector<std::string> binds = sandbox.binds, readOnly = sandbox.readOnly;
   std::stable_sort(binds.begin(), binds.end(), byLength);
   std::stable_sort(readOnly.begin(), readOnly.end(), byLength);
   for (const std::string &path : binds) Bind(path, path, false);
@@ -189,7 +189,7 @@ void BringUpLoopback() {
   close(fd);
 }
 
-[[noreturn]] void RunChild(const SandboxSpec &spec, const std::string &cwd) {
+[[noreturn]] void RunChild(const SandboxSpec &sandbox, const std::string &cwd) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   Check(unshare(CLONE_NEWNS | CLONE_NEWNET), "unshare");
   Check(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), "make mounts private");
@@ -199,7 +199,7 @@ void BringUpLoopback() {
   Check(mkdir("/tmp/.oldroot", 0700), "mkdir old root");
   Check(static_cast<int>(syscall(SYS_pivot_root, "/tmp", "/tmp/.oldroot")), "pivot_root");
   Check(chdir("/"), "chdir /");
-  BuildTree(spec);
+  BuildTree(sandbox);
   Check(umount2(kOldRoot, MNT_DETACH), "detach the host root");
   rmdir(kOldRoot);
   BringUpLoopback();
@@ -207,11 +207,11 @@ void BringUpLoopback() {
 
   // After the caller's own preloads: a sanitizer runtime must stay first.
   const char *preload = getenv("LD_PRELOAD");
-  std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + spec.simLibrary;
+  std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + sandbox.simLibrary;
   setenv("LD_PRELOAD", preloads.c_str(), 1);
   setenv("HYXSIM_PROFILE", "/run/hyxsim/profile.json", 1);
   std::vector<char *> argv;
-  for (const std::string &arg : spec.command) argv.push_back(const_cast<char *>(arg.c_str()));
+  for (const std::string &arg : sandbox.command) argv.push_back(const_cast<char *>(arg.c_str()));
   argv.push_back(nullptr);
   execvp(argv[0], argv.data());
   fprintf(stderr, "hyxsim: cannot run %s: %s\n", argv[0], strerror(errno));
@@ -220,7 +220,7 @@ void BringUpLoopback() {
 
 }  // namespace
 
-int RunInSandbox(const SandboxSpec &spec) {
+int RunInSandbox(const SandboxSpec &sandbox) {
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) == nullptr) snprintf(cwd, sizeof cwd, "/");
   pid_t child = fork();
@@ -228,7 +228,7 @@ int RunInSandbox(const SandboxSpec &spec) {
     perror("hyxsim: fork");
     return -1;
   }
-  if (child == 0) RunChild(spec, cwd);
+  if (child == 0) RunChild(sandbox, cwd);
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) {

@@ -14,6 +14,6 @@ struct SandboxSpec {
   std::vector<std::string> command;
 };
 
-// Runs spec.command in the sandbox and returns its wait status.  Returns -1
+// Runs sandbox.command in the sandbox and returns its wait status.  Returns -1
 // (with a message on stderr) when the sandbox could not be made.
-int RunInSandbox(const SandboxSpec &spec);
+int RunInSandbox(const SandboxSpec &sandbox);
