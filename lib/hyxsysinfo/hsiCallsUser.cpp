@@ -13,14 +13,6 @@
 
 namespace {
 
-enum : uint32_t {
-  KERNEL_CALL_HSI_GET = 2218,
-  KERNEL_CALL_HSI_GET_SIZE = 2219,
-  KERNEL_CALL_HSI_SET = 2220,
-  KERNEL_CALL_HSI_LIST = 2221,
-  KERNEL_CALL_HSI_MODULE_ID = 2224,
-};
-
 enum HsiCallKind : uint32_t {
   HSI_CALL_GET = 0,
   HSI_CALL_SET_PARAMS = 1,

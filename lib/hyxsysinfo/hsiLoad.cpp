@@ -15,7 +15,6 @@ int hyxNvdManagementFd = -1;
 
 namespace {
 
-constexpr uint32_t KERNEL_CALL_HSI_SIGNATURE = 2222;
 constexpr char kUnknownBuild[] = "_Unknown_";
 constexpr uint32_t kLoadBuildInfoSize = 21;
 

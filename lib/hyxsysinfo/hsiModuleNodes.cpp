@@ -8,15 +8,6 @@
 
 namespace {
 
-enum : uint32_t {
-  KERNEL_CALL_MODULE_NODE_COUNT = 2223,
-  KERNEL_CALL_MODULE_FIRST_NODE = 2225,
-  KERNEL_CALL_MODULE_NODE_DEF = 2226,
-  KERNEL_CALL_MODULE_TYPE = 2227,
-  KERNEL_CALL_MODULE_ENUM_VALUE = 2228,
-  KERNEL_CALL_MODULE_FIELD = 2229,
-};
-
 constexpr uint32_t kTextSize = 128;
 
 // The kernel's description of one module type (call 2227).
@@ -80,7 +71,7 @@ HYX_ReturnStatus RebuildFields(HsiModuleID module, uint32_t typeId, RebuiltType 
     FieldTextBlock texts = {reinterpret_cast<uintptr_t>(name), kTextSize, reinterpret_cast<uintptr_t>(description),
                             kTextSize};
     uint32_t fieldType = 0, offset = 0;
-    HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_FIELD, int32_t{module}, typeId, i,
+    HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, int32_t{module}, typeId, i,
                                           static_cast<void *>(&fieldType), static_cast<void *>(&offset),
                                           static_cast<void *>(&texts));
     if (status == HYX_OK) status = RebuildType(module, fieldType, &fields[i].type, depth + 1);
@@ -102,7 +93,7 @@ HYX_ReturnStatus RebuildValues(HsiModuleID module, uint32_t typeId, RebuiltType 
   for (uint32_t i = 0; i < count; i++) {
     char name[kTextSize] = {}, description[kTextSize] = {};
     EnumTextBlock texts = {kTextSize, reinterpret_cast<uintptr_t>(description), kTextSize};
-    HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_ENUM_VALUE, int32_t{module}, typeId, i,
+    HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, int32_t{module}, typeId, i,
                                           static_cast<void *>(&values[i].value), static_cast<void *>(name),
                                           static_cast<void *>(&texts));
     if (status != HYX_OK) return status;
@@ -123,7 +114,7 @@ HYX_ReturnStatus RebuildType(HsiModuleID module, uint32_t typeId, const HsiTypeD
   if (type == nullptr) return HYX_NO_MEMORY;
   ModuleTypeReply reply = {};
   TextBlock description = {reinterpret_cast<uintptr_t>(type->description), kTextSize, 0};
-  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_TYPE, int32_t{module}, typeId,
+  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_TYPE, int32_t{module}, typeId,
                                         static_cast<void *>(&reply), static_cast<void *>(type->name), kTextSize,
                                         static_cast<void *>(&description));
   type->name[kTextSize - 1] = type->description[kTextSize - 1] = '\0';
@@ -157,20 +148,20 @@ HYX_ReturnStatus RebuildType(HsiModuleID module, uint32_t typeId, const HsiTypeD
 HYX_ReturnStatus HsiModuleNode_Count(HsiModuleID module, uint32_t *count) {
   if (count == nullptr) return HYX_BAD_PARAM;
   *count = 0;
-  return Kernel_Call(KERNEL_CALL_MODULE_NODE_COUNT, int32_t{module}, static_cast<void *>(count));
+  return Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_COUNT, int32_t{module}, static_cast<void *>(count));
 }
 
 HYX_ReturnStatus HsiModuleNode_FirstChild(HsiModuleID module, HsiNodeID *node) {
   if (node == nullptr) return HYX_BAD_PARAM;
   *node = HSI_NO_NODE;
-  return Kernel_Call(KERNEL_CALL_MODULE_FIRST_NODE, int32_t{module}, static_cast<void *>(node));
+  return Kernel_Call(KERNEL_CALL_HSI_MODULE_FIRST_NODE, int32_t{module}, static_cast<void *>(node));
 }
 
 HYX_ReturnStatus HsiModuleNode_GetDef(HsiNodeID node, HsiModuleID module, HsiNodeDef *reply, char *name,
                                       uint32_t nameSize) {
   if (reply == nullptr || name == nullptr || nameSize == 0) return HYX_BAD_PARAM;
   memset(name, 0, nameSize);
-  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_MODULE_NODE_DEF, node, int32_t{module},
+  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_DEF, node, int32_t{module},
                                         static_cast<void *>(reply), static_cast<void *>(name), nameSize);
   name[nameSize - 1] = '\0';
   return status;

@@ -64,7 +64,7 @@ struct ListBlock {
 HYX_ReturnStatus Get(uint32_t kernelNode, uint64_t signature, Params &params, void *buffer, uint32_t length,
                      uint32_t kind = 0) {
   GetBlock block{kind, reinterpret_cast<uintptr_t>(buffer), length};
-  return Kernel_Call(KERNEL_CALL_HSI_FIRST, kernelNode, int32_t{0}, signature, params.Record(), params.Size(), &block);
+  return Kernel_Call(KERNEL_CALL_HSI_GET, kernelNode, int32_t{0}, signature, params.Record(), params.Size(), &block);
 }
 
 // The kernel's own node ids, from its node-signature reply (node 1).
