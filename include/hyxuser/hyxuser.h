@@ -195,6 +195,46 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const a
                                                  const HyxuserSpawnFileActions *actions,
                                                  const HyxuserSpawnAttr *attr, pid_t *pid);
 
+/* ---- Version, uptime and firmware tables --------------------------------- */
+
+typedef struct HyxuserSystemVersion {
+  char product[32];
+  char productVersion[32];
+  char buildVersion[32];
+  char buildDate[32];
+  char buildTime[32];
+  uint32_t build;
+} HyxuserSystemVersion; /* 164 bytes */
+
+typedef struct HyxuserUniqueSystemVersion {
+  char product[32];
+  char productVersion[32];
+  char buildType[32];
+  char buildDate[32];
+  char buildTime[32];
+  char releaseUpdate[32];
+  char releasePatch[32];
+  uint32_t build;
+} HyxuserUniqueSystemVersion; /* 228 bytes */
+
+/* The host kernel's product and build; the record is all zeros on failure. */
+HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *version);
+HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *version);
+/* Microseconds since the host started; untouched on failure. */
+HYXUSER_API HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime);
+/* ACPI tables by signature and instance; the kernel fills buffer and lengths. */
+HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableLengthBySignature(const char *signature, uint32_t instance,
+                                                                   void *lengthOut);
+HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signature, uint32_t instance,
+                                                             void *buffer, uintptr_t bufferLength);
+/* The SMBIOS data block and its length. */
+HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetDataLen(void *lengthOut);
+HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length);
+/* Always HYX_UNSUPPORTED_CPU. */
+HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue();
+/* The kernel's native socket address family (26). */
+HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
+
 /* ---- Load-time interface check ------------------------------------------ */
 
 /* HYX_OK when the kernel speaks the interfaces the library was built for,

@@ -1,0 +1,121 @@
+// Version, uptime and firmware tables: what a program learns about the host
+// it runs on.
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "common/export.h"
+#include "hyxsysinfo/hsiCallsUser.h"
+#include "hyxsysinfo/hsiLoad.h"
+#include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/kernelCall.h"
+
+static_assert(sizeof(HyxuserSystemVersion) == 164 && offsetof(HyxuserSystemVersion, buildDate) == 96 &&
+              offsetof(HyxuserSystemVersion, build) == 160);
+static_assert(sizeof(HyxuserUniqueSystemVersion) == 228 && offsetof(HyxuserUniqueSystemVersion, buildType) == 64 &&
+              offsetof(HyxuserUniqueSystemVersion, releasePatch) == 192 &&
+              offsetof(HyxuserUniqueSystemVersion, build) == 224);
+
+namespace {
+
+// The kernel's system_version record.
+struct SystemVersion {
+  char product[32];
+  char productVersion[32];
+  char buildVersion[32];
+  char buildType[32];
+  char buildVersionNumeric[32];
+  char releaseUpdate[32];
+  char releasePatch[32];
+  char buildDate[32];
+  char buildTime[32];
+  uint32_t cpuArch;
+  uint32_t hyxkernelBuild;
+  uint32_t hyxcall[2];
+  char releaseVersionStr[32];
+  char kernelReleaseVersionStr[32];
+};
+static_assert(sizeof(SystemVersion) == 368 && offsetof(SystemVersion, cpuArch) == 288 &&
+              offsetof(SystemVersion, releaseVersionStr) == 304);
+
+constexpr size_t kTimerInfoSize = 88;
+constexpr size_t kSysUptimeOffset = 64;
+constexpr int kNativeSocketFamily = 26;
+
+HYX_ReturnStatus ReadSystemVersion(SystemVersion *version) {
+  if (hsiLoadStatus != HYX_OK) return HYX_CHECKSUM_MISMATCH;
+  return Hsi_Get(HSI_NODE_system_version, nullptr, version, sizeof *version);
+}
+
+// The kernel NUL-terminates its texts, but a record cut to 31 characters is
+// what callers rely on.
+void CopyText(char (&to)[32], const char (&from)[32]) { snprintf(to, sizeof to, "%.*s", 32, from); }
+
+}  // namespace
+
+HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *out) {
+  memset(out, 0, sizeof *out);
+  SystemVersion version;
+  HYX_ReturnStatus status = ReadSystemVersion(&version);
+  if (status != HYX_OK) return status;
+  CopyText(out->product, version.product);
+  CopyText(out->productVersion, version.productVersion);
+  CopyText(out->buildVersion, version.buildVersion);
+  CopyText(out->buildDate, version.buildDate);
+  CopyText(out->buildTime, version.buildTime);
+  out->build = version.hyxkernelBuild;
+  return HYX_OK;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *out) {
+  memset(out, 0, sizeof *out);
+  SystemVersion version;
+  HYX_ReturnStatus status = ReadSystemVersion(&version);
+  if (status != HYX_OK) return status;
+  CopyText(out->product, version.product);
+  CopyText(out->productVersion, version.productVersion);
+  CopyText(out->buildType, version.buildType);
+  CopyText(out->buildDate, version.buildDate);
+  CopyText(out->buildTime, version.buildTime);
+  CopyText(out->releaseUpdate, version.releaseUpdate);
+  CopyText(out->releasePatch, version.releasePatch);
+  out->build = version.hyxkernelBuild;
+  return HYX_OK;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime) {
+  if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
+  unsigned char info[kTimerInfoSize];
+  HYX_ReturnStatus status = Hsi_Get(HSI_NODE_timer_info, nullptr, info, sizeof info);
+  if (status == HYX_OK) memcpy(uptime, info + kSysUptimeOffset, sizeof *uptime);
+  return status;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserAcpi_GetTableLengthBySignature(const char *signature, uint32_t instance,
+                                                                  void *lengthOut) {
+  if (signature == nullptr || lengthOut == nullptr) return HYX_BAD_PARAM;
+  return Kernel_Call(KERNEL_CALL_ACPI_LENGTH, static_cast<const void *>(signature), instance,
+                     static_cast<const void *>(lengthOut));
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signature, uint32_t instance, void *buffer,
+                                                            uintptr_t bufferLength) {
+  if (signature == nullptr || buffer == nullptr || bufferLength == 0) return HYX_BAD_PARAM;
+  return Kernel_Call(KERNEL_CALL_ACPI_TABLE, static_cast<const void *>(signature), instance,
+                     static_cast<const void *>(buffer), uint64_t{bufferLength});
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserSMBIOS_GetDataLen(void *lengthOut) {
+  return Kernel_Call(KERNEL_CALL_SMBIOS_LENGTH, static_cast<const void *>(lengthOut), uint64_t{0});
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length) {
+  return Kernel_Call(KERNEL_CALL_SMBIOS_DATA, static_cast<const void *>(buffer), length);
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserMSR_GetValue() { return HYX_UNSUPPORTED_CPU; }
+
+HYX_EXPORT HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family) {
+  *family = kNativeSocketFamily;
+  return HYX_OK;
+}
