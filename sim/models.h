@@ -9,5 +9,6 @@ void RegisterModels();
 void RegisterSystemModels();   // uname, syscall-API checksum, device-control requests
 void RegisterProcessModels();  // fork-exec and spawn
 void RegisterHsiModels();      // the system-information server
+void RegisterFirmwareModels(); // ACPI tables and SMBIOS data
 
 }  // namespace hyxsim

@@ -52,6 +52,7 @@ void RegisterModels() {
   RegisterSystemModels();
   RegisterProcessModels();
   RegisterHsiModels();
+  RegisterFirmwareModels();
 }
 
 }  // namespace hyxsim

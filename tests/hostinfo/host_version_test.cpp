@@ -122,6 +122,24 @@ TEST(Firmware, TheKernelsAnswerPassesThroughWithItsErrno) {
   HyxSim_ClearHandlers();
 }
 
+TEST(Firmware, TheHostsTablesAreReadBySignatureAndInstance) {
+  if (OnPlainLinux()) GTEST_SKIP();
+  uint32_t length = 0;
+  ASSERT_EQ(HyxuserAcpi_GetTableLengthBySignature("APIC", 0, &length), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_EQ(length, 10u);
+  unsigned char table[10];
+  ASSERT_EQ(HyxuserAcpi_GetTableBySignature("APIC", 0, table, sizeof table), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(memcmp(table, "APICH\0\0\0\x04\x65", sizeof table), 0);
+  errno = 0;
+  EXPECT_EQ(HyxuserAcpi_GetTableLengthBySignature("APIC", 1, &length), static_cast<HYX_ReturnStatus>(HYX_NOT_FOUND));
+  EXPECT_EQ(errno, ENOENT);
+  ASSERT_EQ(HyxuserSMBIOS_GetDataLen(&length), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_EQ(length, 9u);
+  unsigned char smbios[9];
+  ASSERT_EQ(HyxuserSMBIOS_GetData(smbios, sizeof smbios), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(memcmp(smbios, "_SM_", 4), 0);
+}
+
 TEST(Constants, MsrIsUnsupportedAndTheSocketFamilyIs26) {
   EXPECT_EQ(HyxuserMSR_GetValue(), 0x0bad001fu);
   int family = 0;
