@@ -1,7 +1,6 @@
 // Version, uptime and firmware tables: what a program learns about the host
 // it runs on.
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 
 #include "common/export.h"
@@ -47,9 +46,14 @@ HYX_ReturnStatus ReadSystemVersion(SystemVersion *version) {
   return Hsi_Get(HSI_NODE_system_version, nullptr, version, sizeof *version);
 }
 
-// The kernel NUL-terminates its texts, but a record cut to 31 characters is
-// what callers rely on.
-void CopyText(char (&to)[32], const char (&from)[32]) { snprintf(to, sizeof to, "%.*s", 32, from); }
+// As snprintf "%s" into 32 bytes: at most 31 characters and a NUL, even when
+// the kernel's text fills its whole field.
+void CopyText(char (&to)[32], const char (&from)[32]) {
+  size_t length = strnlen(from, sizeof from);
+  if (length > sizeof to - 1) length = sizeof to - 1;
+  memcpy(to, from, length);
+  to[length] = '\0';
+}
 
 }  // namespace
 
