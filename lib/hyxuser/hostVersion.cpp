@@ -57,34 +57,41 @@ void CopyText(char (&to)[32], const char (&from)[32]) {
 
 }  // namespace
 
-HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *out) {
+namespace {
+
+// Zeroes the caller's record, reads the kernel's version and fills the fields
+// both version records have; the caller adds the rest.
+template <typename Record>
+HYX_ReturnStatus FillVersion(Record *out, SystemVersion &version) {
   memset(out, 0, sizeof *out);
-  SystemVersion version;
   HYX_ReturnStatus status = ReadSystemVersion(&version);
   if (status != HYX_OK) return status;
   CopyText(out->product, version.product);
   CopyText(out->productVersion, version.productVersion);
-  CopyText(out->buildVersion, version.buildVersion);
   CopyText(out->buildDate, version.buildDate);
   CopyText(out->buildTime, version.buildTime);
   out->build = version.hyxkernelBuild;
   return HYX_OK;
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *out) {
-  memset(out, 0, sizeof *out);
+}  // namespace
+
+HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *out) {
   SystemVersion version;
-  HYX_ReturnStatus status = ReadSystemVersion(&version);
-  if (status != HYX_OK) return status;
-  CopyText(out->product, version.product);
-  CopyText(out->productVersion, version.productVersion);
-  CopyText(out->buildType, version.buildType);
-  CopyText(out->buildDate, version.buildDate);
-  CopyText(out->buildTime, version.buildTime);
-  CopyText(out->releaseUpdate, version.releaseUpdate);
-  CopyText(out->releasePatch, version.releasePatch);
-  out->build = version.hyxkernelBuild;
-  return HYX_OK;
+  HYX_ReturnStatus status = FillVersion(out, version);
+  if (status == HYX_OK) CopyText(out->buildVersion, version.buildVersion);
+  return status;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *out) {
+  SystemVersion version;
+  HYX_ReturnStatus status = FillVersion(out, version);
+  if (status == HYX_OK) {
+    CopyText(out->buildType, version.buildType);
+    CopyText(out->releaseUpdate, version.releaseUpdate);
+    CopyText(out->releasePatch, version.releasePatch);
+  }
+  return status;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime) {

@@ -193,21 +193,30 @@ uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &v
   return HYX_OK;
 }
 
-void Get(Call &call) {
+using NodeHandler = void (*)(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values);
+
+// Calls 2218 to 2221: under the server's lock, check the node, its
+// signature, the parameters and the block address, then serve.
+template <NodeHandler serve, bool list = false>
+void ServeNodeCall(Call &call) {
   Server &server = TheServer();
   std::lock_guard<std::mutex> guard(server.lock);
   uint32_t node;
   std::vector<HsiValue> values;
   Scope scope;
-  uint32_t status = Prepare(server, call, false, scope, node, values);
+  uint32_t status = Prepare(server, call, list, scope, node, values);
   if (status != HYX_OK) return Answer(call, status);
   if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  serve(call, scope, node, values);
+}
+
+void Get(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
   uint32_t kind = Read<uint32_t>(call.args[5]);
   uint64_t address = Read<uint64_t>(call.args[5], 4);
   uint32_t length = Read<uint32_t>(call.args[5], 12);
   if (kind != 0 && kind != 3) return Answer(call, HYX_BAD_PARAM);
   std::vector<uint8_t> bytes;
-  status = Value(scope, node, values, bytes);
+  uint32_t status = Value(scope, node, values, bytes);
   if (status != HYX_OK) return Answer(call, status);
   if (kind == 3) {  // {capacity, length, data}: the whole buffer is length bytes
     if (address == 0 || length < 8) return Answer(call, HYX_HSI_DATA_LENGTH_MISMATCH);
@@ -226,17 +235,9 @@ void Get(Call &call) {
   Answer(call, HYX_OK);
 }
 
-void GetSize(Call &call) {
-  Server &server = TheServer();
-  std::lock_guard<std::mutex> guard(server.lock);
-  uint32_t node;
-  std::vector<HsiValue> values;
-  Scope scope;
-  uint32_t status = Prepare(server, call, false, scope, node, values);
-  if (status != HYX_OK) return Answer(call, status);
-  if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+void GetSize(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
   std::vector<uint8_t> bytes;
-  status = Value(scope, node, values, bytes);
+  uint32_t status = Value(scope, node, values, bytes);
   if (status != HYX_OK) return Answer(call, status);
   uint32_t size = static_cast<uint32_t>(bytes.size());
   memcpy(reinterpret_cast<void *>(call.args[5]), &size, 4);
@@ -247,16 +248,8 @@ void GetSize(Call &call) {
 // buffer, kind 4 the sized buffer's data, kind 1 the values of the input
 // list (integers as 8 bytes, strings with their NUL).  A fixed-size node's
 // value is cut or zero-padded to its get size.  Outputs are zeroed.
-void Set(Call &call) {
-  Server &server = TheServer();
-  std::lock_guard<std::mutex> guard(server.lock);
-  uint32_t node;
-  std::vector<HsiValue> values;
-  Scope scope;
-  uint32_t status = Prepare(server, call, false, scope, node, values);
-  if (status != HYX_OK) return Answer(call, status);
+void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
   if (scope.kernel && node == kHashNode) return Answer(call, HYX_NOT_SUPPORTED);
-  if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
   uint32_t kind = Read<uint32_t>(call.args[5]);
   uint64_t in = Read<uint64_t>(call.args[5], 4);
   uint32_t inLength = Read<uint32_t>(call.args[5], 12);
@@ -341,15 +334,7 @@ std::vector<HsiValue> Instances(const Scope &scope, uint32_t node, const std::ve
 // Fills the caller's instance list in place: count is what fits the slots,
 // total count what the host has; strings go one after the other into the
 // data area, based on the record's own base field.
-void List(Call &call) {
-  Server &server = TheServer();
-  std::lock_guard<std::mutex> guard(server.lock);
-  uint32_t node;
-  std::vector<HsiValue> values;
-  Scope scope;
-  uint32_t status = Prepare(server, call, true, scope, node, values);
-  if (status != HYX_OK) return Answer(call, status);
-  if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+void List(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
   uint64_t address = Read<uint64_t>(call.args[5]);
   uint32_t size = Read<uint32_t>(call.args[5], 8);
   if (address == 0 || size < sizeof(HsiParamListRecord)) return Answer(call, HYX_BAD_PARAM);
@@ -502,10 +487,10 @@ void ModuleCall(Call &call) {
 void RegisterHsiModels() {
   if (!CurrentProfile().hyxkernel) return;
   Load(TheServer());  // profile faults show when the process starts
-  RegisterModel(2218, Get);
-  RegisterModel(2219, GetSize);
-  RegisterModel(2220, Set);
-  RegisterModel(2221, List);
+  RegisterModel(2218, ServeNodeCall<Get>);
+  RegisterModel(2219, ServeNodeCall<GetSize>);
+  RegisterModel(2220, ServeNodeCall<Set>);
+  RegisterModel(2221, ServeNodeCall<List, true>);
   RegisterModel(2222, ExchangeSignature);
   for (uint64_t number = 2223; number <= 2229; number++) RegisterModel(number, ModuleCall);
 }

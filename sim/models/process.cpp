@@ -22,6 +22,7 @@
 #include "../kernel.h"
 #include "../models.h"
 #include "../profile.h"
+#include "hyxuser/forkExec.h"  // the fork-exec parameter block both sides read
 #include "hyxuser/hyxuser.h"
 
 namespace hyxsim {
@@ -389,15 +390,6 @@ long MaxDescriptor() {
 }
 
 // ---- the calls ---------------------------------------------------------------
-
-struct __attribute__((packed)) ForkExecParams {
-  uint32_t fdCount;
-  uint32_t extraA;
-  uint32_t extraB;
-  uint8_t flag;
-  uint64_t pidAddress;
-};
-static_assert(sizeof(ForkExecParams) == 21);
 
 // 2049: (path, argv, envp, pass-through value, descriptor map, parameters).
 void ForkExec(Call &call) {

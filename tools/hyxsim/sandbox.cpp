@@ -69,10 +69,10 @@ void Bind(const std::string &source, const std::string &target, bool readOnly) {
           "read-only " + target);
 }
 
-// A top-level entry of the host: merged-/usr symlinks stay symlinks.
-void MirrorTopLevel(const char *name) {
-  std::string path = std::string("/") + name;
-  char link[256];
+// A host entry at the same path: symlinks (merged /usr, /etc's own) stay
+// symlinks, anything else is bound read-only.
+void Mirror(const std::string &path) {
+  char link[512];
   ssize_t n = readlink(Old(path).c_str(), link, sizeof link - 1);
   if (n > 0) {
     link[n] = '\0';
@@ -91,15 +91,7 @@ void MirrorEtc() {
   while (struct dirent *entry = readdir(dir)) {
     std::string name = entry->d_name;
     if (name == "." || name == ".." || name == "norvex") continue;
-    std::string path = "/etc/" + name;
-    char link[512];
-    ssize_t n = readlink(Old(path).c_str(), link, sizeof link - 1);
-    if (n > 0) {
-      link[n] = '\0';
-      Check(symlink(link, path.c_str()), "symlink " + path);
-    } else {
-      Bind(path, path, true);
-    }
+    Mirror("/etc/" + name);
   }
   closedir(dir);
 }
@@ -161,7 +153,7 @@ void MakeHostPaths(const SandboxSpec &sandbox) {
 void BuildTree(const SandboxSpec &sandbox) {
   Bind("/usr", "/usr", true);
   for (const char *name : {"bin", "sbin", "lib", "lib32", "libx32"})
-    if (access(Old(std::string("/") + name).c_str(), F_OK) == 0) MirrorTopLevel(name);
+    if (access(Old(std::string("/") + name).c_str(), F_OK) == 0) Mirror(std::string("/") + name);
   MakeLib64();
   MirrorEtc();
   MakeDirs("/proc");
