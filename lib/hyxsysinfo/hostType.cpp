@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/hostPaths.h"
 #include "hyxsysinfo/kernelCall.h"
 
 namespace {
 
 constexpr char kHyxkernelSystemName[] = "Hyxkernel";
-constexpr char kMockupMarker[] = "/etc/norvex/mgmtd/mockupCalyxHost.txt";
 constexpr uint32_t kLocalMessageSize = 128;
 
 // Each moves once from "untested" to its answer; racing threads store the
@@ -60,7 +60,7 @@ bool IsHyxkernelHost() {
 bool IsMockupHost() {
   uint32_t cached = mockupCache.load(std::memory_order_relaxed);
   if (cached != kMockupUntested) return cached == 1;
-  bool present = access(kMockupMarker, F_OK) == 0;
+  bool present = access(hostPaths::kMockupMarker, F_OK) == 0;
   mockupCache.store(present ? 1 : 0, std::memory_order_relaxed);
   return present;
 }

@@ -12,13 +12,14 @@
 #include <cstring>
 
 #include "common/export.h"
+#include "common/hostPaths.h"
 #include "hyxsysinfo/hostType.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "status/status.h"
 
 namespace {
 
-constexpr char kShell[] = "/bin/sh";
+using hostPaths::kShell;
 constexpr char kShellCommandOption[] = "-c";
 constexpr size_t kScriptHeadSize = 128;     // bytes of a script looked at
 constexpr size_t kScriptLineLimit = 127;    // the first line must end within these
