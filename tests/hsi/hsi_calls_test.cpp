@@ -11,15 +11,17 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiModuleNodes.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/kernelCall.h"
+#include "hyxsysinfo/kernelWire.h"
 
 namespace {
 
-constexpr uint64_t kGet = 2218, kList = 2221, kModuleId = 2224;
+constexpr uint64_t kGet = KERNEL_CALL_HSI_GET, kList = KERNEL_CALL_HSI_LIST, kModuleId = KERNEL_CALL_HSI_MODULE_ID;
 
 // What the kernel saw of each call, and how it answers.
 struct Script {
   std::vector<HyxSimCall> calls;
-  std::vector<uint32_t> capacities, dataCapacities;  // of the lists handed to 2221
+  std::vector<uint32_t> capacities, dataCapacities;  // of the lists handed to kList
   std::vector<uint32_t> sentCounts;                   // values in the list each call sent
   std::vector<std::array<uint8_t, 16>> blocks;        // the first 16 bytes of each call's block
   uint32_t totalCount = 0;                            // instances the kernel reports
@@ -27,9 +29,9 @@ struct Script {
 };
 
 HsiParamListRecord *ListRecordOf(const HyxSimCall *call) {
-  uint64_t record;
-  memcpy(&record, reinterpret_cast<const void *>(call->args[5]), sizeof record);
-  return reinterpret_cast<HsiParamListRecord *>(record);
+  HsiListBlock block;
+  memcpy(&block, reinterpret_cast<const void *>(call->args[5]), sizeof block);
+  return reinterpret_cast<HsiParamListRecord *>(block.record);
 }
 
 void AnswerList(HyxSimCall *call, void *context) {
@@ -182,17 +184,13 @@ TEST_F(HsiCalls, OtherKernelFailuresPassThroughUnchanged) {
 // The kernel numbers nodes its own way: node i of ours is its node
 // (i + 1) % count; one node it does not have at all.
 void AnswerShiftedSignatures(HyxSimCall *call, void *) {
-  uint64_t block[2];
-  memcpy(block, reinterpret_cast<const void *>(call->args[5]), 16);
-  uint64_t address;
-  memcpy(&address, reinterpret_cast<const char *>(call->args[5]) + 4, sizeof address);
-  auto *reply = reinterpret_cast<uint8_t *>(address);
+  HsiGetBlock block;
+  memcpy(&block, reinterpret_cast<const void *>(call->args[5]), sizeof block);
+  auto *reply = reinterpret_cast<HsiNodeHashReply *>(block.address);
   uint32_t count = hsiTables.nodeCount;
-  for (uint32_t ours = 0; ours < count; ours++) {
-    uint64_t signature = ours == HSI_NODE_timer_info ? 1 : hsiTables.nodes[ours].signature;
-    memcpy(reply + 8 * ((ours + 1) % count), &signature, 8);
-  }
-  memcpy(reply + 24000, &count, sizeof count);
+  for (uint32_t ours = 0; ours < count; ours++)
+    reply->hashes[(ours + 1) % count] = ours == HSI_NODE_timer_info ? 1 : hsiTables.nodes[ours].signature;
+  reply->count = count;
   call->status = 0;
   call->error = 0;
 }
@@ -219,8 +217,11 @@ TEST_F(HsiCalls, TranslationSendsTheKernelsIdsAndOwnIdsForNodesItLacks) {
 // type 2 a 4-byte scalar and type 3 an enum of two values.
 void AnswerModuleType(HyxSimCall *call, void *) {
   uint32_t type = static_cast<uint32_t>(call->args[1]);
-  uint32_t reply[4] = {type == 1 ? 2u : type == 2 ? 0u : 3u, type == 1 ? 8u : 4u, type == 1 ? 2u : type == 3 ? 2u : 0u, 0};
-  memcpy(reinterpret_cast<void *>(call->args[2]), reply, sizeof reply);
+  HsiModuleTypeReply reply{};
+  reply.kind = type == 1 ? HSI_TYPE_STRUCT : type == 2 ? HSI_TYPE_SCALAR : HSI_TYPE_ENUM;
+  reply.size = type == 1 ? 8 : 4;
+  reply.countOrElement = type == 1 ? 2 : type == 3 ? 2 : 0;
+  memcpy(reinterpret_cast<void *>(call->args[2]), &reply, sizeof reply);
   snprintf(reinterpret_cast<char *>(call->args[3]), call->args[4], "type%u", type);
   call->status = 0;
   call->error = 0;
@@ -231,9 +232,9 @@ void AnswerModuleField(HyxSimCall *call, void *) {
   uint32_t type = index == 0 ? 2 : 3, offset = index * 4;
   memcpy(reinterpret_cast<void *>(call->args[3]), &type, 4);
   memcpy(reinterpret_cast<void *>(call->args[4]), &offset, 4);
-  uint64_t name;
-  memcpy(&name, reinterpret_cast<const void *>(call->args[5]), 8);
-  snprintf(reinterpret_cast<char *>(name), 128, "%s", index == 0 ? "x" : "mode");
+  HsiModuleFieldText texts;
+  memcpy(&texts, reinterpret_cast<const void *>(call->args[5]), sizeof texts);
+  snprintf(reinterpret_cast<char *>(texts.name), texts.nameSize, "%s", index == 0 ? "x" : "mode");
   call->status = 0;
   call->error = 0;
 }
@@ -247,9 +248,9 @@ void AnswerModuleEnumValue(HyxSimCall *call, void *) {
 }
 
 TEST_F(HsiCalls, ModuleTypesAreRebuiltFromTheKernel) {
-  HyxSim_SetHandler(2227, AnswerModuleType, nullptr);
-  HyxSim_SetHandler(2228, AnswerModuleEnumValue, nullptr);
-  HyxSim_SetHandler(2229, AnswerModuleField, nullptr);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_MODULE_TYPE, AnswerModuleType, nullptr);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, AnswerModuleEnumValue, nullptr);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_MODULE_FIELD, AnswerModuleField, nullptr);
   const HsiTypeDef *type = nullptr;
   ASSERT_EQ(HsiModuleNode_GetType(3, 1, &type), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_STREQ(type->name, "type1");
@@ -264,7 +265,7 @@ TEST_F(HsiCalls, ModuleTypesAreRebuiltFromTheKernel) {
   EXPECT_STREQ(mode->b.values[1].name, "value1");
   HsiModuleNode_FreeType(type);
 
-  HyxSim_ScriptAnswer(2229, HYX_NOT_FOUND, 0, nullptr, 0, 0);  // a failure frees what was built
+  HyxSim_ScriptAnswer(KERNEL_CALL_HSI_MODULE_FIELD, HYX_NOT_FOUND, 0, nullptr, 0, 0);  // a failure frees what was built
   EXPECT_EQ(HsiModuleNode_GetType(3, 1, &type), static_cast<HYX_ReturnStatus>(HYX_NOT_FOUND));
   EXPECT_EQ(type, nullptr);
 }
