@@ -281,4 +281,95 @@ TEST_F(HsiCalls, SizedBuffers) {
   EXPECT_EQ(HsiSizedBuffer_Free(buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
 }
 
+
+// A kernel that fills the list record with something the library never
+// made: each case must give HYX_READ_ERROR, an empty list, and a free that
+// touches nothing the kernel named.
+struct Malformed {
+  const char *what;
+  void (*spoil)(HsiParamListRecord *rec, HsiParam *slots);
+};
+
+const Malformed kMalformed[] = {
+    {"count beyond the slots", [](HsiParamListRecord *rec, HsiParam *) { rec->count = rec->capacity + 5; }},
+    {"a string that looks spilled",
+     [](HsiParamListRecord *, HsiParam *slots) {
+       slots[0] = HsiParam{0x1234560, 0, 0, 4, HSI_PARAM_STRING};  // would be freed as the library's own
+     }},
+    {"a string past the data area",
+     [](HsiParamListRecord *rec, HsiParam *slots) {
+       slots[0] = HsiParam{rec->base, 0, uint64_t{rec->headerSize} + rec->dataCapacity - 2, 4, HSI_PARAM_STRING};
+     }},
+    {"a string inside the header",
+     [](HsiParamListRecord *rec, HsiParam *slots) { slots[0] = HsiParam{rec->base, 0, 8, 4, HSI_PARAM_STRING}; }},
+    {"a string based elsewhere",
+     [](HsiParamListRecord *rec, HsiParam *slots) {
+       slots[0] = HsiParam{rec->base + 64, 0, rec->headerSize, 4, HSI_PARAM_STRING};
+     }},
+    {"an unknown slot type", [](HsiParamListRecord *, HsiParam *slots) { slots[0].type = 7; }},
+    {"capacity rewritten", [](HsiParamListRecord *rec, HsiParam *) { rec->capacity *= 4; }},
+    {"header size rewritten", [](HsiParamListRecord *rec, HsiParam *) { rec->headerSize += 32; }},
+    {"data used beyond the area", [](HsiParamListRecord *rec, HsiParam *) { rec->dataUsed = rec->dataCapacity + 1; }},
+    {"next data offset beyond the area",
+     [](HsiParamListRecord *rec, HsiParam *) { rec->nextDataOffset = uint64_t{rec->headerSize} + rec->dataCapacity + 1; }},
+};
+
+struct SpoilScript {
+  const Malformed *malformed;
+  uint32_t status;
+};
+
+void AnswerSpoiledList(HyxSimCall *call, void *context) {
+  auto *script = static_cast<SpoilScript *>(context);
+  HsiParamListRecord *rec = ListRecordOf(call);
+  auto *slots = reinterpret_cast<HsiParam *>(rec + 1);
+  rec->count = rec->totalCount = 1;  // one honest integer first
+  slots[0] = HsiParam{42, 0, 0, 0, HSI_PARAM_INT};
+  script->malformed->spoil(rec, slots);
+  call->status = script->status;
+  call->error = 0;
+}
+
+TEST_F(HsiCalls, AListTheKernelFilledIsCheckedBeforeUse) {
+  for (const Malformed &m : kMalformed) {
+    SCOPED_TRACE(m.what);
+    SpoilScript script{&m, HYX_OK};
+    HyxSim_SetHandler(kList, AnswerSpoiledList, &script);
+    HsiParamList out = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 256, 0);
+    EXPECT_EQ(Hsi_GetListInto(HSI_NODE_net_pNics, nullptr, out), static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
+    EXPECT_EQ(HsiParamList_Count(out), 0u);
+    EXPECT_EQ(HsiParamList_Capacity(out), 4u);
+    const char *text = nullptr;
+    EXPECT_EQ(HsiParamList_GetString(out, 0, &text), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM_COUNT));
+    EXPECT_EQ(HsiParamList_Free(out), static_cast<HYX_ReturnStatus>(HYX_OK));
+
+    HsiParamList listed = reinterpret_cast<HsiParamList>(1);
+    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &listed), static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
+    EXPECT_EQ(listed, nullptr);
+
+    // A failing call may have written too: the list is freed without
+    // trusting it, and the kernel's status comes back.
+    script.status = HYX_NO_MEMORY_RETRY;
+    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &listed),
+              static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  }
+}
+
+TEST_F(HsiCalls, ListSizesAreComputedWithoutWrapping) {
+  // 0x2000001 slots of 128 bytes: a 32-bit product would leave a 128-byte
+  // data area for 33 million strings.
+  HyxSim_SetHandler(kList, AnswerList, &script_);
+  HsiParamList out = reinterpret_cast<HsiParamList>(1);
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0x2000001, &out),
+            static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_TRUE(script_.calls.empty());
+
+  // A kernel reporting 0xffffffff instances: the margin is not wrapped into
+  // a small list, the bound refuses it after one call.
+  script_.totalCount = 0xffffffffu;
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(script_.capacities, (std::vector<uint32_t>{10}));
+}
+
 }  // namespace
