@@ -375,10 +375,9 @@ TEST_F(HsiCalls, ListSizesAreComputedWithoutWrapping) {
   EXPECT_EQ(script_.capacities, (std::vector<uint32_t>{10}));
 }
 
-
 // The 32-byte block of a set, and the list record the call sent.
 struct SetSeen {
-  std::array<uint8_t, 32> block{};
+  HsiSetBlock block{};
   const HsiParamListRecord *sentRecord = nullptr;
   uint32_t sentCount = 0;
   uint32_t inputListType = 0xffffffff, inputCount = 0xffffffff;
@@ -386,21 +385,14 @@ struct SetSeen {
   int calls = 0;
 };
 
-template <typename T>
-T Field(const std::array<uint8_t, 32> &block, size_t offset) {
-  T v;
-  memcpy(&v, block.data() + offset, sizeof v);
-  return v;
-}
-
 void RecordSet(HyxSimCall *call, void *context) {
   auto *seen = static_cast<SetSeen *>(context);
   seen->calls++;
-  memcpy(seen->block.data(), reinterpret_cast<const void *>(call->args[5]), seen->block.size());
+  memcpy(&seen->block, reinterpret_cast<const void *>(call->args[5]), sizeof seen->block);
   seen->sentRecord = reinterpret_cast<const HsiParamListRecord *>(call->args[3]);
   seen->sentCount = seen->sentRecord->count;
-  if (Field<uint32_t>(seen->block, 0) == 1) {  // a second list travels as the input
-    auto *input = reinterpret_cast<const HsiParamListRecord *>(Field<uint64_t>(seen->block, 4));
+  if (seen->block.kind == HSI_CALL_SET_PARAMS) {  // a second list travels as the input
+    auto *input = reinterpret_cast<const HsiParamListRecord *>(seen->block.input);
     seen->inputListType = input->listType;
     seen->inputCount = input->count;
     auto *slots = reinterpret_cast<const HsiParam *>(input + 1);
@@ -412,15 +404,15 @@ void RecordSet(HyxSimCall *call, void *context) {
 
 TEST_F(HsiCalls, SetsSendTheirBlocks) {
   SetSeen seen;
-  HyxSim_SetHandler(2220, RecordSet, &seen);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_SET, RecordSet, &seen);
   char input[5] = "abcd", output[8];
   ASSERT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, output, sizeof output),
             static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 2u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(input));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 4u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), reinterpret_cast<uintptr_t>(output));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 8u);
+  EXPECT_EQ(seen.block.kind, HSI_CALL_SET_BUFFER);
+  EXPECT_EQ(seen.block.input, reinterpret_cast<uintptr_t>(input));
+  EXPECT_EQ(seen.block.inputLength, 4u);
+  EXPECT_EQ(seen.block.output, reinterpret_cast<uintptr_t>(output));
+  EXPECT_EQ(seen.block.outputLength, 8u);
   EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, nullptr, 4, nullptr, 0), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, nullptr, 1), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(seen.calls, 1);
@@ -429,10 +421,10 @@ TEST_F(HsiCalls, SetsSendTheirBlocks) {
   // sent as a packed copy.
   ASSERT_EQ(Hsi_SetWithParams(HSI_NODE_system_version, nullptr, nullptr, nullptr, 0),
             static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 1u);
+  EXPECT_EQ(seen.block.kind, HSI_CALL_SET_PARAMS);
   EXPECT_EQ(seen.inputListType, HSI_PARAMLIST_VALUES);
   EXPECT_EQ(seen.inputCount, 0u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), 0u);
+  EXPECT_EQ(seen.block.output, 0u);
   HsiParamList spilled = HsiParamList_AllocSized(HSI_PARAMLIST_VALUES, 2, 2, 0);
   ASSERT_EQ(HsiParamList_AddString(spilled, "spilled value"), static_cast<HYX_ReturnStatus>(HYX_OK));
   ASSERT_FALSE(HsiParamList_IsPacked(spilled));
@@ -440,8 +432,8 @@ TEST_F(HsiCalls, SetsSendTheirBlocks) {
             static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(seen.inputCount, 1u);
   EXPECT_EQ(seen.inputFirst, "spilled value");
-  EXPECT_NE(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(HsiParamList_Record(spilled)));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 64u + 32 * 1 + 14);  // the copy's wire size
+  EXPECT_NE(seen.block.input, reinterpret_cast<uintptr_t>(HsiParamList_Record(spilled)));
+  EXPECT_EQ(seen.block.inputLength, 64u + 32 * 1 + 14);  // the copy's wire size
   EXPECT_EQ(Hsi_SetWithParams(HSI_NODE_system_version, nullptr, spilled, nullptr, 2),
             static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   HsiParamList_Free(spilled);
@@ -449,7 +441,7 @@ TEST_F(HsiCalls, SetsSendTheirBlocks) {
 
 TEST_F(HsiCalls, SizedSetsAlwaysSendAListOfTheirOwn) {
   SetSeen seen;
-  HyxSim_SetHandler(2220, RecordSet, &seen);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_SET, RecordSet, &seen);
   HsiSizedBuffer *input = HsiSizedBuffer_Alloc(16, "value", 5);
   HsiSizedBuffer *output = HsiSizedBuffer_Alloc(8, nullptr, 0);
   HsiParamList params = HsiParamList_AllocSized(HSI_PARAMLIST_VALUES, 2, 64, 0);
@@ -458,18 +450,18 @@ TEST_F(HsiCalls, SizedSetsAlwaysSendAListOfTheirOwn) {
   ASSERT_EQ(Hsi_SetSized(HSI_NODE_net_tcpip_instances_config_arpTimeout, params, input, output), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_NE(seen.sentRecord, HsiParamList_Record(params));  // a packed copy, though the caller's was packed
   EXPECT_EQ(seen.sentCount, 1u);
-  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 4u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(input));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 24u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), reinterpret_cast<uintptr_t>(output));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 16u);
+  EXPECT_EQ(seen.block.kind, HSI_CALL_SET_SIZED);
+  EXPECT_EQ(seen.block.input, reinterpret_cast<uintptr_t>(input));
+  EXPECT_EQ(seen.block.inputLength, 24u);
+  EXPECT_EQ(seen.block.output, reinterpret_cast<uintptr_t>(output));
+  EXPECT_EQ(seen.block.outputLength, 16u);
 
   // An empty list of the caller's goes as it is; no output is address 0, size 0.
   HsiParamList empty = HsiParamList_Alloc(HSI_PARAMLIST_VALUES, 0);
   ASSERT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, input, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(seen.sentRecord, HsiParamList_Record(empty));
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), 0u);
-  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 0u);
+  EXPECT_EQ(seen.block.output, 0u);
+  EXPECT_EQ(seen.block.outputLength, 0u);
   EXPECT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, nullptr, output), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(seen.calls, 2);
   HsiParamList_Free(empty);
@@ -482,23 +474,22 @@ TEST_F(HsiCalls, SizedGetsAndSizeQueries) {
   HyxSim_SetHandler(kGet, Record, &script_);
   HsiSizedBuffer *buffer = HsiSizedBuffer_Alloc(24, nullptr, 0);
   ASSERT_EQ(Hsi_GetSized(HSI_NODE_system_version, nullptr, buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
-  std::array<uint8_t, 16> expected{3};
-  uint64_t address = reinterpret_cast<uintptr_t>(buffer);
-  uint32_t total = 32;
-  memcpy(expected.data() + 4, &address, 8);
-  memcpy(expected.data() + 12, &total, 4);
-  EXPECT_EQ(script_.blocks.back(), expected);
+  HsiGetBlock sent;
+  memcpy(&sent, script_.blocks.back().data(), sizeof sent);
+  EXPECT_EQ(sent.kind, HSI_CALL_GET_SIZED);
+  EXPECT_EQ(sent.address, reinterpret_cast<uintptr_t>(buffer));
+  EXPECT_EQ(sent.length, 32u);  // the whole buffer
   ASSERT_EQ(Hsi_GetSized(HSI_NODE_system_version, nullptr, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(script_.blocks.back(), (std::array<uint8_t, 16>{3}));  // kind 3, address 0, size 0
+  EXPECT_EQ(script_.blocks.back(), (std::array<uint8_t, 16>{HSI_CALL_GET_SIZED}));  // address 0, size 0
   HsiSizedBuffer_Free(buffer);
 
   uint32_t length = 0, reported = 417;
-  HyxSim_ScriptAnswer(2219, HYX_OK, 0, &reported, sizeof reported, 5);
+  HyxSim_ScriptAnswer(KERNEL_CALL_HSI_GET_SIZE, HYX_OK, 0, &reported, sizeof reported, 5);
   ASSERT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, &length), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(length, 417u);
   HyxSim_ResetCounts();
   EXPECT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, nullptr), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
-  EXPECT_EQ(HyxSim_CallCount(2219), 0u);
+  EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_HSI_GET_SIZE), 0u);
 }
 
 TEST_F(HsiCalls, AnErrorRegisterBesideSuccessStillSetsErrno) {
