@@ -13,10 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "profileDocument.h"
 #include "sandbox.h"
 
 namespace {
@@ -81,16 +80,17 @@ int main(int argc, char **argv) {
   if (i + 1 >= argc) return Usage();
   sandbox.command.assign(argv + i + 1, argv + argc);
 
-  std::ifstream in(profile);
-  std::stringstream text;
-  text << in.rdbuf();
-  sandbox.profileText = text.str();
-  nlohmann::json document = nlohmann::json::parse(sandbox.profileText, nullptr, false, true);
-  if (!in || document.is_discarded() || !document.is_object()) {
-    fprintf(stderr, "hyxsim: %s is not a readable JSON host profile\n", profile.c_str());
+  // The sandbox gets the profile with what it inherits merged in; the
+  // simulated kernel checks its sections when the program starts.
+  nlohmann::json document;
+  std::string error;
+  if (!hyxsim::ReadProfileDocument(profile, document, error)) {
+    fprintf(stderr, "hyxsim: %s\n", error.c_str());
     return 2;
   }
-  sandbox.mockup = document.value("mockup", false);
+  sandbox.profileText = document.dump(2);
+  auto mockup = document.find("mockup");
+  sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 
   const char *library = getenv("HYXSIM_LIBRARY");
   sandbox.simLibrary =

@@ -20,10 +20,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/hostPaths.h"
+
 namespace {
 
 constexpr char kOldRoot[] = "/.oldroot";
-constexpr const char *kHxfsDeviceKinds[] = {"disks", "file", "ramdisk", "deltadisks", "cdrom", "genscsi", "multiextent"};
 constexpr const char *kDeviceNodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
 
 [[noreturn]] void Fail(const std::string &what) {
@@ -82,10 +83,17 @@ void Mirror(const std::string &path) {
   }
 }
 
+// The directory of /etc the host's own configuration lives in ("norvex").
+std::string HostEtcDir() {
+  std::string dir = hostPaths::kMgmtdConfigDir + strlen("/etc/");
+  return dir.substr(0, dir.find('/'));
+}
+
 // The account files and PAM services are the sandbox's own (below); the
 // host's mgmtd configuration is replaced by the host profile's.
 bool MadeBySandbox(const std::string &name) {
-  for (const char *own : {"norvex", "passwd", "group", "shadow", "pam.d"})
+  if (name == HostEtcDir()) return true;
+  for (const char *own : {"passwd", "group", "shadow", "pam.d"})
     if (name == own) return true;
   return false;
 }
@@ -172,9 +180,10 @@ void MakeLib64() {
 #endif
   if (access(Old("/lib64/ld-linux-x86-64.so.2").c_str(), F_OK) == 0)
     Check(symlink("/usr/lib64/ld-linux-x86-64.so.2", "/lib64/ld-linux-x86-64.so.2"), "symlink loader");
-  for (const char *lib : {"libxml2.so.2", "libpam.so.0"}) {
-    std::string real = std::string("/usr/lib/") + multiarch + "/" + lib;
-    Check(symlink(real.c_str(), (std::string("/lib64/") + lib).c_str()), std::string("symlink ") + lib);
+  for (const char *path : {hostPaths::kLibXml2, hostPaths::kLibPam}) {
+    const char *name = strrchr(path, '/') + 1;
+    std::string real = std::string("/usr/lib/") + multiarch + "/" + name;
+    Check(symlink(real.c_str(), path), std::string("symlink ") + path);
   }
 }
 
@@ -192,23 +201,25 @@ void MakeDev() {
   Check(symlink("/proc/self/fd/0", "/dev/stdin"), "symlink /dev/stdin");
   Check(symlink("/proc/self/fd/1", "/dev/stdout"), "symlink /dev/stdout");
   Check(symlink("/proc/self/fd/2", "/dev/stderr"), "symlink /dev/stderr");
-  MakeDirs("/dev/char/hyxdriver");
-  WriteFile("/dev/char/hyxdriver/nvdManagement", "", 0600);
+  std::string nvd = hostPaths::kNvdManagementDevice;
+  MakeDirs(nvd.substr(0, nvd.rfind('/')));
+  WriteFile(nvd, "", 0600);
 }
 
 // The fixed paths of a Hyxkernel host.
 void MakeHostPaths(const SandboxSpec &sandbox) {
-  MakeDirs("/etc/norvex/mgmtd");
-  if (sandbox.mockup) WriteFile("/etc/norvex/mgmtd/mockupCalyxHost.txt", "mock-up host\n");
-  MakeDirs("/run/norvex");
+  MakeDirs(hostPaths::kMgmtdConfigDir);
+  if (sandbox.mockup) WriteFile(hostPaths::kMockupMarker, "mock-up host\n");
+  // /var/run is a link to /run, as on the host.
+  MakeDirs(std::string("/run") + (hostPaths::kRunDir + strlen("/var/run")));
   MakeDirs("/run/hyxsim");
   WriteFile("/run/hyxsim/profile.json", sandbox.profileText);
-  MakeDirs("/var/spool/snmp");
+  MakeDirs(hostPaths::kSnmpSpoolDir);
   MakeDirs("/var/log");
   MakeDirs("/var/tmp");
   chmod("/var/tmp", 01777);
   Check(symlink("/run", "/var/run"), "symlink /var/run");
-  for (const char *kind : kHxfsDeviceKinds) MakeDirs(std::string("/hxfs/devices/") + kind);
+  for (const char *dir : hostPaths::kHxfsDeviceDirs) MakeDirs(dir);
   MakeDirs("/tmp");
   chmod("/tmp", 01777);
   MakeDirs("/root", 0700);
