@@ -1,9 +1,9 @@
 // Device-control requests that belong to the host's drivers.  Each request
 // is a model of its own; requests nobody registers are never trapped.
 //
-// Still to come with their families: the NVDIMM passthrough
-// (DEVICE_REQUEST_NVD_PASSTHROUGH), the file-system attribute and lock
-// queries (IOCTLCMD_HXFS_FS_GET_ATTR, DEVICE_REQUEST_HXFS_LOCK_QUERY).
+// Still to come with its family: the NVDIMM passthrough
+// (DEVICE_REQUEST_NVD_PASSTHROUGH).  The file-system attribute and lock
+// queries are the HXFS model's (hxfs.cpp).
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
