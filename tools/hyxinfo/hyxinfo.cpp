@@ -15,6 +15,9 @@ constexpr Command kCommands[] = {
      RunStatus},
     {"host", "host              the kernel and whether it speaks the library's interfaces\n", RunHost},
     {"pam", "pam check SERVICE USER   a password (read from stdin) and account through PAM\n", RunPam},
+    {"hxfs", "hxfs hosts PATH   the hosts heartbeating on the HXFS volume holding PATH\n"
+             "       hxfs is PATH      whether PATH lies on an HXFS volume\n",
+     RunHxfs},
 };
 
 void PrintUsage(FILE *to) {

@@ -33,5 +33,6 @@ int UsageOf(const Command &command);
 int RunStatus(int argc, char **argv);
 int RunHost(int argc, char **argv);
 int RunPam(int argc, char **argv);
+int RunHxfs(int argc, char **argv);
 
 }  // namespace hyxinfo
