@@ -54,8 +54,10 @@ HYX_ReturnStatus ResolveVolume(const char *path, char **devicePath, uint64_t *vo
     return StatusFromErrno(err);
   }
   guard::ScopeExit closeVolume([fd] { CloseVolume(fd); });
-  guard::Malloced<uint8_t> reply(static_cast<uint8_t *>(calloc(1, HXFS_ATTR_REPLY_SIZE)));
+  guard::Malloced<uint8_t> reply(static_cast<uint8_t *>(malloc(HXFS_ATTR_REPLY_SIZE)));
   if (!reply) return HYX_NO_MEMORY;
+  // A reply the file system leaves without a name reads as no name.
+  memset(reply.get() + HXFS_ATTR_DEVICE_NAME, 0, kDeviceNameRoom);
 
   uint64_t request = HXFS_ATTR_REQUEST_VALUE;
   memcpy(reply.get() + HXFS_ATTR_REQUEST, &request, sizeof request);
