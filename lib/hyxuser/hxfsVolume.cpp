@@ -74,7 +74,10 @@ HYX_ReturnStatus HxfsVolume_ReadHeartbeats(HxfsReader read, void *context, uint6
   uint8_t *buffer = static_cast<uint8_t *>(Hxfs_AlignedAlloc(chunk));
   guard::ScopeExit freeBuffer([&] { Hxfs_AlignedFree(buffer); });
   if (iter == nullptr || buffer == nullptr) return HYX_NO_MEMORY;
-  memset(iter, 0, sizeof *iter);
+  // The record is zero but for the bytes copied from the slots: each
+  // entry's tail is cleared as it is filled, the unused entries and the
+  // cursor fields here, so that no byte is written twice.
+  memset(&iter->entries[geometry.slotCount], 0, sizeof *iter - sizeof(HxfsHostInfo) * geometry.slotCount);
   iter->count = geometry.slotCount;
 
   uint32_t filled = 0;
@@ -88,8 +91,11 @@ HYX_ReturnStatus HxfsVolume_ReadHeartbeats(HxfsReader read, void *context, uint6
     // than handed out as hosts that were never there.
     if (static_cast<size_t>(got) != want) return HYX_READ_ERROR;
     offset += want;
-    for (uint32_t i = 0; i < slots; ++i, ++filled)
-      memcpy(iter->entries[filled].bytes, buffer + size_t{i} * geometry.slotSize, kHxfsCopiedBytes);
+    for (uint32_t i = 0; i < slots; ++i, ++filled) {
+      uint8_t *entry = iter->entries[filled].bytes;
+      memcpy(entry, buffer + size_t{i} * geometry.slotSize, kHxfsCopiedBytes);
+      memset(entry + kHxfsCopiedBytes, 0, kHxfsEntrySize - kHxfsCopiedBytes);
+    }
   }
   iter->current = -1;
   iter->valid = kHxfsIterLive;
