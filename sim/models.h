@@ -10,5 +10,6 @@ void RegisterSystemModels();   // uname, syscall-API checksum, device-control re
 void RegisterProcessModels();  // fork-exec and spawn
 void RegisterHsiModels();      // the system-information server
 void RegisterFirmwareModels(); // ACPI tables and SMBIOS data
+void RegisterUptimeModels();   // the host's uptime
 
 }  // namespace hyxsim

@@ -53,6 +53,7 @@ void RegisterModels() {
   RegisterProcessModels();
   RegisterHsiModels();
   RegisterFirmwareModels();
+  RegisterUptimeModels();
 }
 
 }  // namespace hyxsim
