@@ -1,9 +1,11 @@
 // hyxsim: runs a program as if it were on a Hyxkernel host.
 //
-//   hyxsim [--profile FILE] [--bind DIR]... [--ro PATH]... -- PROGRAM ARGS
+//   hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM ARGS
 //
 // The program gets a private host (see sandbox.h) with the simulated kernel
-// preloaded and the profile's host in it.  Its exit status, or the signal
+// preloaded and the profile's host in it.  With --daemons the host's
+// observation daemon and SNMP agent run beside it (hyxsim/daemons.h says
+// what they record and where).  Its exit status, or the signal
 // that ended it, is hyxsim's own.
 #include <signal.h>
 #include <sys/resource.h>
@@ -22,7 +24,7 @@
 namespace {
 
 int Usage() {
-  fputs("usage: hyxsim [--profile FILE] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n", stderr);
+  fputs("usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n", stderr);
   return 2;
 }
 
@@ -33,31 +35,19 @@ std::string Absolute(const std::string &path) {
 
 std::string Directory(const std::string &path) { return path.substr(0, path.rfind('/')); }
 
-// Ends this process the way the program ended.
-[[noreturn]] void PassThrough(int status) {
-  if (WIFSIGNALED(status)) {
-    int signal = WTERMSIG(status);
-    struct rlimit noCore = {0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    ::signal(signal, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signal);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(signal);
-    exit(128 + signal);
-  }
-  exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
   std::string profile = HYXSIM_DEFAULT_PROFILE;
+  bool daemons = false;
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
+    if (option == "--daemons") {
+      daemons = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage();
     if (option == "--profile") profile = argv[++i];
     else if (option == "--bind") sandbox.binds.push_back(Absolute(argv[++i]));
@@ -82,10 +72,16 @@ int main(int argc, char **argv) {
   sandbox.simLibrary = Absolute(library && *library ? library : HYXSIM_LIBRARY_PATH);
   sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
   if (strchr(sandbox.command[0].c_str(), '/')) sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
+  if (daemons) {
+    for (const char *daemon : {HYXSIM_HOBD_PATH, HYXSIM_SNMP_AGENT_PATH}) {
+      sandbox.daemons.push_back(daemon);
+      sandbox.readOnly.push_back(Directory(daemon));
+    }
+  }
   char cwd[PATH_MAX];
   if (getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") != 0) sandbox.binds.push_back(cwd);
 
   int status = RunInSandbox(sandbox);
   if (status < 0) return 126;
-  PassThrough(status);
+  ExitLike(status);
 }
