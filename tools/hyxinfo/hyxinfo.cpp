@@ -68,10 +68,90 @@ int PrintHost() {
   return status == HYX_OK ? 0 : 1;
 }
 
+// Prints the status name of a failed call and gives the exit status.
+int Outcome(const char *what, HYX_ReturnStatus status) {
+  if (status == HYX_OK) return 0;
+  fprintf(stderr, "hyxinfo: %s: %s (0x%08x)\n", what, NameOf(status), status);
+  return 1;
+}
+
+bool ParseU32(const char *text, uint32_t *value) {
+  char *end = nullptr;
+  errno = 0;
+  unsigned long v = strtoul(text, &end, 0);
+  if (errno != 0 || end == text || *end != '\0' || v > 0xffffffffUL) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+// notify --severity info|warning|error|N --component C --kb K TEXT
+int Notify(int argc, char **argv) {
+  HyxuserHobContext context;
+  memset(&context, 0, sizeof context);
+  const char *text = nullptr;
+  for (int i = 0; i < argc; ++i) {
+    const char *option = argv[i];
+    if (option[0] != '-' || i + 1 >= argc) {
+      if (text != nullptr || i + 1 != argc) return -1;
+      text = option;
+      continue;
+    }
+    const char *value = argv[++i];
+    if (strcmp(option, "--severity") == 0) {
+      constexpr const char *kNames[] = {"info", "warning", "error"};
+      context.severity = 0;
+      for (uint32_t s = 0; s < 3; ++s)
+        if (strcmp(value, kNames[s]) == 0) context.severity = s + 1;
+      if (context.severity == 0 && !ParseU32(value, &context.severity)) return -1;
+    } else if (strcmp(option, "--component") == 0) {
+      // Longer names reach the library uncut, which refuses them.
+      memcpy(context.component, value, strnlen(value, sizeof context.component));
+    } else if (strcmp(option, "--kb") == 0) {
+      memcpy(context.kb, value, strnlen(value, sizeof context.kb));
+    } else {
+      return -1;
+    }
+  }
+  if (text == nullptr) return -1;
+  return Outcome("notify", HyxuserHob_Notify(&context, "%s", text));
+}
+
+// trap OID [OID:TYPE:VALUE ...]; TYPE is a code 0 to 6 or integer, string,
+// oid, gauge, timeticks.
+int Trap(int argc, char **argv) {
+  if (argc < 1) return -1;
+  constexpr const char *kTypeNames[] = {"integer", "string", "oid", "gauge", "timeticks"};
+  HyxuserSnmpVarBind bindings[256];
+  char parts[256][2][256];
+  if (argc - 1 > 256) return -1;
+  for (int i = 1; i < argc; ++i) {
+    const char *arg = argv[i];
+    const char *first = strchr(arg, ':');
+    const char *second = first ? strchr(first + 1, ':') : nullptr;
+    if (second == nullptr || static_cast<size_t>(first - arg) >= 256 || static_cast<size_t>(second - first - 1) >= 256)
+      return -1;
+    HyxuserSnmpVarBind &b = bindings[i - 1];
+    snprintf(parts[i - 1][0], 256, "%.*s", static_cast<int>(first - arg), arg);
+    snprintf(parts[i - 1][1], 256, "%.*s", static_cast<int>(second - first - 1), first + 1);
+    b.oid = parts[i - 1][0];
+    b.value = second + 1;
+    b.type = UINT32_MAX;
+    for (uint32_t t = 0; t < 5; ++t)
+      if (strcmp(parts[i - 1][1], kTypeNames[t]) == 0) b.type = t;
+    if (b.type == UINT32_MAX && !ParseU32(parts[i - 1][1], &b.type)) return -1;
+  }
+  return Outcome("trap", HyxuserSnmp_SendTrap(argv[0], bindings, static_cast<uint64_t>(argc - 1)));
+}
+
 int Usage() {
   fputs("usage: hyxinfo status CODE     name, message and errno of a status code\n"
         "       hyxinfo status --all    the whole status table\n"
-        "       hyxinfo host            the kernel and whether it speaks the library's interfaces\n",
+        "       hyxinfo host            the kernel and whether it speaks the library's interfaces\n"
+        "       hyxinfo notify --severity info|warning|error --component C --kb K TEXT\n"
+        "                               send an observation to the observation daemon\n"
+        "       hyxinfo trap OID [OID:TYPE:VALUE ...]\n"
+        "                               raise an SNMP trap; TYPE is integer, string, oid, gauge,\n"
+        "                               timeticks or a type code 0 to 6\n",
         stderr);
   return 2;
 }
@@ -82,5 +162,8 @@ int main(int argc, char **argv) {
   if (argc == 2 && strcmp(argv[1], "host") == 0) return PrintHost();
   if (argc == 3 && strcmp(argv[1], "status") == 0)
     return strcmp(argv[2], "--all") == 0 ? PrintAllStatuses() : PrintStatus(argv[2]);
-  return Usage();
+  int result = -1;
+  if (argc >= 2 && strcmp(argv[1], "notify") == 0) result = Notify(argc - 2, argv + 2);
+  if (argc >= 2 && strcmp(argv[1], "trap") == 0) result = Trap(argc - 2, argv + 2);
+  return result >= 0 ? result : Usage();
 }
