@@ -99,8 +99,9 @@ void ConsumeSpool(daemon_kit::Records &records) {
     close(fd);
     record.update(Parse(text));
     record["mode"] = mode;
-    records.Add(record);
+    // Gone before it is recorded: whoever reads the record may reuse the name.
     unlink(path.c_str());
+    records.Add(record);
   }
 }
 
