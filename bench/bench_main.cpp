@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 namespace {
@@ -17,12 +18,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      // With repetitions the median stands for the case.
+      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
       // Cases timed by the clock on the wall (work done by other processes)
       // are compared by that time, under their name without the suffix.
       benchmark::BenchmarkName name = run.run_name;
       bool wallClock = !name.time_type.empty();
       name.time_type.clear();
+      if (!median && medians_.count(name.str())) continue;
+      if (median) medians_.insert(name.str());
       times_[name.str()] = wallClock ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
     }
   }
@@ -42,6 +47,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, double> times_;
+  std::set<std::string> medians_;
 };
 
 }  // namespace
