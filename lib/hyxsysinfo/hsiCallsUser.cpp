@@ -8,45 +8,11 @@
 #include "hyxsysinfo/hsiNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 #include "hyxsysinfo/kernelCall.h"
+#include "hyxsysinfo/kernelWire.h"
 #include "misc/hashTable.h"
 #include "misc/util.h"
 
 namespace {
-
-enum HsiCallKind : uint32_t {
-  HSI_CALL_GET = 0,
-  HSI_CALL_SET_PARAMS = 1,
-  HSI_CALL_SET_BUFFER = 2,
-  HSI_CALL_GET_SIZED = 3,
-  HSI_CALL_SET_SIZED = 4,
-};
-
-struct __attribute__((packed)) HsiGetBlock {
-  uint32_t kind;
-  uint64_t address;
-  uint32_t length;
-};
-static_assert(sizeof(HsiGetBlock) == 16 && offsetof(HsiGetBlock, address) == 4 &&
-              offsetof(HsiGetBlock, length) == 12);
-
-struct __attribute__((packed)) HsiSetBlock {
-  uint32_t kind;
-  uint64_t input;  // unaligned
-  uint32_t inputLength;
-  uint64_t output;
-  uint32_t outputLength;
-  uint32_t unused;
-};
-static_assert(sizeof(HsiSetBlock) == 32 && offsetof(HsiSetBlock, input) == 4 &&
-              offsetof(HsiSetBlock, inputLength) == 12 && offsetof(HsiSetBlock, output) == 16 &&
-              offsetof(HsiSetBlock, outputLength) == 24);
-
-struct HsiListBlock {
-  uint64_t record;
-  uint32_t size;
-  uint32_t unused;
-};
-static_assert(sizeof(HsiListBlock) == 16 && offsetof(HsiListBlock, size) == 8);
 
 constexpr uint32_t kDefaultMaxListBytes = 0x2000000;
 constexpr uint32_t kListHeaderBytes = 64;
@@ -78,7 +44,7 @@ HYX_ReturnStatus Prepare(HsiNodeID node, HsiParamList params, Prepared &p) {
   return status;
 }
 
-// Issues one of calls 2218 to 2221 with the prepared list.
+// Issues one of the node calls (get, size, set, list) with the prepared list.
 HYX_ReturnStatus NodeCall(uint32_t number, HsiNodeID node, const Prepared &p, const void *block) {
   return Kernel_Call(number, uint32_t{HsiNodeTranslation_Apply(node)}, int32_t{p.module}, NodeSignature(node),
                      static_cast<const void *>(HsiParamList_Record(p.list)), HsiParamList_WireSize(p.list), block);
@@ -106,8 +72,8 @@ struct TranslationEntry {
 };
 static_assert(sizeof(TranslationEntry) == 68);
 
-constexpr uint32_t kCompatSignatures = 3000;
-constexpr uint32_t kCompatDataSize = kCompatSignatures * 8 + 4;
+constexpr uint32_t kCompatSignatures = HSI_NODE_HASH_CAPACITY;
+constexpr uint32_t kCompatDataSize = sizeof(HsiNodeHashReply);
 constexpr uint32_t kTranslationBuckets = 4096;
 
 HashTable *translationMap = nullptr;
@@ -228,8 +194,13 @@ HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamLi
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
   HsiListBlock block = {Address(HsiParamList_Record(out)), HsiParamList_BufferSize(out), 0};
+  const HsiParamListRecord sent = *HsiParamList_Record(out);
   status = NodeCall(KERNEL_CALL_HSI_LIST, node, p, &block);
+  // Whatever the status, the kernel may have written into the record: check
+  // it before anything reads or frees what it says.
+  bool sane = HsiParamList_AcceptFilled(out, sent);
   if (status != HYX_OK) return status;
+  if (!sane) return HYX_READ_ERROR;
   return HsiParamList_TotalCount(out) > HsiParamList_Capacity(out) ? HYX_HSI_LIST_OVERFLOW : HYX_OK;
 }
 
@@ -258,8 +229,9 @@ uint64_t ListBytes(uint64_t capacity, uint64_t entryBytes) {
 }
 
 // The next attempt's size after a failed one, fitted under hsiMaxListBytes;
-// false when it cannot grow or would not change.
-bool NextListSize(uint32_t tried, uint32_t triedBytes, uint32_t &capacity, uint32_t fallback, uint32_t &bytes) {
+// false when it cannot grow or would not change.  Sizes are 64-bit so that
+// a count the kernel reported cannot wrap them.
+bool NextListSize(uint64_t tried, uint32_t triedBytes, uint64_t &capacity, uint64_t fallback, uint32_t &bytes) {
   while (ListBytes(capacity, 0) > hsiMaxListBytes) {
     if (capacity <= fallback) return false;
     capacity = fallback;
@@ -269,26 +241,38 @@ bool NextListSize(uint32_t tried, uint32_t triedBytes, uint32_t &capacity, uint3
   return ListBytes(capacity, bytes) != ListBytes(tried, triedBytes);
 }
 
+// An empty instance list of capacity slots with bytes of data per slot, or
+// null when memory is short; *fits is false when no record can be that big.
+HsiParamList NewListAttempt(uint64_t capacity, uint32_t bytes, bool *fits) {
+  *fits = capacity <= UINT32_MAX && ListBytes(capacity, bytes) <= UINT32_MAX;
+  if (!*fits) return nullptr;
+  return HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, static_cast<uint32_t>(capacity),
+                                 static_cast<uint32_t>(capacity * bytes), 0);
+}
+
 }  // namespace
 
 HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t firstCapacity, HsiParamList *out) {
   if (out == nullptr) return HYX_BAD_PARAM;
   *out = nullptr;
-  uint32_t capacity = firstCapacity ? firstCapacity : kDefaultListCapacity;
+  uint64_t capacity = firstCapacity ? firstCapacity : kDefaultListCapacity;
   uint32_t bytes = 0;
   HYX_ReturnStatus status = EntryBytes(node, params, &bytes);
   if (status != HYX_OK) return status;
   for (;;) {
-    HsiParamList list = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, capacity, capacity * bytes, 0);
+    bool fits;
+    HsiParamList list = NewListAttempt(capacity, bytes, &fits);
+    if (!fits) return HYX_LIMIT_EXCEEDED;
     if (list == nullptr) return HYX_NO_MEMORY;
     status = Hsi_GetListInto(node, params, list);
     if (status == HYX_OK) {
       *out = list;
       return HYX_OK;
     }
-    uint32_t tried = capacity, triedBytes = bytes, fallback;
+    uint64_t tried = capacity, fallback;
+    uint32_t triedBytes = bytes;
     if (status == HYX_HSI_LIST_OVERFLOW) {
-      uint32_t n = HsiParamList_TotalCount(list);
+      uint64_t n = HsiParamList_TotalCount(list);
       capacity = n > 99 ? n + n / 20 : n + 5;
       fallback = n;
     } else if (status == HYX_NO_MEMORY_RETRY && bytes < kMaxEntryBytes) {
@@ -325,7 +309,7 @@ bool HsiNodeTranslation_Build() {
     return false;
   }
   uint32_t numNodes;
-  memcpy(&numNodes, compat + kCompatSignatures * 8, sizeof numNodes);
+  memcpy(&numNodes, compat + offsetof(HsiNodeHashReply, count), sizeof numNodes);
   if (numNodes > kCompatSignatures) numNodes = kCompatSignatures;  // the reply holds no more
   HashTable *map = HashTable_Alloc(kTranslationBuckets, HASH_KEY_ISTRING, free);
   for (uint32_t i = 0; i < numNodes; i++) {
@@ -336,7 +320,7 @@ bool HsiNodeTranslation_Build() {
       return false;
     }
     uint64_t signature;
-    memcpy(&signature, compat + size_t{i} * 8, sizeof signature);
+    memcpy(&signature, compat + offsetof(HsiNodeHashReply, hashes) + size_t{i} * sizeof signature, sizeof signature);
     SignatureKey(signature, entry->key);
     entry->index = i;
     if (!HashTable_Insert(map, entry->key, entry)) free(entry);  // a repeated signature keeps its first index

@@ -72,7 +72,7 @@ bool Field(const uint8_t *p, size_t size, std::string &out) {
 // One printf conversion of the text, rendered from its record.
 std::string RenderOne(const std::string &flags, const std::string &width, const std::string &precision,
                       const std::string &length, char conversion, const Arg &arg) {
-  std::string spec = "%" + flags + width + precision;
+  std::string conv = "%" + flags + width + precision;
   char out[4096];
   switch (conversion) {
     case 'D': conversion = 'd'; break;
@@ -85,25 +85,25 @@ std::string RenderOne(const std::string &flags, const std::string &width, const 
   switch (arg.type) {
     case 1: {
       std::string mod = (length == "h" || length == "hh") ? length : "";
-      snprintf(out, sizeof out, (spec + mod + conversion).c_str(), static_cast<int32_t>(arg.value));
+      snprintf(out, sizeof out, (conv + mod + conversion).c_str(), static_cast<int32_t>(arg.value));
       break;
     }
     case 2:
-      snprintf(out, sizeof out, (spec + "ll" + conversion).c_str(), static_cast<long long>(arg.value));
+      snprintf(out, sizeof out, (conv + "ll" + conversion).c_str(), static_cast<long long>(arg.value));
       break;
     case 4:
-      snprintf(out, sizeof out, (spec + "llX").c_str(), static_cast<unsigned long long>(arg.value));
+      snprintf(out, sizeof out, (conv + "llX").c_str(), static_cast<unsigned long long>(arg.value));
       break;
     case 5: {
       double d;
       memcpy(&d, &arg.value, sizeof d);
-      snprintf(out, sizeof out, (spec + conversion).c_str(), d);
+      snprintf(out, sizeof out, (conv + conversion).c_str(), d);
       break;
     }
     case 6:
     case 8:
     case 9:
-      snprintf(out, sizeof out, (spec + "s").c_str(), arg.null ? "(null)" : arg.text.c_str());
+      snprintf(out, sizeof out, (conv + "s").c_str(), arg.null ? "(null)" : arg.text.c_str());
       break;
     default:
       return "<?>";

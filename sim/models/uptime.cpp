@@ -1,21 +1,18 @@
 // The host's uptime (2240): x0 the address of a u64 that receives the
-// microseconds since the host started, x1 0.  The host started
-// `kernel.uptimeMicroseconds` (profile) before the simulator was loaded.
+// microseconds since the host started, x1 0.  The host started the profile's
+// `kernel.uptimeMicroseconds` before the simulator was loaded.
+#include <sys/syscall.h>
 #include <time.h>
 
 #include <cerrno>
-#include <cstring>
 
-#include "../kernel.h"
+#include "../kit.h"
 #include "../models.h"
 #include "../profile.h"
-#include "hyxsysinfo/kernelCall.h"
 
 namespace hyxsim {
 namespace {
 
-constexpr uint32_t kInvalidAddress = 0x0bad0026;
-uint64_t uptimeAtLoad;
 uint64_t monotonicAtLoad;
 
 // The machine's own monotonic clock, whatever a test pinned.
@@ -26,22 +23,15 @@ uint64_t RealMonotonicUs() {
 }
 
 void Uptime(Call &call) {
-  if (call.args[0] == 0) {
-    call.status = kInvalidAddress;
-    call.error = static_cast<uint64_t>(-EFAULT);
-    return;
-  }
-  uint64_t uptime = uptimeAtLoad + (RealMonotonicUs() - monotonicAtLoad);
-  memcpy(reinterpret_cast<void *>(call.args[0]), &uptime, sizeof uptime);
-  call.status = 0;
+  if (call.args[0] == 0) return Answer(call, HYX_INVALID_ADDRESS, EFAULT);
+  WriteBlock(call.args[0], CurrentProfile().uptimeMicroseconds + (RealMonotonicUs() - monotonicAtLoad));
+  Answer(call, HYX_OK);
 }
 
 }  // namespace
 
 void RegisterUptimeModels() {
   if (!CurrentProfile().hyxkernel) return;
-  nlohmann::json kernel = CurrentProfile().document.value("kernel", nlohmann::json::object());
-  uptimeAtLoad = kernel.value("uptimeMicroseconds", uint64_t{825785982});
   monotonicAtLoad = RealMonotonicUs();
   RegisterModel(KERNEL_CALL_UPTIME, Uptime);
 }

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "hyxsim/hyxsim.h"
+#include "hyxsysinfo/kernelCall.h"
 #include "hyxuser/hyxuser.h"
 
 namespace {
 
-constexpr uint64_t kHsiGet = 2218, kAcpiTable = 16518, kAcpiLength = 16517, kSmbiosData = 2051;
+constexpr uint64_t kHsiGet = KERNEL_CALL_HSI_GET, kAcpiTable = KERNEL_CALL_ACPI_TABLE, kAcpiLength = KERNEL_CALL_ACPI_LENGTH,
+                   kSmbiosData = KERNEL_CALL_SMBIOS_DATA;
 
 bool OnPlainLinux() { return std::string(getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : "") == "plain-linux"; }
 
@@ -141,7 +143,7 @@ TEST(Firmware, TheHostsTablesAreReadBySignatureAndInstance) {
 }
 
 TEST(Constants, MsrIsUnsupportedAndTheSocketFamilyIs26) {
-  EXPECT_EQ(HyxuserMSR_GetValue(), 0x0bad001fu);
+  EXPECT_EQ(HyxuserMSR_GetValue(), static_cast<HYX_ReturnStatus>(HYX_UNSUPPORTED_CPU));
   int family = 0;
   EXPECT_EQ(HyxuserSocket_NativeSocketFamily(&family), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(family, 26);

@@ -15,10 +15,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "profileDocument.h"
 #include "sandbox.h"
 
 namespace {
@@ -35,11 +34,25 @@ std::string Absolute(const std::string &path) {
 
 std::string Directory(const std::string &path) { return path.substr(0, path.rfind('/')); }
 
+// An installed hyxsim finds the simulator and the example hosts beside it
+// (PREFIX/bin/hyxsim, PREFIX/<relative>); one in the build tree uses the
+// build's own paths.
+std::string InstalledOr(const char *relative, const char *buildPath) {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    self[n] = '\0';
+    std::string installed = Directory(Directory(self)) + "/" + relative;
+    if (access(installed.c_str(), F_OK) == 0) return installed;
+  }
+  return buildPath;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
-  std::string profile = HYXSIM_DEFAULT_PROFILE;
+  std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
   bool daemons = false;
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
@@ -57,23 +70,26 @@ int main(int argc, char **argv) {
   if (i + 1 >= argc) return Usage();
   sandbox.command.assign(argv + i + 1, argv + argc);
 
-  std::ifstream in(profile);
-  std::stringstream text;
-  text << in.rdbuf();
-  sandbox.profileText = text.str();
-  nlohmann::json document = nlohmann::json::parse(sandbox.profileText, nullptr, false, true);
-  if (!in || document.is_discarded() || !document.is_object()) {
-    fprintf(stderr, "hyxsim: %s is not a readable JSON host profile\n", profile.c_str());
+  // The sandbox gets the profile with what it inherits merged in; the
+  // simulated kernel checks its sections when the program starts.
+  nlohmann::json document;
+  std::string error;
+  if (!hyxsim::ReadProfileDocument(profile, document, error)) {
+    fprintf(stderr, "hyxsim: %s\n", error.c_str());
     return 2;
   }
-  sandbox.mockup = document.value("mockup", false);
+  sandbox.profileText = document.dump(2);
+  auto mockup = document.find("mockup");
+  sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 
   const char *library = getenv("HYXSIM_LIBRARY");
-  sandbox.simLibrary = Absolute(library && *library ? library : HYXSIM_LIBRARY_PATH);
+  sandbox.simLibrary =
+      Absolute(library && *library ? library : InstalledOr(HYXSIM_INSTALLED_LIBRARY, HYXSIM_LIBRARY_PATH));
   sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
   if (strchr(sandbox.command[0].c_str(), '/')) sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
   if (daemons) {
-    for (const char *daemon : {HYXSIM_HOBD_PATH, HYXSIM_SNMP_AGENT_PATH}) {
+    for (const std::string &daemon : {InstalledOr(HYXSIM_INSTALLED_HOBD, HYXSIM_HOBD_PATH),
+                                      InstalledOr(HYXSIM_INSTALLED_SNMP_AGENT, HYXSIM_SNMP_AGENT_PATH)}) {
       sandbox.daemons.push_back(daemon);
       sandbox.readOnly.push_back(Directory(daemon));
     }

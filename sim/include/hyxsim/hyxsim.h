@@ -2,8 +2,8 @@
  * libhyxsim: the simulated Hyxkernel.
  *
  * Loaded into a process (linked, or preloaded by hyxsim), it traps the
- * kernel's calls (numbers 2048 and up), uname and the host's device-control
- * requests, and answers them from a host profile (HYXSIM_PROFILE names the
+ * kernel's calls (KERNEL_CALL_FIRST and up, lib/hyxsysinfo/kernelCall.h),
+ * uname and the host's device-control requests, and answers them from a host profile (HYXSIM_PROFILE names the
  * JSON file).  This header is what tests use to watch and script it.
  */
 #ifndef HYXSIM_HYXSIM_H
