@@ -195,7 +195,13 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const a
                                                  const HyxuserSpawnFileActions *actions,
                                                  const HyxuserSpawnAttr *attr, pid_t *pid);
 
-/* ---- Version, uptime and firmware tables --------------------------------- */
+/* ---- Load-time interface check ------------------------------------------ */
+
+/* HYX_OK when the kernel speaks the interfaces the library was built for,
+ * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
+
+/* ---- Version and uptime ------------------------------------------------ */
 
 typedef struct HyxuserSystemVersion {
   char product[32];
@@ -222,6 +228,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersio
 HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *version);
 /* Microseconds since the host started; untouched on failure. */
 HYXUSER_API HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime);
+
+/* ---- Firmware tables and MSR ------------------------------------------- */
+
 /* ACPI tables by signature and instance; the kernel fills buffer and lengths. */
 HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableLengthBySignature(const char *signature, uint32_t instance,
                                                                    void *lengthOut);
@@ -230,16 +239,14 @@ HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signatu
 /* The SMBIOS data block and its length. */
 HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetDataLen(void *lengthOut);
 HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length);
+
 /* Always HYX_UNSUPPORTED_CPU. */
 HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue();
+
+/* ---- Socket ------------------------------------------------------------- */
+
 /* The kernel's native socket address family (26). */
 HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
-
-/* ---- Load-time interface check ------------------------------------------ */
-
-/* HYX_OK when the kernel speaks the interfaces the library was built for,
- * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
 
 #ifdef __cplusplus
 }

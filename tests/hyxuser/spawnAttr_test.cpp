@@ -7,20 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bytes.h"
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
 
 namespace {
 
-template <typename T>
-T At(const void *record, size_t offset) {
-  T value;
-  memcpy(&value, static_cast<const unsigned char *>(record) + offset, sizeof value);
-  return value;
-}
-
 struct Attr {
-  Attr() { EXPECT_EQ(HyxuserCompat_SpawnAttrInit(&attr), HYX_OK); }
-  ~Attr() { EXPECT_EQ(HyxuserCompat_SpawnAttrDestroy(attr), HYX_OK); }
+  Attr() { EXPECT_THAT(HyxuserCompat_SpawnAttrInit(&attr), IsOk()); }
+  ~Attr() { EXPECT_THAT(HyxuserCompat_SpawnAttrDestroy(attr), IsOk()); }
   HyxuserSpawnAttr *attr = nullptr;
 };
 
@@ -31,13 +26,13 @@ TEST(SpawnAttr, InitGivesTheDocumentedDefaults) {
   pid_t pgid = 1;
   int32_t dirFd = 0;
   uint64_t mem = 1;
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetFlags(a.attr, &flags), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetPGID(a.attr, &pgid), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetWorkingDirFd(a.attr, &dirFd), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetUID(a.attr, &uid), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetGID(a.attr, &gid), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetSecurityDomain(a.attr, &domain), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetMemMB(a.attr, &mem), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetFlags(a.attr, &flags), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetPGID(a.attr, &pgid), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetWorkingDirFd(a.attr, &dirFd), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetUID(a.attr, &uid), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetGID(a.attr, &gid), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetSecurityDomain(a.attr, &domain), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetMemMB(a.attr, &mem), IsOk());
   EXPECT_EQ(flags, 0u);
   EXPECT_EQ(pgid, 0);
   EXPECT_EQ(dirFd, -1);
@@ -48,11 +43,11 @@ TEST(SpawnAttr, InitGivesTheDocumentedDefaults) {
   sigset_t set;
   for (auto get : {HyxuserCompat_SpawnAttrGetSigMask, HyxuserCompat_SpawnAttrGetSigDefault}) {
     memset(&set, 0xA5, sizeof set);
-    EXPECT_EQ(get(a.attr, &set), HYX_OK);
+    EXPECT_THAT(get(a.attr, &set), IsOk());
     EXPECT_TRUE(sigisemptyset(&set));
   }
   char *group = reinterpret_cast<char *>(&set);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetRP(a.attr, &group), HYX_FAILURE);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetRP(a.attr, &group), IsStatus(HYX_FAILURE));
   EXPECT_EQ(group, reinterpret_cast<char *>(&set));  // untouched
 
   // The bytes the kernel reads: 64 of them, reserved ones zero.
@@ -63,14 +58,14 @@ TEST(SpawnAttr, InitGivesTheDocumentedDefaults) {
 
 TEST(SpawnAttr, SettersLandAtTheirOffsets) {
   Attr a;
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetFlags(a.attr, 0x80000301), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetPGID(a.attr, -7), HYX_OK);  // stored unchecked
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetWorkingDirFd(a.attr, 42), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetUID(a.attr, 1000), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetGID(a.attr, 1001), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetSecurityDomain(a.attr, 0xDEADBEEF), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetMemMB(a.attr, 0x123456789ull), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/a"), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetFlags(a.attr, 0x80000301), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetPGID(a.attr, -7), IsOk());  // stored unchecked
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetWorkingDirFd(a.attr, 42), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetUID(a.attr, 1000), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetGID(a.attr, 1001), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetSecurityDomain(a.attr, 0xDEADBEEF), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetMemMB(a.attr, 0x123456789ull), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/a"), IsOk());
   EXPECT_EQ(At<uint32_t>(a.attr, 0), 0x80000301u);
   EXPECT_EQ(At<int32_t>(a.attr, 4), -7);
   EXPECT_EQ(At<int32_t>(a.attr, 8), 42);
@@ -84,8 +79,8 @@ TEST(SpawnAttr, SettersLandAtTheirOffsets) {
 
   pid_t pgid = 0;
   uint64_t mem = 0;
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetPGID(a.attr, &pgid), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetMemMB(a.attr, &mem), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetPGID(a.attr, &pgid), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetMemMB(a.attr, &mem), IsOk());
   EXPECT_EQ(pgid, -7);
   EXPECT_EQ(mem, 0x123456789ull);
 }
@@ -95,19 +90,19 @@ TEST(SpawnAttr, MissingPointersAreBadParameters) {
   sigset_t set;
   sigemptyset(&set);
   char *group = nullptr;
-  EXPECT_EQ(HyxuserCompat_SpawnAttrInit(nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrDestroy(nullptr), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetFlags(nullptr, 1), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetFlags(a.attr, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetUID(nullptr, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetMemMB(nullptr, 1), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetSigMask(a.attr, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetSigDefault(nullptr, &set), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetSigMask(nullptr, &set), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetRP(a.attr, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetRP(nullptr, "g"), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetRP(a.attr, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetRP(nullptr, &group), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrInit(nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrDestroy(nullptr), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetFlags(nullptr, 1), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetFlags(a.attr, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetUID(nullptr, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetMemMB(nullptr, 1), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetSigMask(a.attr, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetSigDefault(nullptr, &set), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetSigMask(nullptr, &set), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetRP(a.attr, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetRP(nullptr, "g"), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetRP(a.attr, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetRP(nullptr, &group), IsStatus(HYX_BAD_PARAM));
   // Nothing changed on the way.
   const unsigned char expected[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0xff, 0xff,
                                       0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
@@ -117,11 +112,11 @@ TEST(SpawnAttr, MissingPointersAreBadParameters) {
 
 TEST(SpawnAttr, TheResourceGroupIsSetOnceAndHandedOutAsFreshCopies) {
   Attr a;
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/a"), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/b"), HYX_FAILURE);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/a"), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/b"), IsStatus(HYX_FAILURE));
   char *first = nullptr, *second = nullptr;
-  ASSERT_EQ(HyxuserCompat_SpawnAttrGetRP(a.attr, &first), HYX_OK);
-  ASSERT_EQ(HyxuserCompat_SpawnAttrGetRP(a.attr, &second), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_SpawnAttrGetRP(a.attr, &first), IsOk());
+  ASSERT_THAT(HyxuserCompat_SpawnAttrGetRP(a.attr, &second), IsOk());
   EXPECT_STREQ(first, "pool/a");
   EXPECT_STREQ(second, "pool/a");
   EXPECT_NE(first, second);
@@ -130,7 +125,7 @@ TEST(SpawnAttr, TheResourceGroupIsSetOnceAndHandedOutAsFreshCopies) {
   free(second);
   // Setting the group does not set the flag that makes it count.
   uint32_t flags = 1;
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetFlags(a.attr, &flags), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetFlags(a.attr, &flags), IsOk());
   EXPECT_EQ(flags, 0u);
 }
 
@@ -140,9 +135,9 @@ TEST(SpawnAttr, SignalSetsKeepSignalsOneToSixtyFourOnly) {
   sigemptyset(&in);
   sigaddset(&in, 2);
   sigaddset(&in, 64);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetSigMask(a.attr, &in), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetSigMask(a.attr, &in), IsOk());
   memset(&out, 0xFF, sizeof out);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetSigMask(a.attr, &out), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetSigMask(a.attr, &out), IsOk());
   for (int sig = 1; sig <= 64; ++sig) EXPECT_EQ(sigismember(&out, sig), sig == 2 || sig == 64) << sig;
   const unsigned char *bytes = reinterpret_cast<const unsigned char *>(&out);
   for (size_t i = 8; i < sizeof out; ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i;
@@ -151,42 +146,42 @@ TEST(SpawnAttr, SignalSetsKeepSignalsOneToSixtyFourOnly) {
 
   // Bits beyond the first 64 of the caller's set are dropped.
   memset(&in, 0xFF, sizeof in);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrSetSigDefault(a.attr, &in), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrSetSigDefault(a.attr, &in), IsOk());
   EXPECT_EQ(At<uint64_t>(a.attr, 32), ~uint64_t{0});
   memset(&out, 0xFF, sizeof out);
-  EXPECT_EQ(HyxuserCompat_SpawnAttrGetSigDefault(a.attr, &out), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnAttrGetSigDefault(a.attr, &out), IsOk());
   for (size_t i = 0; i < sizeof out; ++i) ASSERT_EQ(bytes[i], i < 8 ? 0xFF : 0) << "byte " << i;
 }
 
 struct Actions {
-  explicit Actions(int32_t capacity) { EXPECT_EQ(HyxuserCompat_SpawnFileActionsInit(&list, capacity), HYX_OK); }
-  ~Actions() { EXPECT_EQ(HyxuserCompat_SpawnFileActionsDestroy(list), HYX_OK); }
+  explicit Actions(int32_t capacity) { EXPECT_THAT(HyxuserCompat_SpawnFileActionsInit(&list, capacity), IsOk()); }
+  ~Actions() { EXPECT_THAT(HyxuserCompat_SpawnFileActionsDestroy(list), IsOk()); }
   HyxuserSpawnFileActions *list = nullptr;
 };
 
 TEST(SpawnFileActions, CapacityIsOneTo8192) {
   for (int32_t capacity : {0, -1, 8193, INT32_MIN}) {
     HyxuserSpawnFileActions *list = reinterpret_cast<HyxuserSpawnFileActions *>(&capacity);
-    EXPECT_EQ(HyxuserCompat_SpawnFileActionsInit(&list, capacity), HYX_BAD_PARAM) << capacity;
+    EXPECT_THAT(HyxuserCompat_SpawnFileActionsInit(&list, capacity), IsStatus(HYX_BAD_PARAM)) << capacity;
     EXPECT_EQ(list, reinterpret_cast<HyxuserSpawnFileActions *>(&capacity)) << "written on failure";
   }
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsInit(nullptr, 1), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsInit(nullptr, 1), IsStatus(HYX_BAD_PARAM));
   Actions big(8192);
   ASSERT_NE(big.list, nullptr);
   EXPECT_EQ(At<uint32_t>(big.list, 0), 8192u);
   EXPECT_EQ(At<uint32_t>(big.list, 4), 0u);
-  for (int i = 0; i < 8192; ++i) ASSERT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(big.list, 1, i), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(big.list, 1, 0), HYX_FAILURE);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsDestroy(nullptr), HYX_OK);
+  for (int i = 0; i < 8192; ++i) ASSERT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(big.list, 1, i), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(big.list, 1, 0), IsStatus(HYX_FAILURE));
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsDestroy(nullptr), IsOk());
 }
 
 TEST(SpawnFileActions, AFullListRefusesAndCountsNothing) {
   for (bool openFirst : {true, false}) {
     Actions a(1);
-    if (openFirst) EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 3, "/dev/null", O_RDONLY, 0), HYX_OK);
-    else EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, 2), HYX_OK);
-    EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 4, "/x", O_RDONLY, 0), HYX_FAILURE);
-    EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, 2), HYX_FAILURE);
+    if (openFirst) EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 3, "/dev/null", O_RDONLY, 0), IsOk());
+    else EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, 2), IsOk());
+    EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 4, "/x", O_RDONLY, 0), IsStatus(HYX_FAILURE));
+    EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, 2), IsStatus(HYX_FAILURE));
     EXPECT_EQ(a.list->count, 1u);
   }
 }
@@ -194,8 +189,8 @@ TEST(SpawnFileActions, AFullListRefusesAndCountsNothing) {
 TEST(SpawnFileActions, EntriesAreLaidOutAsTheKernelReadsThem) {
   Actions a(4);
   char path[] = "/tmp/out";
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 5, 1), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 0, path, O_WRONLY | O_CREAT, 0640), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 5, 1), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 0, path, O_WRONLY | O_CREAT, 0640), IsOk());
   path[1] = 'X';  // the list keeps its own copy
   EXPECT_EQ(At<uint32_t>(a.list, 4), 2u);
   const HyxuserSpawnFileAction *entries = At<const HyxuserSpawnFileAction *>(a.list, 8);
@@ -212,15 +207,15 @@ TEST(SpawnFileActions, EntriesAreLaidOutAsTheKernelReadsThem) {
 
 TEST(SpawnFileActions, NegativeDescriptorsAndMissingPointersAreRefused) {
   Actions a(8);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(a.list, -1, "/x", 0, 0), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 1, nullptr, 0, 0), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(nullptr, 1, "/x", 0, 0), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(a.list, -1, 1), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, -1), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(nullptr, 1, 1), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, -1, "/x", 0, 0), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 1, nullptr, 0, 0), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(nullptr, 1, "/x", 0, 0), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, -1, 1), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, -1), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(nullptr, 1, 1), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(a.list->count, 0u);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 0, "/x", 0, 0), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 0, 0), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 0, "/x", 0, 0), IsOk());
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 0, 0), IsOk());
   EXPECT_EQ(a.list->count, 2u);
 }
 

@@ -1,0 +1,15 @@
+// Sockets: the kernel's native address family.
+#include <gtest/gtest.h>
+
+#include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
+
+namespace {
+
+TEST(Socket, TheNativeFamilyIs26) {
+  int family = 0;
+  EXPECT_THAT(HyxuserSocket_NativeSocketFamily(&family), IsOk());
+  EXPECT_EQ(family, 26);
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+// Version and uptime: what a program learns about its host kernel, and the
+// load-time gate that keeps these reads from a kernel that speaks another
+// interface.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "bytes.h"
+#include "hyxsim/hyxsim.h"
+#include "hyxsysinfo/kernelCall.h"
+#include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
+#include "test_host.h"
+
+namespace {
+
+template <typename T>
+bool AllZero(const T &record) {
+  T zero;
+  memset(&zero, 0, sizeof zero);
+  return memcmp(&record, &zero, sizeof record) == 0;
+}
+
+// The profiles on which the load-time check passes.
+bool Gated() { return !OnProfile("hypervisor"); }
+
+class Version : public testing::Test {
+ protected:
+  void SetUp() override { HyxSim_ResetCounts(); }
+  void TearDown() override { HyxSim_ClearHandlers(); }
+};
+
+TEST_F(Version, TheHostsVersionArrivesInBothRecords) {
+  if (Gated()) GTEST_SKIP();
+  HyxuserSystemVersion version;
+  ASSERT_THAT(HyxuserVersion_GetSystemVersion(&version), IsOk());
+  EXPECT_STREQ(version.product, "Hyxkernel");
+  EXPECT_STREQ(version.productVersion, "8.0.3");
+  EXPECT_STREQ(version.buildVersion, "build-24585383");
+  EXPECT_STREQ(version.buildDate, "2026-10-02");
+  EXPECT_STREQ(version.buildTime, "11:42:07");
+  EXPECT_EQ(version.build, 24585383u);
+  HyxuserUniqueSystemVersion unique;
+  ASSERT_THAT(HyxuserVersion_GetUniqueSystemVersion(&unique), IsOk());
+  EXPECT_STREQ(unique.buildType, "release");
+  EXPECT_STREQ(unique.releaseUpdate, "3");
+  EXPECT_STREQ(unique.releasePatch, "0");
+  EXPECT_EQ(unique.build, 24585383u);
+  uint64_t uptime = 0;
+  EXPECT_THAT(HyxuserUptime_GetUptime(&uptime), IsOk());
+  EXPECT_EQ(uptime, 825785982u);
+}
+
+// A kernel whose product text fills its whole field, without a NUL.
+void AnswerLongProduct(HyxSimCall *call, void *) {
+  memset(reinterpret_cast<void *>(At<uint64_t>(reinterpret_cast<const void *>(call->args[5]), 4)), 'p', 368);
+  call->status = HYX_OK;
+  call->error = 0;
+}
+
+TEST_F(Version, ALongTextIsCutTo31Characters) {
+  if (Gated()) GTEST_SKIP();
+  HyxSim_SetHandler(KERNEL_CALL_HSI_GET, AnswerLongProduct, nullptr);
+  HyxuserSystemVersion version;
+  EXPECT_THAT(HyxuserVersion_GetSystemVersion(&version), IsOk());
+  EXPECT_EQ(std::string(version.product), std::string(31, 'p'));
+  EXPECT_EQ(version.product[31], '\0');
+}
+
+TEST_F(Version, AFailedReadLeavesAZeroedRecordAndTheUptimeUntouched) {
+  if (Gated()) GTEST_SKIP();
+  HyxSim_ScriptAnswer(KERNEL_CALL_HSI_GET, HYX_NOT_FOUND, -2, nullptr, 0, 0);
+  HyxuserUniqueSystemVersion unique;
+  memset(&unique, 0xff, sizeof unique);
+  EXPECT_THAT(HyxuserVersion_GetUniqueSystemVersion(&unique), IsStatus(HYX_NOT_FOUND));
+  EXPECT_TRUE(AllZero(unique));
+  uint64_t uptime = 7;
+  EXPECT_THAT(HyxuserUptime_GetUptime(&uptime), IsStatus(HYX_NOT_FOUND));
+  EXPECT_EQ(uptime, 7u);
+}
+
+TEST_F(Version, OffTheHyxkernelTheGatedCallsAnswerAtOnce) {
+  if (!Gated()) GTEST_SKIP();
+  HyxuserSystemVersion version;
+  memset(&version, 0xff, sizeof version);
+  EXPECT_THAT(HyxuserVersion_GetSystemVersion(&version), IsStatus(HYX_CHECKSUM_MISMATCH));
+  EXPECT_TRUE(AllZero(version));
+  HyxuserUniqueSystemVersion unique;
+  EXPECT_THAT(HyxuserVersion_GetUniqueSystemVersion(&unique), IsStatus(HYX_CHECKSUM_MISMATCH));
+  uint64_t uptime = 7;
+  EXPECT_THAT(HyxuserUptime_GetUptime(&uptime), IsStatus(HYX_CHECKSUM_MISMATCH));
+  EXPECT_EQ(uptime, 7u);
+  EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_HSI_GET), 0u);
+  EXPECT_THAT(HyxuserCompat_VerifyHSISigniture(), IsStatus(HYX_CHECKSUM_MISMATCH));
+}
+
+}  // namespace
