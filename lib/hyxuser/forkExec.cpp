@@ -16,6 +16,7 @@
 #include "common/hostPaths.h"
 #include "hyxsysinfo/hostType.h"
 #include "hyxsysinfo/kernelCall.h"
+#include "hyxuser/directCall.h"
 #include "status/status.h"
 
 namespace {
@@ -134,10 +135,10 @@ HYX_ReturnStatus ForkExec_Current(const char *path, char *const argv[], char *co
                                   uint8_t flag, pid_t *pid) {
   if (envp == nullptr) envp = environ;
   HYX_ReturnStatus status;
-  if (path == nullptr || argv == nullptr || pid == nullptr || (fdMap == nullptr && fdCount != 0)) {
-    status = HYX_BAD_PARAM;
-  } else if (!IsHyxkernelHost()) {
+  if (!IsHyxkernelHost()) {
     status = HYX_NOT_IMPLEMENTED;
+  } else if (path == nullptr || argv == nullptr || pid == nullptr || (fdMap == nullptr && fdCount != 0)) {
+    status = HYX_BAD_PARAM;
   } else {
     status = CallForkExec(path, argv, envp, passThrough, fdMap, fdCount, extraA, extraB, flag, pid);
     if (status == HYX_NOT_EXEC)
@@ -239,11 +240,5 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_PClose(const HyxuserPOpenHandle *handl
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const argv[], char *const envp[],
                                                 const HyxuserSpawnFileActions *actions,
                                                 const HyxuserSpawnAttr *attr, pid_t *pid) {
-  // Off the Hyxkernel the call number means nothing (Linux answers ENOSYS
-  // in the status register and leaves the error register as it was).
-  if (!IsHyxkernelHost()) {
-    errno = Status_ToErrno(HYX_NOT_IMPLEMENTED);
-    return HYX_NOT_IMPLEMENTED;
-  }
-  return Kernel_Call(KERNEL_CALL_SPAWN, path, argv, envp, actions, attr, pid);
+  return Kernel_DirectCall(KERNEL_CALL_SPAWN, path, argv, envp, actions, attr, pid);
 }

@@ -9,6 +9,7 @@ constexpr int kNativeSocketFamily = 26;
 }  // namespace
 
 HYX_EXPORT HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family) {
+  if (family == nullptr) return HYX_BAD_PARAM;
   *family = kNativeSocketFamily;
   return HYX_OK;
 }

@@ -71,6 +71,7 @@ HYX_ReturnStatus FillVersion(Record *out, SystemVersion &version) {
 }  // namespace
 
 HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *out) {
+  if (out == nullptr) return HYX_BAD_PARAM;
   SystemVersion version;
   HYX_ReturnStatus status = FillVersion(out, version);
   if (status == HYX_OK) CopyText(out->buildVersion, version.buildVersion);
@@ -78,6 +79,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *out) {
+  if (out == nullptr) return HYX_BAD_PARAM;
   SystemVersion version;
   HYX_ReturnStatus status = FillVersion(out, version);
   if (status == HYX_OK) {
@@ -89,6 +91,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueS
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime) {
+  if (uptime == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   unsigned char info[kTimerInfoSize];
   HYX_ReturnStatus status = Hsi_Get(HSI_NODE_timer_info, nullptr, info, sizeof info);

@@ -53,6 +53,19 @@ TEST_F(Firmware, TheKernelsAnswerPassesThroughWithItsErrno) {
   EXPECT_EQ(errno, 5);
 }
 
+// The status and the error register are independent: a success that comes
+// with an error value still hands the error value to errno.
+TEST_F(Firmware, ASuccessWithAnErrorValueSetsErrnoAndStaysASuccess) {
+  if (!OnHyxkernel()) GTEST_SKIP();
+  const uint32_t reported = 42;
+  HyxSim_ScriptAnswer(KERNEL_CALL_SMBIOS_LENGTH, HYX_OK, -5, &reported, sizeof reported, 0);
+  uint32_t length = 0;
+  errno = 0;
+  EXPECT_THAT(HyxuserSMBIOS_GetDataLen(&length), IsOk());
+  EXPECT_EQ(errno, 5);
+  EXPECT_EQ(length, 42u);
+}
+
 TEST_F(Firmware, TheHostsTablesAreReadBySignatureAndInstance) {
   if (!OnProfile("hypervisor")) GTEST_SKIP();
   uint32_t length = 0;
@@ -71,8 +84,37 @@ TEST_F(Firmware, TheHostsTablesAreReadBySignatureAndInstance) {
   EXPECT_EQ(memcmp(smbios, "_SM_", 4), 0);
 }
 
-TEST_F(Firmware, MsrIsUnsupported) {
+// Off the Hyxkernel the call numbers mean nothing: the exports say so
+// themselves, with ENOSYS, and leave the caller's memory alone.
+TEST_F(Firmware, OffTheHyxkernelTheCallsAreNotImplemented) {
+  if (OnHyxkernel()) GTEST_SKIP();
+  uint32_t length = 7;
+  unsigned char buffer[16];
+  memset(buffer, 0xA5, sizeof buffer);
+  const struct {
+    const char *what;
+    HYX_ReturnStatus (*call)(uint32_t *, unsigned char *);
+  } calls[] = {
+      {"ACPI length", [](uint32_t *l, unsigned char *) { return HyxuserAcpi_GetTableLengthBySignature("APIC", 0, l); }},
+      {"ACPI table", [](uint32_t *, unsigned char *b) { return HyxuserAcpi_GetTableBySignature("APIC", 0, b, 16); }},
+      {"SMBIOS length", [](uint32_t *l, unsigned char *) { return HyxuserSMBIOS_GetDataLen(l); }},
+      {"SMBIOS data", [](uint32_t *, unsigned char *b) { return HyxuserSMBIOS_GetData(b, 16); }},
+  };
+  for (const auto &c : calls) {
+    errno = 0;
+    EXPECT_THAT(c.call(&length, buffer), IsStatus(HYX_NOT_IMPLEMENTED)) << c.what;
+    EXPECT_EQ(errno, ENOSYS) << c.what;
+  }
+  EXPECT_EQ(FirmwareCalls(), 0u);
+  EXPECT_EQ(length, 7u);
+  for (unsigned char b : buffer) ASSERT_EQ(b, 0xA5);
+}
+
+TEST_F(Firmware, MsrIsUnsupportedWhateverItIsGiven) {
   EXPECT_THAT(HyxuserMSR_GetValue(), IsStatus(HYX_UNSUPPORTED_CPU));
+  uint64_t value = 9;
+  EXPECT_THAT(HyxuserMSR_GetValue(0x10u, &value), IsStatus(HYX_UNSUPPORTED_CPU));
+  EXPECT_EQ(value, 9u);
 }
 
 }  // namespace

@@ -548,6 +548,37 @@ TEST_F(OnTheHyxkernel, AScriptIsStartedThroughItsInterpreterLine) {
   EXPECT_EQ(seenCalls[1].pid, pid);
 }
 
+// The retry is the caller's call with another program and vector: the same
+// environment, descriptor map, pass-through value and parameter block.
+TEST_F(OnTheHyxkernel, TheScriptRetryPassesEverythingElseUnchanged) {
+  TempDir dir;
+  const std::string script = dir / "s";
+  WriteFile(script, "#!/bin/sh\necho \"mark=$MARK\"\n");
+  WatchForkExec();
+  Pipe out;
+  const int32_t map[] = {-1, out.ends[1]};
+  char *const argv[] = {const_cast<char *>("s"), nullptr};
+  char *const envp[] = {const_cast<char *>("MARK=retried"), nullptr};
+  pid_t pid = -1;
+  ASSERT_THAT(HyxuserCompat_ForkExec(script.c_str(), argv, envp, 7, map, 2, 11, 12, 0, &pid), IsOk());
+  out.CloseWrite();
+  EXPECT_EQ(ReadAll(out.ends[0]), "mark=retried\n");
+  EXPECT_EQ(WaitFor(pid), 0);
+  ASSERT_EQ(seenCount.load(), 2u);
+  const SeenCall &first = seenCalls[0], &retry = seenCalls[1];
+  EXPECT_THAT(first.status, IsStatus(HYX_NOT_EXEC));
+  EXPECT_EQ(retry.envp, reinterpret_cast<uint64_t>(envp));
+  EXPECT_EQ(retry.envp, first.envp);
+  EXPECT_EQ(retry.fdMap, reinterpret_cast<uint64_t>(map));
+  EXPECT_EQ(retry.passThrough, first.passThrough);
+  EXPECT_EQ(retry.passThrough, uint64_t{7});
+  EXPECT_EQ(memcmp(retry.params, first.params, sizeof retry.params), 0);
+  EXPECT_EQ(retry.U32(0), 2u);
+  EXPECT_EQ(retry.U32(4), 11u);
+  EXPECT_EQ(retry.U32(8), 12u);
+  EXPECT_EQ(retry.PidAddress(), reinterpret_cast<uint64_t>(&pid));
+}
+
 struct ScriptCase {
   const char *what;
   std::string content;
@@ -720,6 +751,9 @@ TEST_F(OffTheHyxkernel, EveryPathIsNotImplementedWithErrno38AndLeavesNothingBehi
          const int32_t m[] = {0, 1, 2};
          char *const v[] = {const_cast<char *>("true"), nullptr};
          return HyxuserCompat_ForkExec("/bin/true", v, nullptr, -1, m, 3, kNoExtra, kNoExtra, 0, p);
+       }},
+      {"ForkExec, before its argument checks", [](HyxuserSpawnAttr *, pid_t *, int *, HyxuserPOpenHandle *) {
+         return HyxuserCompat_ForkExec(nullptr, nullptr, nullptr, -1, nullptr, 3, kNoExtra, kNoExtra, 0, nullptr);
        }},
       {"ForkExec 0.0", [](HyxuserSpawnAttr *, pid_t *p, int *, HyxuserPOpenHandle *) {
          const int32_t m[] = {0, 1, 2};

@@ -6,10 +6,11 @@
 
 namespace {
 
-TEST(Socket, TheNativeFamilyIs26) {
+TEST(Socket, TheNativeFamilyIs26AndANullOutputIsRefused) {
   int family = 0;
   EXPECT_THAT(HyxuserSocket_NativeSocketFamily(&family), IsOk());
   EXPECT_EQ(family, 26);
+  EXPECT_THAT(HyxuserSocket_NativeSocketFamily(nullptr), IsStatus(HYX_BAD_PARAM));
 }
 
 }  // namespace

@@ -83,7 +83,17 @@ TEST_F(Version, AFailedReadLeavesAZeroedRecordAndTheUptimeUntouched) {
   EXPECT_EQ(uptime, 7u);
 }
 
-TEST_F(Version, OffTheHyxkernelTheGatedCallsAnswerAtOnce) {
+TEST_F(Version, ANullOutputIsABadParameterAndCallsNothing) {
+  EXPECT_THAT(HyxuserVersion_GetSystemVersion(nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserVersion_GetUniqueSystemVersion(nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserUptime_GetUptime(nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_HSI_GET), 0u);
+}
+
+// Off the Hyxkernel, and on a Hyxkernel that refused the library's interface
+// signature at load (the renumbered host), the gated reads answer at once;
+// the calls the gate does not cover still reach the kernel and work.
+TEST_F(Version, AGatedHostRefusesTheGatedReadsAndServesTheRest) {
   if (!Gated()) GTEST_SKIP();
   HyxuserSystemVersion version;
   memset(&version, 0xff, sizeof version);
@@ -96,6 +106,15 @@ TEST_F(Version, OffTheHyxkernelTheGatedCallsAnswerAtOnce) {
   EXPECT_EQ(uptime, 7u);
   EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_HSI_GET), 0u);
   EXPECT_THAT(HyxuserCompat_VerifyHSISigniture(), IsStatus(HYX_CHECKSUM_MISMATCH));
+  if (!OnProfile("renumbered")) return;
+
+  // The ungated: a direct firmware call and a child started by the kernel.
+  uint32_t length = 0;
+  EXPECT_THAT(HyxuserSMBIOS_GetDataLen(&length), IsOk());
+  EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_SMBIOS_LENGTH), 1u);
+  int status = -1;
+  EXPECT_THAT(HyxuserCompat_System("exit 3", &status), IsOk());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
 }
 
 }  // namespace
