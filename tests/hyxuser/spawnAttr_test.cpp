@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "alloc_fail.h"
 #include "bytes.h"
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
@@ -217,6 +218,84 @@ TEST(SpawnFileActions, NegativeDescriptorsAndMissingPointersAreRefused) {
   EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 0, "/x", 0, 0), IsOk());
   EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 0, 0), IsOk());
   EXPECT_EQ(a.list->count, 2u);
+}
+
+// ---- allocation failures ---------------------------------------------------
+// Each allocation the records make is failed in turn: the call says
+// HYX_NO_MEMORY, leaves its output as documented and keeps nothing (the
+// asan preset checks the last).
+
+TEST(SpawnAllocation, AFailedInitStoresNullOrNothing) {
+  HyxuserSpawnAttr *attr = nullptr;
+  uint64_t allocations = AllocFail_Sweep(
+      [&] {
+        attr = reinterpret_cast<HyxuserSpawnAttr *>(&attr);
+        HYX_ReturnStatus status = HyxuserCompat_SpawnAttrInit(&attr);
+        if (status == HYX_OK) HyxuserCompat_SpawnAttrDestroy(attr);
+        return status;
+      },
+      [&](HYX_ReturnStatus status, uint64_t) {
+        EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY));
+        EXPECT_EQ(attr, nullptr);
+      });
+  EXPECT_EQ(allocations, 1u);
+
+  HyxuserSpawnFileActions *list = nullptr;
+  allocations = AllocFail_Sweep(
+      [&] {
+        list = reinterpret_cast<HyxuserSpawnFileActions *>(&list);
+        HYX_ReturnStatus status = HyxuserCompat_SpawnFileActionsInit(&list, 16);
+        if (status == HYX_OK) HyxuserCompat_SpawnFileActionsDestroy(list);
+        return status;
+      },
+      [&](HYX_ReturnStatus status, uint64_t nth) {
+        EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY)) << "allocation " << nth;
+        EXPECT_EQ(list, reinterpret_cast<HyxuserSpawnFileActions *>(&list)) << "allocation " << nth;
+      });
+  EXPECT_EQ(allocations, 2u);
+}
+
+TEST(SpawnAllocation, AFailedCopyLeavesTheRecordAndTheListAsTheyWere) {
+  Attr a;
+  AllocFail_Arm(1);
+  HYX_ReturnStatus status = HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/a");
+  AllocFail_Arm(0);
+  EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY));
+  EXPECT_EQ(At<const char *>(a.attr, 48), nullptr);
+  ASSERT_THAT(HyxuserCompat_SpawnAttrSetRP(a.attr, "pool/a"), IsOk()) << "still unset";
+
+  char *group = reinterpret_cast<char *>(&group);
+  AllocFail_Arm(1);
+  status = HyxuserCompat_SpawnAttrGetRP(a.attr, &group);
+  AllocFail_Arm(0);
+  EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY));
+  EXPECT_EQ(group, nullptr);
+
+  Actions list(2);
+  AllocFail_Arm(1);
+  status = HyxuserCompat_SpawnFileActionsAddOpen(list.list, 3, "/dev/null", O_RDONLY, 0);
+  AllocFail_Arm(0);
+  EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY));
+  EXPECT_EQ(list.list->count, 0u);
+  EXPECT_EQ(At<uint32_t>(&list.list->entries[0], 0), 0u) << "the entry stays empty";
+  EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(list.list, 3, "/dev/null", O_RDONLY, 0), IsOk());
+  EXPECT_EQ(list.list->count, 1u);
+}
+
+// The setters and getters that copy nothing allocate nothing.
+TEST(SpawnAllocation, OnlyTheCopiesAllocate) {
+  Attr a;
+  Actions list(2);
+  sigset_t set;
+  sigemptyset(&set);
+  uint32_t flags;
+  uint64_t before = AllocFail_Count();
+  HyxuserCompat_SpawnAttrSetFlags(a.attr, 1);
+  HyxuserCompat_SpawnAttrGetFlags(a.attr, &flags);
+  HyxuserCompat_SpawnAttrSetSigMask(a.attr, &set);
+  HyxuserCompat_SpawnAttrGetSigDefault(a.attr, &set);
+  HyxuserCompat_SpawnFileActionsAddDup2(list.list, 1, 2);
+  EXPECT_EQ(AllocFail_Count() - before, 0u);
 }
 
 }  // namespace

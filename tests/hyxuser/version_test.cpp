@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 
+#include "alloc_fail.h"
 #include "bytes.h"
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
@@ -81,6 +83,47 @@ TEST_F(Version, AFailedReadLeavesAZeroedRecordAndTheUptimeUntouched) {
   uint64_t uptime = 7;
   EXPECT_THAT(HyxuserUptime_GetUptime(&uptime), IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(uptime, 7u);
+}
+
+// Every allocation on the way to the kernel, failed in turn: HYX_NO_MEMORY,
+// the record zeroed, the uptime untouched, nothing kept.
+TEST_F(Version, EveryFailedAllocationIsNoMemory) {
+  if (Gated()) GTEST_SKIP();
+  HyxuserSystemVersion version;
+  HyxuserUniqueSystemVersion unique;
+  uint64_t uptime = 7;
+  const struct {
+    const char *what;
+    std::function<HYX_ReturnStatus()> call;
+    std::function<bool()> outputAsDocumented;
+  } exports[] = {
+      {"GetSystemVersion",
+       [&] {
+         memset(&version, 0xff, sizeof version);
+         return HyxuserVersion_GetSystemVersion(&version);
+       },
+       [&] { return AllZero(version); }},
+      {"GetUniqueSystemVersion",
+       [&] {
+         memset(&unique, 0xff, sizeof unique);
+         return HyxuserVersion_GetUniqueSystemVersion(&unique);
+       },
+       [&] { return AllZero(unique); }},
+      {"GetUptime",
+       [&] {
+         uptime = 7;
+         return HyxuserUptime_GetUptime(&uptime);
+       },
+       [&] { return uptime == 7; }},
+  };
+  for (const auto &e : exports) {
+    uint64_t allocations = AllocFail_Sweep(e.call, [&](HYX_ReturnStatus status, uint64_t nth) {
+      EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY)) << e.what << ", allocation " << nth;
+      EXPECT_TRUE(e.outputAsDocumented()) << e.what << ", allocation " << nth;
+    });
+    EXPECT_GT(allocations, 0u) << e.what;
+    EXPECT_THAT(e.call(), IsOk()) << e.what;
+  }
 }
 
 TEST_F(Version, ANullOutputIsABadParameterAndCallsNothing) {
