@@ -6,8 +6,8 @@ packages=(
   cmake ninja-build g++ clang pkg-config
   googletest libbenchmark-dev
   nlohmann-json3-dev libseccomp-dev
-  libxml2 libpam0g bubblewrap iproute2 locales
-  g++-aarch64-linux-gnu qemu-user
+  libxml2 libpam0g libpam0g-dev bubblewrap iproute2 locales
+  g++-aarch64-linux-gnu qemu-user abigail-tools
 )
 missing=()
 for p in "${packages[@]}"; do

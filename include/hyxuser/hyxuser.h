@@ -281,6 +281,28 @@ HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue();
  * HYX_BAD_PARAM for a null pointer. */
 HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
 
+/* ---- PAM bridge ---------------------------------------------------------- */
+
+/* Linux-PAM's transaction handle (pam_handle_t of <security/pam_appl.h>). */
+struct pam_handle;
+
+/*
+ * Starts a PAM transaction for user with the host's service configuration.
+ * Every prompt PAM makes is answered with password, which PAM keeps by
+ * pointer: it must stay valid until HyxuserPam_End.  *handleOut receives the
+ * handle, or null when PAM refuses.  HYX_BAD_PARAM without a user,
+ * HYX_FAILURE without handleOut or when libpam cannot be loaded; PAM's own
+ * answers come back as the status its value converts to.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserPam_Start(const char *service, const char *user, const char *password,
+                                              struct pam_handle **handleOut);
+/* Ends the transaction (PAM_SUCCESS to the modules). */
+HYXUSER_API HYX_ReturnStatus HyxuserPam_End(struct pam_handle *handle);
+/* The two checks; a non-zero silent asks PAM for no messages and refuses an
+ * empty password. */
+HYXUSER_API HYX_ReturnStatus HyxuserPam_Authenticate(struct pam_handle *handle, int silent);
+HYXUSER_API HYX_ReturnStatus HyxuserPam_Acct_Mgmt(struct pam_handle *handle, int silent);
+
 #ifdef __cplusplus
 }
 #endif

@@ -228,8 +228,13 @@ HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamLi
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
   HsiListBlock block = {Address(HsiParamList_Record(out)), HsiParamList_BufferSize(out), 0};
+  const HsiParamListRecord sent = *HsiParamList_Record(out);
   status = NodeCall(KERNEL_CALL_HSI_LIST, node, p, &block);
+  // Whatever the status, the kernel may have written into the record: check
+  // it before anything reads or frees what it says.
+  bool sane = HsiParamList_AcceptFilled(out, sent);
   if (status != HYX_OK) return status;
+  if (!sane) return HYX_READ_ERROR;
   return HsiParamList_TotalCount(out) > HsiParamList_Capacity(out) ? HYX_HSI_LIST_OVERFLOW : HYX_OK;
 }
 
@@ -258,8 +263,9 @@ uint64_t ListBytes(uint64_t capacity, uint64_t entryBytes) {
 }
 
 // The next attempt's size after a failed one, fitted under hsiMaxListBytes;
-// false when it cannot grow or would not change.
-bool NextListSize(uint32_t tried, uint32_t triedBytes, uint32_t &capacity, uint32_t fallback, uint32_t &bytes) {
+// false when it cannot grow or would not change.  Sizes are 64-bit so that
+// a count the kernel reported cannot wrap them.
+bool NextListSize(uint64_t tried, uint32_t triedBytes, uint64_t &capacity, uint64_t fallback, uint32_t &bytes) {
   while (ListBytes(capacity, 0) > hsiMaxListBytes) {
     if (capacity <= fallback) return false;
     capacity = fallback;
@@ -269,26 +275,38 @@ bool NextListSize(uint32_t tried, uint32_t triedBytes, uint32_t &capacity, uint3
   return ListBytes(capacity, bytes) != ListBytes(tried, triedBytes);
 }
 
+// An empty instance list of capacity slots with bytes of data per slot, or
+// null when memory is short; *fits is false when no record can be that big.
+HsiParamList NewListAttempt(uint64_t capacity, uint32_t bytes, bool *fits) {
+  *fits = capacity <= UINT32_MAX && ListBytes(capacity, bytes) <= UINT32_MAX;
+  if (!*fits) return nullptr;
+  return HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, static_cast<uint32_t>(capacity),
+                                 static_cast<uint32_t>(capacity * bytes), 0);
+}
+
 }  // namespace
 
 HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t firstCapacity, HsiParamList *out) {
   if (out == nullptr) return HYX_BAD_PARAM;
   *out = nullptr;
-  uint32_t capacity = firstCapacity ? firstCapacity : kDefaultListCapacity;
+  uint64_t capacity = firstCapacity ? firstCapacity : kDefaultListCapacity;
   uint32_t bytes = 0;
   HYX_ReturnStatus status = EntryBytes(node, params, &bytes);
   if (status != HYX_OK) return status;
   for (;;) {
-    HsiParamList list = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, capacity, capacity * bytes, 0);
+    bool fits;
+    HsiParamList list = NewListAttempt(capacity, bytes, &fits);
+    if (!fits) return HYX_LIMIT_EXCEEDED;
     if (list == nullptr) return HYX_NO_MEMORY;
     status = Hsi_GetListInto(node, params, list);
     if (status == HYX_OK) {
       *out = list;
       return HYX_OK;
     }
-    uint32_t tried = capacity, triedBytes = bytes, fallback;
+    uint64_t tried = capacity, fallback;
+    uint32_t triedBytes = bytes;
     if (status == HYX_HSI_LIST_OVERFLOW) {
-      uint32_t n = HsiParamList_TotalCount(list);
+      uint64_t n = HsiParamList_TotalCount(list);
       capacity = n > 99 ? n + n / 20 : n + 5;
       fallback = n;
     } else if (status == HYX_NO_MEMORY_RETRY && bytes < kMaxEntryBytes) {

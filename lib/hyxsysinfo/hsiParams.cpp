@@ -48,14 +48,15 @@ HsiParamListRecord *NewRecord(uint32_t listType, uint32_t capacity, uint32_t dat
 }
 
 // Replaces a full record by one with twice the slots, moving the inline
-// strings along with the data area.  The flags are kept: a list made
-// without spilling must not start spilling because it grew.
+// strings along with the data area.  The grown record has flags 0, as the
+// kernel expects of a record the list made for itself: only a list that
+// was never fixed grows, and from then on it may spill.
 HYX_ReturnStatus Grow(HsiParamList list) {
   HsiParamListRecord *old = list->record;
   uint64_t capacity = old->capacity ? 2ull * old->capacity : kMinGrowableCapacity;
   if (capacity > UINT32_MAX) return HYX_NO_MEMORY;
   HsiParamListRecord *rec =
-      NewRecord(old->listType, static_cast<uint32_t>(capacity), old->dataCapacity, old->flags);
+      NewRecord(old->listType, static_cast<uint32_t>(capacity), old->dataCapacity, 0);
   if (!rec) return HYX_NO_MEMORY;
   memcpy(Slots(rec), Slots(old), static_cast<size_t>(kSlotBytes) * old->capacity);
   uint64_t shift = rec->headerSize - old->headerSize;
@@ -319,6 +320,44 @@ bool HsiParamList_IsPacked(HsiParamList list) {
 HsiParam *HsiParamList_GetParam(HsiParamList list, uint32_t index) { return &Slots(list->record)[index]; }
 
 HsiParamListRecord *HsiParamList_Record(HsiParamList list) { return RecordOf(list); }
+
+namespace {
+
+bool FilledSlotValid(const HsiParamListRecord &rec, const HsiParam &p) {
+  if (p.type == HSI_PARAM_INT || p.type == HSI_PARAM_EMPTY) return true;
+  if (p.type != HSI_PARAM_STRING) return false;
+  // Only the library makes spilled strings: a kernel string is inline.
+  return p.value == rec.base && p.length != 0 && p.length <= HSI_PARAM_MAX_STRING && p.offset >= rec.headerSize &&
+         p.offset + p.length <= static_cast<uint64_t>(rec.headerSize) + rec.dataCapacity;
+}
+
+bool FilledRecordValid(const HsiParamListRecord &rec, const HsiParamListRecord &sent) {
+  if (rec.listType != sent.listType || rec.capacity != sent.capacity || rec.headerSize != sent.headerSize ||
+      rec.dataCapacity != sent.dataCapacity || rec.base != sent.base)
+    return false;
+  if (rec.count > rec.capacity || rec.dataUsed > rec.dataCapacity) return false;
+  if (rec.nextDataOffset != 0 && (rec.nextDataOffset < rec.headerSize ||
+                                  rec.nextDataOffset > static_cast<uint64_t>(rec.headerSize) + rec.dataCapacity))
+    return false;
+  const HsiParam *slots = reinterpret_cast<const HsiParam *>(reinterpret_cast<const char *>(&rec) + kHeaderBytes);
+  for (uint32_t i = 0; i < rec.count; i++)
+    if (!FilledSlotValid(rec, slots[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+bool HsiParamList_AcceptFilled(HsiParamList list, const HsiParamListRecord &sent) {
+  HsiParamListRecord *rec = RecordOf(list);
+  if (!rec) return false;
+  if (FilledRecordValid(*rec, sent)) return true;
+  // Back to the empty list that was sent: nothing left to read or to free.
+  memcpy(rec, &sent, sizeof sent);
+  rec->count = rec->totalCount = rec->dataUsed = 0;
+  rec->nextDataOffset = rec->dataCapacity ? rec->headerSize : 0;
+  memset(Slots(rec), 0, static_cast<size_t>(kSlotBytes) * rec->capacity);
+  return false;
+}
 
 uint64_t HsiParam_GetInt(const HsiParam *param) { return param->value; }
 

@@ -103,6 +103,11 @@ bool HsiParamList_IsPacked(HsiParamList list);
 HsiParam *HsiParamList_GetParam(HsiParamList list, uint32_t index);
 // The record itself, for calls that hand the list to the kernel.
 HsiParamListRecord *HsiParamList_Record(HsiParamList list);
+// Checks a list the kernel has just filled against the header it was given
+// (`sent`): the shape fields unchanged, the count within the slots, every
+// string inline and inside the data area.  A list that fails is emptied, so
+// that neither a read nor HsiParamList_Free trusts what the kernel wrote.
+bool HsiParamList_AcceptFilled(HsiParamList list, const HsiParamListRecord &sent);
 
 uint64_t HsiParam_GetInt(const HsiParam *param);
 const char *HsiParam_GetString(const HsiParam *param);

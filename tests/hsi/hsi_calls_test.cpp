@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "hyxsim/hyxsim.h"
@@ -279,6 +281,265 @@ TEST_F(HsiCalls, SizedBuffers) {
   EXPECT_EQ(HsiSizedBuffer_TotalSize(nullptr), 0u);
   EXPECT_EQ(HsiSizedBuffer_Free(nullptr), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(HsiSizedBuffer_Free(buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+}
+
+
+// A kernel that fills the list record with something the library never
+// made: each case must give HYX_READ_ERROR, an empty list, and a free that
+// touches nothing the kernel named.
+struct Malformed {
+  const char *what;
+  void (*spoil)(HsiParamListRecord *rec, HsiParam *slots);
+};
+
+const Malformed kMalformed[] = {
+    {"count beyond the slots", [](HsiParamListRecord *rec, HsiParam *) { rec->count = rec->capacity + 5; }},
+    {"a string that looks spilled",
+     [](HsiParamListRecord *, HsiParam *slots) {
+       slots[0] = HsiParam{0x1234560, 0, 0, 4, HSI_PARAM_STRING};  // would be freed as the library's own
+     }},
+    {"a string past the data area",
+     [](HsiParamListRecord *rec, HsiParam *slots) {
+       slots[0] = HsiParam{rec->base, 0, uint64_t{rec->headerSize} + rec->dataCapacity - 2, 4, HSI_PARAM_STRING};
+     }},
+    {"a string inside the header",
+     [](HsiParamListRecord *rec, HsiParam *slots) { slots[0] = HsiParam{rec->base, 0, 8, 4, HSI_PARAM_STRING}; }},
+    {"a string based elsewhere",
+     [](HsiParamListRecord *rec, HsiParam *slots) {
+       slots[0] = HsiParam{rec->base + 64, 0, rec->headerSize, 4, HSI_PARAM_STRING};
+     }},
+    {"an unknown slot type", [](HsiParamListRecord *, HsiParam *slots) { slots[0].type = 7; }},
+    {"capacity rewritten", [](HsiParamListRecord *rec, HsiParam *) { rec->capacity *= 4; }},
+    {"header size rewritten", [](HsiParamListRecord *rec, HsiParam *) { rec->headerSize += 32; }},
+    {"data used beyond the area", [](HsiParamListRecord *rec, HsiParam *) { rec->dataUsed = rec->dataCapacity + 1; }},
+    {"next data offset beyond the area",
+     [](HsiParamListRecord *rec, HsiParam *) { rec->nextDataOffset = uint64_t{rec->headerSize} + rec->dataCapacity + 1; }},
+};
+
+struct SpoilScript {
+  const Malformed *malformed;
+  uint32_t status;
+};
+
+void AnswerSpoiledList(HyxSimCall *call, void *context) {
+  auto *script = static_cast<SpoilScript *>(context);
+  HsiParamListRecord *rec = ListRecordOf(call);
+  auto *slots = reinterpret_cast<HsiParam *>(rec + 1);
+  rec->count = rec->totalCount = 1;  // one honest integer first
+  slots[0] = HsiParam{42, 0, 0, 0, HSI_PARAM_INT};
+  script->malformed->spoil(rec, slots);
+  call->status = script->status;
+  call->error = 0;
+}
+
+TEST_F(HsiCalls, AListTheKernelFilledIsCheckedBeforeUse) {
+  for (const Malformed &m : kMalformed) {
+    SCOPED_TRACE(m.what);
+    SpoilScript script{&m, HYX_OK};
+    HyxSim_SetHandler(kList, AnswerSpoiledList, &script);
+    HsiParamList out = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 256, 0);
+    EXPECT_EQ(Hsi_GetListInto(HSI_NODE_net_pNics, nullptr, out), static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
+    EXPECT_EQ(HsiParamList_Count(out), 0u);
+    EXPECT_EQ(HsiParamList_Capacity(out), 4u);
+    const char *text = nullptr;
+    EXPECT_EQ(HsiParamList_GetString(out, 0, &text), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM_COUNT));
+    EXPECT_EQ(HsiParamList_Free(out), static_cast<HYX_ReturnStatus>(HYX_OK));
+
+    HsiParamList listed = reinterpret_cast<HsiParamList>(1);
+    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &listed), static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
+    EXPECT_EQ(listed, nullptr);
+
+    // A failing call may have written too: the list is freed without
+    // trusting it, and the kernel's status comes back.
+    script.status = HYX_NO_MEMORY_RETRY;
+    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &listed),
+              static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  }
+}
+
+TEST_F(HsiCalls, ListSizesAreComputedWithoutWrapping) {
+  // 0x2000001 slots of 128 bytes: a 32-bit product would leave a 128-byte
+  // data area for 33 million strings.
+  HyxSim_SetHandler(kList, AnswerList, &script_);
+  HsiParamList out = reinterpret_cast<HsiParamList>(1);
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0x2000001, &out),
+            static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(out, nullptr);
+  EXPECT_TRUE(script_.calls.empty());
+
+  // A kernel reporting 0xffffffff instances: the margin is not wrapped into
+  // a small list, the bound refuses it after one call.
+  script_.totalCount = 0xffffffffu;
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(script_.capacities, (std::vector<uint32_t>{10}));
+}
+
+
+// The 32-byte block of a set, and the list record the call sent.
+struct SetSeen {
+  std::array<uint8_t, 32> block{};
+  const HsiParamListRecord *sentRecord = nullptr;
+  uint32_t sentCount = 0;
+  uint32_t inputListType = 0xffffffff, inputCount = 0xffffffff;
+  std::string inputFirst;
+  int calls = 0;
+};
+
+template <typename T>
+T Field(const std::array<uint8_t, 32> &block, size_t offset) {
+  T v;
+  memcpy(&v, block.data() + offset, sizeof v);
+  return v;
+}
+
+void RecordSet(HyxSimCall *call, void *context) {
+  auto *seen = static_cast<SetSeen *>(context);
+  seen->calls++;
+  memcpy(seen->block.data(), reinterpret_cast<const void *>(call->args[5]), seen->block.size());
+  seen->sentRecord = reinterpret_cast<const HsiParamListRecord *>(call->args[3]);
+  seen->sentCount = seen->sentRecord->count;
+  if (Field<uint32_t>(seen->block, 0) == 1) {  // a second list travels as the input
+    auto *input = reinterpret_cast<const HsiParamListRecord *>(Field<uint64_t>(seen->block, 4));
+    seen->inputListType = input->listType;
+    seen->inputCount = input->count;
+    auto *slots = reinterpret_cast<const HsiParam *>(input + 1);
+    if (input->count && slots[0].type == HSI_PARAM_STRING) seen->inputFirst = HsiParam_GetString(&slots[0]);
+  }
+  call->status = HYX_OK;
+  call->error = 0;
+}
+
+TEST_F(HsiCalls, SetsSendTheirBlocks) {
+  SetSeen seen;
+  HyxSim_SetHandler(2220, RecordSet, &seen);
+  char input[5] = "abcd", output[8];
+  ASSERT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, output, sizeof output),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 2u);
+  EXPECT_EQ(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(input));
+  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 4u);
+  EXPECT_EQ(Field<uint64_t>(seen.block, 16), reinterpret_cast<uintptr_t>(output));
+  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 8u);
+  EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, nullptr, 4, nullptr, 0), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, nullptr, 1), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(seen.calls, 1);
+
+  // No input list: an empty value list is sent.  A spilled input list is
+  // sent as a packed copy.
+  ASSERT_EQ(Hsi_SetWithParams(HSI_NODE_system_version, nullptr, nullptr, nullptr, 0),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 1u);
+  EXPECT_EQ(seen.inputListType, HSI_PARAMLIST_VALUES);
+  EXPECT_EQ(seen.inputCount, 0u);
+  EXPECT_EQ(Field<uint64_t>(seen.block, 16), 0u);
+  HsiParamList spilled = HsiParamList_AllocSized(HSI_PARAMLIST_VALUES, 2, 2, 0);
+  ASSERT_EQ(HsiParamList_AddString(spilled, "spilled value"), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_FALSE(HsiParamList_IsPacked(spilled));
+  ASSERT_EQ(Hsi_SetWithParams(HSI_NODE_system_version, nullptr, spilled, output, sizeof output),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(seen.inputCount, 1u);
+  EXPECT_EQ(seen.inputFirst, "spilled value");
+  EXPECT_NE(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(HsiParamList_Record(spilled)));
+  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 64u + 32 * 1 + 14);  // the copy's wire size
+  EXPECT_EQ(Hsi_SetWithParams(HSI_NODE_system_version, nullptr, spilled, nullptr, 2),
+            static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  HsiParamList_Free(spilled);
+}
+
+TEST_F(HsiCalls, SizedSetsAlwaysSendAListOfTheirOwn) {
+  SetSeen seen;
+  HyxSim_SetHandler(2220, RecordSet, &seen);
+  HsiSizedBuffer *input = HsiSizedBuffer_Alloc(16, "value", 5);
+  HsiSizedBuffer *output = HsiSizedBuffer_Alloc(8, nullptr, 0);
+  HsiParamList params = HsiParamList_AllocSized(HSI_PARAMLIST_VALUES, 2, 64, 0);
+  ASSERT_EQ(HsiParamList_AddString(params, "defaultTcpipStack"), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_TRUE(HsiParamList_IsPacked(params));
+  ASSERT_EQ(Hsi_SetSized(HSI_NODE_net_tcpip_instances_config_arpTimeout, params, input, output), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_NE(seen.sentRecord, HsiParamList_Record(params));  // a packed copy, though the caller's was packed
+  EXPECT_EQ(seen.sentCount, 1u);
+  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 4u);
+  EXPECT_EQ(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(input));
+  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 24u);
+  EXPECT_EQ(Field<uint64_t>(seen.block, 16), reinterpret_cast<uintptr_t>(output));
+  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 16u);
+
+  // An empty list of the caller's goes as it is; no output is address 0, size 0.
+  HsiParamList empty = HsiParamList_Alloc(HSI_PARAMLIST_VALUES, 0);
+  ASSERT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, input, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(seen.sentRecord, HsiParamList_Record(empty));
+  EXPECT_EQ(Field<uint64_t>(seen.block, 16), 0u);
+  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 0u);
+  EXPECT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, nullptr, output), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(seen.calls, 2);
+  HsiParamList_Free(empty);
+  HsiParamList_Free(params);
+  HsiSizedBuffer_Free(input);
+  HsiSizedBuffer_Free(output);
+}
+
+TEST_F(HsiCalls, SizedGetsAndSizeQueries) {
+  HyxSim_SetHandler(kGet, Record, &script_);
+  HsiSizedBuffer *buffer = HsiSizedBuffer_Alloc(24, nullptr, 0);
+  ASSERT_EQ(Hsi_GetSized(HSI_NODE_system_version, nullptr, buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+  std::array<uint8_t, 16> expected{3};
+  uint64_t address = reinterpret_cast<uintptr_t>(buffer);
+  uint32_t total = 32;
+  memcpy(expected.data() + 4, &address, 8);
+  memcpy(expected.data() + 12, &total, 4);
+  EXPECT_EQ(script_.blocks.back(), expected);
+  ASSERT_EQ(Hsi_GetSized(HSI_NODE_system_version, nullptr, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(script_.blocks.back(), (std::array<uint8_t, 16>{3}));  // kind 3, address 0, size 0
+  HsiSizedBuffer_Free(buffer);
+
+  uint32_t length = 0, reported = 417;
+  HyxSim_ScriptAnswer(2219, HYX_OK, 0, &reported, sizeof reported, 5);
+  ASSERT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, &length), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(length, 417u);
+  HyxSim_ResetCounts();
+  EXPECT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, nullptr), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(HyxSim_CallCount(2219), 0u);
+}
+
+TEST_F(HsiCalls, AnErrorRegisterBesideSuccessStillSetsErrno) {
+  char buffer[8];
+  HyxSim_ScriptAnswer(kGet, HYX_OK, -EIO, nullptr, 0, 0);
+  errno = 0;
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(errno, EIO);
+  HyxSim_ScriptAnswer(kGet, HYX_OK, 0, nullptr, 0, 0);
+  errno = ENOENT;
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(errno, ENOENT);  // a zero error register leaves errno alone
+}
+
+// The reply claims more nodes than it holds, and names one signature twice.
+void AnswerOversizedSignatures(HyxSimCall *call, void *) {
+  uint64_t address;
+  memcpy(&address, reinterpret_cast<const char *>(call->args[5]) + 4, sizeof address);
+  auto *reply = reinterpret_cast<uint8_t *>(address);
+  uint64_t filler = 1;
+  for (uint32_t i = 0; i < 3000; i++) memcpy(reply + 8 * i, &filler, 8);
+  uint64_t version = hsiTables.nodes[HSI_NODE_system_version].signature;
+  uint64_t timer = hsiTables.nodes[HSI_NODE_timer_info].signature;
+  memcpy(reply + 8 * 2999, &version, 8);  // the last entry the reply holds
+  memcpy(reply + 8 * 5, &timer, 8);       // the first of two: this one counts
+  memcpy(reply + 8 * 7, &timer, 8);
+  uint32_t count = 0xffffffffu;
+  memcpy(reply + 24000, &count, sizeof count);
+  call->status = 0;
+  call->error = 0;
+}
+
+TEST_F(HsiCalls, TranslationReadsAtMost3000SignaturesAndKeepsTheFirstOfTwins) {
+  EXPECT_EXIT(
+      {
+        HyxSim_SetHandler(kGet, AnswerOversizedSignatures, nullptr);
+        bool built = HsiNodeTranslation_Build();
+        bool ok = built && HsiNodeTranslation_Apply(HSI_NODE_system_version) == 2999 &&
+                  HsiNodeTranslation_Apply(HSI_NODE_timer_info) == 5;
+        exit(ok ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace

@@ -176,14 +176,19 @@ TEST(HsiParams, GrowthKeepsInlineStringsReadable) {
   EXPECT_EQ(v, 7u);
 }
 
-TEST(HsiParams, NoSpillListStaysNoSpillAfterGrowth) {
+TEST(HsiParams, GrownRecordHasFlagsZero) {
   List list = Make(HSI_PARAMLIST_VALUES, 1, 4, HSI_PARAMLIST_NO_SPILL);
   ASSERT_EQ(HsiParamList_AddInt(list.get(), 1), HYX_OK);
+  auto before = Image(list.get());
+  EXPECT_EQ(HsiParamList_AddString(list.get(), "abcd"), HYX_NO_MEMORY_RETRY);  // no room and no spill
+  EXPECT_EQ(Image(list.get()), before);
   ASSERT_EQ(HsiParamList_AddString(list.get(), "abc"), HYX_OK);  // grows, fills the data area
   EXPECT_EQ(HsiParamList_Capacity(list.get()), 2u);
-  auto before = Image(list.get());
-  EXPECT_EQ(HsiParamList_AddString(list.get(), "d"), HYX_NO_MEMORY_RETRY);
-  EXPECT_EQ(Image(list.get()), before);
+  EXPECT_EQ(At<uint32_t>(HsiParamList_Record(list.get()), 4), 0u);  // the flags word the kernel sees
+  ASSERT_EQ(HsiParamList_AddString(list.get(), "d"), HYX_OK);       // spills now
+  EXPECT_EQ(Str(list.get(), 1), "abc");
+  EXPECT_EQ(Str(list.get(), 2), "d");
+  EXPECT_FALSE(HsiParamList_IsPacked(list.get()));
 }
 
 TEST(HsiParams, RemoveClosesUpTheDataArea) {

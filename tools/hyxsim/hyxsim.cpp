@@ -50,11 +50,25 @@ std::string Directory(const std::string &path) { return path.substr(0, path.rfin
   exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
+// An installed hyxsim finds the simulator and the example hosts beside it
+// (PREFIX/bin/hyxsim, PREFIX/<relative>); one in the build tree uses the
+// build's own paths.
+std::string InstalledOr(const char *relative, const char *buildPath) {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    self[n] = '\0';
+    std::string installed = Directory(Directory(self)) + "/" + relative;
+    if (access(installed.c_str(), F_OK) == 0) return installed;
+  }
+  return buildPath;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
-  std::string profile = HYXSIM_DEFAULT_PROFILE;
+  std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
@@ -79,7 +93,8 @@ int main(int argc, char **argv) {
   sandbox.mockup = document.value("mockup", false);
 
   const char *library = getenv("HYXSIM_LIBRARY");
-  sandbox.simLibrary = Absolute(library && *library ? library : HYXSIM_LIBRARY_PATH);
+  sandbox.simLibrary =
+      Absolute(library && *library ? library : InstalledOr(HYXSIM_INSTALLED_LIBRARY, HYXSIM_LIBRARY_PATH));
   sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
   if (strchr(sandbox.command[0].c_str(), '/')) sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
   char cwd[PATH_MAX];

@@ -82,6 +82,14 @@ void Mirror(const std::string &path) {
   }
 }
 
+// The account files and PAM services are the sandbox's own (below); the
+// host's mgmtd configuration is replaced by the host profile's.
+bool MadeBySandbox(const std::string &name) {
+  for (const char *own : {"norvex", "passwd", "group", "shadow", "pam.d"})
+    if (name == own) return true;
+  return false;
+}
+
 // Every entry of the host's /etc, read-only, on a /etc of the sandbox's own,
 // so that the host's own configuration can be added beside it.
 void MirrorEtc() {
@@ -90,10 +98,67 @@ void MirrorEtc() {
   if (dir == nullptr) Fail("open /etc");
   while (struct dirent *entry = readdir(dir)) {
     std::string name = entry->d_name;
-    if (name == "." || name == ".." || name == "norvex") continue;
+    if (name == "." || name == ".." || MadeBySandbox(name)) continue;
     Mirror("/etc/" + name);
   }
   closedir(dir);
+}
+
+std::string ReadHostFile(const std::string &path) {
+  std::string text;
+  int fd = open(Old(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
+  close(fd);
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return text;
+}
+
+// Test accounts for PAM, all with the password "hyx-secret": one that may
+// log in, one whose account expired on day 1, one whose password must be
+// changed before anything else (last change on day 0).
+constexpr char kSandboxPasswordHash[] =
+    "$6$hyxsimsandbox$WvoAWJoE92NKSrbDMJWcgnAhGdfsxaJ6fQ0ys8.b9EtrvRpZwY5khmXbc9Vv4ISckZmBsiWCfOz5CanYXLLvH0";
+struct SandboxAccount {
+  const char *name;
+  int uid;
+  const char *shadowTail;  // last change:min:max:warn:inactive:expire:
+};
+constexpr SandboxAccount kSandboxAccounts[] = {
+    {"hyxuser", 4001, "19000:0:99999:7:::"},
+    {"hyxexpired", 4002, "19000:0:99999:7::1:"},
+    {"hyxchange", 4003, "0:0:99999:7:::"},
+};
+constexpr int kSandboxGroup = 4000;
+
+// The host's accounts plus the sandbox's, and the host's PAM services (as
+// writable copies, so a test can add one) plus "hyxsim": pam_unix alone.
+void MakeAccountsAndPam() {
+  std::string passwd = ReadHostFile("/etc/passwd"), shadow = ReadHostFile("/etc/shadow");
+  std::string group = ReadHostFile("/etc/group") + "hyxusers:x:" + std::to_string(kSandboxGroup) + ":\n";
+  for (const SandboxAccount &a : kSandboxAccounts) {
+    passwd += std::string(a.name) + ":x:" + std::to_string(a.uid) + ":" + std::to_string(kSandboxGroup) +
+              "::/home:/bin/sh\n";
+    shadow += std::string(a.name) + ":" + kSandboxPasswordHash + ":" + a.shadowTail + "\n";
+  }
+  WriteFile("/etc/passwd", passwd);
+  WriteFile("/etc/group", group);
+  WriteFile("/etc/shadow", shadow, 0600);
+  MakeDirs("/etc/pam.d");
+  if (DIR *dir = opendir(Old("/etc/pam.d").c_str())) {
+    while (struct dirent *entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") WriteFile("/etc/pam.d/" + name, ReadHostFile("/etc/pam.d/" + name));
+    }
+    closedir(dir);
+  }
+  WriteFile("/etc/pam.d/hyxsim",
+            "auth     required pam_unix.so\n"
+            "account  required pam_unix.so\n"
+            "password required pam_unix.so\n"
+            "session  required pam_unix.so\n");
 }
 
 // The dynamic loader and the libraries the host keeps at fixed paths.
@@ -156,6 +221,7 @@ void BuildTree(const SandboxSpec &sandbox) {
     if (access(Old(std::string("/") + name).c_str(), F_OK) == 0) Mirror(std::string("/") + name);
   MakeLib64();
   MirrorEtc();
+  MakeAccountsAndPam();
   MakeDirs("/proc");
   Check(mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr), "mount /proc");
   Bind("/sys", "/sys", true);
