@@ -1,6 +1,6 @@
 // Status expectations that print names: EXPECT_THAT(status,
-// IsStatus(HYX_BAD_PARAM)) fails with "HYX_NOT_FOUND (0x0bad0003)" rather
-// than a decimal number.  Names come from the library's own lookup.
+// IsStatus(HYX_BAD_PARAM)) fails naming both statuses, each with its code in
+// hex, rather than printing a decimal number.  Names come from the library's own lookup.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -12,7 +12,8 @@
 #include "hyxuser/hyxuser.h"
 #include "status/status.h"
 
-// "HYX_BAD_PARAM (0x0bad0007)"; errno-carrying codes add their errno.
+// The status's name and its code in hex; errno-carrying codes add their
+// errno.
 inline std::string StatusText(HYX_ReturnStatus status) {
   char code[64];
   if (status > HYX_ERRNO_STATUS_BASE && status - HYX_ERRNO_STATUS_BASE <= 4095)
