@@ -1,9 +1,11 @@
+// Runs before a sanitizer's runtime has set itself up (its own start-up
+// allocates), so this file is built without instrumentation and uses no
+// inline library code that other files instantiate with it.
 #include "alloc_fail.h"
 
 #include <dlfcn.h>
 #include <link.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -23,8 +25,8 @@ FreeFn realFree;
 // What the loader itself allocates while the real functions are looked up
 // comes from here and is never given back.
 alignas(alignof(max_align_t)) unsigned char bootstrap[64 * 1024];
-std::atomic<size_t> bootstrapUsed{0};
-std::atomic<bool> resolving{false};
+size_t bootstrapUsed;
+bool resolving;
 
 bool FromBootstrap(const void *p) {
   auto *bytes = static_cast<const unsigned char *>(p);
@@ -33,7 +35,7 @@ bool FromBootstrap(const void *p) {
 
 void *BootstrapAllocate(size_t size) {
   size_t rounded = (size + alignof(max_align_t) - 1) & ~(alignof(max_align_t) - 1);
-  size_t at = bootstrapUsed.fetch_add(rounded);
+  size_t at = __atomic_fetch_add(&bootstrapUsed, rounded, __ATOMIC_SEQ_CST);
   if (at + rounded > sizeof bootstrap) return nullptr;
   return bootstrap + at;  // static storage: already zero
 }
@@ -41,12 +43,12 @@ void *BootstrapAllocate(size_t size) {
 // The next definitions after the program's: glibc's, or a sanitizer's.
 bool Resolve() {
   if (realFree != nullptr) return true;
-  if (resolving.exchange(true)) return false;
+  if (__atomic_exchange_n(&resolving, true, __ATOMIC_SEQ_CST)) return false;
   realMalloc = reinterpret_cast<MallocFn>(dlsym(RTLD_NEXT, "malloc"));
   realCalloc = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
   realRealloc = reinterpret_cast<ReallocFn>(dlsym(RTLD_NEXT, "realloc"));
   realFree = reinterpret_cast<FreeFn>(dlsym(RTLD_NEXT, "free"));
-  resolving = false;
+  __atomic_store_n(&resolving, false, __ATOMIC_SEQ_CST);
   return true;
 }
 
@@ -55,7 +57,7 @@ struct Range {
   uintptr_t begin, end;
 };
 Range ranges[8];
-std::atomic<int> rangeCount{0};
+int rangeCount;
 
 bool IsLibrary(const char *name) {
   size_t length = strlen(name);
@@ -93,22 +95,22 @@ __attribute__((constructor)) void FindLibrary() {
   const Range *chosen = found.libraryCount > 0 ? found.library : found.program;
   int count = found.libraryCount > 0 ? found.libraryCount : found.programCount;
   memcpy(ranges, chosen, sizeof(Range) * count);
-  rangeCount = count;
+  __atomic_store_n(&rangeCount, count, __ATOMIC_SEQ_CST);
 }
 
-std::atomic<uint64_t> calls{0};
-std::atomic<uint64_t> failAt{0};  // the counted call that fails; 0 = none
+uint64_t calls;
+uint64_t failAt;  // the counted call that fails; 0 = none
 
 // Counts a call made from caller; true when it is the one to fail.
 bool Fails(const void *caller) {
   auto address = reinterpret_cast<uintptr_t>(caller);
-  int count = rangeCount.load();
+  int count = __atomic_load_n(&rangeCount, __ATOMIC_SEQ_CST);
   bool library = false;
   for (int i = 0; i < count && !library; i++) library = address >= ranges[i].begin && address < ranges[i].end;
   if (!library) return false;
-  uint64_t n = ++calls;
+  uint64_t n = __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST);
   uint64_t expected = n;
-  return failAt.compare_exchange_strong(expected, 0);
+  return __atomic_compare_exchange_n(&failAt, &expected, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
 }
 
 void *Allocate(size_t size, const void *caller) {
@@ -172,6 +174,8 @@ char *strndup(const char *s, size_t n) {
 
 }  // extern "C"
 
-void AllocFail_Arm(uint64_t nth) { failAt = nth ? calls + nth : 0; }
+void AllocFail_Arm(uint64_t nth) {
+  __atomic_store_n(&failAt, nth ? __atomic_load_n(&calls, __ATOMIC_SEQ_CST) + nth : 0, __ATOMIC_SEQ_CST);
+}
 
-uint64_t AllocFail_Count() { return calls; }
+uint64_t AllocFail_Count() { return __atomic_load_n(&calls, __ATOMIC_SEQ_CST); }
