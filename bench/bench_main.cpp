@@ -1,7 +1,11 @@
-// Shared main of the benchmarks.  Benchmarks come in pairs named
-// "<case>/library" and "<case>/baseline"; after the usual console report this
-// prints, for each pair, library time / baseline time (<= 1.0: no slower):
-// CPU time, or wall-clock time for cases that use real or manual time.
+// Shared main of the benchmarks.  Benchmarks are named "<case>/library"
+// beside one or more peers "<case>/<peer>" ("baseline" being the usual
+// one).  After the usual console report this prints, for each case,
+// library time / baseline time (<= 1.0: no slower) and, when a case has
+// other peers too, every peer's time and the library's ratio against it.
+// Times are CPU time, or wall-clock time for cases that use real or manual
+// time; with --benchmark_repetitions they are the medians of the
+// repetitions.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -10,6 +14,9 @@
 
 namespace {
 
+const std::string kLibrary = "library";
+const std::string kBaseline = "baseline";
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   RatioReporter() : ConsoleReporter(OO_None) {}
@@ -17,31 +24,57 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      if (run.error_occurred) continue;
+      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
       // Cases timed by the clock on the wall (work done by other processes)
       // are compared by that time, under their name without the suffix.
       benchmark::BenchmarkName name = run.run_name;
       bool wallClock = !name.time_type.empty();
       name.time_type.clear();
-      times_[name.str()] = wallClock ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+      std::string full = name.str();
+      size_t slash = full.rfind('/');
+      if (slash == std::string::npos) continue;
+      Entry &e = cases_[full.substr(0, slash)][full.substr(slash + 1)];
+      if (median || !e.median) {
+        e.time = wallClock ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+        e.median = median;
+        e.unit = benchmark::GetTimeUnitString(run.time_unit);
+      }
     }
   }
 
   void PrintRatios() const {
     printf("\n%-50s %10s\n", "case", "ratio");
-    for (const auto &[name, time] : times_) {
-      static const std::string kLibrary = "/library";
-      if (name.size() < kLibrary.size() || name.compare(name.size() - kLibrary.size(), kLibrary.size(), kLibrary) != 0)
-        continue;
-      std::string stem = name.substr(0, name.size() - kLibrary.size());
-      auto baseline = times_.find(stem + "/baseline");
-      if (baseline != times_.end() && baseline->second > 0)
-        printf("%-50s %10.3f\n", stem.c_str(), time / baseline->second);
+    bool peers = false;
+    for (const auto &[stem, members] : cases_) {
+      auto library = members.find(kLibrary), baseline = members.find(kBaseline);
+      if (library == members.end()) continue;
+      peers = peers || members.size() > 2 || (members.size() == 2 && baseline == members.end());
+      if (baseline != members.end() && baseline->second.time > 0)
+        printf("%-50s %10.3f\n", stem.c_str(), library->second.time / baseline->second.time);
+    }
+    if (!peers) return;
+    printf("\n%-32s %-12s %12s %16s\n", "case", "peer", "time", "library/peer");
+    for (const auto &[stem, members] : cases_) {
+      auto library = members.find(kLibrary);
+      if (library == members.end()) continue;
+      printf("%-32s %-12s %9.1f %-2s\n", stem.c_str(), kLibrary.c_str(), library->second.time,
+             library->second.unit.c_str());
+      for (const auto &[peer, e] : members)
+        if (peer != kLibrary && e.time > 0)
+          printf("%-32s %-12s %9.1f %-2s %16.3f\n", "", peer.c_str(), e.time, e.unit.c_str(),
+                 library->second.time / e.time);
     }
   }
 
  private:
-  std::map<std::string, double> times_;
+  struct Entry {
+    double time = 0;
+    bool median = false;
+    std::string unit;
+  };
+  std::map<std::string, std::map<std::string, Entry>> cases_;
 };
 
 }  // namespace

@@ -1,45 +1,52 @@
-// The formatting engine (through Str_Snprintf) beside glibc snprintf on the
-// same formats, arguments and buffer.
+// The formatting engine (through Str_Snprintf) beside its peers on the same
+// formats, arguments and 256-byte stack buffer: glibc snprintf (the
+// "baseline"), {fmt}'s `{}` path ("fmt"), {fmt}'s printf path
+// ("fmt_printf") and std::to_chars ("to_chars") where a case is plain
+// enough for it.  The shared main prints the ratios against each peer; run
+// with --benchmark_repetitions=N --benchmark_enable_random_interleaving=true
+// for medians of interleaved runs.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-
-#include "string/str.h"
+#include "format_cases.h"
 
 namespace {
 
-struct Args {
-  int count = 12345;
-  unsigned left = 678;
-  const char *name = "HSI GetList";
-  const char *text = "handler overflow";
-  double load = 42.4242;
-};
+using namespace format_cases;
 
-template <typename Format>
-void Run(benchmark::State &state, Format format) {
+void Run(benchmark::State &state, Peer peer) {
   Args a;
-  char buffer[128];
+  char buffer[kBufferSize];
   for (auto _ : state) {
     benchmark::DoNotOptimize(a);
-    benchmark::DoNotOptimize(format(buffer, sizeof buffer, a));
+    benchmark::DoNotOptimize(peer(buffer, sizeof buffer, a));
     benchmark::ClobberMemory();
   }
 }
 
-#define FORMAT_CASE(name, fmt, ...)                                                                          \
-  void name##Library(benchmark::State &s) {                                                                  \
-    Run(s, [](char *b, size_t n, const Args &a) { return Str_Snprintf(b, n, fmt, __VA_ARGS__); });         \
-  }                                                                                                          \
-  void name##Baseline(benchmark::State &s) {                                                                 \
-    Run(s, [](char *b, size_t n, const Args &a) { return snprintf(b, n, fmt, __VA_ARGS__); });             \
-  }                                                                                                          \
-  BENCHMARK(name##Library)->Name("Format/" #name "/library");                                              \
-  BENCHMARK(name##Baseline)->Name("Format/" #name "/baseline");
+#ifdef HYX_BENCH_WITH_FMT
+#define FMT_PEERS(name, printfFormat, bracesFormat, ...)                                                    \
+  BENCHMARK_CAPTURE(Run, name##_fmt, [](char *b, size_t n, const Args &a) {                                \
+    return FmtBraces(b, n, bracesFormat, __VA_ARGS__);                                                      \
+  })->Name("Format/" #name "/fmt");                                                                         \
+  BENCHMARK_CAPTURE(Run, name##_fmt_printf, [](char *b, size_t n, const Args &a) {                         \
+    return FmtPrintf(b, n, printfFormat, __VA_ARGS__);                                                      \
+  })->Name("Format/" #name "/fmt_printf");
+#else
+#define FMT_PEERS(...)
+#endif
 
-FORMAT_CASE(integer, "%d items, %u left", a.count, a.left)
-FORMAT_CASE(string, "%s: %s", a.name, a.text)
-FORMAT_CASE(mixed, "%s: %d items at %.2f%%", a.name, a.count, a.load)
-FORMAT_CASE(positional, "%2$s=%1$d (%3$s)", a.count, a.name, a.text)
+#define FORMAT_CASE(name, printfFormat, bracesFormat, ...)                                                  \
+  BENCHMARK_CAPTURE(Run, name##_library, [](char *b, size_t n, const Args &a) {                            \
+    return Str_Snprintf(b, n, printfFormat, __VA_ARGS__);                                                   \
+  })->Name("Format/" #name "/library");                                                                     \
+  BENCHMARK_CAPTURE(Run, name##_baseline, [](char *b, size_t n, const Args &a) {                           \
+    return snprintf(b, n, printfFormat, __VA_ARGS__);                                                       \
+  })->Name("Format/" #name "/baseline");                                                                    \
+  FMT_PEERS(name, printfFormat, bracesFormat, __VA_ARGS__)
+
+HYX_FORMAT_CASES(FORMAT_CASE)
+
+BENCHMARK_CAPTURE(Run, integer_to_chars, ToCharsInteger)->Name("Format/integer/to_chars");
+BENCHMARK_CAPTURE(Run, g17_to_chars, ToCharsG17)->Name("Format/g17/to_chars");
 
 }  // namespace

@@ -3,42 +3,19 @@
 // "mallocs_per_list" is every malloc the list operations made, per list.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "alloc_fail.h"
-#include "hyxsysinfo/hsiParams.h"
+#include "hsi_params_cases.h"
 
 namespace {
 
-constexpr int kStrings = 16;
-constexpr size_t kLength = 32;
-
-const std::vector<std::string> &Texts() {
-  static const std::vector<std::string> texts = [] {
-    std::vector<std::string> t;
-    for (int i = 0; i < kStrings; i++) t.push_back(std::string(kLength - 2, static_cast<char>('a' + i)) + "%d");
-    return t;
-  }();
-  return texts;
-}
+using namespace hsi_params_cases;
 
 void ParamList16x32_library(benchmark::State &state) {
   const auto &texts = Texts();
   uint64_t lists = 0, mallocs = 0;
   for (auto _ : state) {
     uint64_t before = AllocFail_Count();
-    HsiParamList list = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, kStrings, kStrings * (kLength + 1), 0);
-    for (const std::string &t : texts) HsiParamList_AddString(list, t.c_str());
-    size_t total = 0;
-    for (uint32_t i = 0; i < kStrings; i++) {
-      const char *s;
-      HsiParamList_GetString(list, i, &s);
-      total += s[kLength - 1];
-    }
-    benchmark::DoNotOptimize(total);
-    HsiParamList_Free(list);
+    benchmark::DoNotOptimize(BuildList(texts));
     mallocs += AllocFail_Count() - before;
     lists++;
   }
@@ -48,14 +25,7 @@ void ParamList16x32_library(benchmark::State &state) {
 
 void ParamList16x32_baseline(benchmark::State &state) {
   const auto &texts = Texts();
-  for (auto _ : state) {
-    std::vector<std::string> list;
-    list.reserve(kStrings);
-    for (const std::string &t : texts) list.emplace_back(t.c_str());
-    size_t total = 0;
-    for (uint32_t i = 0; i < kStrings; i++) total += list[i].c_str()[kLength - 1];
-    benchmark::DoNotOptimize(total);
-  }
+  for (auto _ : state) benchmark::DoNotOptimize(BuildVector(texts));
   state.SetItemsProcessed(state.iterations() * kStrings * 2);
 }
 

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr HYX_ReturnStatus kKernelCode = 0x0bad0093;  // "HSI GetList handler overflow"
-constexpr HYX_ReturnStatus kErrnoCode = 0x2bad0002;   // strerror(2)
-constexpr HYX_ReturnStatus kUnknownCode = 0x0bad0001;
+constexpr HYX_ReturnStatus kKernelCode = HYX_HSI_LIST_OVERFLOW;
+constexpr HYX_ReturnStatus kErrnoCode = HYX_ERRNO_STATUS_BASE + 2;  // strerror(2)
+constexpr HYX_ReturnStatus kUnknownCode = HYX_FAILURE;
 
 void Library(benchmark::State &state, HYX_ReturnStatus code) {
   char buffer[128];

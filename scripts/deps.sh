@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ clang pkg-config
-  googletest libbenchmark-dev
+  googletest libbenchmark-dev libfmt-dev
   nlohmann-json3-dev libseccomp-dev
   libxml2 libpam0g libpam0g-dev bubblewrap iproute2 locales
   g++-aarch64-linux-gnu qemu-user abigail-tools

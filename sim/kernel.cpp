@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "kit.h"
 #include "profile.h"
 
 namespace hyxsim {
@@ -40,12 +41,10 @@ Slot *FindSlot(uint64_t number, bool create) {
 // Kernel calls nobody models: the Hyxkernel says the call is undefined;
 // plain Linux returns -ENOSYS in the status register and leaves the other.
 void Undefined(Call &call) {
-  if (CurrentProfile().hyxkernel) {
-    call.status = 0x0bad005c;  // HYX_UNDEFINED_SYSCALL
-    call.error = static_cast<uint64_t>(-ENOSYS);
-  } else {
-    call.status = static_cast<uint64_t>(-ENOSYS);
-  }
+  if (CurrentProfile().hyxkernel)
+    Answer(call, HYX_UNDEFINED_SYSCALL, ENOSYS);
+  else
+    AnswerLinux(call, -ENOSYS);
 }
 
 }  // namespace

@@ -10,9 +10,6 @@ namespace hyxsim {
 using Call = HyxSimCall;
 using Model = void (*)(Call &call);
 
-// Kernel models register by call number while the simulator starts.
-void RegisterModel(uint64_t number, Model model);
-
 // Runs a scripted handler if one is set, else the model, else answers as a
 // kernel that lacks the call.  Counts the call.
 void Dispatch(Call &call);

@@ -1,14 +1,18 @@
 // Registration of the kernel models, one source per area of the kernel.
+// Each area registers its calls, device-control requests and profile
+// sections with the kit (kit.h); sim/README.md says how.
 #pragma once
 
 namespace hyxsim {
 
 void RegisterModels();
 
-// Per area; each registers its call numbers.
-void RegisterSystemModels();   // uname, syscall-API checksum, device-control requests
-void RegisterProcessModels();  // fork-exec and spawn
-void RegisterHsiModels();      // the system-information server
-void RegisterFirmwareModels(); // ACPI tables and SMBIOS data
+// Per area.
+void RegisterSystemModels();    // uname, syscall-API checksum
+void RegisterDeviceModels();    // device-control requests of the host's drivers
+void RegisterProcessModels();   // fork-exec and spawn
+void RegisterHsiModels();       // the system-information server
+void RegisterFirmwareModels();  // ACPI tables and SMBIOS data
+void RegisterUptimeModels();    // the host's uptime
 
 }  // namespace hyxsim

@@ -1,11 +1,13 @@
 #include "profile.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "kit.h"
+#include "profileDocument.h"
 
 namespace hyxsim {
 namespace {
@@ -17,64 +19,66 @@ Profile &Current() {
   return *profile;
 }
 
-// Numbers in profiles may be written as JSON numbers or as strings such as
-// "0xb535cbbb".
-uint64_t Number(const nlohmann::json &value) {
-  if (value.is_string()) return strtoull(value.get<std::string>().c_str(), nullptr, 0);
-  return value.get<uint64_t>();
-}
-
-void SetName(char *field, const nlohmann::json &section, const char *key) {
-  if (!section.contains(key)) return;
-  std::string text = section[key].get<std::string>();
+void SetName(char *field, ProfileObject &kernel, const char *key) {
+  if (!kernel.Has(key)) return;
+  std::string text = kernel.Text(key, "");
+  if (text.size() >= sizeof(utsname::sysname)) kernel.Fail(key, "longer than " + std::to_string(sizeof(utsname::sysname) - 1) + " characters");
   snprintf(field, sizeof(utsname::sysname), "%s", text.c_str());
 }
 
-bool ReadFile(const std::string &path, std::string &text) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[8192];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return n == 0;
-}
-
-}  // namespace
-
-bool ReadProfile(const std::string &path, const struct utsname &realNames, Profile &profile, std::string &error) {
-  std::string text;
-  if (!ReadFile(path, text)) {
-    error = "cannot read " + path + ": " + strerror(errno);
-    return false;
-  }
-  nlohmann::json document = nlohmann::json::parse(text, nullptr, false, true);
-  if (document.is_discarded() || !document.is_object()) {
-    error = path + " is not a JSON object";
-    return false;
-  }
-  profile = Profile{};
-  profile.path = path;
-  profile.names = realNames;
-  const nlohmann::json kernel = document.value("kernel", nlohmann::json::object());
-  profile.hyxkernel = kernel.value("type", std::string("hyxkernel")) == "hyxkernel";
+// The "kernel" section (absent: a Hyxkernel with every default), and the
+// fields the loader itself reads.
+bool ReadKernel(Profile &profile, std::string &error) {
+  const nlohmann::json &document = profile.document;
+  auto section = document.find("kernel");
+  ProfileObject kernel(section == document.end() ? nullptr : &*section, "kernel");
+  profile.hyxkernel = kernel.Choice("type", {"hyxkernel", "linux"}, "hyxkernel") == "hyxkernel";
   if (profile.hyxkernel) snprintf(profile.names.sysname, sizeof profile.names.sysname, "Hyxkernel");
   SetName(profile.names.sysname, kernel, "sysname");
   SetName(profile.names.release, kernel, "release");
   SetName(profile.names.version, kernel, "version");
   SetName(profile.names.nodename, kernel, "nodename");
-  if (kernel.contains("syscallApiChecksum")) profile.syscallApiChecksum = static_cast<uint32_t>(Number(kernel["syscallApiChecksum"]));
-  profile.mockup = document.value("mockup", false);
-  profile.document = std::move(document);
+  profile.syscallApiChecksum = static_cast<uint32_t>(kernel.Number("syscallApiChecksum", SYSCALL_API_CHECKSUM, UINT32_MAX));
+  profile.acceptsHsiSignature = kernel.Flag("acceptsHsiSignature", true);
+  profile.build = kernel.Text("build", profile.build);
+  profile.hsiRenumbered = kernel.Choice("hsiNumbering", {"interface", "renumbered"}, "interface") == "renumbered";
+  profile.uptimeMicroseconds = kernel.Number("uptimeMicroseconds", profile.uptimeMicroseconds);
+  if (!kernel.Done()) {
+    error = kernel.Fault();
+    return false;
+  }
+  ProfileObject top(&document, "profile");
+  top.Text("description", "");
+  profile.mockup = top.Flag("mockup", false);
+  if (!top.ok()) {
+    error = top.Fault().substr(strlen("profile."));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadProfile(const std::string &path, const struct utsname &realNames, Profile &profile, std::string &error) {
+  profile = Profile{};
+  profile.path = path;
+  profile.names = realNames;
+  if (!ReadProfileDocument(path, profile.document, error)) return false;
+  if (!ReadKernel(profile, error)) {
+    error = path + ": " + error;
+    return false;
+  }
   return true;
 }
 
 void LoadProfile(const char *path, const struct utsname &realNames) {
   Profile &current = Current();
   if (path == nullptr || *path == '\0') {
+    // The built-in host: a Hyxkernel with the defaults of every section.
     current = Profile{};
     current.names = realNames;
-    snprintf(current.names.sysname, sizeof current.names.sysname, "Hyxkernel");
+    std::string error;
+    ReadKernel(current, error);
     return;
   }
   std::string error;

@@ -18,33 +18,28 @@
 #include <cstring>
 
 #include "kernel.h"
+#include "kit.h"
 #include "models.h"
 #include "profile.h"
 
 namespace hyxsim {
 namespace {
 
-constexpr uint32_t kFirstKernelCall = 2048;
-constexpr uint32_t kTrappedIoctls[] = {
-    3002,    // file-system attribute query
-    3037,    // file-system lock query
-    0x6901,  // socket ownership
-    1,       // NVDIMM management request
-};
-
 #define ARG_LO(i) (offsetof(struct seccomp_data, args) + (i) * sizeof(uint64_t))
 #define ARG_HI(i) (ARG_LO(i) + sizeof(uint32_t))
 
-// Trap kernel calls, uname, and ioctl with one of the host's requests.  The
-// simulator's own uname and ioctl calls carry its tag in the high half of
-// their second argument, which the kernel ignores, and pass.
+// Trap kernel calls, uname, and ioctl with one of the registered device-control
+// requests.  The simulator's own uname and ioctl calls carry its tag in the
+// high half of their second argument, which the kernel ignores, and pass.
 bool InstallFilter() {
-  struct sock_filter program[] = {
+  uint32_t requests[16];
+  size_t n = DeviceRequests(requests, sizeof requests / sizeof requests[0]);
+  struct sock_filter program[40] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kFirstKernelCall, 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, KERNEL_CALL_FIRST, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_uname, 2, 0),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_ioctl, 1, 0),
@@ -53,16 +48,16 @@ bool InstallFilter() {
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(kOwnCallTag >> 32), 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_uname, 6, 0),
+      // uname traps: skip the request checks and the allow below.
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_uname, static_cast<uint8_t>(n + 2), 0),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, ARG_LO(1)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[0], 4, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[1], 3, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[2], 2, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kTrappedIoctls[3], 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
   };
-  struct sock_fprog fprog = {static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+  size_t at = 15;
+  for (size_t i = 0; i < n; ++i)
+    program[at++] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, requests[i], static_cast<uint8_t>(n - i), 0);
+  program[at++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+  program[at++] = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP);
+  struct sock_fprog fprog = {static_cast<unsigned short>(at), program};
   // Root may install a filter without no_new_privs, which would otherwise
   // stop set-user-ID helpers (PAM's among them) from working.
   if (RawSyscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, 0, reinterpret_cast<long>(&fprog)) == 0) return true;
@@ -83,7 +78,7 @@ void OnSigsys(int, siginfo_t *info, void *context) {
   for (int i = 0; i < 6; ++i) call.args[i] = static_cast<uint64_t>(regs[argRegs[i]]);
   // A Hyxkernel call reports its error in rdx; anything else leaves rdx as
   // the caller had it, as Linux does.
-  bool kernelCall = call.number >= kFirstKernelCall && CurrentProfile().hyxkernel;
+  bool kernelCall = call.number >= KERNEL_CALL_FIRST && CurrentProfile().hyxkernel;
   call.error = kernelCall ? 0 : static_cast<uint64_t>(regs[REG_RDX]);
   Dispatch(call);
   regs[REG_RAX] = static_cast<greg_t>(call.status);
@@ -115,6 +110,7 @@ __attribute__((constructor)) void StartSimulatedKernel(int, char **, char **envp
   }
   LoadProfile(FindEnv(envp, "HYXSIM_PROFILE"), realNames);
   RegisterModels();
+  LoadSections();
   if (!InstallFilter()) {
     fprintf(stderr, "hyxsim: cannot install the simulated kernel: %s\n", strerror(errno));
     _exit(127);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t SYSCALL_API_CHECKSUM = 0xb535cbbb;
+#include "hyxsysinfo/kernelCall.h"  // SYSCALL_API_CHECKSUM
 
 // True on the Hyxkernel (uname system name exactly "Hyxkernel").  Cached.
 bool IsHyxkernelHost();

@@ -8,45 +8,11 @@
 #include "hyxsysinfo/hsiNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 #include "hyxsysinfo/kernelCall.h"
+#include "hyxsysinfo/kernelWire.h"
 #include "misc/hashTable.h"
 #include "misc/util.h"
 
 namespace {
-
-enum HsiCallKind : uint32_t {
-  HSI_CALL_GET = 0,
-  HSI_CALL_SET_PARAMS = 1,
-  HSI_CALL_SET_BUFFER = 2,
-  HSI_CALL_GET_SIZED = 3,
-  HSI_CALL_SET_SIZED = 4,
-};
-
-struct __attribute__((packed)) HsiGetBlock {
-  uint32_t kind;
-  uint64_t address;
-  uint32_t length;
-};
-static_assert(sizeof(HsiGetBlock) == 16 && offsetof(HsiGetBlock, address) == 4 &&
-              offsetof(HsiGetBlock, length) == 12);
-
-struct __attribute__((packed)) HsiSetBlock {
-  uint32_t kind;
-  uint64_t input;  // unaligned
-  uint32_t inputLength;
-  uint64_t output;
-  uint32_t outputLength;
-  uint32_t unused;
-};
-static_assert(sizeof(HsiSetBlock) == 32 && offsetof(HsiSetBlock, input) == 4 &&
-              offsetof(HsiSetBlock, inputLength) == 12 && offsetof(HsiSetBlock, output) == 16 &&
-              offsetof(HsiSetBlock, outputLength) == 24);
-
-struct HsiListBlock {
-  uint64_t record;
-  uint32_t size;
-  uint32_t unused;
-};
-static_assert(sizeof(HsiListBlock) == 16 && offsetof(HsiListBlock, size) == 8);
 
 constexpr uint32_t kDefaultMaxListBytes = 0x2000000;
 constexpr uint32_t kListHeaderBytes = 64;
@@ -78,7 +44,7 @@ HYX_ReturnStatus Prepare(HsiNodeID node, HsiParamList params, Prepared &p) {
   return status;
 }
 
-// Issues one of calls 2218 to 2221 with the prepared list.
+// Issues one of the node calls (get, size, set, list) with the prepared list.
 HYX_ReturnStatus NodeCall(uint32_t number, HsiNodeID node, const Prepared &p, const void *block) {
   return Kernel_Call(number, uint32_t{HsiNodeTranslation_Apply(node)}, int32_t{p.module}, NodeSignature(node),
                      static_cast<const void *>(HsiParamList_Record(p.list)), HsiParamList_WireSize(p.list), block);
@@ -106,8 +72,8 @@ struct TranslationEntry {
 };
 static_assert(sizeof(TranslationEntry) == 68);
 
-constexpr uint32_t kCompatSignatures = 3000;
-constexpr uint32_t kCompatDataSize = kCompatSignatures * 8 + 4;
+constexpr uint32_t kCompatSignatures = HSI_NODE_HASH_CAPACITY;
+constexpr uint32_t kCompatDataSize = sizeof(HsiNodeHashReply);
 constexpr uint32_t kTranslationBuckets = 4096;
 
 HashTable *translationMap = nullptr;
@@ -343,7 +309,7 @@ bool HsiNodeTranslation_Build() {
     return false;
   }
   uint32_t numNodes;
-  memcpy(&numNodes, compat + kCompatSignatures * 8, sizeof numNodes);
+  memcpy(&numNodes, compat + offsetof(HsiNodeHashReply, count), sizeof numNodes);
   if (numNodes > kCompatSignatures) numNodes = kCompatSignatures;  // the reply holds no more
   HashTable *map = HashTable_Alloc(kTranslationBuckets, HASH_KEY_ISTRING, free);
   for (uint32_t i = 0; i < numNodes; i++) {
@@ -354,7 +320,7 @@ bool HsiNodeTranslation_Build() {
       return false;
     }
     uint64_t signature;
-    memcpy(&signature, compat + size_t{i} * 8, sizeof signature);
+    memcpy(&signature, compat + offsetof(HsiNodeHashReply, hashes) + size_t{i} * sizeof signature, sizeof signature);
     SignatureKey(signature, entry->key);
     entry->index = i;
     if (!HashTable_Insert(map, entry->key, entry)) free(entry);  // a repeated signature keeps its first index

@@ -1,5 +1,5 @@
 // System-information calls: read, write and list the kernel's HSI nodes
-// (kernel calls 2218 to 2224), with module-node resolution, node
+// (the HSI node calls and the module id look-up), with module-node resolution, node
 // translation and list sizing.
 #pragma once
 

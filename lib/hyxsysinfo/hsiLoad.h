@@ -12,7 +12,7 @@ constexpr char HSI_BUILD_DATE[] = "Dec 19 2024 12:17:48";
 // exports that depend on the kernel's interface return it when it is not OK.
 extern HYX_ReturnStatus hsiLoadStatus;
 
-// Hands the library's interface signature to the kernel (call 2222); when the
+// Hands the library's interface signature to the kernel (KERNEL_CALL_HSI_SIGNATURE); when the
 // kernel refuses it, switches the calls to node translation (*translated).
 HYX_ReturnStatus Hsi_GetBuildInfo(char *kernelBuild, uint32_t size, const char **libraryBuild, bool *translated);
 

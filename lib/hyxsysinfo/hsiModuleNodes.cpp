@@ -1,46 +1,15 @@
-// Module-node definitions, asked of the kernel (calls 2223 to 2229).
+// Module-node definitions, asked of the kernel (the module calls).
 #include "hyxsysinfo/hsiModuleNodes.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "hyxsysinfo/kernelCall.h"
+#include "hyxsysinfo/kernelWire.h"
 
 namespace {
 
 constexpr uint32_t kTextSize = 128;
-
-// The kernel's description of one module type (call 2227).
-struct __attribute__((packed)) ModuleTypeReply {
-  uint32_t kind;
-  uint32_t size;
-  uint32_t countOrElement;  // struct fields, enum values, or an array's element type id
-  uint8_t bitFlags;
-  uint8_t unused[3];
-};
-static_assert(sizeof(ModuleTypeReply) == 16);
-
-struct TextBlock {  // call 2227's description buffer
-  uint64_t address;
-  uint32_t size;
-  uint32_t unused;
-};
-static_assert(sizeof(TextBlock) == 16);
-
-struct __attribute__((packed)) EnumTextBlock {  // call 2228
-  uint32_t nameSize;
-  uint64_t description;
-  uint32_t descriptionSize;
-};
-static_assert(sizeof(EnumTextBlock) == 16);
-
-struct __attribute__((packed)) FieldTextBlock {  // call 2229
-  uint64_t name;
-  uint32_t nameSize;
-  uint64_t description;
-  uint32_t descriptionSize;
-};
-static_assert(sizeof(FieldTextBlock) == 24);
 
 // A rebuilt type owns its texts and its field or value array.
 struct RebuiltType {
@@ -68,7 +37,7 @@ HYX_ReturnStatus RebuildFields(HsiModuleID module, uint32_t typeId, RebuiltType 
   type->def.b.fields = fields;
   for (uint32_t i = 0; i < count; i++) {
     char name[kTextSize] = {}, description[kTextSize] = {};
-    FieldTextBlock texts = {reinterpret_cast<uintptr_t>(name), kTextSize, reinterpret_cast<uintptr_t>(description),
+    HsiModuleFieldText texts = {reinterpret_cast<uintptr_t>(name), kTextSize, reinterpret_cast<uintptr_t>(description),
                             kTextSize};
     uint32_t fieldType = 0, offset = 0;
     HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, int32_t{module}, typeId, i,
@@ -92,7 +61,7 @@ HYX_ReturnStatus RebuildValues(HsiModuleID module, uint32_t typeId, RebuiltType 
   type->def.b.values = values;
   for (uint32_t i = 0; i < count; i++) {
     char name[kTextSize] = {}, description[kTextSize] = {};
-    EnumTextBlock texts = {kTextSize, reinterpret_cast<uintptr_t>(description), kTextSize};
+    HsiModuleEnumText texts = {kTextSize, reinterpret_cast<uintptr_t>(description), kTextSize};
     HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, int32_t{module}, typeId, i,
                                           static_cast<void *>(&values[i].value), static_cast<void *>(name),
                                           static_cast<void *>(&texts));
@@ -112,8 +81,8 @@ HYX_ReturnStatus RebuildType(HsiModuleID module, uint32_t typeId, const HsiTypeD
   if (depth > kMaxTypeDepth) return HYX_LIMIT_EXCEEDED;
   auto *type = static_cast<RebuiltType *>(calloc(1, sizeof(RebuiltType)));
   if (type == nullptr) return HYX_NO_MEMORY;
-  ModuleTypeReply reply = {};
-  TextBlock description = {reinterpret_cast<uintptr_t>(type->description), kTextSize, 0};
+  HsiModuleTypeReply reply = {};
+  HsiModuleTypeText description = {reinterpret_cast<uintptr_t>(type->description), kTextSize, 0};
   HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_TYPE, int32_t{module}, typeId,
                                         static_cast<void *>(&reply), static_cast<void *>(type->name), kTextSize,
                                         static_cast<void *>(&description));

@@ -150,6 +150,26 @@ HYX_ReturnStatus InsertString(HsiParamList list, const char *text, bool front) {
   if (!RecordOf(list) || !text) return HYX_BAD_PARAM;
   size_t length = strnlen(text, HSI_PARAM_MAX_STRING) + 1;
   if (length > HSI_PARAM_MAX_STRING) return HYX_LIMIT_EXCEEDED;
+  // The common case, appending to a record with a free slot and room in its
+  // data area, fills the slot in place; everything else goes the long way.
+  HsiParamListRecord *rec = list->record;
+  uint64_t at = rec->nextDataOffset;
+  if (!front && rec->count < rec->capacity && at != 0 &&
+      static_cast<uint64_t>(rec->dataUsed) + length <= rec->dataCapacity &&
+      at + length <= static_cast<uint64_t>(rec->headerSize) + rec->dataCapacity) {
+    HsiParam *slot = Slots(rec) + rec->count;
+    slot->value = rec->base;
+    slot->reserved = 0;
+    slot->offset = at;
+    slot->length = static_cast<uint32_t>(length);
+    slot->type = HSI_PARAM_STRING;
+    memcpy(Bytes(rec) + at, text, length);
+    rec->nextDataOffset = at + length;
+    rec->dataUsed += static_cast<uint32_t>(length);
+    rec->count++;
+    if (rec->listType == HSI_PARAMLIST_INSTANCE) rec->totalCount++;
+    return HYX_OK;
+  }
   return InsertBytes(list, text, static_cast<uint32_t>(length), front);
 }
 
@@ -197,8 +217,10 @@ HYX_ReturnStatus HsiParamList_Free(HsiParamList list) {
   HsiParamListRecord *rec = list->record;
   free(list);
   if (!rec) return HYX_BAD_PARAM;
-  for (uint32_t i = 0; i < rec->count && i < rec->capacity; i++)
-    if (IsSpilled(Slots(rec)[i])) free(reinterpret_cast<void *>(Slots(rec)[i].value));
+  const HsiParam *slots = Slots(rec);
+  uint32_t n = rec->count < rec->capacity ? rec->count : rec->capacity;
+  for (uint32_t i = 0; i < n; i++)
+    if (IsSpilled(slots[i])) free(reinterpret_cast<void *>(slots[i].value));
   free(rec);
   return HYX_OK;
 }
@@ -376,16 +398,22 @@ bool HsiParam_Equal(const HsiParam *a, const HsiParam *b) {
 // record's data area, or in a spilled buffer) and end in a NUL; lists the
 // kernel filled are checked the same way.
 HYX_ReturnStatus HsiParamList_GetString(HsiParamList list, uint32_t index, const char **text) {
-  HYX_ReturnStatus status;
-  const HsiParam *p = CheckedSlot(list, index, HSI_PARAM_STRING, &status);
-  if (!p) return status;
+  HsiParamListRecord *rec = RecordOf(list);
+  if (!rec) return HYX_BAD_PARAM;
+  if (index >= rec->count) return HYX_BAD_PARAM_COUNT;
+  const HsiParam *p = &Slots(rec)[index];
+  if (p->type != HSI_PARAM_STRING) return HYX_BAD_PARAM_TYPE;
   if (!text) return HYX_BAD_PARAM;
-  const HsiParamListRecord *rec = list->record;
   if (p->length == 0) return HYX_BAD_PARAM_TYPE;
-  if (p->offset != 0 && (p->value != rec->base || p->offset < rec->headerSize ||
-                         p->offset + p->length > static_cast<uint64_t>(rec->headerSize) + rec->dataCapacity))
+  if (p->offset != 0) {
+    // Inline: [offset, offset + length) inside the data area, in one
+    // unsigned comparison of the offset past the header.
+    uint64_t room = rec->dataCapacity;
+    if (p->value != rec->base || p->offset - rec->headerSize > room || p->length > room - (p->offset - rec->headerSize))
+      return HYX_BAD_PARAM_TYPE;
+  } else if (p->value == 0) {
     return HYX_BAD_PARAM_TYPE;
-  if (p->offset == 0 && p->value == 0) return HYX_BAD_PARAM_TYPE;
+  }
   const char *s = HsiParam_GetString(p);
   if (s[p->length - 1] != '\0') return HYX_BAD_PARAM_TYPE;
   *text = s;

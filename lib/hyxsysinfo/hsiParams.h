@@ -6,64 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hyxsysinfo/kernelWire.h"  // the list record and its slots
 #include "hyxuser/hyxuser.h"
-
-enum : uint32_t {
-  HSI_PARAMLIST_VALUES = 0,    // plain value list
-  HSI_PARAMLIST_INSTANCE = 1,  // instance list: keeps a total count
-};
-
-enum : uint32_t {
-  HSI_PARAMLIST_FIXED = 1u << 0,     // the slot capacity never grows
-  HSI_PARAMLIST_NO_SPILL = 1u << 1,  // strings that miss the data area are refused
-};
-
-enum : uint32_t {
-  HSI_PARAM_EMPTY = 0,
-  HSI_PARAM_INT = 1,
-  HSI_PARAM_STRING = 2,
-};
 
 // Longest string value, its NUL included.
 constexpr uint32_t HSI_PARAM_MAX_STRING = 2048;
-
-// One 32-byte slot.  For a string, value is the address of the buffer that
-// holds it (the record's base for inline strings, a separate allocation for
-// spilled ones) and offset locates its first byte in that buffer.
-struct HsiParam {
-  uint64_t value;
-  uint64_t reserved;
-  uint64_t offset;
-  uint32_t length;  // string bytes with the NUL; 0 for integers
-  uint32_t type;
-};
-
-// The 64-byte record header; capacity slots follow it, then the data area.
-struct HsiParamListRecord {
-  uint32_t listType;
-  uint32_t flags;
-  uint32_t count;
-  uint32_t totalCount;
-  uint32_t capacity;
-  uint32_t headerSize;  // 64 + 32 * capacity: where the data area starts
-  uint32_t dataUsed;    // inline and spilled string bytes together
-  uint32_t dataCapacity;
-  uint64_t nextDataOffset;  // from the record start; 0 without a data area
-  uint64_t base;            // the record's own address
-  uint8_t reserved[16];
-};
-
-static_assert(sizeof(HsiParam) == 32);
-static_assert(offsetof(HsiParam, value) == 0 && offsetof(HsiParam, reserved) == 8 &&
-              offsetof(HsiParam, offset) == 16 && offsetof(HsiParam, length) == 24 &&
-              offsetof(HsiParam, type) == 28);
-static_assert(sizeof(HsiParamListRecord) == 64);
-static_assert(offsetof(HsiParamListRecord, listType) == 0 && offsetof(HsiParamListRecord, flags) == 4 &&
-              offsetof(HsiParamListRecord, count) == 8 && offsetof(HsiParamListRecord, totalCount) == 12 &&
-              offsetof(HsiParamListRecord, capacity) == 16 && offsetof(HsiParamListRecord, headerSize) == 20 &&
-              offsetof(HsiParamListRecord, dataUsed) == 24 && offsetof(HsiParamListRecord, dataCapacity) == 28 &&
-              offsetof(HsiParamListRecord, nextDataOffset) == 32 && offsetof(HsiParamListRecord, base) == 40 &&
-              offsetof(HsiParamListRecord, reserved) == 48);
 
 // The caller's handle: an 8-byte cell holding the record's address.  The
 // record is replaced when the list grows; the cell stays put.

@@ -12,7 +12,8 @@
 
 #include "hyxuser/hyxuser.h"
 
-// Kernel call numbers the library issues.
+// Kernel call numbers: this is the only list; the library, the simulated
+// kernel and the tests all use these names.
 enum KernelCallNumber : uint32_t {
   KERNEL_CALL_SYSCALL_API_CHECKSUM = 2048,
   KERNEL_CALL_FORK_EXEC = 2049,
@@ -36,6 +37,21 @@ enum KernelCallNumber : uint32_t {
   KERNEL_CALL_ACPI_TABLE = 16518,
   KERNEL_CALL_SPAWN = 16596,
 };
+
+// Calls numbered from here up belong to the Hyxkernel; below are Linux's.
+constexpr uint32_t KERNEL_CALL_FIRST = KERNEL_CALL_SYSCALL_API_CHECKSUM;
+
+// Device-control (ioctl) requests that belong to the host's drivers.
+enum KernelDeviceRequest : uint32_t {
+  DEVICE_REQUEST_NVD_PASSTHROUGH = 1,         // on the NVDIMM management device
+  IOCTLCMD_HXFS_FS_GET_ATTR = 3002,           // file-system attribute query
+  DEVICE_REQUEST_HXFS_LOCK_QUERY = 3037,      // file-system lock query
+  DEVICE_REQUEST_RELINQUISH_SOCKET = 0x6901,  // socket ownership, no argument
+};
+
+// The syscall API the library is built for: what KERNEL_CALL_SYSCALL_API_CHECKSUM
+// must report.
+constexpr uint32_t SYSCALL_API_CHECKSUM = 0xb535cbbb;
 
 HYX_ReturnStatus Kernel_Call6(uint32_t number, uint64_t a0, uint64_t a1, uint64_t a2, uint64_t a3,
                               uint64_t a4, uint64_t a5);

@@ -4,20 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hyxsysinfo/kernelWire.h"  // ForkExecParams
 #include "hyxuser/hyxuser.h"
-
-// The parameter block of the fork-exec call, read by the kernel as packed
-// bytes.
-struct __attribute__((packed)) ForkExecParams {
-  uint32_t fdCount;
-  uint32_t extraA;
-  uint32_t extraB;
-  uint8_t flag;
-  uint64_t pidAddress;
-};
-static_assert(sizeof(ForkExecParams) == 21);
-static_assert(offsetof(ForkExecParams, flag) == 12);
-static_assert(offsetof(ForkExecParams, pidAddress) == 13);
 
 constexpr size_t GROUP_ARG_SIZE = 200;
 constexpr uint32_t FORK_EXEC_NO_EXTRA = 0xFFFFFFFF;

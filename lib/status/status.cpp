@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr uint32_t kKernelBase = 0x0bad0000u;
+constexpr uint32_t kKernelBase = HYX_FAILURE - 1;  // position 0 of the kernel range
 constexpr uint32_t kRowCount = 366;        // positions 0 .. 0x16d
 constexpr uint32_t kLastRow = kRowCount - 1;
 constexpr uint32_t kMaxTableErrno = 4095;  // errno-carrying codes with a name
@@ -96,13 +96,13 @@ static_assert(PamTableIsOneToOne(), "each PAM value 1..31 comes from exactly one
 static_assert(Status_ToName(HYX_ERRNO_STATUS_BASE + 5) == std::string_view(kNames[kLastRow]),
               "errno-carrying codes are named for the table's last row");
 
-// Position of a kernel code 0x0bad0001..0x0bad016d in the table, or 0.
+// Position of a kernel code (HYX_FAILURE to the last row) in the table, or 0.
 uint32_t RowOf(HYX_ReturnStatus status) {
   uint32_t n = status - kKernelBase;
   return (status > kKernelBase && n <= kLastRow && kNames[n]) ? n : 0;
 }
 
-// errno carried by 0x2bad0000 + e for e in 1..4095, else 0.
+// errno carried by HYX_ERRNO_STATUS_BASE + e for e in 1..4095, else 0.
 uint32_t CarriedErrno(HYX_ReturnStatus status) {
   uint32_t e = status - HYX_ERRNO_STATUS_BASE;
   return (status > HYX_ERRNO_STATUS_BASE && e <= kMaxTableErrno) ? e : 0;

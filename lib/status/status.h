@@ -5,7 +5,7 @@
 
 #include "hyxuser/hyxuser.h"
 
-// errno 0 gives HYX_OK; any other errno e gives 0x2bad0000 + |e|.
+// errno 0 gives HYX_OK; any other errno e gives HYX_ERRNO_STATUS_BASE + |e|.
 HYX_ReturnStatus StatusFromErrno(int err);
 
 // Lookups by code.  Unknown codes give "UNKNOWN", "Unknown status", the

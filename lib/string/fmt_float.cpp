@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cwchar>
+#include <langinfo.h>
 
 #include "string/fmt_digits.h"
 #include "string/fmt_internal.h"
@@ -102,18 +103,28 @@ void PutGeneral(FmtOut *o, const FmtSpec *s, char sign, const DecimalDigits &d, 
 
 }  // namespace
 
-void FmtLoadLocale(FmtLocale *l) {
-  if (l->loaded) return;
+// The decimal point of the current locale (the thread's own, if it has
+// one).  nl_langinfo reads the same item localeconv reports without
+// copying the whole of localeconv's record.
+void FmtReadPoint(FmtLocale *l) {
+  const char *point = nl_langinfo(RADIXCHAR);
+  if (point == nullptr || point[0] == 0) point = ".";
+  l->point = point;
+  l->pointLen = point[1] == 0 ? 1 : strlen(point);
+}
+
+void FmtReadGrouping(FmtLocale *l) {
   const lconv *c = localeconv();
-  l->point = (c->decimal_point != nullptr && c->decimal_point[0] != 0) ? c->decimal_point : ".";
-  l->pointLen = strlen(l->point);
   l->separatorLen = 0;
   const char *sep = c->thousands_sep != nullptr ? c->thousands_sep : "";
   if (sep[0] != 0) {
     // The whole first character: a multi-byte separator must not be split.
-    mbstate_t state{};
-    size_t n = mbrlen(sep, strlen(sep), &state);
-    if (n == 0 || n > sizeof l->separator || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) n = 1;
+    size_t n = 1;
+    if (static_cast<unsigned char>(sep[0]) >= 0x80) {
+      mbstate_t state{};
+      n = mbrlen(sep, strlen(sep), &state);
+      if (n == 0 || n > sizeof l->separator || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) n = 1;
+    }
     memcpy(l->separator, sep, n);
     l->separatorLen = n;
   }
@@ -122,7 +133,7 @@ void FmtLoadLocale(FmtLocale *l) {
   while (l->grouping[i] > 0 && l->grouping[i] != CHAR_MAX) i++;
   l->groupCount = i;
   l->groupRepeat = l->grouping[i] == 0;
-  l->loaded = true;
+  l->groupingLoaded = true;
 }
 
 bool FmtFloat(FmtOut *o, const FmtSpec *s, const FloatParts &v, FmtLocale *l) {
@@ -134,7 +145,8 @@ bool FmtFloat(FmtOut *o, const FmtSpec *s, const FloatParts &v, FmtLocale *l) {
     PutPadded(o, s, sign, text, 3);
     return true;
   }
-  FmtLoadLocale(l);
+  FmtLoadPoint(l);
+  if (s->flags & kFlagGroup) FmtLoadGrouping(l);
   int prec = s->prec < 0 ? 6 : s->prec;
   if (kind == 'g' && prec == 0) prec = 1;
   DigitMode mode = kind == 'f' ? DigitMode::kAfterPoint : DigitMode::kSignificant;

@@ -13,39 +13,79 @@ inline constexpr char kDigitPairs[] =
     "8081828384858687888990919293949596979899";
 
 // Decimal digits of v (at least one) written so they end at `end`; returns
-// where they start.
+// where they start.  32-bit values take 32-bit arithmetic.
 inline char *PutDecimalBackward(char *end, uint64_t v) {
   char *p = end;
-  while (v >= 100) {
+  while (v > UINT32_MAX) {
+    uint64_t q = v / 100;
     p -= 2;
-    memcpy(p, &kDigitPairs[2 * (v % 100)], 2);
-    v /= 100;
+    memcpy(p, &kDigitPairs[2 * (v - q * 100)], 2);
+    v = q;
   }
-  if (v >= 10) {
+  uint32_t w = static_cast<uint32_t>(v);
+  while (w >= 100) {
+    uint32_t q = w / 100;
     p -= 2;
-    memcpy(p, &kDigitPairs[2 * v], 2);
+    memcpy(p, &kDigitPairs[2 * (w - q * 100)], 2);
+    w = q;
+  }
+  if (w >= 10) {
+    p -= 2;
+    memcpy(p, &kDigitPairs[2 * w], 2);
   } else {
-    *--p = static_cast<char>('0' + v);
+    *--p = static_cast<char>('0' + w);
   }
   return p;
+}
+
+// Number of decimal digits of v (1 for 0): the bit length gives the count
+// or one more, and one comparison tells which.
+inline int DecimalCount(uint64_t v) {
+  static constexpr uint64_t kPow10[20] = {1ull,
+                                          10ull,
+                                          100ull,
+                                          1000ull,
+                                          10000ull,
+                                          100000ull,
+                                          1000000ull,
+                                          10000000ull,
+                                          100000000ull,
+                                          1000000000ull,
+                                          10000000000ull,
+                                          100000000000ull,
+                                          1000000000000ull,
+                                          10000000000000ull,
+                                          100000000000000ull,
+                                          1000000000000000ull,
+                                          10000000000000000ull,
+                                          100000000000000000ull,
+                                          1000000000000000000ull,
+                                          10000000000000000000ull};
+  uint64_t w = v | 1;  // 0 has one digit; setting bit 0 changes no other count
+  int t = ((64 - __builtin_clzll(w)) * 1233) >> 12;
+  return t + (w >= kPow10[t]);
 }
 
 // Decimal digits of v without leading zeros (nothing for 0); returns the count.
 inline int PutU64(char *out, uint64_t v) {
   if (v == 0) return 0;
-  char tmp[20];
-  char *p = PutDecimalBackward(tmp + sizeof tmp, v);
-  int n = static_cast<int>(tmp + sizeof tmp - p);
-  memcpy(out, p, n);
+  int n = DecimalCount(v);
+  PutDecimalBackward(out + n, v);
   return n;
 }
 
-// Where formatted text goes: at most cap bytes are stored, len counts all.
+// Where formatted text goes: bytes are stored from start up to end (the
+// caller's room); cur is where the next one goes, and lost counts the bytes
+// that did not fit.
 struct FmtOut {
-  char *buf;
-  size_t cap;
-  size_t len;
+  char *cur;
+  char *end;
+  char *start;
+  size_t lost;
 };
+
+inline size_t OutLength(const FmtOut *o) { return static_cast<size_t>(o->cur - o->start) + o->lost; }
+inline size_t OutRoom(const FmtOut *o) { return static_cast<size_t>(o->end - o->cur); }
 
 // Short pieces dominate formatted text; fixed-size copies avoid a call.
 inline void CopyShort(char *d, const char *s, size_t n) {
@@ -64,23 +104,48 @@ inline void CopyShort(char *d, const char *s, size_t n) {
   }
 }
 
+// The part of a piece that fits, and the count of the rest.
+void OutPutCut(FmtOut *o, const char *s, size_t n);
+void OutPadCut(FmtOut *o, char c, size_t n);
+
 inline void OutPut(FmtOut *o, const char *s, size_t n) {
-  if (o->len + n <= o->cap) {
-    CopyShort(o->buf + o->len, s, n);
-  } else if (o->len < o->cap) {
-    memcpy(o->buf + o->len, s, o->cap - o->len);
+  if (n <= OutRoom(o)) {
+    CopyShort(o->cur, s, n);
+    o->cur += n;
+  } else {
+    OutPutCut(o, s, n);
   }
-  o->len += n;
 }
 
 inline void OutChar(FmtOut *o, char c) {
-  if (o->len < o->cap) o->buf[o->len] = c;
-  o->len++;
+  if (o->cur < o->end) *o->cur++ = c;
+  else o->lost++;
 }
 
 inline void OutPad(FmtOut *o, char c, size_t n) {
-  if (o->len < o->cap) memset(o->buf + o->len, c, n <= o->cap - o->len ? n : o->cap - o->len);
-  o->len += n;
+  if (n == 0) return;
+  if (n <= OutRoom(o)) {
+    memset(o->cur, c, n);
+    o->cur += n;
+  } else {
+    OutPadCut(o, c, n);
+  }
+}
+
+// Writes v in decimal, with a '-' first when negative.
+inline void OutDecimal(FmtOut *o, uint64_t v, bool negative) {
+  int n = DecimalCount(v);
+  size_t total = static_cast<size_t>(n) + negative;
+  if (total <= OutRoom(o)) {
+    o->cur[0] = '-';  // overwritten by the first digit when not negative
+    PutDecimalBackward(o->cur + total, v);
+    o->cur += total;
+  } else {
+    char buffer[24];
+    buffer[0] = '-';
+    PutDecimalBackward(buffer + total, v);
+    OutPutCut(o, buffer, total);
+  }
 }
 
 enum : uint32_t {
@@ -108,11 +173,12 @@ struct FmtSpec {
   bool overflow;  // a width, precision or position that does not fit an int
 };
 
-// The locale items, read from localeconv only when a conversion needs them.
+// The locale items, read only when a conversion needs them: the decimal
+// point by floating conversions, the separator and grouping by the ' flag.
 struct FmtLocale {
-  bool loaded;
-  const char *point;
+  const char *point;  // null until read
   size_t pointLen;
+  bool groupingLoaded;
   char separator[8];  // the thousands separator's first character; empty: no grouping
   size_t separatorLen;
   const char *grouping;
@@ -120,7 +186,16 @@ struct FmtLocale {
   bool groupRepeat;  // the last size repeats (the string ended, not CHAR_MAX)
 };
 
-void FmtLoadLocale(FmtLocale *locale);
+void FmtReadPoint(FmtLocale *locale);
+void FmtReadGrouping(FmtLocale *locale);
+
+inline void FmtLoadPoint(FmtLocale *l) {
+  if (l->point == nullptr) FmtReadPoint(l);
+}
+
+inline void FmtLoadGrouping(FmtLocale *l) {
+  if (!l->groupingLoaded) FmtReadGrouping(l);
+}
 
 // Size of the i-th group counted from the right, 0 when grouping has ended.
 inline int FmtGroupSize(const FmtLocale *l, int i) {

@@ -1,47 +1,25 @@
 // The system-information server: gets, size queries, sets and instance
-// lists (2218 to 2221) on the host's node values, the signature exchange
-// (2222) and the module calls (2223 to 2229) on the profile's modules.
-// Every block and list is read and written in the caller's memory.
-#include <cerrno>
-#include <cstdio>
+// lists on the host's node values (the node calls), the signature exchange,
+// and the module calls on the profile's modules.  Every block and list is
+// read and written in the caller's memory, laid out as kernelWire.h says.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
 
-#include "../kernel.h"
+#include "../kit.h"
 #include "../models.h"
 #include "../profile.h"
 #include "hsiStore.h"
-#include "hyxsysinfo/hsiParams.h"
-#include "hyxuser/hyxuser.h"
 
 namespace hyxsim {
 namespace {
 
 constexpr uint32_t kHashNode = 1;  // sysInfoNodeHashes
-constexpr uint32_t kHashCapacity = 3000;
-constexpr uint32_t kHashReplySize = 24004;
-
-int ErrnoOf(uint32_t status) {
-  switch (status) {
-#define HYX_STATUS(n, name, err, msg) \
-  case (n) ? 0x0bad0000u + (n) : 0u:  \
-    return err;
-#include "hyxuser/hyxuser_status.def"
-#undef HYX_STATUS
-  }
-  return 0;
-}
-
-void Answer(Call &call, uint32_t status) {
-  call.status = status;
-  call.error = status ? static_cast<uint64_t>(-static_cast<int64_t>(ErrnoOf(status))) : 0;
-}
 
 struct Server {
   std::mutex lock;
-  bool loaded = false;
   HsiStore store;
   std::deque<HsiModule> modules;  // in place: their tables point into them
 };
@@ -51,27 +29,24 @@ Server &TheServer() {
   return *server;
 }
 
-[[noreturn]] void ProfileFault(const std::string &error) {
-  fprintf(stderr, "hyxsim: %s: %s\n", CurrentProfile().path.c_str(), error.c_str());
-  _exit(127);
+// The "hsi" section: the kernel's node values.
+bool LoadValues(const nlohmann::json *section, std::string &error) {
+  return section == nullptr || HsiLoadStore(KernelHsiTables(), *section, TheServer().store, error);
 }
 
-// Loads the profile's values and modules once; a profile the tables do
-// not match ends the process, as an unreadable profile does.
-void Load(Server &server) {
-  if (server.loaded) return;
-  server.loaded = true;
-  const nlohmann::json &doc = CurrentProfile().document;
-  auto section = doc.find("hsi");
-  std::string error;
-  if (section != doc.end() && !HsiLoadStore(KernelHsiTables(), *section, server.store, error)) ProfileFault(error);
-  auto modules = doc.find("hsiModules");
-  if (modules == doc.end()) return;
-  if (!modules->is_array()) ProfileFault("\"hsiModules\" takes a list");
-  for (const auto &item : *modules) {
-    HsiModule &module = server.modules.emplace_back();
-    if (!HsiLoadModule(KernelHsiTables(), item, module, error)) ProfileFault(error);
+// The "hsiModules" section: a list of modules.
+bool LoadModules(const nlohmann::json *section, std::string &error) {
+  if (section == nullptr) return true;
+  if (!section->is_array()) {
+    error = "hsiModules: takes a list";
+    return false;
   }
+  for (size_t i = 0; i < section->size(); ++i) {
+    HsiModule &module = TheServer().modules.emplace_back();
+    if (!HsiLoadModule(KernelHsiTables(), (*section)[i], "hsiModules[" + std::to_string(i) + "]", module, error))
+      return false;
+  }
+  return true;
 }
 
 HsiModule *ModuleById(Server &server, int32_t id) {
@@ -87,13 +62,6 @@ struct Scope {
   bool kernel = true;
 };
 
-template <typename T>
-T Read(uint64_t address, size_t offset = 0) {
-  T value;
-  memcpy(&value, reinterpret_cast<const uint8_t *>(address) + offset, sizeof value);
-  return value;
-}
-
 // The instance values of the caller's list (x3, x4), checked against the
 // node's instance path (less the node itself for a list call).
 uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size, const std::vector<uint32_t> &path,
@@ -103,7 +71,7 @@ uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size, 
   if (address != 0) {
     if (size < sizeof(HsiParamListRecord)) return HYX_BAD_PARAM;
     auto *record = reinterpret_cast<const HsiParamListRecord *>(address);
-    if (record->count > record->capacity || record->headerSize != 64 + 32ull * record->capacity ||
+    if (record->count > record->capacity || record->headerSize != HsiParamList_HeaderSize(record->capacity) ||
         record->headerSize > size)
       return HYX_BAD_PARAM;
     count = record->count;
@@ -136,10 +104,9 @@ uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size, 
   return HYX_OK;
 }
 
-// Node, signature and parameter checks shared by 2218 to 2221.  Callers
+// Node, signature and parameter checks shared by the node calls.  Callers
 // send module nodes with signature 0; a non-zero one is checked.
 uint32_t Prepare(Server &server, Call &call, bool list, Scope &scope, uint32_t &node, std::vector<HsiValue> &values) {
-  Load(server);
   int32_t moduleId = static_cast<int32_t>(call.args[1]);
   node = static_cast<uint32_t>(call.args[0]);
   if (moduleId == 0) {
@@ -166,11 +133,11 @@ uint32_t Prepare(Server &server, Call &call, bool list, Scope &scope, uint32_t &
 // Node 1: the kernel's node signatures by its own node ids.
 std::vector<uint8_t> NodeHashes() {
   const HsiTableSet &tables = KernelHsiTables();
-  std::vector<uint8_t> reply(kHashReplySize, 0);
-  uint32_t count = tables.nodeCount < kHashCapacity ? tables.nodeCount : kHashCapacity;
-  for (uint32_t i = 0; i < count; i++) memcpy(&reply[8 * i], &tables.nodes[i].signature, 8);
-  memcpy(&reply[24000], &count, 4);
-  return reply;
+  HsiNodeHashReply reply{};
+  reply.count = std::min(tables.nodeCount, HSI_NODE_HASH_CAPACITY);
+  for (uint32_t i = 0; i < reply.count; i++) reply.hashes[i] = tables.nodes[i].signature;
+  const auto *bytes = reinterpret_cast<const uint8_t *>(&reply);
+  return std::vector<uint8_t>(bytes, bytes + sizeof reply);
 }
 
 const HsiEntry *Find(HsiStore &store, uint32_t node, const std::vector<HsiValue> &values) {
@@ -195,7 +162,7 @@ uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &v
 
 using NodeHandler = void (*)(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values);
 
-// Calls 2218 to 2221: under the server's lock, check the node, its
+// The node calls: under the server's lock, check the node, its
 // signature, the parameters and the block address, then serve.
 template <NodeHandler serve, bool list = false>
 void ServeNodeCall(Call &call) {
@@ -211,26 +178,27 @@ void ServeNodeCall(Call &call) {
 }
 
 void Get(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
-  uint32_t kind = Read<uint32_t>(call.args[5]);
-  uint64_t address = Read<uint64_t>(call.args[5], 4);
-  uint32_t length = Read<uint32_t>(call.args[5], 12);
-  if (kind != 0 && kind != 3) return Answer(call, HYX_BAD_PARAM);
+  const auto block = ReadBlock<HsiGetBlock>(call.args[5]);
+  uint64_t address = block.address;
+  uint32_t length = block.length;
+  if (block.kind != HSI_CALL_GET && block.kind != HSI_CALL_GET_SIZED) return Answer(call, HYX_BAD_PARAM);
   std::vector<uint8_t> bytes;
   uint32_t status = Value(scope, node, values, bytes);
   if (status != HYX_OK) return Answer(call, status);
-  if (kind == 3) {  // {capacity, length, data}: the whole buffer is length bytes
-    if (address == 0 || length < 8) return Answer(call, HYX_HSI_DATA_LENGTH_MISMATCH);
-    uint32_t capacity = Read<uint32_t>(address);
-    if (capacity > length - 8 || bytes.size() > capacity) return Answer(call, HYX_HSI_DATA_LENGTH_MISMATCH);
-    uint32_t size = static_cast<uint32_t>(bytes.size());
-    memcpy(reinterpret_cast<uint8_t *>(address) + 4, &size, 4);
-    if (size) memcpy(reinterpret_cast<uint8_t *>(address) + 8, bytes.data(), size);
+  if (block.kind == HSI_CALL_GET_SIZED) {  // header and data: the whole buffer is length bytes
+    if (address == 0 || length < sizeof(HsiSizedHeader)) return Answer(call, HYX_HSI_DATA_LENGTH_MISMATCH);
+    auto header = ReadBlock<HsiSizedHeader>(address);
+    if (header.capacity > length - sizeof header || bytes.size() > header.capacity)
+      return Answer(call, HYX_HSI_DATA_LENGTH_MISMATCH);
+    header.length = static_cast<uint32_t>(bytes.size());
+    WriteBlock(address, header);
+    if (header.length) memcpy(CallerBytes(address) + sizeof header, bytes.data(), header.length);
     return Answer(call, HYX_OK);
   }
   if (bytes.size() > length) return Answer(call, HYX_HSI_DATA_LENGTH_MISMATCH);
   if (!bytes.empty()) {
     if (address == 0) return Answer(call, HYX_INVALID_ADDRESS);
-    memcpy(reinterpret_cast<void *>(address), bytes.data(), bytes.size());
+    memcpy(CallerBytes(address), bytes.data(), bytes.size());
   }
   Answer(call, HYX_OK);
 }
@@ -239,8 +207,7 @@ void GetSize(Call &call, const Scope &scope, uint32_t node, const std::vector<Hs
   std::vector<uint8_t> bytes;
   uint32_t status = Value(scope, node, values, bytes);
   if (status != HYX_OK) return Answer(call, status);
-  uint32_t size = static_cast<uint32_t>(bytes.size());
-  memcpy(reinterpret_cast<void *>(call.args[5]), &size, 4);
+  WriteBlock(call.args[5], static_cast<uint32_t>(bytes.size()));
   Answer(call, HYX_OK);
 }
 
@@ -250,24 +217,25 @@ void GetSize(Call &call, const Scope &scope, uint32_t node, const std::vector<Hs
 // value is cut or zero-padded to its get size.  Outputs are zeroed.
 void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
   if (scope.kernel && node == kHashNode) return Answer(call, HYX_NOT_SUPPORTED);
-  uint32_t kind = Read<uint32_t>(call.args[5]);
-  uint64_t in = Read<uint64_t>(call.args[5], 4);
-  uint32_t inLength = Read<uint32_t>(call.args[5], 12);
-  uint64_t out = Read<uint64_t>(call.args[5], 16);
-  uint32_t outLength = Read<uint32_t>(call.args[5], 24);
+  const auto block = ReadBlock<HsiSetBlock>(call.args[5]);
+  uint32_t kind = block.kind;
+  uint64_t in = block.input;
+  uint32_t inLength = block.inputLength;
+  uint64_t out = block.output;
+  uint32_t outLength = block.outputLength;
   std::vector<uint8_t> bytes;
-  if (kind == 2) {
+  if (kind == HSI_CALL_SET_BUFFER) {
     if (in == 0 && inLength != 0) return Answer(call, HYX_INVALID_ADDRESS);
     if (inLength) bytes.assign(reinterpret_cast<const uint8_t *>(in), reinterpret_cast<const uint8_t *>(in) + inLength);
-  } else if (kind == 4) {
-    if (in == 0 || inLength < 8) return Answer(call, HYX_BAD_PARAM);
-    uint32_t capacity = Read<uint32_t>(in), used = Read<uint32_t>(in, 4);
-    if (capacity > inLength - 8 || used > capacity) return Answer(call, HYX_BAD_PARAM);
-    bytes.assign(reinterpret_cast<const uint8_t *>(in) + 8, reinterpret_cast<const uint8_t *>(in) + 8 + used);
-  } else if (kind == 1) {
+  } else if (kind == HSI_CALL_SET_SIZED) {
+    if (in == 0 || inLength < sizeof(HsiSizedHeader)) return Answer(call, HYX_BAD_PARAM);
+    const auto header = ReadBlock<HsiSizedHeader>(in);
+    if (header.capacity > inLength - sizeof header || header.length > header.capacity) return Answer(call, HYX_BAD_PARAM);
+    bytes.assign(CallerBytes(in) + sizeof header, CallerBytes(in) + sizeof header + header.length);
+  } else if (kind == HSI_CALL_SET_PARAMS) {
     if (in == 0 || inLength < sizeof(HsiParamListRecord)) return Answer(call, HYX_BAD_PARAM);
     auto *record = reinterpret_cast<const HsiParamListRecord *>(in);
-    if (record->count > record->capacity || record->headerSize != 64 + 32ull * record->capacity ||
+    if (record->count > record->capacity || record->headerSize != HsiParamList_HeaderSize(record->capacity) ||
         record->headerSize > inLength)
       return Answer(call, HYX_BAD_PARAM);
     auto *slots = reinterpret_cast<const HsiParam *>(in + sizeof(HsiParamListRecord));
@@ -290,8 +258,8 @@ void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVal
   const HsiNodeDef &def = scope.tables->Node(node);
   if (!def.variableLength && def.getSize) bytes.resize(def.getSize);
   if (out != 0 && outLength != 0) {
-    if (kind == 4 && outLength >= 8)
-      memset(reinterpret_cast<uint8_t *>(out) + 4, 0, 4);  // a sized output holding nothing
+    if (kind == HSI_CALL_SET_SIZED && outLength >= sizeof(HsiSizedHeader))
+      memset(CallerBytes(out) + offsetof(HsiSizedHeader, length), 0, 4);  // a sized output holding nothing
     else
       memset(reinterpret_cast<void *>(out), 0, outLength);
   }
@@ -335,11 +303,12 @@ std::vector<HsiValue> Instances(const Scope &scope, uint32_t node, const std::ve
 // total count what the host has; strings go one after the other into the
 // data area, based on the record's own base field.
 void List(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
-  uint64_t address = Read<uint64_t>(call.args[5]);
-  uint32_t size = Read<uint32_t>(call.args[5], 8);
+  const auto block = ReadBlock<HsiListBlock>(call.args[5]);
+  uint64_t address = block.record;
+  uint32_t size = block.size;
   if (address == 0 || size < sizeof(HsiParamListRecord)) return Answer(call, HYX_BAD_PARAM);
   auto *record = reinterpret_cast<HsiParamListRecord *>(address);
-  if (record->listType != HSI_PARAMLIST_INSTANCE || record->headerSize != 64 + 32ull * record->capacity ||
+  if (record->listType != HSI_PARAMLIST_INSTANCE || record->headerSize != HsiParamList_HeaderSize(record->capacity) ||
       uint64_t{record->headerSize} + record->dataCapacity > size)
     return Answer(call, HYX_BAD_PARAM);
   std::vector<HsiValue> instances = Instances(scope, node, values);
@@ -375,109 +344,135 @@ void List(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVa
 }
 
 // The kernel accepts the library's interface signature when the profile
-// says so and the text is its own.
+// says so and the text is its own.  x0 the text, x1 a buffer for the
+// kernel's build, x2 its size.
 void ExchangeSignature(Call &call) {
   const char *text = reinterpret_cast<const char *>(call.args[0]);
   if (text == nullptr) return Answer(call, HYX_INVALID_ADDRESS);
-  const nlohmann::json &doc = CurrentProfile().document;
-  nlohmann::json kernel = doc.value("kernel", nlohmann::json::object());
-  if (!kernel.is_object()) kernel = nlohmann::json::object();
-  bool accepts = kernel.value("acceptsHsiSignature", true);
-  if (!accepts || strcmp(text, KernelHsiTables().signature) != 0) return Answer(call, HYX_CHECKSUM_MISMATCH);
-  std::string build = kernel.value("build", std::string("Hyxkernel build 24585383"));
-  if (call.args[1] != 0 && call.args[2] != 0)
-    snprintf(reinterpret_cast<char *>(call.args[1]), call.args[2], "%s", build.c_str());
+  const Profile &profile = CurrentProfile();
+  if (!profile.acceptsHsiSignature || strcmp(text, KernelHsiTables().signature) != 0)
+    return Answer(call, HYX_CHECKSUM_MISMATCH);
+  WriteText(call.args[1], call.args[2], profile.build.c_str());
   Answer(call, HYX_OK);
 }
 
-void Text(uint64_t buffer, uint64_t size, const char *text) {
-  if (buffer != 0 && size != 0) snprintf(reinterpret_cast<char *>(buffer), size, "%s", text ? text : "");
-}
+// ---- module calls ------------------------------------------------------------
+// Each runs under the server's lock.  All but the id look-up name a module
+// that must exist (HYX_NOT_FOUND).
 
-template <typename T>
-void Write(uint64_t address, T value) {
-  memcpy(reinterpret_cast<void *>(address), &value, sizeof value);
-}
+using ModuleHandler = void (*)(Call &call, HsiModule &module);
 
-// Module look-ups: ids by name, node counts, the top node, node records,
-// and the kernel's type table for the types module nodes use.
-void ModuleCall(Call &call) {
+// The module id sits in x0, or in x1 for KERNEL_CALL_HSI_MODULE_NODE_DEF,
+// which names the node first.
+template <ModuleHandler serve, unsigned moduleArg = 0>
+void ServeModuleCall(Call &call) {
   Server &server = TheServer();
   std::lock_guard<std::mutex> guard(server.lock);
-  Load(server);
-  if (call.number == 2224) {
-    if (call.args[0] == 0 || call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
-    for (const HsiModule &module : server.modules)
-      if (module.name == reinterpret_cast<const char *>(call.args[0])) {
-        Write<int32_t>(call.args[1], module.id);
-        return Answer(call, HYX_OK);
-      }
-    return Answer(call, HYX_NOT_FOUND);
-  }
-  // 2226 names the node first, then the module.
-  int32_t moduleId = static_cast<int32_t>(call.number == 2226 ? call.args[1] : call.args[0]);
-  HsiModule *module = ModuleById(server, moduleId);
+  HsiModule *module = ModuleById(server, static_cast<int32_t>(call.args[moduleArg]));
   if (module == nullptr) return Answer(call, HYX_NOT_FOUND);
+  serve(call, *module);
+}
+
+// x0 the module's name, x1 address of the i32 id.
+void ModuleId(Call &call) {
+  if (call.args[0] == 0 || call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  Server &server = TheServer();
+  std::lock_guard<std::mutex> guard(server.lock);
+  for (const HsiModule &module : server.modules)
+    if (module.name == reinterpret_cast<const char *>(call.args[0])) {
+      WriteBlock<int32_t>(call.args[1], module.id);
+      return Answer(call, HYX_OK);
+    }
+  Answer(call, HYX_NOT_FOUND);
+}
+
+// x1 address of the u32 count.
+void ModuleNodeCount(Call &call, HsiModule &module) {
+  if (call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  WriteBlock<uint32_t>(call.args[1], module.tables.nodeCount);
+  Answer(call, HYX_OK);
+}
+
+// x1 address of the u32 node id of the module's top node.
+void ModuleFirstNode(Call &call, HsiModule &module) {
+  if (call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  WriteBlock<uint32_t>(call.args[1], module.nodes[0].firstChild);
+  Answer(call, HYX_OK);
+}
+
+// x0 node, x2 the node record's reply, x3 and x4 the name buffer.
+void ModuleNodeDef(Call &call, HsiModule &module) {
+  uint32_t node = static_cast<uint32_t>(call.args[0]);
+  if (!module.tables.Has(node)) return Answer(call, HYX_HSI_INVALID_NODE_ID);
+  if (call.args[2] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  memcpy(CallerBytes(call.args[2]), &module.tables.Node(node), HSI_NODE_REPLY_SIZE);
+  WriteText(call.args[3], call.args[4], module.tables.Node(node).name);
+  Answer(call, HYX_OK);
+}
+
+// The kernel type a module call names in x1, or null after answering.
+const HsiTypeDef *TypeOf(Call &call) {
   const HsiTableSet &kernel = KernelHsiTables();
-  switch (call.number) {
-    case 2223:
-      if (call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
-      Write<uint32_t>(call.args[1], module->tables.nodeCount);
-      return Answer(call, HYX_OK);
-    case 2225:
-      if (call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
-      Write<uint32_t>(call.args[1], module->nodes[0].firstChild);
-      return Answer(call, HYX_OK);
-    case 2226: {
-      uint32_t node = static_cast<uint32_t>(call.args[0]);
-      if (!module->tables.Has(node)) return Answer(call, HYX_HSI_INVALID_NODE_ID);
-      if (call.args[2] == 0) return Answer(call, HYX_INVALID_ADDRESS);
-      memcpy(reinterpret_cast<void *>(call.args[2]), &module->tables.Node(node), HSI_NODE_REPLY_SIZE);
-      Text(call.args[3], call.args[4], module->tables.Node(node).name);
-      return Answer(call, HYX_OK);
-    }
-  }
   uint32_t typeId = static_cast<uint32_t>(call.args[1]);
-  if (typeId >= kernel.typeCount) return Answer(call, HYX_BAD_PARAM);
-  const HsiTypeDef &type = kernel.types[typeId];
-  if (call.number == 2227) {
-    if (call.args[2] == 0) return Answer(call, HYX_INVALID_ADDRESS);
-    uint8_t reply[16] = {};
-    uint32_t third = type.kind == HSI_TYPE_ARRAY    ? static_cast<uint32_t>(type.b.elementIndex)
-                     : type.kind == HSI_TYPE_SCALAR ? 0
-                                                    : static_cast<uint32_t>(type.a.count);
-    memcpy(reply, &type.kind, 4);
-    memcpy(reply + 4, &type.size, 4);
-    memcpy(reply + 8, &third, 4);
-    reply[12] = type.kind == HSI_TYPE_ENUM && type.bitFlags;
-    memcpy(reinterpret_cast<void *>(call.args[2]), reply, sizeof reply);
-    Text(call.args[3], call.args[4], type.name);
-    if (call.args[5] != 0) Text(Read<uint64_t>(call.args[5]), Read<uint32_t>(call.args[5], 8), type.format);
-    return Answer(call, HYX_OK);
-  }
-  uint64_t index = call.args[2];
-  if (call.number == 2228) {
-    if (type.kind != HSI_TYPE_ENUM) return Answer(call, HYX_BAD_PARAM_TYPE);
-    if (index >= type.a.count) return Answer(call, HYX_BAD_PARAM);
-    const HsiEnumValueDef &value = type.b.values[index];
-    if (call.args[3] == 0) return Answer(call, HYX_INVALID_ADDRESS);
-    Write<uint64_t>(call.args[3], value.value);
-    if (call.args[5] != 0) {
-      Text(call.args[4], Read<uint32_t>(call.args[5]), value.name);
-      Text(Read<uint64_t>(call.args[5], 4), Read<uint32_t>(call.args[5], 12), value.description);
-    }
-    return Answer(call, HYX_OK);
-  }
-  // 2229: a struct field.
-  if (type.kind != HSI_TYPE_STRUCT) return Answer(call, HYX_BAD_PARAM_TYPE);
-  if (index >= type.a.count) return Answer(call, HYX_BAD_PARAM);
-  const HsiFieldDef &field = type.b.fields[index];
-  if (call.args[3] == 0 || call.args[4] == 0) return Answer(call, HYX_INVALID_ADDRESS);
-  Write<uint32_t>(call.args[3], field.typeIndex);
-  Write<uint32_t>(call.args[4], field.offset);
+  if (typeId < kernel.typeCount) return &kernel.types[typeId];
+  Answer(call, HYX_BAD_PARAM);
+  return nullptr;
+}
+
+// x1 type, x2 the reply, x3 and x4 the name buffer, x5 the description's.
+void ModuleType(Call &call, HsiModule &) {
+  const HsiTypeDef *type = TypeOf(call);
+  if (type == nullptr) return;
+  if (call.args[2] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  HsiModuleTypeReply reply{};
+  reply.kind = type->kind;
+  reply.size = type->size;
+  reply.countOrElement = type->kind == HSI_TYPE_ARRAY    ? static_cast<uint32_t>(type->b.elementIndex)
+                         : type->kind == HSI_TYPE_SCALAR ? 0
+                                                         : static_cast<uint32_t>(type->a.count);
+  reply.bitFlags = type->kind == HSI_TYPE_ENUM && type->bitFlags;
+  WriteBlock(call.args[2], reply);
+  WriteText(call.args[3], call.args[4], type->name);
   if (call.args[5] != 0) {
-    Text(Read<uint64_t>(call.args[5]), Read<uint32_t>(call.args[5], 8), field.name);
-    Text(Read<uint64_t>(call.args[5], 12), Read<uint32_t>(call.args[5], 20), field.description);
+    const auto text = ReadBlock<HsiModuleTypeText>(call.args[5]);
+    WriteText(text.address, text.size, type->format);
+  }
+  Answer(call, HYX_OK);
+}
+
+// x1 enum type, x2 index, x3 address of the u64 value, x4 the name buffer,
+// x5 the texts block.
+void ModuleEnumValue(Call &call, HsiModule &) {
+  const HsiTypeDef *type = TypeOf(call);
+  if (type == nullptr) return;
+  if (type->kind != HSI_TYPE_ENUM) return Answer(call, HYX_BAD_PARAM_TYPE);
+  if (call.args[2] >= type->a.count) return Answer(call, HYX_BAD_PARAM);
+  const HsiEnumValueDef &value = type->b.values[call.args[2]];
+  if (call.args[3] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  WriteBlock<uint64_t>(call.args[3], value.value);
+  if (call.args[5] != 0) {
+    const auto text = ReadBlock<HsiModuleEnumText>(call.args[5]);
+    WriteText(call.args[4], text.nameSize, value.name);
+    WriteText(text.description, text.descriptionSize, value.description);
+  }
+  Answer(call, HYX_OK);
+}
+
+// x1 struct type, x2 index, x3 and x4 addresses of the u32 field type and
+// offset, x5 the texts block.
+void ModuleField(Call &call, HsiModule &) {
+  const HsiTypeDef *type = TypeOf(call);
+  if (type == nullptr) return;
+  if (type->kind != HSI_TYPE_STRUCT) return Answer(call, HYX_BAD_PARAM_TYPE);
+  if (call.args[2] >= type->a.count) return Answer(call, HYX_BAD_PARAM);
+  const HsiFieldDef &field = type->b.fields[call.args[2]];
+  if (call.args[3] == 0 || call.args[4] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  WriteBlock<uint32_t>(call.args[3], field.typeIndex);
+  WriteBlock<uint32_t>(call.args[4], field.offset);
+  if (call.args[5] != 0) {
+    const auto text = ReadBlock<HsiModuleFieldText>(call.args[5]);
+    WriteText(text.name, text.nameSize, field.name);
+    WriteText(text.description, text.descriptionSize, field.description);
   }
   Answer(call, HYX_OK);
 }
@@ -485,14 +480,21 @@ void ModuleCall(Call &call) {
 }  // namespace
 
 void RegisterHsiModels() {
+  RegisterSection("hsi", LoadValues);
+  RegisterSection("hsiModules", LoadModules);
   if (!CurrentProfile().hyxkernel) return;
-  Load(TheServer());  // profile faults show when the process starts
-  RegisterModel(2218, ServeNodeCall<Get>);
-  RegisterModel(2219, ServeNodeCall<GetSize>);
-  RegisterModel(2220, ServeNodeCall<Set>);
-  RegisterModel(2221, ServeNodeCall<List, true>);
-  RegisterModel(2222, ExchangeSignature);
-  for (uint64_t number = 2223; number <= 2229; number++) RegisterModel(number, ModuleCall);
+  RegisterModel(KERNEL_CALL_HSI_GET, ServeNodeCall<Get>);
+  RegisterModel(KERNEL_CALL_HSI_GET_SIZE, ServeNodeCall<GetSize>);
+  RegisterModel(KERNEL_CALL_HSI_SET, ServeNodeCall<Set>);
+  RegisterModel(KERNEL_CALL_HSI_LIST, ServeNodeCall<List, true>);
+  RegisterModel(KERNEL_CALL_HSI_SIGNATURE, ExchangeSignature);
+  RegisterModel(KERNEL_CALL_HSI_MODULE_ID, ModuleId);
+  RegisterModel(KERNEL_CALL_HSI_MODULE_NODE_COUNT, ServeModuleCall<ModuleNodeCount>);
+  RegisterModel(KERNEL_CALL_HSI_MODULE_FIRST_NODE, ServeModuleCall<ModuleFirstNode>);
+  RegisterModel(KERNEL_CALL_HSI_MODULE_NODE_DEF, ServeModuleCall<ModuleNodeDef, 1>);
+  RegisterModel(KERNEL_CALL_HSI_MODULE_TYPE, ServeModuleCall<ModuleType>);
+  RegisterModel(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, ServeModuleCall<ModuleEnumValue>);
+  RegisterModel(KERNEL_CALL_HSI_MODULE_FIELD, ServeModuleCall<ModuleField>);
 }
 
 }  // namespace hyxsim

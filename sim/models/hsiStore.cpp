@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../kit.h"
 #include "../profile.h"
 #include "simhsi_renumbered/hsiTablesSim.h"
 #include "simhsi/hsiTablesSim.h"
@@ -20,26 +21,6 @@ bool Fail(std::string &error, const std::string &why) {
 
 void Put(uint8_t *out, uint32_t size, uint64_t value) {
   for (uint32_t i = 0; i < size && i < 8; i++) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-bool Number(const nlohmann::json &value, uint64_t &out, std::string &error) {
-  if (value.is_boolean()) {
-    out = value.get<bool>();
-  } else if (value.is_number_unsigned()) {
-    out = value.get<uint64_t>();
-  } else if (value.is_number_integer()) {
-    out = static_cast<uint64_t>(value.get<int64_t>());
-  } else if (value.is_number_float()) {
-    out = static_cast<uint64_t>(static_cast<int64_t>(value.get<double>()));
-  } else if (value.is_string()) {
-    const std::string text = value.get<std::string>();
-    char *end = nullptr;
-    out = text[0] == '-' ? static_cast<uint64_t>(strtoll(text.c_str(), &end, 0)) : strtoull(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0') return Fail(error, "\"" + text + "\" is not a number");
-  } else {
-    return Fail(error, value.dump() + " is not a number");
-  }
-  return true;
 }
 
 bool Enum(const HsiTypeDef *type, const nlohmann::json &value, uint64_t &out, std::string &error) {
@@ -60,7 +41,7 @@ bool Enum(const HsiTypeDef *type, const nlohmann::json &value, uint64_t &out, st
         return true;
       }
   }
-  if (Number(value, out, error)) return true;
+  if (DecodeNumber(value, out, error)) return true;
   return Fail(error, value.dump() + " is no value of " + type->name);
 }
 
@@ -79,7 +60,7 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
       // IPv4 addresses may be written as text; they are held in network order.
       if (type->size == 4 && value.is_string() && inet_pton(AF_INET, value.get<std::string>().c_str(), out) == 1)
         return true;
-      if (!Number(value, number, error)) return false;
+      if (!DecodeNumber(value, number, error)) return false;
       Put(out, type->size, number);
       return true;
     }
@@ -126,9 +107,7 @@ const HsiTableSet &KernelHsiTables() {
   static const HsiTableSet renumbered{simhsi_renumbered::hsiTables.nodes, simhsi_renumbered::hsiTables.nodeCount,
                                       simhsi_renumbered::HSI_SIGNATURE, simhsi_renumbered::hsiTables.types,
                                       simhsi_renumbered::hsiTables.typeCount};
-  const nlohmann::json &doc = CurrentProfile().document;
-  auto kernel = doc.find("kernel");
-  bool renumber = kernel != doc.end() && kernel->is_object() && kernel->value("hsiNumbering", "") == "renumbered";
+  bool renumber = CurrentProfile().hsiRenumbered;
   return renumber ? renumbered : own;
 }
 
@@ -165,64 +144,38 @@ std::vector<uint32_t> HsiInstancePath(const HsiTableSet &tables, uint32_t node) 
 
 namespace {
 
-bool Bytes(const nlohmann::json &value, std::vector<uint8_t> &bytes, std::string &error) {
-  if (value.is_array()) {
-    for (const auto &item : value) {
-      uint64_t number;
-      if (!Number(item, number, error)) return false;
-      bytes.push_back(static_cast<uint8_t>(number));
-    }
-    return true;
-  }
-  if (!value.is_string()) return Fail(error, "\"bytes\" takes text, \"hex:...\" or a list of numbers");
-  std::string text = value.get<std::string>();
-  if (text.rfind("hex:", 0) != 0) {
-    bytes.assign(text.begin(), text.end());
-    return true;
-  }
-  std::string digits;
-  for (char c : text.substr(4))
-    if (!isspace(static_cast<unsigned char>(c))) digits += c;
-  if (digits.size() % 2 != 0) return Fail(error, "odd number of hex digits");
-  for (size_t i = 0; i < digits.size(); i += 2) {
-    char pair[3] = {digits[i], digits[i + 1], 0};
-    char *end;
-    unsigned long byte = strtoul(pair, &end, 16);
-    if (*end != '\0') return Fail(error, "bad hex digits \"" + std::string(pair) + "\"");
-    bytes.push_back(static_cast<uint8_t>(byte));
-  }
-  return true;
-}
-
 bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, HsiEntry &entry, std::string &error) {
   const HsiNodeDef &node = tables.Node(id);
   if (!item.is_object()) return Fail(error, "an entry is an object");
+  for (const auto &field : item.items())
+    if (field.key() != "instances" && field.key() != "value" && field.key() != "bytes")
+      return Fail(error, field.key() + ": unknown field");
   std::vector<uint32_t> path = HsiInstancePath(tables, id);
   nlohmann::json instances = item.value("instances", nlohmann::json::array());
-  if (!instances.is_array()) return Fail(error, "\"instances\" takes a list");
+  if (!instances.is_array()) return Fail(error, "instances: takes a list");
   if (instances.size() != path.size())
-    return Fail(error, "takes " + std::to_string(path.size()) + " instance values, not " +
+    return Fail(error, "instances: takes " + std::to_string(path.size()) + " instance values, not " +
                            std::to_string(instances.size()));
   for (size_t i = 0; i < path.size(); i++) {
     HsiValue value;
     if (tables.Node(path[i]).integerKey) {
       value.isInt = true;
-      if (!Number(instances[i], value.number, error)) return false;
+      if (!DecodeNumber(instances[i], value.number, error)) return Fail(error, "instances: " + error);
     } else {
-      if (!instances[i].is_string()) return Fail(error, "instance value " + instances[i].dump() + " is not a string");
+      if (!instances[i].is_string()) return Fail(error, "instances: " + instances[i].dump() + " is not a string");
       value.text = instances[i].get<std::string>();
     }
     entry.instances.push_back(std::move(value));
   }
   if (item.contains("bytes")) {
     entry.hasValue = true;
-    if (!Bytes(item["bytes"], entry.bytes, error)) return false;
+    if (!DecodeBytes(item["bytes"], entry.bytes, error)) return Fail(error, "bytes: " + error);
     if (!node.variableLength && node.getSize) entry.bytes.resize(node.getSize);
   } else if (item.contains("value")) {
     entry.hasValue = true;
-    if (node.getTypeDef == nullptr) return Fail(error, "the node has no get type; give \"bytes\"");
+    if (node.getTypeDef == nullptr) return Fail(error, "value: the node has no get type; give \"bytes\"");
     entry.bytes.resize(node.getTypeDef->size);
-    if (!HsiEncode(node.getTypeDef, item["value"], entry.bytes.data(), error)) return false;
+    if (!HsiEncode(node.getTypeDef, item["value"], entry.bytes.data(), error)) return Fail(error, "value: " + error);
     if (!node.variableLength && node.getSize) entry.bytes.resize(node.getSize);
   }
   return true;
@@ -236,9 +189,10 @@ bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiS
     uint32_t id = HsiNodeByPath(tables, path);
     if (id == HSI_NO_NODE) return Fail(error, "hsi: no node " + path);
     nlohmann::json list = entries.is_array() ? entries : nlohmann::json::array({entries});
-    for (const auto &item : list) {
+    for (size_t i = 0; i < list.size(); ++i) {
       HsiEntry entry;
-      if (!Entry(tables, id, item, entry, error)) return Fail(error, "hsi." + path + ": " + error);
+      if (!Entry(tables, id, list[i], entry, error))
+        return Fail(error, "hsi." + path + (entries.is_array() ? "[" + std::to_string(i) + "]" : "") + ": " + error);
       store[id].push_back(std::move(entry));
     }
   }
@@ -262,15 +216,17 @@ uint64_t ModuleSignature(const std::string &module, const std::string &path) {
 
 }  // namespace
 
-bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiModule &module, std::string &error) {
-  if (!item.is_object() || !item.contains("name") || !item["name"].is_string())
-    return Fail(error, "a module is an object with a \"name\"");
-  module.name = item["name"].get<std::string>();
-  module.id = item.value("id", 1);
-  if (module.id <= 0) return Fail(error, "module " + module.name + ": ids are positive");
-  const std::string where = "module " + module.name + ": ";
-  nlohmann::json nodes = item.value("nodes", nlohmann::json::array());
-  if (!nodes.is_array()) return Fail(error, where + "\"nodes\" takes a list");
+bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, const std::string &where,
+                   HsiModule &module, std::string &error) {
+  ProfileObject described(&item, where);
+  module.name = described.Text("name", "");
+  if (described.ok() && module.name.empty()) described.Fail("name", "a module needs a name");
+  module.id = static_cast<int32_t>(described.Number("id", 1, INT32_MAX));
+  if (described.ok() && module.id <= 0) described.Fail("id", "ids are positive");
+  const nlohmann::json *nodes = described.Raw("nodes");
+  if (nodes != nullptr && !nodes->is_array()) described.Fail("nodes", "takes a list");
+  const nlohmann::json *values = described.Raw("hsi");
+  if (!described.Done()) return Fail(error, described.Fault());
   std::vector<std::string> paths{""};
   HsiNodeDef root{};
   root.id = HSI_MODULE_NODE_BASE;
@@ -279,22 +235,25 @@ bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiMod
   root.statsIndex = HSI_NO_STATS_INDEX;
   module.nodes.push_back(root);
   module.names.push_back("root");
-  for (const auto &described : nodes) {
-    if (!described.is_object() || !described.contains("name")) return Fail(error, where + "a node is an object with a \"name\"");
+  for (size_t i = 0; nodes != nullptr && i < nodes->size(); ++i) {
+    ProfileObject field(&(*nodes)[i], where + ".nodes[" + std::to_string(i) + "]");
     HsiNodeDef node = root;
-    uint32_t index = static_cast<uint32_t>(module.nodes.size());
-    node.id = HSI_MODULE_NODE_BASE + index;
-    std::string parent = described.value("parent", "");
+    node.id = HSI_MODULE_NODE_BASE + static_cast<uint32_t>(module.nodes.size());
+    std::string name = field.Text("name", "");
+    if (field.ok() && name.empty()) field.Fail("name", "a node needs a name");
+    std::string parent = field.Text("parent", "");
     auto at = std::find(paths.begin(), paths.end(), parent);
-    if (at == paths.end()) return Fail(error, where + "no parent node " + parent + " before " + described["name"].dump());
+    if (field.ok() && at == paths.end()) field.Fail("parent", "no node " + parent + " before this one");
     node.parent = HSI_MODULE_NODE_BASE + static_cast<uint32_t>(at - paths.begin());
-    node.instance = described.value("instance", false);
-    node.integerKey = described.value("integerKey", false);
-    node.variableLength = described.value("variableLength", false);
+    node.instance = field.Flag("instance", false);
+    node.integerKey = field.Flag("integerKey", false);
+    node.variableLength = field.Flag("variableLength", false);
     for (const char *key : {"get", "set"}) {
-      if (!described.contains(key)) continue;
-      uint32_t type = TypeByName(kernel, described[key].get<std::string>());
-      if (type == HSI_NO_TYPE) return Fail(error, where + "no type " + described[key].get<std::string>());
+      if (!field.Has(key)) continue;
+      std::string typeName = field.Text(key, "");
+      uint32_t type = TypeByName(kernel, typeName);
+      if (field.ok() && type == HSI_NO_TYPE) field.Fail(key, "no type " + typeName);
+      if (!field.ok()) break;
       if (key[0] == 'g') {
         node.getType = type;
         node.getSize = kernel.types[type].size;
@@ -306,8 +265,8 @@ bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiMod
         node.setInputTypeDef = &kernel.types[type];
       }
     }
+    if (!field.Done()) return Fail(error, field.Fault());
     node.leaf = node.getType != HSI_NO_TYPE || node.setInputType != HSI_NO_TYPE || node.variableLength;
-    std::string name = described["name"].get<std::string>();
     std::string path = parent.empty() ? name : parent + "_" + name;
     node.signature = ModuleSignature(module.name, path);
     // Children are chained from the highest id down.
@@ -321,8 +280,8 @@ bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiMod
   for (size_t i = 0; i < module.nodes.size(); i++) module.nodes[i].name = module.names[i].c_str();
   module.tables = HsiTableSet{module.nodes.data(), static_cast<uint32_t>(module.nodes.size()), nullptr, kernel.types,
                               kernel.typeCount, HSI_MODULE_NODE_BASE};
-  if (item.contains("hsi") && !HsiLoadStore(module.tables, item["hsi"], module.store, error))
-    return Fail(error, where + error);
+  if (values != nullptr && !HsiLoadStore(module.tables, *values, module.store, error))
+    return Fail(error, where + "." + error);
   return true;
 }
 

@@ -58,8 +58,10 @@ struct HsiModule {
 };
 
 // Reads one module: its nodes (name, parent path, flags, get and set types
-// by name from the kernel's type table) and its values ("hsi").
-bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, HsiModule &module, std::string &error);
+// by name from the kernel's type table) and its values ("hsi").  Faults name
+// the field below `where` ("hsiModules[0].nodes[2].get: ...").
+bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, const std::string &where,
+                   HsiModule &module, std::string &error);
 
 // The node's id by path ("net_pNics_properties"); HSI_NO_NODE when absent.
 uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path);

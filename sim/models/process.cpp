@@ -1,4 +1,4 @@
-// Process creation: the fork-exec call (2049) and the spawn call (16596).
+// Process creation: the fork-exec call and the spawn call.
 // Both make real children.  The child is cloned sharing the caller's memory
 // and suspends the caller until it has exec'd or failed (as posix_spawn
 // does), so its set-up code may only make raw system calls.
@@ -19,46 +19,18 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../kernel.h"
+#include "../kit.h"
 #include "../models.h"
 #include "../profile.h"
-#include "hyxuser/forkExec.h"  // the fork-exec parameter block both sides read
-#include "hyxuser/hyxuser.h"
 
 namespace hyxsim {
 namespace {
 
-constexpr uint32_t kMaxDescriptorMap = 4096;
 constexpr size_t kChildStackSize = 256 * 1024;
 constexpr char kGroupArgPrefix[] = "++group=";
 constexpr char kMemSuffix[] = ",mem=";
 constexpr uint32_t kSpawnNewProcessGroup = 0x1;  // spawn flag: the child leads a new group
 constexpr uint64_t kSigsysBit = uint64_t{1} << (SIGSYS - 1);
-
-// ---- answers ---------------------------------------------------------------
-
-void Answer(Call &call, uint32_t status, int err) {
-  call.status = status;
-  call.error = static_cast<uint64_t>(-static_cast<int64_t>(err));
-}
-
-uint32_t StatusOfErrno(int err) {
-  switch (err) {
-    case ENOENT: return HYX_NOT_FOUND;
-    case EACCES: return HYX_NO_ACCESS;
-    case EPERM: return HYX_NO_PERMISSION;
-    case ENOEXEC: return HYX_NOT_EXEC;
-    case EBADF: return HYX_INVALID_HANDLE;
-    case ENOTDIR: return HYX_NOT_A_DIRECTORY;
-    case ENOMEM: return HYX_NO_MEMORY;
-    case EFAULT: return HYX_INVALID_ADDRESS;
-    case ENAMETOOLONG: return HYX_NAME_TOO_LONG;
-    case EINVAL: return HYX_BAD_PARAM;
-    default: return HYX_ERRNO_STATUS_BASE + static_cast<uint32_t>(err);
-  }
-}
-
-void AnswerErrno(Call &call, int err) { Answer(call, StatusOfErrno(err), err); }
 
 // ---- resource groups the kernel placed children in -------------------------
 
@@ -391,7 +363,7 @@ long MaxDescriptor() {
 
 // ---- the calls ---------------------------------------------------------------
 
-// 2049: (path, argv, envp, pass-through value, descriptor map, parameters).
+// KERNEL_CALL_FORK_EXEC: (path, argv, envp, pass-through value, descriptor map, parameters).
 void ForkExec(Call &call) {
   const auto *path = reinterpret_cast<const char *>(call.args[0]);
   auto *argv = reinterpret_cast<char *const *>(call.args[1]);
@@ -399,11 +371,10 @@ void ForkExec(Call &call) {
   const auto *fdMap = reinterpret_cast<const int32_t *>(call.args[4]);
   const auto *paramsAddress = reinterpret_cast<const unsigned char *>(call.args[5]);
   if (path == nullptr || argv == nullptr || paramsAddress == nullptr) return Answer(call, HYX_INVALID_ADDRESS, EFAULT);
-  ForkExecParams params;
-  memcpy(&params, paramsAddress, sizeof params);
+  const auto params = ReadBlock<ForkExecParams>(call.args[5]);
   auto *pidOut = reinterpret_cast<pid_t *>(static_cast<uintptr_t>(params.pidAddress));
   if (pidOut == nullptr || (fdMap == nullptr && params.fdCount != 0)) return Answer(call, HYX_INVALID_ADDRESS, EFAULT);
-  if (argv[0] == nullptr || params.fdCount > kMaxDescriptorMap) return Answer(call, HYX_BAD_PARAM, EINVAL);
+  if (argv[0] == nullptr || params.fdCount > FORK_EXEC_MAX_DESCRIPTORS) return Answer(call, HYX_BAD_PARAM, EINVAL);
   for (uint32_t i = 0; i < params.fdCount; ++i)
     if (fdMap[i] >= 0 && fcntl(fdMap[i], F_GETFD) < 0) return AnswerErrno(call, EBADF);
   if (int err = CheckProgram(path)) return AnswerErrno(call, err);
@@ -442,7 +413,7 @@ void ForkExec(Call &call) {
   Answer(call, HYX_OK, 0);
 }
 
-// 16596: (path, argv, envp, file actions or null, attributes or null, pid
+// KERNEL_CALL_SPAWN: (path, argv, envp, file actions or null, attributes or null, pid
 // output or null).
 void Spawn(Call &call) {
   const auto *path = reinterpret_cast<const char *>(call.args[0]);
@@ -490,8 +461,8 @@ void Spawn(Call &call) {
 
 void RegisterProcessModels() {
   if (!CurrentProfile().hyxkernel) return;
-  RegisterModel(2049, ForkExec);
-  RegisterModel(16596, Spawn);
+  RegisterModel(KERNEL_CALL_FORK_EXEC, ForkExec);
+  RegisterModel(KERNEL_CALL_SPAWN, Spawn);
 }
 
 }  // namespace hyxsim

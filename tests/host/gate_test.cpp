@@ -60,10 +60,10 @@ TEST_F(GateTest, StatusIsTheLowHalfAndOnlyANonZeroErrorSetsErrno) {
   constexpr int kBefore = 1234;
   const ErrnoCase cases[] = {
       {0, 0, HYX_OK, kBefore},
-      {0x0bad0003, 0, HYX_NOT_FOUND, kBefore},
-      {0xdeadbeef0bad0007ull, 0, HYX_BAD_PARAM, kBefore},
-      {0x0bad0001, static_cast<uint64_t>(-5), HYX_FAILURE, 5},
-      {0x0bad0001, 0x00000000fffffffeull, HYX_FAILURE, 2},  // only the low half counts
+      {HYX_NOT_FOUND, 0, HYX_NOT_FOUND, kBefore},
+      {0xdeadbeef00000000ull | HYX_BAD_PARAM, 0, HYX_BAD_PARAM, kBefore},
+      {HYX_FAILURE, static_cast<uint64_t>(-5), HYX_FAILURE, 5},
+      {HYX_FAILURE, 0x00000000fffffffeull, HYX_FAILURE, 2},  // only the low half counts
       {0, 0x1234567800000000ull, HYX_OK, kBefore},          // a zero low half is no error
       {0, static_cast<uint64_t>(-1), HYX_OK, 1},            // an error even with HYX_OK
   };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/syscall.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,7 +14,19 @@
 
 namespace {
 
-constexpr uint64_t kChecksumCall = 2048;
+constexpr uint64_t kChecksumCall = KERNEL_CALL_SYSCALL_API_CHECKSUM;
+
+std::string Hex(uint32_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "%#x", value);
+  return text;
+}
+
+// The library's message for a kernel checksum of `kernel`.
+std::string Mismatch(uint32_t kernel) {
+  return "The system call API checksum does not match (" + Hex(kernel) + " [kernel] != " + Hex(SYSCALL_API_CHECKSUM) +
+         " [user]).";
+}
 
 struct HostExpectation {
   const char *profile;
@@ -87,11 +100,11 @@ TEST(SyscallApiCheck, FailuresAreDescribedInTheCallersBuffer) {
   if (!OnHyxkernel()) GTEST_SKIP() << "needs the Hyxkernel";
   const FailureCase cases[] = {
       {"mismatch", 0, 0, 0x12345678,
-       "The system call API checksum does not match (0x12345678 [kernel] != 0xb535cbbb [user])."},
-      {"refused as non-root", 0x0bad0001, -1, 0,
+       Mismatch(0x12345678)},
+      {"refused as non-root", HYX_FAILURE, -1, 0,
        std::string("Failed to get hyxkernel version: ") + strerror(1) + " (running as non-root?)"},
-      {"refused", 0x0bad0057, 0, 0, "Failed to get hyxkernel version: 0xbad0057"},
-      {"refused with another errno", 0x0bad0001, -5, 0, "Failed to get hyxkernel version: 0xbad0001"},
+      {"refused", HYX_NOT_IMPLEMENTED, 0, 0, "Failed to get hyxkernel version: " + Hex(HYX_NOT_IMPLEMENTED)},
+      {"refused with another errno", HYX_FAILURE, -5, 0, "Failed to get hyxkernel version: " + Hex(HYX_FAILURE)},
   };
   for (const FailureCase &c : cases) {
     EXPECT_EXIT(
@@ -130,14 +143,15 @@ TEST(SyscallApiCheck, WithoutABufferAFailureGoesToStderrAndMayEndTheProcess) {
         exit(0);
       },
       testing::ExitedWithCode(255),
-      "^Error during version check: The system call API checksum does not match \\(0x12345678 \\[kernel\\] != "
-      "0xb535cbbb \\[user\\]\\)\\.\n$");
+      "^Error during version check: The system call API checksum does not match \\(0x12345678 \\[kernel\\] != " +
+          Hex(SYSCALL_API_CHECKSUM) + " \\[user\\]\\)\\.\n$");
   EXPECT_EXIT(
       {
-        HyxSim_ScriptAnswer(kChecksumCall, 0x0bad0057, 0, nullptr, 0, 0);
+        HyxSim_ScriptAnswer(kChecksumCall, HYX_NOT_IMPLEMENTED, 0, nullptr, 0, 0);
         exit(SyscallApi_Check(false, nullptr, 0) ? 1 : 0);
       },
-      testing::ExitedWithCode(0), "^Error during version check: Failed to get hyxkernel version: 0xbad0057\n$");
+      testing::ExitedWithCode(0), "^Error during version check: Failed to get hyxkernel version: " +
+                                      Hex(HYX_NOT_IMPLEMENTED) + "\n$");
 }
 
 }  // namespace

@@ -13,15 +13,17 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiModuleNodes.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/kernelCall.h"
+#include "hyxsysinfo/kernelWire.h"
 
 namespace {
 
-constexpr uint64_t kGet = 2218, kList = 2221, kModuleId = 2224;
+constexpr uint64_t kGet = KERNEL_CALL_HSI_GET, kList = KERNEL_CALL_HSI_LIST, kModuleId = KERNEL_CALL_HSI_MODULE_ID;
 
 // What the kernel saw of each call, and how it answers.
 struct Script {
   std::vector<HyxSimCall> calls;
-  std::vector<uint32_t> capacities, dataCapacities;  // of the lists handed to 2221
+  std::vector<uint32_t> capacities, dataCapacities;  // of the lists handed to kList
   std::vector<uint32_t> sentCounts;                   // values in the list each call sent
   std::vector<std::array<uint8_t, 16>> blocks;        // the first 16 bytes of each call's block
   uint32_t totalCount = 0;                            // instances the kernel reports
@@ -29,9 +31,9 @@ struct Script {
 };
 
 HsiParamListRecord *ListRecordOf(const HyxSimCall *call) {
-  uint64_t record;
-  memcpy(&record, reinterpret_cast<const void *>(call->args[5]), sizeof record);
-  return reinterpret_cast<HsiParamListRecord *>(record);
+  HsiListBlock block;
+  memcpy(&block, reinterpret_cast<const void *>(call->args[5]), sizeof block);
+  return reinterpret_cast<HsiParamListRecord *>(block.record);
 }
 
 void AnswerList(HyxSimCall *call, void *context) {
@@ -184,17 +186,13 @@ TEST_F(HsiCalls, OtherKernelFailuresPassThroughUnchanged) {
 // The kernel numbers nodes its own way: node i of ours is its node
 // (i + 1) % count; one node it does not have at all.
 void AnswerShiftedSignatures(HyxSimCall *call, void *) {
-  uint64_t block[2];
-  memcpy(block, reinterpret_cast<const void *>(call->args[5]), 16);
-  uint64_t address;
-  memcpy(&address, reinterpret_cast<const char *>(call->args[5]) + 4, sizeof address);
-  auto *reply = reinterpret_cast<uint8_t *>(address);
+  HsiGetBlock block;
+  memcpy(&block, reinterpret_cast<const void *>(call->args[5]), sizeof block);
+  auto *reply = reinterpret_cast<HsiNodeHashReply *>(block.address);
   uint32_t count = hsiTables.nodeCount;
-  for (uint32_t ours = 0; ours < count; ours++) {
-    uint64_t signature = ours == HSI_NODE_timer_info ? 1 : hsiTables.nodes[ours].signature;
-    memcpy(reply + 8 * ((ours + 1) % count), &signature, 8);
-  }
-  memcpy(reply + 24000, &count, sizeof count);
+  for (uint32_t ours = 0; ours < count; ours++)
+    reply->hashes[(ours + 1) % count] = ours == HSI_NODE_timer_info ? 1 : hsiTables.nodes[ours].signature;
+  reply->count = count;
   call->status = 0;
   call->error = 0;
 }
@@ -221,8 +219,11 @@ TEST_F(HsiCalls, TranslationSendsTheKernelsIdsAndOwnIdsForNodesItLacks) {
 // type 2 a 4-byte scalar and type 3 an enum of two values.
 void AnswerModuleType(HyxSimCall *call, void *) {
   uint32_t type = static_cast<uint32_t>(call->args[1]);
-  uint32_t reply[4] = {type == 1 ? 2u : type == 2 ? 0u : 3u, type == 1 ? 8u : 4u, type == 1 ? 2u : type == 3 ? 2u : 0u, 0};
-  memcpy(reinterpret_cast<void *>(call->args[2]), reply, sizeof reply);
+  HsiModuleTypeReply reply{};
+  reply.kind = type == 1 ? HSI_TYPE_STRUCT : type == 2 ? HSI_TYPE_SCALAR : HSI_TYPE_ENUM;
+  reply.size = type == 1 ? 8 : 4;
+  reply.countOrElement = type == 1 ? 2 : type == 3 ? 2 : 0;
+  memcpy(reinterpret_cast<void *>(call->args[2]), &reply, sizeof reply);
   snprintf(reinterpret_cast<char *>(call->args[3]), call->args[4], "type%u", type);
   call->status = 0;
   call->error = 0;
@@ -233,9 +234,9 @@ void AnswerModuleField(HyxSimCall *call, void *) {
   uint32_t type = index == 0 ? 2 : 3, offset = index * 4;
   memcpy(reinterpret_cast<void *>(call->args[3]), &type, 4);
   memcpy(reinterpret_cast<void *>(call->args[4]), &offset, 4);
-  uint64_t name;
-  memcpy(&name, reinterpret_cast<const void *>(call->args[5]), 8);
-  snprintf(reinterpret_cast<char *>(name), 128, "%s", index == 0 ? "x" : "mode");
+  HsiModuleFieldText texts;
+  memcpy(&texts, reinterpret_cast<const void *>(call->args[5]), sizeof texts);
+  snprintf(reinterpret_cast<char *>(texts.name), texts.nameSize, "%s", index == 0 ? "x" : "mode");
   call->status = 0;
   call->error = 0;
 }
@@ -249,9 +250,9 @@ void AnswerModuleEnumValue(HyxSimCall *call, void *) {
 }
 
 TEST_F(HsiCalls, ModuleTypesAreRebuiltFromTheKernel) {
-  HyxSim_SetHandler(2227, AnswerModuleType, nullptr);
-  HyxSim_SetHandler(2228, AnswerModuleEnumValue, nullptr);
-  HyxSim_SetHandler(2229, AnswerModuleField, nullptr);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_MODULE_TYPE, AnswerModuleType, nullptr);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, AnswerModuleEnumValue, nullptr);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_MODULE_FIELD, AnswerModuleField, nullptr);
   const HsiTypeDef *type = nullptr;
   ASSERT_EQ(HsiModuleNode_GetType(3, 1, &type), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_STREQ(type->name, "type1");
@@ -266,7 +267,7 @@ TEST_F(HsiCalls, ModuleTypesAreRebuiltFromTheKernel) {
   EXPECT_STREQ(mode->b.values[1].name, "value1");
   HsiModuleNode_FreeType(type);
 
-  HyxSim_ScriptAnswer(2229, HYX_NOT_FOUND, 0, nullptr, 0, 0);  // a failure frees what was built
+  HyxSim_ScriptAnswer(KERNEL_CALL_HSI_MODULE_FIELD, HYX_NOT_FOUND, 0, nullptr, 0, 0);  // a failure frees what was built
   EXPECT_EQ(HsiModuleNode_GetType(3, 1, &type), static_cast<HYX_ReturnStatus>(HYX_NOT_FOUND));
   EXPECT_EQ(type, nullptr);
 }
@@ -374,10 +375,9 @@ TEST_F(HsiCalls, ListSizesAreComputedWithoutWrapping) {
   EXPECT_EQ(script_.capacities, (std::vector<uint32_t>{10}));
 }
 
-
 // The 32-byte block of a set, and the list record the call sent.
 struct SetSeen {
-  std::array<uint8_t, 32> block{};
+  HsiSetBlock block{};
   const HsiParamListRecord *sentRecord = nullptr;
   uint32_t sentCount = 0;
   uint32_t inputListType = 0xffffffff, inputCount = 0xffffffff;
@@ -385,21 +385,14 @@ struct SetSeen {
   int calls = 0;
 };
 
-template <typename T>
-T Field(const std::array<uint8_t, 32> &block, size_t offset) {
-  T v;
-  memcpy(&v, block.data() + offset, sizeof v);
-  return v;
-}
-
 void RecordSet(HyxSimCall *call, void *context) {
   auto *seen = static_cast<SetSeen *>(context);
   seen->calls++;
-  memcpy(seen->block.data(), reinterpret_cast<const void *>(call->args[5]), seen->block.size());
+  memcpy(&seen->block, reinterpret_cast<const void *>(call->args[5]), sizeof seen->block);
   seen->sentRecord = reinterpret_cast<const HsiParamListRecord *>(call->args[3]);
   seen->sentCount = seen->sentRecord->count;
-  if (Field<uint32_t>(seen->block, 0) == 1) {  // a second list travels as the input
-    auto *input = reinterpret_cast<const HsiParamListRecord *>(Field<uint64_t>(seen->block, 4));
+  if (seen->block.kind == HSI_CALL_SET_PARAMS) {  // a second list travels as the input
+    auto *input = reinterpret_cast<const HsiParamListRecord *>(seen->block.input);
     seen->inputListType = input->listType;
     seen->inputCount = input->count;
     auto *slots = reinterpret_cast<const HsiParam *>(input + 1);
@@ -411,15 +404,15 @@ void RecordSet(HyxSimCall *call, void *context) {
 
 TEST_F(HsiCalls, SetsSendTheirBlocks) {
   SetSeen seen;
-  HyxSim_SetHandler(2220, RecordSet, &seen);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_SET, RecordSet, &seen);
   char input[5] = "abcd", output[8];
   ASSERT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, output, sizeof output),
             static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 2u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(input));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 4u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), reinterpret_cast<uintptr_t>(output));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 8u);
+  EXPECT_EQ(seen.block.kind, HSI_CALL_SET_BUFFER);
+  EXPECT_EQ(seen.block.input, reinterpret_cast<uintptr_t>(input));
+  EXPECT_EQ(seen.block.inputLength, 4u);
+  EXPECT_EQ(seen.block.output, reinterpret_cast<uintptr_t>(output));
+  EXPECT_EQ(seen.block.outputLength, 8u);
   EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, nullptr, 4, nullptr, 0), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, nullptr, 1), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(seen.calls, 1);
@@ -428,10 +421,10 @@ TEST_F(HsiCalls, SetsSendTheirBlocks) {
   // sent as a packed copy.
   ASSERT_EQ(Hsi_SetWithParams(HSI_NODE_system_version, nullptr, nullptr, nullptr, 0),
             static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 1u);
+  EXPECT_EQ(seen.block.kind, HSI_CALL_SET_PARAMS);
   EXPECT_EQ(seen.inputListType, HSI_PARAMLIST_VALUES);
   EXPECT_EQ(seen.inputCount, 0u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), 0u);
+  EXPECT_EQ(seen.block.output, 0u);
   HsiParamList spilled = HsiParamList_AllocSized(HSI_PARAMLIST_VALUES, 2, 2, 0);
   ASSERT_EQ(HsiParamList_AddString(spilled, "spilled value"), static_cast<HYX_ReturnStatus>(HYX_OK));
   ASSERT_FALSE(HsiParamList_IsPacked(spilled));
@@ -439,8 +432,8 @@ TEST_F(HsiCalls, SetsSendTheirBlocks) {
             static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(seen.inputCount, 1u);
   EXPECT_EQ(seen.inputFirst, "spilled value");
-  EXPECT_NE(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(HsiParamList_Record(spilled)));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 64u + 32 * 1 + 14);  // the copy's wire size
+  EXPECT_NE(seen.block.input, reinterpret_cast<uintptr_t>(HsiParamList_Record(spilled)));
+  EXPECT_EQ(seen.block.inputLength, 64u + 32 * 1 + 14);  // the copy's wire size
   EXPECT_EQ(Hsi_SetWithParams(HSI_NODE_system_version, nullptr, spilled, nullptr, 2),
             static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   HsiParamList_Free(spilled);
@@ -448,7 +441,7 @@ TEST_F(HsiCalls, SetsSendTheirBlocks) {
 
 TEST_F(HsiCalls, SizedSetsAlwaysSendAListOfTheirOwn) {
   SetSeen seen;
-  HyxSim_SetHandler(2220, RecordSet, &seen);
+  HyxSim_SetHandler(KERNEL_CALL_HSI_SET, RecordSet, &seen);
   HsiSizedBuffer *input = HsiSizedBuffer_Alloc(16, "value", 5);
   HsiSizedBuffer *output = HsiSizedBuffer_Alloc(8, nullptr, 0);
   HsiParamList params = HsiParamList_AllocSized(HSI_PARAMLIST_VALUES, 2, 64, 0);
@@ -457,18 +450,18 @@ TEST_F(HsiCalls, SizedSetsAlwaysSendAListOfTheirOwn) {
   ASSERT_EQ(Hsi_SetSized(HSI_NODE_net_tcpip_instances_config_arpTimeout, params, input, output), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_NE(seen.sentRecord, HsiParamList_Record(params));  // a packed copy, though the caller's was packed
   EXPECT_EQ(seen.sentCount, 1u);
-  EXPECT_EQ(Field<uint32_t>(seen.block, 0), 4u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 4), reinterpret_cast<uintptr_t>(input));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 12), 24u);
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), reinterpret_cast<uintptr_t>(output));
-  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 16u);
+  EXPECT_EQ(seen.block.kind, HSI_CALL_SET_SIZED);
+  EXPECT_EQ(seen.block.input, reinterpret_cast<uintptr_t>(input));
+  EXPECT_EQ(seen.block.inputLength, 24u);
+  EXPECT_EQ(seen.block.output, reinterpret_cast<uintptr_t>(output));
+  EXPECT_EQ(seen.block.outputLength, 16u);
 
   // An empty list of the caller's goes as it is; no output is address 0, size 0.
   HsiParamList empty = HsiParamList_Alloc(HSI_PARAMLIST_VALUES, 0);
   ASSERT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, input, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(seen.sentRecord, HsiParamList_Record(empty));
-  EXPECT_EQ(Field<uint64_t>(seen.block, 16), 0u);
-  EXPECT_EQ(Field<uint32_t>(seen.block, 24), 0u);
+  EXPECT_EQ(seen.block.output, 0u);
+  EXPECT_EQ(seen.block.outputLength, 0u);
   EXPECT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, nullptr, output), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(seen.calls, 2);
   HsiParamList_Free(empty);
@@ -481,23 +474,22 @@ TEST_F(HsiCalls, SizedGetsAndSizeQueries) {
   HyxSim_SetHandler(kGet, Record, &script_);
   HsiSizedBuffer *buffer = HsiSizedBuffer_Alloc(24, nullptr, 0);
   ASSERT_EQ(Hsi_GetSized(HSI_NODE_system_version, nullptr, buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
-  std::array<uint8_t, 16> expected{3};
-  uint64_t address = reinterpret_cast<uintptr_t>(buffer);
-  uint32_t total = 32;
-  memcpy(expected.data() + 4, &address, 8);
-  memcpy(expected.data() + 12, &total, 4);
-  EXPECT_EQ(script_.blocks.back(), expected);
+  HsiGetBlock sent;
+  memcpy(&sent, script_.blocks.back().data(), sizeof sent);
+  EXPECT_EQ(sent.kind, HSI_CALL_GET_SIZED);
+  EXPECT_EQ(sent.address, reinterpret_cast<uintptr_t>(buffer));
+  EXPECT_EQ(sent.length, 32u);  // the whole buffer
   ASSERT_EQ(Hsi_GetSized(HSI_NODE_system_version, nullptr, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(script_.blocks.back(), (std::array<uint8_t, 16>{3}));  // kind 3, address 0, size 0
+  EXPECT_EQ(script_.blocks.back(), (std::array<uint8_t, 16>{HSI_CALL_GET_SIZED}));  // address 0, size 0
   HsiSizedBuffer_Free(buffer);
 
   uint32_t length = 0, reported = 417;
-  HyxSim_ScriptAnswer(2219, HYX_OK, 0, &reported, sizeof reported, 5);
+  HyxSim_ScriptAnswer(KERNEL_CALL_HSI_GET_SIZE, HYX_OK, 0, &reported, sizeof reported, 5);
   ASSERT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, &length), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(length, 417u);
   HyxSim_ResetCounts();
   EXPECT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, nullptr), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
-  EXPECT_EQ(HyxSim_CallCount(2219), 0u);
+  EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_HSI_GET_SIZE), 0u);
 }
 
 TEST_F(HsiCalls, AnErrorRegisterBesideSuccessStillSetsErrno) {

@@ -9,10 +9,11 @@
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/hostType.h"
 #include "hyxsysinfo/hsiLoad.h"
+#include "hyxsysinfo/kernelCall.h"
 
 namespace {
 
-constexpr uint64_t kSignatureCall = 2222, kGet = 2218;
+constexpr uint64_t kSignatureCall = KERNEL_CALL_HSI_SIGNATURE, kGet = KERNEL_CALL_HSI_GET;
 
 std::string Profile() { return getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : ""; }
 
@@ -51,7 +52,7 @@ TEST(BuildInfo, AMockupHostStillExchangesTheSignature) {
   bool translated = false;
   Hsi_GetBuildInfo(build, sizeof build, &library, &translated);
   EXPECT_EQ(HyxSim_CallCount(kSignatureCall), 1u);
-  EXPECT_EQ(HyxSim_CallCount(2048), 0u);  // no syscall-API check on a mock-up
+  EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_SYSCALL_API_CHECKSUM), 0u);  // no syscall-API check on a mock-up
 }
 
 TEST(BuildInfo, AKernelThatWritesNothingLeavesUnknown) {

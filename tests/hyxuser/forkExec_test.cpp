@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
+#include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
 #include "test_host.h"
@@ -107,14 +107,12 @@ struct SeenCall {
   uint64_t envp;
   uint64_t passThrough;
   uint64_t fdMap;
-  unsigned char params[21];
+  ForkExecParams params;
   bool sigintIgnored, sigquitIgnored, sigchldBlocked;
   uint32_t status;
   pid_t pid;
 
   std::vector<std::string> Argv() const { return std::vector<std::string>(argv, argv + argc); }
-  uint32_t U32(size_t offset) const { return At<uint32_t>(params, offset); }
-  uint64_t PidAddress() const { return At<uint64_t>(params, 13); }
 };
 SeenCall seenCalls[4];
 std::atomic<size_t> seenCount{0};
@@ -135,7 +133,7 @@ void Watch(HyxSimCall *call, void *) {
   seen.envp = call->args[2];
   seen.passThrough = call->args[3];
   seen.fdMap = call->args[4];
-  if (call->args[5]) memcpy(seen.params, reinterpret_cast<const void *>(call->args[5]), sizeof seen.params);
+  if (call->args[5]) memcpy(&seen.params, reinterpret_cast<const void *>(call->args[5]), sizeof seen.params);
   struct sigaction action;
   sigaction(SIGINT, nullptr, &action);
   seen.sigintIgnored = action.sa_handler == SIG_IGN;
@@ -146,7 +144,7 @@ void Watch(HyxSimCall *call, void *) {
   seen.sigchldBlocked = sigismember(&mask, SIGCHLD);
   HyxSim_RunModel(call);
   seen.status = static_cast<uint32_t>(call->status);
-  seen.pid = seen.status == HYX_OK ? *reinterpret_cast<pid_t *>(seen.PidAddress()) : -1;
+  seen.pid = seen.status == HYX_OK ? *reinterpret_cast<pid_t *>(static_cast<uintptr_t>(seen.params.pidAddress)) : -1;
   seenCount.store(index + 1);
 }
 
@@ -349,10 +347,10 @@ TEST_F(OnTheHyxkernel, TheShellGetsTheGroupArgumentFirstAndTheKernelRecordsTheGr
       EXPECT_EQ(seen.Argv(), expected);
       EXPECT_EQ(seen.envp, reinterpret_cast<uint64_t>(environ));
       EXPECT_EQ(seen.passThrough, ~uint64_t{0});
-      EXPECT_EQ(seen.U32(0), 3u);
-      EXPECT_EQ(seen.U32(4), kNoExtra);
-      EXPECT_EQ(seen.U32(8), kNoExtra);
-      EXPECT_EQ(seen.params[12], 0);
+      EXPECT_EQ(seen.params.fdCount, 3u);
+      EXPECT_EQ(seen.params.extraA, kNoExtra);
+      EXPECT_EQ(seen.params.extraB, kNoExtra);
+      EXPECT_EQ(seen.params.flag, 0);
       char group[256] = "";
       uint64_t mem = 99;
       EXPECT_EQ(HyxSim_ChildGroup(seen.pid, group, sizeof group, &mem), c.recordedGroup.empty() ? 0 : 1);
@@ -493,17 +491,17 @@ TEST_F(OnTheHyxkernel, BothEntriesFillTheParameterBlock) {
   ASSERT_EQ(seenCount.load(), 2u);
   const SeenCall &current = seenCalls[0], &older = seenCalls[1];
   EXPECT_EQ(current.passThrough, static_cast<uint64_t>(int64_t{-5}));  // sign-extended
-  EXPECT_EQ(current.U32(0), 3u);
-  EXPECT_EQ(current.U32(4), 7u);
-  EXPECT_EQ(current.U32(8), 9u);
-  EXPECT_EQ(current.params[12], 1);
-  EXPECT_EQ(current.PidAddress(), reinterpret_cast<uint64_t>(&pid));
+  EXPECT_EQ(current.params.fdCount, 3u);
+  EXPECT_EQ(current.params.extraA, 7u);
+  EXPECT_EQ(current.params.extraB, 9u);
+  EXPECT_EQ(current.params.flag, 1);
+  EXPECT_EQ(current.params.pidAddress, reinterpret_cast<uint64_t>(&pid));
   EXPECT_EQ(current.pid, pid);
-  EXPECT_EQ(older.U32(0), 2u);
-  EXPECT_EQ(older.U32(4), kNoExtra);
-  EXPECT_EQ(older.U32(8), kNoExtra);
-  EXPECT_EQ(older.params[12], 0);
-  EXPECT_EQ(older.PidAddress(), reinterpret_cast<uint64_t>(&originalPid));
+  EXPECT_EQ(older.params.fdCount, 2u);
+  EXPECT_EQ(older.params.extraA, kNoExtra);
+  EXPECT_EQ(older.params.extraB, kNoExtra);
+  EXPECT_EQ(older.params.flag, 0);
+  EXPECT_EQ(older.params.pidAddress, reinterpret_cast<uint64_t>(&originalPid));
 }
 
 TEST_F(OnTheHyxkernel, FailuresCarryTheStatusAndTheStatusTablesErrno) {
@@ -572,11 +570,11 @@ TEST_F(OnTheHyxkernel, TheScriptRetryPassesEverythingElseUnchanged) {
   EXPECT_EQ(retry.fdMap, reinterpret_cast<uint64_t>(map));
   EXPECT_EQ(retry.passThrough, first.passThrough);
   EXPECT_EQ(retry.passThrough, uint64_t{7});
-  EXPECT_EQ(memcmp(retry.params, first.params, sizeof retry.params), 0);
-  EXPECT_EQ(retry.U32(0), 2u);
-  EXPECT_EQ(retry.U32(4), 11u);
-  EXPECT_EQ(retry.U32(8), 12u);
-  EXPECT_EQ(retry.PidAddress(), reinterpret_cast<uint64_t>(&pid));
+  EXPECT_EQ(memcmp(&retry.params, &first.params, sizeof retry.params), 0);
+  EXPECT_EQ(retry.params.fdCount, 2u);
+  EXPECT_EQ(retry.params.extraA, 11u);
+  EXPECT_EQ(retry.params.extraB, 12u);
+  EXPECT_EQ(retry.params.pidAddress, reinterpret_cast<uint64_t>(&pid));
 }
 
 struct ScriptCase {

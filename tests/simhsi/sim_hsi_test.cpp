@@ -13,6 +13,7 @@
 #include "hyxsysinfo/hsiParams.h"
 #include "hyxsysinfo/hsiTables.h"
 #include "hyxsysinfo/kernelCall.h"
+#include "hyxsysinfo/kernelWire.h"
 
 namespace {
 
@@ -39,44 +40,16 @@ struct Params {
   uint32_t Size() { return HsiParamList_WireSize(list); }
 };
 
-struct __attribute__((packed)) GetBlock {
-  uint32_t kind;
-  uint64_t address;
-  uint32_t length;
-};
-static_assert(sizeof(GetBlock) == 16);
-
-struct SetBlock {
-  uint32_t kind;
-  uint32_t input[3];  // the unaligned input address and the input length
-  uint64_t output;
-  uint32_t outputLength;
-  uint32_t unused;
-};
-static_assert(sizeof(SetBlock) == 32);
-
-struct ListBlock {
-  uint64_t record;
-  uint32_t size;
-  uint32_t unused;
-};
-
 HYX_ReturnStatus Get(uint32_t kernelNode, uint64_t signature, Params &params, void *buffer, uint32_t length,
-                     uint32_t kind = 0) {
-  GetBlock block{kind, reinterpret_cast<uintptr_t>(buffer), length};
+                     uint32_t kind = HSI_CALL_GET) {
+  HsiGetBlock block{kind, reinterpret_cast<uintptr_t>(buffer), length};
   return Kernel_Call(KERNEL_CALL_HSI_GET, kernelNode, int32_t{0}, signature, params.Record(), params.Size(), &block);
 }
 
 // The kernel's own node ids, from its node-signature reply (node 1).
-struct Hashes {
-  uint64_t hashes[3000];
-  uint32_t numNodes;
-} __attribute__((packed));
-static_assert(sizeof(Hashes) == 24004);
-
-const Hashes &KernelHashes() {
-  static Hashes *reply = [] {
-    auto *r = new Hashes{};
+const HsiNodeHashReply &KernelHashes() {
+  static HsiNodeHashReply *reply = [] {
+    auto *r = new HsiNodeHashReply{};
     Params none;
     EXPECT_EQ(Get(1, Signature(1), none, r, sizeof *r), HYX_OK);
     return r;
@@ -86,26 +59,26 @@ const Hashes &KernelHashes() {
 
 // The kernel's id for one of the library's nodes, matched by signature.
 uint32_t KernelId(uint32_t node) {
-  const Hashes &h = KernelHashes();
-  for (uint32_t i = 0; i < h.numNodes; i++)
+  const HsiNodeHashReply &h = KernelHashes();
+  for (uint32_t i = 0; i < h.count; i++)
     if (h.hashes[i] == Signature(node)) return i;
   ADD_FAILURE() << "the kernel lacks node " << node;
   return 0;
 }
 
-HYX_ReturnStatus GetNode(uint32_t node, Params &params, void *buffer, uint32_t length, uint32_t kind = 0) {
+HYX_ReturnStatus GetNode(uint32_t node, Params &params, void *buffer, uint32_t length, uint32_t kind = HSI_CALL_GET) {
   return Get(KernelId(node), Signature(node), params, buffer, length, kind);
 }
 
 HYX_ReturnStatus List(uint32_t node, Params &params, HsiParamList out) {
-  ListBlock block{reinterpret_cast<uintptr_t>(HsiParamList_Record(out)), HsiParamList_BufferSize(out), 0};
-  return Kernel_Call(2221u, KernelId(node), int32_t{0}, Signature(node), params.Record(), params.Size(), &block);
+  HsiListBlock block{reinterpret_cast<uintptr_t>(HsiParamList_Record(out)), HsiParamList_BufferSize(out), 0};
+  return Kernel_Call(KERNEL_CALL_HSI_LIST, KernelId(node), int32_t{0}, Signature(node), params.Record(), params.Size(), &block);
 }
 
 TEST(SimHsi, SignatureExchange) {
   char build[64];
   memset(build, 'x', sizeof build);
-  HYX_ReturnStatus status = Kernel_Call(2222u, HSI_SIGNATURE, build, uint64_t{sizeof build});
+  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, HSI_SIGNATURE, build, uint64_t{sizeof build});
   if (Renumbered()) {
     EXPECT_EQ(status, HYX_CHECKSUM_MISMATCH);
     EXPECT_EQ(build[0], 'x');
@@ -113,19 +86,19 @@ TEST(SimHsi, SignatureExchange) {
     EXPECT_EQ(status, HYX_OK);
     EXPECT_STREQ(build, "Hyxkernel build 24585383");
     char small[9];
-    EXPECT_EQ(Kernel_Call(2222u, HSI_SIGNATURE, small, uint64_t{sizeof small}), HYX_OK);
+    EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, HSI_SIGNATURE, small, uint64_t{sizeof small}), HYX_OK);
     EXPECT_STREQ(small, "Hyxkerne");  // cut and terminated
   }
-  EXPECT_EQ(Kernel_Call(2222u, "0123456789abcdef0123456789abcdef", build, uint64_t{sizeof build}),
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, "0123456789abcdef0123456789abcdef", build, uint64_t{sizeof build}),
             HYX_CHECKSUM_MISMATCH);
 }
 
 TEST(SimHsi, NodeHashesNameTheKernelsNumbering) {
-  const Hashes &h = KernelHashes();
-  ASSERT_EQ(h.numNodes, hsiTables.nodeCount);
+  const HsiNodeHashReply &h = KernelHashes();
+  ASSERT_EQ(h.count, hsiTables.nodeCount);
   std::map<uint64_t, int> kernel, library;
   uint32_t moved = 0;
-  for (uint32_t i = 0; i < h.numNodes; i++) {
+  for (uint32_t i = 0; i < h.count; i++) {
     kernel[h.hashes[i]]++;
     library[Signature(i)]++;
     moved += h.hashes[i] != Signature(i);
@@ -137,7 +110,7 @@ TEST(SimHsi, NodeHashesNameTheKernelsNumbering) {
   } else {
     EXPECT_EQ(moved, 0u);
   }
-  for (uint32_t i = h.numNodes; i < 3000; i++) ASSERT_EQ(h.hashes[i], 0u);
+  for (uint32_t i = h.count; i < 3000; i++) ASSERT_EQ(h.hashes[i], 0u);
 }
 
 TEST(SimHsi, GetsProfileValues) {
@@ -165,11 +138,11 @@ TEST(SimHsi, GetsProfileValues) {
   // A variable-length value into a sized buffer, and its size query.
   Params var{"SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c"};
   uint8_t sized[8 + 16] = {16};
-  ASSERT_EQ(GetNode(HSI_NODE_uefi_variable, var, sized, sizeof sized, 3), HYX_OK);
+  ASSERT_EQ(GetNode(HSI_NODE_uefi_variable, var, sized, sizeof sized, HSI_CALL_GET_SIZED), HYX_OK);
   EXPECT_EQ(sized[4], 5u);  // length
   EXPECT_EQ(memcmp(sized + 8, "\x06\x00\x00\x00\x01", 5), 0);
   uint32_t size = 0;
-  EXPECT_EQ(Kernel_Call(2219u, KernelId(HSI_NODE_uefi_variable), int32_t{0}, Signature(HSI_NODE_uefi_variable),
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET_SIZE, KernelId(HSI_NODE_uefi_variable), int32_t{0}, Signature(HSI_NODE_uefi_variable),
                         var.Record(), var.Size(), &size),
             HYX_OK);
   EXPECT_EQ(size, 5u);
@@ -274,11 +247,8 @@ TEST(SimHsi, SetValuesAreReadBack) {
   Params vmk0{"defaultTcpipStack", "vmk0"};
   uint32_t node = HSI_NODE_net_tcpip_instances_vNics_tsoMss;
   uint32_t mss = 8948;
-  SetBlock block{2, {}, 0, 0, 0};
-  uint64_t address = reinterpret_cast<uintptr_t>(&mss);
-  memcpy(block.input, &address, 8);
-  block.input[2] = 4;
-  ASSERT_EQ(Kernel_Call(2220u, KernelId(node), int32_t{0}, Signature(node), vmk0.Record(), vmk0.Size(), &block),
+  HsiSetBlock block{HSI_CALL_SET_BUFFER, reinterpret_cast<uintptr_t>(&mss), 4, 0, 0, 0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(node), int32_t{0}, Signature(node), vmk0.Record(), vmk0.Size(), &block),
             HYX_OK);
   uint32_t read = 0;
   ASSERT_EQ(GetNode(node, vmk0, &read, 4), HYX_OK);
@@ -286,7 +256,7 @@ TEST(SimHsi, SetValuesAreReadBack) {
 
   // A set on a new instance makes it appear in the instance list.
   Params vmk7{"defaultTcpipStack", "vmk7"};
-  ASSERT_EQ(Kernel_Call(2220u, KernelId(node), int32_t{0}, Signature(node), vmk7.Record(), vmk7.Size(), &block),
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(node), int32_t{0}, Signature(node), vmk7.Record(), vmk7.Size(), &block),
             HYX_OK);
   Params stack{"defaultTcpipStack"};
   HsiParamList vnics = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 512, 0);
@@ -300,26 +270,21 @@ TEST(SimHsi, SetValuesAreReadBack) {
   uint32_t uefi = HSI_NODE_uefi_variable;
   uint8_t in[8 + 8] = {8, 0, 0, 0, 3, 0, 0, 0, 7, 0, 9};
   uint8_t out[8 + 4] = {4, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
-  SetBlock sized{4, {}, reinterpret_cast<uintptr_t>(out), sizeof out, 0};
-  address = reinterpret_cast<uintptr_t>(in);
-  memcpy(sized.input, &address, 8);
-  sized.input[2] = sizeof in;
-  ASSERT_EQ(Kernel_Call(2220u, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &sized), HYX_OK);
+  HsiSetBlock sized{HSI_CALL_SET_SIZED, reinterpret_cast<uintptr_t>(in), sizeof in, reinterpret_cast<uintptr_t>(out),
+                    sizeof out, 0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &sized), HYX_OK);
   EXPECT_EQ(out[4] | out[5] | out[6] | out[7], 0);
   uint8_t back[8] = {};
   ASSERT_EQ(GetNode(uefi, var, back, sizeof back), HYX_OK);
   EXPECT_EQ(memcmp(back, "\x07\x00\x09", 3), 0);
   uint32_t size = 0;
-  EXPECT_EQ(Kernel_Call(2219u, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &size), HYX_OK);
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET_SIZE, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &size), HYX_OK);
   EXPECT_EQ(size, 3u);
 
   Params input{"on"};
   input.Int(5);
-  SetBlock fromList{1, {}, 0, 0, 0};
-  address = reinterpret_cast<uintptr_t>(input.Record());
-  memcpy(fromList.input, &address, 8);
-  fromList.input[2] = input.Size();
-  ASSERT_EQ(Kernel_Call(2220u, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &fromList),
+  HsiSetBlock fromList{HSI_CALL_SET_PARAMS, reinterpret_cast<uintptr_t>(input.Record()), input.Size(), 0, 0, 0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &fromList),
             HYX_OK);
   uint8_t listBytes[16] = {};
   ASSERT_EQ(GetNode(uefi, var, listBytes, sizeof listBytes), HYX_OK);
@@ -333,27 +298,27 @@ namespace {
 // The profile's module: its id, tree, values and the types its nodes use.
 TEST(SimHsi, ModuleNodes) {
   int32_t module = -1;
-  ASSERT_EQ(Kernel_Call(2224u, "nfs41client", &module), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_ID, "nfs41client", &module), HYX_OK);
   EXPECT_EQ(module, 12);
   int32_t none = -1;
-  EXPECT_EQ(Kernel_Call(2224u, "nosuchmodule", &none), HYX_NOT_FOUND);
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_ID, "nosuchmodule", &none), HYX_NOT_FOUND);
 
   uint32_t count = 0, top = 0;
-  ASSERT_EQ(Kernel_Call(2223u, module, &count), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_COUNT, module, &count), HYX_OK);
   EXPECT_EQ(count, 5u);  // its root and four nodes
-  ASSERT_EQ(Kernel_Call(2225u, module, &top), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_FIRST_NODE, module, &top), HYX_OK);
   EXPECT_EQ(top, 5002u);  // the highest-numbered top node: mounts
 
   // Walk the tree: mounts' children, highest first.
   HsiNodeDef def{};
   char name[128] = {};
-  ASSERT_EQ(Kernel_Call(2226u, top, module, &def, name, uint32_t{128}), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_DEF, top, module, &def, name, uint32_t{128}), HYX_OK);
   EXPECT_STREQ(name, "mounts");
   EXPECT_EQ(def.instance, 1);
   EXPECT_EQ(def.parent, HSI_MODULE_NODE_BASE);
   EXPECT_EQ(def.nextSibling, 5001u);
   EXPECT_EQ(def.firstChild, 5004u);
-  ASSERT_EQ(Kernel_Call(2226u, uint32_t{5003}, module, &def, name, uint32_t{128}), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_DEF, uint32_t{5003}, module, &def, name, uint32_t{128}), HYX_OK);
   EXPECT_STREQ(name, "info");
   EXPECT_EQ(def.getSize, 417u);
   uint32_t infoType = def.getType;
@@ -361,63 +326,46 @@ TEST(SimHsi, ModuleNodes) {
   // Values: the module's name is not sent; node signatures are 0.
   uint32_t version = 0;
   Params empty;
-  GetBlock block{0, reinterpret_cast<uintptr_t>(&version), 4};
-  EXPECT_EQ(Kernel_Call(2218u, uint32_t{5001}, module, uint64_t{0}, empty.Record(), empty.Size(), &block), HYX_OK);
+  HsiGetBlock block{HSI_CALL_GET, reinterpret_cast<uintptr_t>(&version), 4};
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET, uint32_t{5001}, module, uint64_t{0}, empty.Record(), empty.Size(), &block), HYX_OK);
   EXPECT_EQ(version, 41u);
   HsiParamList mounts = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 512, 0);
-  ListBlock list{reinterpret_cast<uintptr_t>(HsiParamList_Record(mounts)), HsiParamList_BufferSize(mounts), 0};
-  ASSERT_EQ(Kernel_Call(2221u, uint32_t{5002}, module, uint64_t{0}, empty.Record(), empty.Size(), &list), HYX_OK);
+  HsiListBlock list{reinterpret_cast<uintptr_t>(HsiParamList_Record(mounts)), HsiParamList_BufferSize(mounts), 0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_LIST, uint32_t{5002}, module, uint64_t{0}, empty.Record(), empty.Size(), &list), HYX_OK);
   EXPECT_EQ(HsiParamList_Count(mounts), 2u);
   EXPECT_TRUE(HsiParamList_FindString(mounts, "/vmfs/volumes/backup"));
   HsiParamList_Free(mounts);
   Params iso{"/vmfs/volumes/iso"};
   char info[417];
-  block = GetBlock{0, reinterpret_cast<uintptr_t>(info), sizeof info};
-  ASSERT_EQ(Kernel_Call(2218u, uint32_t{5003}, module, uint64_t{0}, iso.Record(), iso.Size(), &block), HYX_OK);
+  block = HsiGetBlock{HSI_CALL_GET, reinterpret_cast<uintptr_t>(info), sizeof info};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET, uint32_t{5003}, module, uint64_t{0}, iso.Record(), iso.Size(), &block), HYX_OK);
   EXPECT_STREQ(info + 256, "nfs41");
 
   // The struct's type, a field and an enum value of the kernel's type table.
-  uint8_t reply[16];
+  HsiModuleTypeReply reply{};
   char description[128];
-  struct {
-    uint64_t address;
-    uint32_t size;
-    uint32_t unused;
-  } text{reinterpret_cast<uintptr_t>(description), sizeof description, 0};
-  ASSERT_EQ(Kernel_Call(2227u, module, infoType, reply, name, uint32_t{128}, &text), HYX_OK);
+  HsiModuleTypeText text{reinterpret_cast<uintptr_t>(description), sizeof description, 0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_TYPE, module, infoType, &reply, name, uint32_t{128}, &text), HYX_OK);
   EXPECT_STREQ(name, "SystemHsi_MountInfo");
   EXPECT_STREQ(description, "mounted file system");
-  uint32_t kind, size, fields;
-  memcpy(&kind, reply, 4);
-  memcpy(&size, reply + 4, 4);
-  memcpy(&fields, reply + 8, 4);
-  EXPECT_EQ(kind, HSI_TYPE_STRUCT);
-  EXPECT_EQ(size, 417u);
-  EXPECT_EQ(fields, 6u);
+  EXPECT_EQ(uint32_t{reply.kind}, HSI_TYPE_STRUCT);
+  EXPECT_EQ(uint32_t{reply.size}, 417u);
+  EXPECT_EQ(uint32_t{reply.countOrElement}, 6u);
   uint32_t fieldType = 0, offset = 0;
   char fieldName[64];
-  struct __attribute__((packed)) {
-    uint64_t name;
-    uint32_t nameSize;
-    uint64_t description;
-    uint32_t descriptionSize;
-  } names{reinterpret_cast<uintptr_t>(fieldName), sizeof fieldName, reinterpret_cast<uintptr_t>(description),
+  HsiModuleFieldText names{reinterpret_cast<uintptr_t>(fieldName), sizeof fieldName, reinterpret_cast<uintptr_t>(description),
           sizeof description};
-  ASSERT_EQ(Kernel_Call(2229u, module, infoType, uint32_t{1}, &fieldType, &offset, &names), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, module, infoType, uint32_t{1}, &fieldType, &offset, &names), HYX_OK);
   EXPECT_STREQ(fieldName, "type");
   EXPECT_EQ(offset, 256u);
   uint64_t value = 0;
-  struct __attribute__((packed)) {
-    uint32_t nameSize;
-    uint64_t description;
-    uint32_t descriptionSize;
-  } valueNames{sizeof fieldName, reinterpret_cast<uintptr_t>(description), sizeof description};
-  ASSERT_EQ(Kernel_Call(2228u, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{2}, &value, fieldName, &valueNames),
+  HsiModuleEnumText valueNames{sizeof fieldName, reinterpret_cast<uintptr_t>(description), sizeof description};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{2}, &value, fieldName, &valueNames),
             HYX_OK);
   EXPECT_EQ(value, 2u);
   EXPECT_STREQ(fieldName, "HsiTime_Microseconds");
   EXPECT_STREQ(description, "us");
-  EXPECT_EQ(Kernel_Call(2229u, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{0}, &fieldType, &offset, &names),
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{0}, &fieldType, &offset, &names),
             HYX_BAD_PARAM_TYPE);
 }
 

@@ -1,6 +1,7 @@
 // The exported status conversions, through the shipped library.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -16,27 +17,39 @@ struct TextCase {
 
 std::string Errtext(int e) { return strerror(e); }
 
+std::string Unknown(HYX_ReturnStatus code) {
+  char text[64];
+  snprintf(text, sizeof text, "Unknown error status: %#x", code);
+  return text;
+}
+
+// Positions of the kernel's range that hold no status.
+constexpr HYX_ReturnStatus kKernelZero = HYX_FAILURE - 1;  // the range's first position
+constexpr HYX_ReturnStatus kPastLast = HYX_GENERIC_LINUX_ERROR + 1;
+constexpr HYX_ReturnStatus kHoles[] = {HYX_NO_FCNTL_LOCK_HOLDER + 1, HYX_FT_NOT_RUNNING + 1, HYX_SVM_IO_RETRY + 1,
+                                       HYX_SVM_IO_RETRY + 2};
+
 TEST(CodeToString, TextAndResultPerCode) {
   const TextCase cases[] = {
       {0, "okay", HYX_OK},
-      {0x0bad0001, "Unknown error status: 0xbad0001", HYX_FAILURE},  // HYX_FAILURE itself
-      {0x0bad0000, "Unknown error status: 0xbad0000", HYX_FAILURE},
-      {0x0bad0002, "Would block", HYX_OK},
-      {0x0bad0003, "Not found", HYX_OK},
-      {0x0bad0093, "HSI GetList handler overflow", HYX_OK},
-      {0x0bad016c, "Invalid error code", HYX_OK},
-      {0x0bad016d, "Generic service console error", HYX_OK},
-      {0x0bad016e, "Unknown error status: 0xbad016e", HYX_FAILURE},
-      {0x0bad00e9, "Unknown error status: 0xbad00e9", HYX_FAILURE},  // positions without a row
-      {0x0bad0127, "Unknown error status: 0xbad0127", HYX_FAILURE},
-      {0x0bad0130, "Unknown error status: 0xbad0130", HYX_FAILURE},
-      {0x0bad0131, "Unknown error status: 0xbad0131", HYX_FAILURE},
+      {HYX_FAILURE, Unknown(HYX_FAILURE), HYX_FAILURE},  // HYX_FAILURE itself
+      {kKernelZero, Unknown(kKernelZero), HYX_FAILURE},
+      {HYX_WOULD_BLOCK, "Would block", HYX_OK},
+      {HYX_NOT_FOUND, "Not found", HYX_OK},
+      {HYX_HSI_LIST_OVERFLOW, "HSI GetList handler overflow", HYX_OK},
+      {HYX_LAST_ERR, "Invalid error code", HYX_OK},
+      {HYX_GENERIC_LINUX_ERROR, "Generic service console error", HYX_OK},
+      {kPastLast, Unknown(kPastLast), HYX_FAILURE},
+      {kHoles[0], Unknown(kHoles[0]), HYX_FAILURE},  // positions without a row
+      {kHoles[1], Unknown(kHoles[1]), HYX_FAILURE},
+      {kHoles[2], Unknown(kHoles[2]), HYX_FAILURE},
+      {kHoles[3], Unknown(kHoles[3]), HYX_FAILURE},
       {1, "Unknown error status: 0x1", HYX_FAILURE},
-      {0x2bacffff, "Unknown error status: 0x2bacffff", HYX_FAILURE},
-      {0x2bad0002, Errtext(2), HYX_OK},
-      {0x2bad0000, Errtext(0), HYX_OK},
-      {0x2bad5000, Errtext(0x5000), HYX_OK},                       // no upper bound
-      {0xffffffff, Errtext(static_cast<int>(0xffffffffu - 0x2bad0000u)), HYX_OK},
+      {HYX_ERRNO_STATUS_BASE - 1, Unknown(HYX_ERRNO_STATUS_BASE - 1), HYX_FAILURE},
+      {HYX_ERRNO_STATUS_BASE + 2, Errtext(2), HYX_OK},
+      {HYX_ERRNO_STATUS_BASE, Errtext(0), HYX_OK},
+      {HYX_ERRNO_STATUS_BASE + 0x5000, Errtext(0x5000), HYX_OK},  // no upper bound
+      {0xffffffff, Errtext(static_cast<int>(0xffffffffu - HYX_ERRNO_STATUS_BASE)), HYX_OK},
   };
   for (const TextCase &c : cases) {
     char buffer[128];
@@ -55,20 +68,20 @@ TEST(CodeToString, TruncatesLikeSnprintfAndReportsTheWholeLength) {
   EXPECT_EQ(length, 4);
 
   char unknown[8];
-  EXPECT_EQ(HyxuserStatus_CodeToString(0x0bad0001, unknown, sizeof unknown, &length), HYX_FAILURE);
+  EXPECT_EQ(HyxuserStatus_CodeToString(HYX_FAILURE, unknown, sizeof unknown, &length), HYX_FAILURE);
   EXPECT_STREQ(unknown, "Unknown");
-  EXPECT_EQ(length, static_cast<int>(strlen("Unknown error status: 0xbad0001")));
+  EXPECT_EQ(length, static_cast<int>(Unknown(HYX_FAILURE).size()));
 }
 
 TEST(CodeToString, SizeZeroOnlyMeasuresAndNullLengthIsAccepted) {
   int length = 0;
-  EXPECT_EQ(HyxuserStatus_CodeToString(0x0bad0003, nullptr, 0, &length), HYX_OK);
+  EXPECT_EQ(HyxuserStatus_CodeToString(HYX_NOT_FOUND, nullptr, 0, &length), HYX_OK);
   EXPECT_EQ(length, 9);
   char untouched = 'x';
-  EXPECT_EQ(HyxuserStatus_CodeToString(0x0bad0003, &untouched, 0, nullptr), HYX_OK);
+  EXPECT_EQ(HyxuserStatus_CodeToString(HYX_NOT_FOUND, &untouched, 0, nullptr), HYX_OK);
   EXPECT_EQ(untouched, 'x');
   // A null buffer with a size is measured, not written through.
-  EXPECT_EQ(HyxuserStatus_CodeToString(0x0bad0003, nullptr, 64, &length), HYX_OK);
+  EXPECT_EQ(HyxuserStatus_CodeToString(HYX_NOT_FOUND, nullptr, 64, &length), HYX_OK);
   EXPECT_EQ(length, 9);
 }
 
@@ -81,16 +94,16 @@ struct ErrnoCase {
 TEST(CodeToErrno, ErrnoAndResultPerCode) {
   const ErrnoCase cases[] = {
       {0, 0, HYX_OK},
-      {0x0bad0001, 22, HYX_FAILURE},
-      {0x0bad0000, 22, HYX_FAILURE},
-      {0x0bad0014, 12, HYX_OK},
-      {0x0bad0021, 110, HYX_OK},
-      {0x0bad016d, 5, HYX_OK},
-      {0x0bad016e, 22, HYX_FAILURE},
-      {0x0bad0127, 22, HYX_FAILURE},
-      {0x2bad0000, 0, HYX_OK},
-      {0x2bad0002, 2, HYX_OK},
-      {0x2bad5000, 0x5000, HYX_OK},
+      {HYX_FAILURE, 22, HYX_FAILURE},
+      {kKernelZero, 22, HYX_FAILURE},
+      {HYX_NO_MEMORY, 12, HYX_OK},
+      {HYX_TIMEOUT, 110, HYX_OK},
+      {HYX_GENERIC_LINUX_ERROR, 5, HYX_OK},
+      {kPastLast, 22, HYX_FAILURE},
+      {kHoles[1], 22, HYX_FAILURE},
+      {HYX_ERRNO_STATUS_BASE, 0, HYX_OK},
+      {HYX_ERRNO_STATUS_BASE + 2, 2, HYX_OK},
+      {HYX_ERRNO_STATUS_BASE + 0x5000, 0x5000, HYX_OK},
       {0x1234, 22, HYX_FAILURE},
   };
   for (const ErrnoCase &c : cases) {
@@ -106,7 +119,7 @@ TEST(CodeToErrno, NullOutputIsABadParameter) {
 
 TEST(CodeToPamReturnValue, MapsOneToOneOntoOneToThirtyOne) {
   int seen[32] = {};
-  for (uint32_t code = 0x0bad0000; code <= 0x0bad016e; ++code) {
+  for (uint32_t code = kKernelZero; code <= kPastLast; ++code) {
     int32_t pam = HyxuserStatus_CodeToPamReturnValue(code);
     ASSERT_GE(pam, -1);
     ASSERT_LE(pam, 31);
@@ -121,7 +134,7 @@ TEST(CodeToPamReturnValue, SpotValues) {
   EXPECT_EQ(HyxuserStatus_CodeToPamReturnValue(HYX_IGNORE), 25);
   EXPECT_EQ(HyxuserStatus_CodeToPamReturnValue(HYX_DEVICE_NOT_READY_FAIL_OPEN), 1);
   EXPECT_EQ(HyxuserStatus_CodeToPamReturnValue(HYX_EXISTS), -1);
-  EXPECT_EQ(HyxuserStatus_CodeToPamReturnValue(0x2bad0001), -1);
+  EXPECT_EQ(HyxuserStatus_CodeToPamReturnValue(HYX_ERRNO_STATUS_BASE + 1), -1);
   EXPECT_EQ(HyxuserStatus_CodeToPamReturnValue(0x80000004), -1);
 }
 

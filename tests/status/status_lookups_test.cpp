@@ -10,6 +10,11 @@ namespace {
 
 const std::string kFailureMsgId = "@&!*@*@(msg.hyx.status.HYX_FAILURE)Failure";
 
+// Positions of the kernel's range that hold no status.
+constexpr HYX_ReturnStatus kKernelZero = HYX_FAILURE - 1;
+constexpr HYX_ReturnStatus kPastLast = HYX_GENERIC_LINUX_ERROR + 1;
+constexpr HYX_ReturnStatus kHole = HYX_NO_FCNTL_LOCK_HOLDER + 1;
+
 struct LookupCase {
   HYX_ReturnStatus code;
   std::string name, message, msgId;
@@ -19,18 +24,18 @@ struct LookupCase {
 TEST(StatusLookups, EveryColumnOfTheLookupTable) {
   const LookupCase cases[] = {
       {0, "HYX_OK", "Success", "@&!*@*@(msg.hyx.status.HYX_OK)Success", 0},
-      {0x2bad0000, "HYX_OK", "Success", "@&!*@*@(msg.hyx.status.HYX_OK)Success", 0},
-      {0x2bad0002, "HYX_GENERIC_LINUX_ERROR", strerror(2), strerror(2), 2},
-      {0x2bad0fff, "HYX_GENERIC_LINUX_ERROR", strerror(4095), strerror(4095), 4095},
-      {0x2bad1000, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
-      {0x0bad0000, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
+      {HYX_ERRNO_STATUS_BASE, "HYX_OK", "Success", "@&!*@*@(msg.hyx.status.HYX_OK)Success", 0},
+      {HYX_ERRNO_STATUS_BASE + 2, "HYX_GENERIC_LINUX_ERROR", strerror(2), strerror(2), 2},
+      {HYX_ERRNO_STATUS_BASE + 4095, "HYX_GENERIC_LINUX_ERROR", strerror(4095), strerror(4095), 4095},
+      {HYX_ERRNO_STATUS_BASE + 4096, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
+      {kKernelZero, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
       {5, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
-      {0x0bad0001, "HYX_FAILURE", "Failure", kFailureMsgId, 22},
-      {0x0bad0014, "HYX_NO_MEMORY", "Out of memory", "@&!*@*@(msg.hyx.status.HYX_NO_MEMORY)Out of memory", 12},
-      {0x0bad016d, "HYX_GENERIC_LINUX_ERROR", "Generic service console error",
+      {HYX_FAILURE, "HYX_FAILURE", "Failure", kFailureMsgId, 22},
+      {HYX_NO_MEMORY, "HYX_NO_MEMORY", "Out of memory", "@&!*@*@(msg.hyx.status.HYX_NO_MEMORY)Out of memory", 12},
+      {HYX_GENERIC_LINUX_ERROR, "HYX_GENERIC_LINUX_ERROR", "Generic service console error",
        "@&!*@*@(msg.hyx.status.HYX_GENERIC_LINUX_ERROR)Generic service console error", 5},
-      {0x0bad00e9, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
-      {0x0bad016e, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
+      {kHole, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
+      {kPastLast, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
       {0xffffffff, "UNKNOWN", "Unknown status", kFailureMsgId, 22},
   };
   for (const LookupCase &c : cases) {
@@ -43,7 +48,7 @@ TEST(StatusLookups, EveryColumnOfTheLookupTable) {
 
 TEST(StatusLookups, MessageIdIsTheKeyInFrontOfTheMessageForEveryRow) {
   int rows = 0;
-  for (uint32_t code = 0x0bad0001; code <= 0x0bad016d; ++code) {
+  for (uint32_t code = HYX_FAILURE; code < kPastLast; ++code) {
     std::string name = Status_ToName(code);
     if (name == "UNKNOWN") continue;
     ++rows;
@@ -55,9 +60,9 @@ TEST(StatusLookups, MessageIdIsTheKeyInFrontOfTheMessageForEveryRow) {
 
 TEST(StatusFromErrno, ZeroIsOkAndTheSignIsDropped) {
   EXPECT_EQ(StatusFromErrno(0), static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(StatusFromErrno(2), 0x2bad0002u);
-  EXPECT_EQ(StatusFromErrno(-2), 0x2bad0002u);
-  EXPECT_EQ(StatusFromErrno(4095), 0x2bad0fffu);
+  EXPECT_EQ(StatusFromErrno(2), HYX_ERRNO_STATUS_BASE + 2);
+  EXPECT_EQ(StatusFromErrno(-2), HYX_ERRNO_STATUS_BASE + 2);
+  EXPECT_EQ(StatusFromErrno(4095), HYX_ERRNO_STATUS_BASE + 4095);
 }
 
 TEST(StatusFromPamReturnValue, InvertsTheExportedMapping) {

@@ -13,6 +13,9 @@
 #include <cstring>
 #include <string>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "string/bsd_vsnprintf.h"
 
 namespace {
@@ -195,6 +198,63 @@ TEST(Format, AllocatingModeAndLimits) {
   EXPECT_EQ(errno, EOVERFLOW);
   EXPECT_EQ(Engine(&out, sizeof small, "%*d", INT_MIN, 1), -1);
   EXPECT_EQ(Engine(&out, 0, "%d", 1), 1);  // a zero-size buffer is left alone
+}
+
+// The short paths write straight into the output: every cut of a text made
+// of them must match the C library's, and literal text must be found at
+// every alignment and length, including at a page's end.
+TEST(Format, ShortPathsCutAndAlignLikeLibc) {
+  const char *formats[] = {"%d items, %u left", "%s: %s", "%x%X%lx%llu%zd%%%c", "%.2f%% %g %.17e", "%ld %d"};
+  for (const char *format : formats) {
+    char ours[64], theirs[64];
+    for (size_t size = 0; size <= sizeof ours; size++) {
+      memset(ours, 0x5a, sizeof ours);
+      memset(theirs, 0x5a, sizeof theirs);
+      char *out = ours;
+      int a, b;
+      if (format[1] == 'd' && format[2] == ' ') {
+        a = Engine(&out, size, format, INT_MIN, -1234567);
+        b = snprintf(theirs, size, format, INT_MIN, -1234567);
+      } else if (format[1] == 'd') {
+        a = Engine(&out, size, format, 1000000000, 99u);
+        b = snprintf(theirs, size, format, 1000000000, 99u);
+      } else if (format[1] == 's') {
+        a = Engine(&out, size, format, "HSI GetList", "handler overflow");
+        b = snprintf(theirs, size, format, "HSI GetList", "handler overflow");
+      } else if (format[1] == 'x') {
+        a = Engine(&out, size, format, 0u, 0xABCDEFu, ~0ul, ~0ull, static_cast<ssize_t>(-9), 'q');
+        b = snprintf(theirs, size, format, 0u, 0xABCDEFu, ~0ul, ~0ull, static_cast<ssize_t>(-9), 'q');
+      } else if (format[1] == '.') {
+        a = Engine(&out, size, format, 42.4242, 1e-5, 6.02214076e23);
+        b = snprintf(theirs, size, format, 42.4242, 1e-5, 6.02214076e23);
+      } else {
+        a = Engine(&out, size, format, LONG_MIN, 0);
+        b = snprintf(theirs, size, format, LONG_MIN, 0);
+      }
+      EXPECT_EQ(a, b) << format << " size " << size;
+      EXPECT_EQ(memcmp(ours, theirs, sizeof ours), 0) << format << " size " << size;  // nothing past the NUL either
+    }
+  }
+  // Decimal widths change at every power of ten.
+  for (uint64_t p = 1; p != 0 && p <= UINT64_MAX / 10; p *= 10)
+    for (uint64_t v : {p - 1, p, p + 1}) EXPECT_AS_LIBC("%llu %lld %u %d", v, -static_cast<long long>(v), (unsigned)v, (int)v);
+  EXPECT_AS_LIBC("%llu %lld %lld %x %lx", ULLONG_MAX, LLONG_MIN, LLONG_MAX, 0u, 1ul << 63);
+
+  // Formats ending right before a page that is not mapped.
+  long page = sysconf(_SC_PAGESIZE);
+  char *map = static_cast<char *>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(map, MAP_FAILED);
+  ASSERT_EQ(mprotect(map + page, page, PROT_NONE), 0);
+  for (size_t length = 1; length <= 40; length++) {
+    for (size_t percentAt = 0; percentAt <= length; percentAt++) {
+      char *format = map + page - length - 1;
+      for (size_t i = 0; i < length; i++) format[i] = static_cast<char>('a' + i % 26);
+      if (percentAt + 1 < length) memcpy(format + percentAt, "%d", 2);
+      format[length] = '\0';
+      EXPECT_EQ(Lib(format, 7), Libc(format, 7)) << format;
+    }
+  }
+  munmap(map, 2 * page);
 }
 
 }  // namespace

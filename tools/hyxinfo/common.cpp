@@ -19,6 +19,10 @@ constexpr StatusRow kStatusNames[] = {
 
 }  // namespace
 
+bool jsonOutput = false;
+
+bool JsonOutput() { return jsonOutput; }
+
 const char *StatusName(HYX_ReturnStatus code) {
   if (code > HYX_ERRNO_STATUS_BASE) return "HYX_GENERIC_LINUX_ERROR";
   if (code == HYX_ERRNO_STATUS_BASE) return "HYX_OK";

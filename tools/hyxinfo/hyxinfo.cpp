@@ -14,19 +14,43 @@ constexpr Command kCommands[] = {
                "       status --all      the whole status table\n",
      RunStatus},
     {"host", "host              the kernel and whether it speaks the library's interfaces\n", RunHost},
+    {"notify", "notify --severity info|warning|error --component C --kb K TEXT\n"
+               "                         an observation to the observation daemon\n",
+     RunNotify},
+    {"trap", "trap OID [OID:TYPE:VALUE ...]\n"
+             "                         an SNMP trap; TYPE is integer, string, oid, gauge, timeticks or a code 0-6\n",
+     RunTrap},
     {"pam", "pam check SERVICE USER   a password (read from stdin) and account through PAM\n", RunPam},
 };
 
 void PrintUsage(FILE *to) {
-  fputs("usage: hyxinfo COMMAND [ARGS]\n", to);
+  fputs("usage: hyxinfo [--json] COMMAND [ARGS]\n", to);
   for (const Command &c : kCommands) fprintf(to, "       %s", c.usage);
 }
 
 }  // namespace
 }  // namespace hyxinfo
 
+namespace hyxinfo {
+extern bool jsonOutput;
+}
+
+// Takes --json out of the arguments, wherever it stands.
+int TakeJsonFlag(int argc, char **argv) {
+  int kept = 0;
+  for (int i = 0; i < argc; i++) {
+    if (i > 0 && strcmp(argv[i], "--json") == 0)
+      hyxinfo::jsonOutput = true;
+    else
+      argv[kept++] = argv[i];
+  }
+  argv[kept] = nullptr;
+  return kept;
+}
+
 int main(int argc, char **argv) {
   using namespace hyxinfo;
+  argc = TakeJsonFlag(argc, argv);
   if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     PrintUsage(stdout);
     return 0;

@@ -19,6 +19,10 @@ struct Command {
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
+// Whether --json was given (anywhere on the command line): every command
+// then prints one JSON value, in the shape its usage documents.
+bool JsonOutput();
+
 // The status's name, "HYX_GENERIC_LINUX_ERROR" for an errno code, or "UNKNOWN".
 const char *StatusName(HYX_ReturnStatus code);
 // "hyxinfo: WHAT: NAME (0xCODE): message" on stderr; returns kFailed.
@@ -28,6 +32,8 @@ int UsageOf(const Command &command);
 
 int RunStatus(int argc, char **argv);
 int RunHost(int argc, char **argv);
+int RunNotify(int argc, char **argv);
+int RunTrap(int argc, char **argv);
 int RunPam(int argc, char **argv);
 
 }  // namespace hyxinfo

@@ -2,8 +2,8 @@
  * libhyxsim: the simulated Hyxkernel.
  *
  * Loaded into a process (linked, or preloaded by hyxsim), it traps the
- * kernel's calls (numbers 2048 and up), uname and the host's device-control
- * requests, and answers them from a host profile (HYXSIM_PROFILE names the
+ * kernel's calls (KERNEL_CALL_FIRST and up, lib/hyxsysinfo/kernelCall.h),
+ * uname and the host's device-control requests, and answers them from a host profile (HYXSIM_PROFILE names the
  * JSON file).  This header is what tests use to watch and script it.
  */
 #ifndef HYXSIM_HYXSIM_H
@@ -57,6 +57,14 @@ int HyxSim_ChildGroup(int32_t pid, char *group, size_t size, uint64_t *memMB);
 /* The profile the simulated kernel runs (path as loaded, or "" for the
  * built-in hypervisor host). */
 const char *HyxSim_ProfilePath(void);
+
+/* The clock control.  Pinning makes CLOCK_MONOTONIC, as the process reads
+ * it through clock_gettime, stand still at `ns` nanoseconds; Advance moves the
+ * pinned clock forward by `ns`; Unpin gives the real clock back.  Other clocks
+ * are never touched, and the simulated host's uptime keeps the real pace. */
+void HyxSim_PinMonotonicClock(uint64_t ns);
+void HyxSim_AdvanceMonotonicClock(uint64_t ns);
+void HyxSim_UnpinMonotonicClock(void);
 
 #ifdef __cplusplus
 }
