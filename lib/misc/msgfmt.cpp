@@ -209,14 +209,15 @@ bool FetchArg(Collector *c, int i, va_list *ap) {
   return true;
 }
 
-// Takes every position's value off a copy of va; false with the error set.
+// Takes every position's value off a copy of va; false with the error set
+// (which releases the array, so the count cannot tell).
 bool FetchArgs(Collector *c, va_list va) {
   va_list ap;
   va_copy(ap, va);
-  int i = 0;
-  while (i < c->numArgs && FetchArg(c, i, &ap)) i++;
+  bool ok = true;
+  for (int i = 0; ok && i < c->numArgs; i++) ok = FetchArg(c, i, &ap);
   va_end(ap);
-  return i == c->numArgs;
+  return ok;
 }
 
 bool Fail(Collector *c, MsgFmt_Arg **args, int *numArgs, char **error) {

@@ -235,6 +235,10 @@ TEST(MsgFmt, BufferTooSmallFailsWithoutAllocating) {
   size = 10;  // the error text itself is cut to the buffer
   r = CollectIn(buffer, &size, "%d %s", 1, "x");
   EXPECT_EQ(r.error, "MsgFmtGet");
+  size = sizeof(MsgFmt_Arg) + 2;  // the first argument's own text does not fit
+  r = CollectIn(buffer, &size, "%s", "longer");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, "MsgFmt_GetArgs: out of memory");
   size = 0;
   r = CollectIn(buffer, &size, "%d", 1);
   EXPECT_FALSE(r.ok);
