@@ -11,17 +11,20 @@
 #include <unistd.h>
 
 #include <array>
+#include <functional>
 #include <cstdarg>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "alloc_fail.h"
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hyxuser.h"
 #include "run_command.h"
+#include "status_matchers.h"
 
 namespace {
 
@@ -58,7 +61,7 @@ std::vector<OpenSeen> hxfsOpens;
 
 Mac MacOfInfo(const HxfsHostInfo *info) {
   Mac mac{};
-  EXPECT_EQ(HyxuserHXFS_GetMacAddr(info, mac.data()), HYX_OK);
+  EXPECT_THAT(HyxuserHXFS_GetMacAddr(info, mac.data()), IsOk());
   return mac;
 }
 
@@ -111,40 +114,40 @@ TEST_F(Hxfs, IteratesTheHeldSlotsOfBothGeometriesInSlotOrder) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.volume);
     HxfsHostIter *iter = nullptr;
-    ASSERT_EQ(HyxuserHXFS_ActiveHostIterBegin(c.volume, &iter), HYX_OK);
+    ASSERT_THAT(HyxuserHXFS_ActiveHostIterBegin(c.volume, &iter), IsOk());
     EXPECT_EQ(HeldSlots(iter), c.held);
     HxfsHostInfo *info = nullptr;
-    EXPECT_EQ(HyxuserHXFS_ActiveHostIterNext(iter, &info), HYX_NOT_FOUND) << "past the end stays past the end";
-    EXPECT_EQ(HyxuserHXFS_ActiveHostIterEnd(&iter), HYX_OK);
+    EXPECT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &info), IsStatus(HYX_NOT_FOUND)) << "past the end stays past the end";
+    EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsOk());
     EXPECT_EQ(iter, nullptr);
-    EXPECT_EQ(HyxuserHXFS_ActiveHostIterEnd(&iter), HYX_BAD_PARAM);
+    EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsStatus(HYX_BAD_PARAM));
   }
 }
 
 TEST_F(Hxfs, ReadsEachFieldOfASlot) {
   HxfsHostIter *iter = nullptr;
-  ASSERT_EQ(HyxuserHXFS_ActiveHostIterBegin(kFixed, &iter), HYX_OK);
+  ASSERT_THAT(HyxuserHXFS_ActiveHostIterBegin(kFixed, &iter), IsOk());
   HxfsHostInfo *info = nullptr;
-  ASSERT_EQ(HyxuserHXFS_ActiveHostIterNext(iter, &info), HYX_OK);
+  ASSERT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &info), IsOk());
   Bytes16 uuid{};
   uint64_t stamp = 0;
   uint32_t state = 0;
-  EXPECT_EQ(HyxuserHXFS_GetHostInfoUUID(info, uuid.data()), HYX_OK);
+  EXPECT_THAT(HyxuserHXFS_GetHostInfoUUID(info, uuid.data()), IsOk());
   EXPECT_EQ(uuid, kSelf);
-  EXPECT_EQ(HyxuserHXFS_GetHostInfoTimeStamp(info, &stamp), HYX_OK);
+  EXPECT_THAT(HyxuserHXFS_GetHostInfoTimeStamp(info, &stamp), IsOk());
   EXPECT_EQ(stamp, 5u);
-  EXPECT_EQ(HyxuserHXFS_GetHostInfoState(info, &state), HYX_OK);
+  EXPECT_THAT(HyxuserHXFS_GetHostInfoState(info, &state), IsOk());
   EXPECT_EQ(state, 1u);
   EXPECT_EQ(MacOfInfo(info), MacOf(0xaa, 0xbb, 0x01));
 
-  EXPECT_EQ(HyxuserHXFS_GetMacAddr(info, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_GetHostInfoTimeStamp(nullptr, &stamp), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_GetHostInfoState(info, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_GetHostInfoUUID(nullptr, uuid.data()), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterNext(iter, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterNext(nullptr, &info), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterEnd(nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterEnd(&iter), HYX_OK);
+  EXPECT_THAT(HyxuserHXFS_GetMacAddr(info, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_GetHostInfoTimeStamp(nullptr, &stamp), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_GetHostInfoState(info, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_GetHostInfoUUID(nullptr, uuid.data()), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterNext(nullptr, &info), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsOk());
 }
 
 TEST_F(Hxfs, FindsTheNewestSlotOfAUuidFreeSlotsIncluded) {
@@ -162,27 +165,27 @@ TEST_F(Hxfs, FindsTheNewestSlotOfAUuidFreeSlotsIncluded) {
       {"nowhere", kStranger, HYX_NOT_FOUND, {}, 0},
   };
   HxfsHostIter *iter = nullptr;
-  ASSERT_EQ(HyxuserHXFS_ActiveHostIterBegin(kFixed, &iter), HYX_OK);
+  ASSERT_THAT(HyxuserHXFS_ActiveHostIterBegin(kFixed, &iter), IsOk());
   HxfsHostInfo *first = nullptr;
-  ASSERT_EQ(HyxuserHXFS_ActiveHostIterNext(iter, &first), HYX_OK);
+  ASSERT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &first), IsOk());
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     HxfsHostInfo *info = nullptr;
-    ASSERT_EQ(HyxuserHXFS_GetHostInfo(iter, c.uuid.data(), &info), c.status);
+    ASSERT_THAT(HyxuserHXFS_GetHostInfo(iter, c.uuid.data(), &info), IsStatus(c.status));
     if (c.status != HYX_OK) continue;
     EXPECT_EQ(MacOfInfo(info), c.mac);
     uint32_t state = 0;
-    EXPECT_EQ(HyxuserHXFS_GetHostInfoState(info, &state), HYX_OK);
+    EXPECT_THAT(HyxuserHXFS_GetHostInfoState(info, &state), IsOk());
     EXPECT_EQ(state, c.state);
   }
   // The look-ups leave the cursor where it was: slot 3 comes next.
   HxfsHostInfo *next = nullptr;
-  ASSERT_EQ(HyxuserHXFS_ActiveHostIterNext(iter, &next), HYX_OK);
+  ASSERT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &next), IsOk());
   EXPECT_EQ(MacOfInfo(next), MacOf(0xaa, 0xbb, 0x03));
   HxfsHostInfo *info = nullptr;
-  EXPECT_EQ(HyxuserHXFS_GetHostInfo(iter, nullptr, &info), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_GetHostInfo(nullptr, kSelf.data(), &info), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterEnd(&iter), HYX_OK);
+  EXPECT_THAT(HyxuserHXFS_GetHostInfo(iter, nullptr, &info), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_GetHostInfo(nullptr, kSelf.data(), &info), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsOk());
 }
 
 TEST_F(Hxfs, TellsHxfsVolumesFromOthers) {
@@ -194,18 +197,18 @@ TEST_F(Hxfs, TellsHxfsVolumesFromOthers) {
   for (const Case &c : {Case{kFixed, 1}, Case{kSized, 1}, Case{kOtherFs, 0}}) {
     SCOPED_TRACE(c.volume);
     uint32_t isHxfs = 7;
-    EXPECT_EQ(HyxuserHXFS_IsHXFSVolume(c.volume, &isHxfs), HYX_OK);
+    EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(c.volume, &isHxfs), IsOk());
     EXPECT_EQ(isHxfs, c.isHxfs);
   }
   HxfsHostIter *iter = nullptr;
   testing::internal::CaptureStderr();
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterBegin(kOtherFs, &iter), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterBegin(kOtherFs, &iter), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("Volume ") + kOtherFs + " is not a HXFS volume\n");
   EXPECT_EQ(iter, nullptr);
   uint32_t isHxfs = 0;
-  EXPECT_EQ(HyxuserHXFS_IsHXFSVolume(nullptr, &isHxfs), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_IsHXFSVolume(kFixed, nullptr), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterBegin(kFixed, nullptr), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(nullptr, &isHxfs), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(kFixed, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterBegin(kFixed, nullptr), IsStatus(HYX_BAD_PARAM));
 }
 
 // Volumes whose records cannot be read, and paths that lead to no volume:
@@ -234,10 +237,10 @@ TEST_F(Hxfs, RefusesDamagedVolumesAndPathsWithoutOne) {
     auto *sentinel = reinterpret_cast<HxfsHostIter *>(0x1);
     HxfsHostIter *iter = sentinel;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(HyxuserHXFS_ActiveHostIterBegin(c.path, &iter), c.begin);
+    EXPECT_THAT(HyxuserHXFS_ActiveHostIterBegin(c.path, &iter), IsStatus(c.begin));
     EXPECT_EQ(iter, sentinel);
     uint32_t isHxfs = 7;
-    EXPECT_EQ(HyxuserHXFS_IsHXFSVolume(c.path, &isHxfs), c.is);
+    EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(c.path, &isHxfs), IsStatus(c.is));
     EXPECT_EQ(isHxfs, c.is == HYX_OK ? 1u : 7u);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(OpenDescriptors(), before_);
@@ -283,7 +286,7 @@ TEST_F(Hxfs, TakesTheDeviceNameOnlyAsOneFileNameInsideTheReply) {
     ScriptedName scripted{c.name};
     HyxSim_SetHandler(__NR_ioctl, AnswerWithName, &scripted);
     uint32_t isHxfs = 7;
-    EXPECT_EQ(HyxuserHXFS_IsHXFSVolume(kFixed, &isHxfs), c.status);
+    EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(kFixed, &isHxfs), IsStatus(c.status));
     EXPECT_EQ(isHxfs, c.status == HYX_OK ? 1u : 7u);
     HyxSim_ClearHandlers();
   }
@@ -304,8 +307,8 @@ TEST_F(Hxfs, OpensEveryDescriptorCloseOnExecAndTheDeviceForDirectReads) {
   HyxSim_SetHandler(__NR_ioctl, WatchAttrDescriptor, nullptr);
   hxfsOpens.clear();
   HxfsHostIter *iter = nullptr;
-  ASSERT_EQ(HyxuserHXFS_ActiveHostIterBegin(kSized, &iter), HYX_OK);
-  EXPECT_EQ(HyxuserHXFS_ActiveHostIterEnd(&iter), HYX_OK);
+  ASSERT_THAT(HyxuserHXFS_ActiveHostIterBegin(kSized, &iter), IsOk());
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsOk());
   ASSERT_NE(attrDescriptorFlags, -1);
   EXPECT_TRUE(attrDescriptorFlags & FD_CLOEXEC);
   ASSERT_EQ(hxfsOpens.size(), 2u) << "the volume's path, then its device";
@@ -334,18 +337,54 @@ TEST_F(Hxfs, VerifyLockGivesTheMillisecondsLeftOrTheFileSystemsAnswer) {
     int fd = ::open(c.volume, O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     int64_t remaining = -1;
-    EXPECT_EQ(HyxuserHXFS_VerifyLock(fd, 0x5a, &remaining), c.status);
+    EXPECT_THAT(HyxuserHXFS_VerifyLock(fd, 0x5a, &remaining), IsStatus(c.status));
     EXPECT_EQ(remaining, c.remaining);
-    EXPECT_EQ(HyxuserHXFS_VerifyLock(fd, 0x5a, nullptr), HYX_BAD_PARAM);
+    EXPECT_THAT(HyxuserHXFS_VerifyLock(fd, 0x5a, nullptr), IsStatus(HYX_BAD_PARAM));
     close(fd);
   }
 }
 
 TEST_F(Hxfs, GetHostUuidIsTheUuidThisHostsHeartbeatsCarry) {
   Bytes16 uuid{};
-  ASSERT_EQ(HyxuserHXFS_GetHostUUID(uuid.data()), HYX_OK);
+  ASSERT_THAT(HyxuserHXFS_GetHostUUID(uuid.data()), IsOk());
   EXPECT_EQ(uuid, kSelf);
-  EXPECT_EQ(HyxuserHXFS_GetHostUUID(nullptr), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserHXFS_GetHostUUID(nullptr), IsStatus(HYX_BAD_PARAM));
+}
+
+// Every allocation of a volume read fails in turn: the call says
+// HYX_NO_MEMORY, hands nothing out and leaves no descriptor open; the
+// aligned buffers (descriptor block, iterator, read buffer) say so.
+TEST_F(Hxfs, EveryAllocationOfAVolumeReadMayFail) {
+  auto begin = [] {
+    HxfsHostIter *iter = nullptr;
+    HYX_ReturnStatus status = HyxuserHXFS_ActiveHostIterBegin(kFixed, &iter);
+    if (status == HYX_OK) EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsOk());
+    EXPECT_EQ(iter, nullptr);
+    return status;
+  };
+  uint32_t isHxfs = 7;
+  auto is = [&] { return HyxuserHXFS_IsHXFSVolume(kFixed, &isHxfs); };
+  struct Case {
+    const char *what;
+    std::function<HYX_ReturnStatus()> call;
+    uint64_t allocations;  // attribute reply, device name, then the aligned buffers
+    int said;
+  };
+  const Case cases[] = {{"Begin", begin, 5, 3}, {"IsHXFSVolume", is, 3, 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::internal::CaptureStderr();
+    uint64_t allocations = AllocFail_Sweep(c.call, [&](HYX_ReturnStatus status, uint64_t nth) {
+      EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY)) << "allocation " << nth;
+      EXPECT_EQ(OpenDescriptors(), before_) << "allocation " << nth;
+    });
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(allocations, c.allocations);
+    std::string expected;
+    for (int i = 0; i < c.said; ++i) expected += "Falied to allocate memory\n";
+    EXPECT_EQ(said, expected);
+  }
+  EXPECT_EQ(isHxfs, 1u);
 }
 
 TEST(HxfsInfo, ListsTheHostsOfAVolumeAsJson) {
