@@ -33,5 +33,8 @@ int UsageOf(const Command &command);
 int RunStatus(int argc, char **argv);
 int RunHost(int argc, char **argv);
 int RunPam(int argc, char **argv);
+int RunStorage(int argc, char **argv);
+int RunVm(int argc, char **argv);
+int RunNvd(int argc, char **argv);
 
 }  // namespace hyxinfo
