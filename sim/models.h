@@ -14,5 +14,6 @@ void RegisterProcessModels();   // fork-exec and spawn
 void RegisterHsiModels();       // the system-information server
 void RegisterFirmwareModels();  // ACPI tables and SMBIOS data
 void RegisterStorageModels();   // the adapter rescan
+void RegisterUptimeModels();    // the host's uptime
 
 }  // namespace hyxsim

@@ -8,9 +8,19 @@
 #ifndef HYXUSER_HYXUSER_H
 #define HYXUSER_HYXUSER_H
 
+/*
+ * The header is C11 and C++ alike.  It needs the POSIX declarations of
+ * sigset_t, pid_t, uid_t and gid_t: a strict ISO C build (-std=c11) defines
+ * _POSIX_C_SOURCE to 200809L before including it; other builds get them by
+ * default.
+ */
 #include <signal.h>
 #include <stdint.h>
 #include <sys/types.h>
+
+#if !defined(__cplusplus) && !defined(_POSIX_C_SOURCE)
+#error "hyxuser.h needs POSIX declarations (sigset_t, pid_t): define _POSIX_C_SOURCE to 200809L"
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -195,7 +205,13 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const a
                                                  const HyxuserSpawnFileActions *actions,
                                                  const HyxuserSpawnAttr *attr, pid_t *pid);
 
-/* ---- Version, uptime and firmware tables --------------------------------- */
+/* ---- Load-time interface check ------------------------------------------ */
+
+/* HYX_OK when the kernel speaks the interfaces the library was built for,
+ * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
+
+/* ---- Version and uptime ------------------------------------------------ */
 
 typedef struct HyxuserSystemVersion {
   char product[32];
@@ -217,12 +233,26 @@ typedef struct HyxuserUniqueSystemVersion {
   uint32_t build;
 } HyxuserUniqueSystemVersion; /* 228 bytes */
 
-/* The host kernel's product and build; the record is all zeros on failure. */
+/*
+ * The host kernel's product and build.  The record is all zeros on failure;
+ * HYX_CHECKSUM_MISMATCH when the kernel does not speak the library's
+ * interface (see HyxuserCompat_VerifyHSISigniture); HYX_BAD_PARAM for a null
+ * record.
+ */
 HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *version);
 HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *version);
-/* Microseconds since the host started; untouched on failure. */
+/* Microseconds since the host started; untouched on failure (HYX_BAD_PARAM
+ * for a null pointer). */
 HYXUSER_API HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime);
-/* ACPI tables by signature and instance; the kernel fills buffer and lengths. */
+
+/* ---- Firmware tables and MSR ------------------------------------------- */
+
+/*
+ * Direct kernel calls: the kernel fills buffer and lengths, a kernel error
+ * value reaches errno, the status is the kernel's.  Off the Hyxkernel they
+ * give HYX_NOT_IMPLEMENTED with errno ENOSYS and call nothing.
+ */
+/* ACPI tables by signature and instance. */
 HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableLengthBySignature(const char *signature, uint32_t instance,
                                                                    void *lengthOut);
 HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signature, uint32_t instance,
@@ -230,16 +260,92 @@ HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signatu
 /* The SMBIOS data block and its length. */
 HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetDataLen(void *lengthOut);
 HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length);
-/* Always HYX_UNSUPPORTED_CPU. */
+
+/*
+ * Always HYX_UNSUPPORTED_CPU; whatever arguments a caller passes are not
+ * read.  C++ and C23 declare it as taking any arguments; C before C23 has no
+ * prototype for that, so there it stays declared without one.
+ */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue(...);
+#else
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstrict-prototypes"
 HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue();
-/* The kernel's native socket address family (26). */
+#pragma GCC diagnostic pop
+#endif
+
+/* ---- Socket ------------------------------------------------------------- */
+
+/* Stores the kernel's native socket address family (26) in *family;
+ * HYX_BAD_PARAM for a null pointer. */
 HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
 
-/* ---- Load-time interface check ------------------------------------------ */
+/* ---- Observation notify -------------------------------------------------- */
 
-/* HYX_OK when the kernel speaks the interfaces the library was built for,
- * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
+/* Who reports an observation, and how grave it is. */
+typedef struct HyxuserHobContext {
+  uint32_t severity;       /* HYXUSER_HOB_INFO, _WARNING or _ERROR */
+  char component[32];      /* reporting component: 1 to 31 characters and a NUL */
+  char kb[512];            /* knowledge-base reference: 1 to 511 characters and a NUL */
+} HyxuserHobContext;       /* 548 bytes */
+
+enum {
+  HYXUSER_HOB_INFO = 1,
+  HYXUSER_HOB_WARNING = 2,
+  HYXUSER_HOB_ERROR = 3,
+};
+
+/*
+ * Sends an observation to the host's observation daemon: the context and
+ * the text that format and its arguments give (at most 511 bytes, formatted
+ * by the library's own printf engine).  HYX_NO_CONNECT when no daemon
+ * listens; HYX_NAME_TOO_LONG for a component without a NUL in its 32 bytes,
+ * HYX_LIMIT_EXCEEDED for a kb without a NUL or a text that is too long,
+ * HYX_BAD_PARAM for a missing or empty field or another severity.  The daemon
+ * sends no answer: HYX_OK says the observation was handed on.  A failure
+ * status also sets errno to the status's errno.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserHob_Notify(const HyxuserHobContext *context, const char *format, ...);
+
+/* ---- SNMP trap spool -------------------------------------------------------- */
+
+/* Value types of a variable binding.  Codes 5 and 6 are also accepted and
+ * reach the agent as "40" and "100". */
+enum {
+  HYXUSER_SNMP_INTEGER = 0,
+  HYXUSER_SNMP_OCTET_STRING = 1,
+  HYXUSER_SNMP_OBJECT_ID = 2,
+  HYXUSER_SNMP_GAUGE = 3,
+  HYXUSER_SNMP_TIMETICKS = 4,
+};
+
+/* One variable binding of a trap. */
+typedef struct HyxuserSnmpVarBind {
+  const char *oid;         /* dotted decimal, no leading dot */
+  uint32_t type;           /* HYXUSER_SNMP_* */
+  const char *value;       /* the value as text */
+} HyxuserSnmpVarBind;
+
+/* Bit 0 raises the trap size limit from 1472 to 65507 bytes (OIDs and
+ * values counted). */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_Configure(uint32_t flags);
+
+/*
+ * Raises an enterprise-specific trap: trapOid is the enterprise OID (under
+ * 1.3.6.1.4.1) followed by the specific-trap number (optionally after ".0.").
+ * The trap is written to the SNMP agent's spool and the agent is woken.  One
+ * trap per 10000 ms passes per process (HYX_LIMIT_EXCEEDED otherwise; a trap
+ * that passes that check uses up the window even if it then fails).
+ * HYX_NOT_READY when the spool is not writable or no agent listens (no trap
+ * file is left then), HYX_RESULT_TOO_LARGE over the size limit.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_SendTrap(const char *trapOid, const HyxuserSnmpVarBind *bindings,
+                                                  uint64_t count);
+/* Milliseconds until the next trap would pass (0: now). */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_GetThrottlingRemaining(uint32_t *remainingMs);
+/* The throttle's period: 10000 ms. */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_GetThrottlingPeriod(uint32_t *periodMs);
 
 /* ---- Storage adapters and devices ---------------------------------------- */
 
@@ -332,32 +438,44 @@ HYXUSER_API HYX_ReturnStatus HyxuserNVD_GetDriverCapabilities(HyxuserNvdDriverCa
 
 /* ---- I/O resource management --------------------------------------------- */
 
-/* Kept for old callers: none reads its arguments.  Every one answers
- * HYX_NOT_IMPLEMENTED, but SCSISaveStatsInKernel (HYX_FAILURE),
- * NFSSetActiveState (HYX_OK) and DeviceListFree (nothing to free). */
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetWorldStats();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetWorldShares();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetDeviceInfo();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetMaxQueueDepth();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetMaxQueueDepth();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetActiveState();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetParams();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetParams();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISaveStatsInKernel();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetClusterWideStats();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetDeviceListAlloc();
-HYXUSER_API void HyxuserIORM_DeviceListFree();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetVolumeListAlloc();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetMaxQueueDepth();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetMaxQueueDepth();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetActiveState();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetParams();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetParams();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetLatencyThreshold();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetClusterWideStats();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetStats();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetWorldIdsForVolume();
-HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetWorldInfo();
+/*
+ * Kept for old callers: none reads its arguments, whatever a caller passes.
+ * Every one answers HYX_NOT_IMPLEMENTED, but SCSISaveStatsInKernel
+ * (HYX_FAILURE), NFSSetActiveState (HYX_OK) and DeviceListFree (returns
+ * nothing: there is never a list to free).  C++ and C23 declare them as
+ * taking any arguments; C before C23 has no prototype for that, so there
+ * they stay declared without one.
+ */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#define HYXUSER_ANY_ARGUMENTS ...
+#else
+#define HYXUSER_ANY_ARGUMENTS
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstrict-prototypes"
+#endif
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetWorldStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetWorldShares(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetDeviceInfo(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetActiveState(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISaveStatsInKernel(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetClusterWideStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetDeviceListAlloc(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API void HyxuserIORM_DeviceListFree(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetVolumeListAlloc(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetActiveState(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetLatencyThreshold(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetClusterWideStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetWorldIdsForVolume(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetWorldInfo(HYXUSER_ANY_ARGUMENTS);
 
 /* ---- VM mapping ---------------------------------------------------------- */
 
@@ -390,8 +508,14 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_InCOS(int *inCos);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_RelinquishSocketOwnership(int socketFd);
 /* HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter under its old name. */
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_RescanHyxkernelHba(const char *adapterName);
-/* Always HYX_NOT_IMPLEMENTED; reads no argument. */
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba();
+/* Always HYX_NOT_IMPLEMENTED; reads no argument (declared as the I/O
+ * resource management entries are). */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba(HYXUSER_ANY_ARGUMENTS);
+
+#if !defined(__cplusplus) && !(defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#pragma GCC diagnostic pop
+#endif
+#undef HYXUSER_ANY_ARGUMENTS
 
 /* ---- PAM bridge ---------------------------------------------------------- */
 

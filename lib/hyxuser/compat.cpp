@@ -25,4 +25,4 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_RescanHyxkernelHba(const char *adapter
   return HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(adapterName);
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba() { return HYX_NOT_IMPLEMENTED; }
+HYX_EXPORT HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba(...) { return HYX_NOT_IMPLEMENTED; }

@@ -5,7 +5,7 @@
 #include "hyxuser/hyxuser.h"
 
 #define HYX_IORM_FIXED(name, result) \
-  HYX_EXPORT HYX_ReturnStatus name() { return result; }
+  HYX_EXPORT HYX_ReturnStatus name(...) { return result; }
 
 HYX_IORM_FIXED(HyxuserIORM_SCSIGetWorldStats, HYX_NOT_IMPLEMENTED)
 HYX_IORM_FIXED(HyxuserIORM_SCSIGetWorldShares, HYX_NOT_IMPLEMENTED)
@@ -31,4 +31,4 @@ HYX_IORM_FIXED(HyxuserIORM_NFSGetWorldIdsForVolume, HYX_NOT_IMPLEMENTED)
 HYX_IORM_FIXED(HyxuserIORM_NFSGetWorldInfo, HYX_NOT_IMPLEMENTED)
 
 // There is never a device list to free.
-HYX_EXPORT void HyxuserIORM_DeviceListFree() {}
+HYX_EXPORT void HyxuserIORM_DeviceListFree(...) {}

@@ -39,6 +39,7 @@ void RegisterModels() {
   RegisterHsiModels();
   RegisterFirmwareModels();
   RegisterStorageModels();
+  RegisterUptimeModels();
 }
 
 }  // namespace hyxsim

@@ -11,6 +11,7 @@
 
 #include "alloc_fail.h"
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
 
 namespace {
 
@@ -78,10 +79,10 @@ TEST(HostinfoAllocation, EveryFailedAllocationIsReportedAndNothingIsHandedOut) {
       bool failed = AllocFail_Count() - before >= nth;
       AllocFail_Arm(0);
       if (!failed) {
-        EXPECT_EQ(status, static_cast<HYX_ReturnStatus>(HYX_OK)) << c.what;
+        EXPECT_THAT(status, IsStatus(HYX_OK)) << c.what;
         completed = true;
       } else {
-        EXPECT_EQ(status, static_cast<HYX_ReturnStatus>(HYX_NO_MEMORY)) << c.what << ", allocation " << nth;
+        EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY)) << c.what << ", allocation " << nth;
         EXPECT_TRUE(c.nothingHandedOut()) << c.what << ", allocation " << nth;
       }
       Release();

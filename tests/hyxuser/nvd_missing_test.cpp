@@ -16,10 +16,10 @@
 
 #include "common/hostPaths.h"
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
 
 namespace {
 
-HYX_ReturnStatus S(uint32_t status) { return static_cast<HYX_ReturnStatus>(status); }
 
 // The host's log socket, bound by the test: what the library logs.
 class LogSocket {
@@ -62,12 +62,12 @@ TEST(NvdDeviceMissing, EveryCommandLogsOnceAndFailsUntilTheDeviceIsBack) {
   command.resultHalf = 0x1234;
 
   // Refused arguments never reach the device.
-  EXPECT_EQ(HyxuserNVD_PassthroughCommand(&command), S(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserNVD_PassthroughCommand(&command), IsStatus(HYX_BAD_PARAM));
   EXPECT_TRUE(log.Lines().empty());
 
   command.word3 = 1;
   for (int i = 0; i < 2; i++) {
-    EXPECT_EQ(HyxuserNVD_PassthroughCommand(&command), S(HYX_FAILURE));
+    EXPECT_THAT(HyxuserNVD_PassthroughCommand(&command), IsStatus(HYX_FAILURE));
     std::vector<std::string> lines = log.Lines();
     ASSERT_EQ(lines.size(), 1u) << i;
     // LOG_USER | LOG_CRIT is priority 10.
@@ -77,7 +77,7 @@ TEST(NvdDeviceMissing, EveryCommandLogsOnceAndFailsUntilTheDeviceIsBack) {
   EXPECT_EQ(command.resultHalf, 0x1234u);
 
   ASSERT_EQ(rename(hidden.c_str(), hostPaths::kNvdManagementDevice), 0);
-  EXPECT_EQ(HyxuserNVD_PassthroughCommand(&command), S(HYX_OK));
+  EXPECT_THAT(HyxuserNVD_PassthroughCommand(&command), IsStatus(HYX_OK));
   EXPECT_TRUE(log.Lines().empty());
 }
 

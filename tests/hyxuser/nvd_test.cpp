@@ -16,13 +16,13 @@
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
 #include "common/hostPaths.h"
 
 namespace {
 
 constexpr uint64_t kIoctl = SYS_ioctl, kHsiGet = KERNEL_CALL_HSI_GET;
 
-HYX_ReturnStatus S(uint32_t status) { return static_cast<HYX_ReturnStatus>(status); }
 bool OnEdges() { return getenv("HYX_TEST_PROFILE") && std::string(getenv("HYX_TEST_PROFILE")) == "edges"; }
 
 // The descriptors open on the management device.
@@ -75,7 +75,7 @@ TEST(NvdPassthrough, TheCommandReachesTheDriverInItsOrderAndTheResultComesBack) 
   HyxSim_SetHandler(kIoctl, Watch::Handle, &watch);
   HYX_ReturnStatus status = HyxuserNVD_PassthroughCommand(&command.record);
   HyxSim_ClearHandlers();
-  ASSERT_EQ(status, S(HYX_OK));
+  ASSERT_THAT(status, IsStatus(HYX_OK));
   EXPECT_EQ(watch.request, uint64_t{DEVICE_REQUEST_NVD_PASSTHROUGH});
   EXPECT_EQ(watch.block.pointer1, reinterpret_cast<uintptr_t>(command.in));
   EXPECT_EQ(watch.block.pointer2, reinterpret_cast<uintptr_t>(command.out));
@@ -93,7 +93,7 @@ TEST(NvdPassthrough, TheCommandReachesTheDriverInItsOrderAndTheResultComesBack) 
 
   // One descriptor, close-on-exec, kept across calls.
   int fd = -1;
-  ASSERT_EQ(HyxuserNVD_PassthroughCommand(&command.record), S(HYX_OK));
+  ASSERT_THAT(HyxuserNVD_PassthroughCommand(&command.record), IsStatus(HYX_OK));
   ASSERT_EQ(DeviceDescriptors(&fd), 1);
   EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
 }
@@ -105,10 +105,10 @@ TEST(NvdPassthrough, ArgumentsAreCheckedBeforeTheDriverIsAsked) {
   zeroWord.record.word3 = 0;
   nullSecond.record.pointer2 = nullptr;
   for (Command *c : {&nullFirst, &zeroWord, &nullSecond}) {
-    EXPECT_EQ(HyxuserNVD_PassthroughCommand(&c->record), S(HYX_BAD_PARAM));
+    EXPECT_THAT(HyxuserNVD_PassthroughCommand(&c->record), IsStatus(HYX_BAD_PARAM));
     EXPECT_EQ(c->record.resultHalf, 0xbeefu);
   }
-  EXPECT_EQ(HyxuserNVD_PassthroughCommand(nullptr), S(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserNVD_PassthroughCommand(nullptr), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(HyxSim_CallCount(kIoctl), 0u);
 }
 
@@ -116,7 +116,7 @@ TEST(NvdPassthrough, DriverErrorsBecomeStatuses) {
   if (OnEdges()) {
     // The driver of this host fails every command with EIO.
     Command command;
-    EXPECT_EQ(HyxuserNVD_PassthroughCommand(&command.record), S(HYX_IO_ERROR));
+    EXPECT_THAT(HyxuserNVD_PassthroughCommand(&command.record), IsStatus(HYX_IO_ERROR));
     EXPECT_EQ(command.record.resultHalf, 0xbeefu);
     return;
   }
@@ -137,7 +137,7 @@ TEST(NvdPassthrough, DriverErrorsBecomeStatuses) {
   for (const Case &c : cases) {
     HyxSim_SetHandler(kIoctl, Fail::Handle, const_cast<int *>(&c.err));
     Command command;
-    EXPECT_EQ(HyxuserNVD_PassthroughCommand(&command.record), c.status) << c.err;
+    EXPECT_THAT(HyxuserNVD_PassthroughCommand(&command.record), IsStatus(c.status)) << c.err;
     EXPECT_EQ(command.record.resultHalf, 0xbeefu) << c.err;
   }
   HyxSim_ClearHandlers();
@@ -145,7 +145,7 @@ TEST(NvdPassthrough, DriverErrorsBecomeStatuses) {
 
 TEST(NvdCapabilities, TheDriversCapabilitiesWithoutBlockNamespaces) {
   HyxuserNvdDriverCapabilities caps;
-  ASSERT_EQ(HyxuserNVD_GetDriverCapabilities(&caps), S(HYX_OK));
+  ASSERT_THAT(HyxuserNVD_GetDriverCapabilities(&caps), IsStatus(HYX_OK));
   EXPECT_EQ(caps.maxNamespaces, 32u);
   EXPECT_EQ(caps.minNamespaceSize, 16777216u);
   // Bits 0 to 5 and 15; the driver's bit 18 (block namespaces) is dropped.
@@ -163,17 +163,17 @@ TEST(NvdCapabilities, TheDriversCapabilitiesWithoutBlockNamespaces) {
     }
   };
   HyxSim_SetHandler(kHsiGet, Answer::Handle, const_cast<uint8_t *>(all));
-  ASSERT_EQ(HyxuserNVD_GetDriverCapabilities(&caps), S(HYX_OK));
+  ASSERT_THAT(HyxuserNVD_GetDriverCapabilities(&caps), IsStatus(HYX_OK));
   EXPECT_EQ(caps.maxNamespaces, 7u);
   EXPECT_EQ(caps.minNamespaceSize, 1u);
   EXPECT_EQ(caps.supportedFeatures, 0x1bffffu);
 
   HyxSim_ScriptAnswer(kHsiGet, HYX_NOT_FOUND, -ENOENT, nullptr, 0, 0);
   memset(&caps, 0xab, sizeof caps);
-  EXPECT_EQ(HyxuserNVD_GetDriverCapabilities(&caps), S(HYX_NOT_FOUND));
+  EXPECT_THAT(HyxuserNVD_GetDriverCapabilities(&caps), IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(caps.maxNamespaces, 0xababababu);
   HyxSim_ClearHandlers();
-  EXPECT_EQ(HyxuserNVD_GetDriverCapabilities(nullptr), S(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserNVD_GetDriverCapabilities(nullptr), IsStatus(HYX_BAD_PARAM));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
 
 namespace {
 
@@ -24,7 +25,6 @@ constexpr char kFcLun2[] = "naa.600a098038314d6a2b5d4f7a6c2f6b42";
 constexpr char kNextgenNvme[] = "eui.0025385b71b0a1e4";
 constexpr char kNvme[] = "eui.0025385b71b0a1f5";
 
-HYX_ReturnStatus S(uint32_t status) { return static_cast<HYX_ReturnStatus>(status); }
 
 std::string Profile() { return getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : ""; }
 bool OnPlainLinux() { return Profile() == "plain-linux"; }
@@ -61,21 +61,20 @@ class Storage : public ::testing::Test {
 
 TEST_F(Storage, AnAdaptersPciLocationAndTheAdapterAtALocation) {
   uint32_t bus = 9, slot = 9, function = 9;
-  ASSERT_EQ(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function), IsStatus(HYX_OK));
   EXPECT_EQ(bus, 59u);
   EXPECT_EQ(slot, 0u);
   EXPECT_EQ(function, 0u);
   char name[32] = "untouched";
-  ASSERT_EQ(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), IsStatus(HYX_OK));
   EXPECT_STREQ(name, "vmhba2");
-  ASSERT_EQ(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(2, 0, 0, name, sizeof name), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(2, 0, 0, name, sizeof name), IsStatus(HYX_OK));
   EXPECT_STREQ(name, "vmhba0");
   // Nothing there: OK, and the buffer keeps what it held.
   strcpy(name, "untouched");
-  EXPECT_EQ(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(7, 1, 2, name, sizeof name), S(HYX_OK));
+  EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(7, 1, 2, name, sizeof name), IsStatus(HYX_OK));
   EXPECT_STREQ(name, "untouched");
-  EXPECT_EQ(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba9", &bus, &slot, &function),
-            S(HYX_NOT_FOUND));
+  EXPECT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba9", &bus, &slot, &function), IsStatus(HYX_NOT_FOUND));
 }
 
 TEST_F(Storage, TheAdapterNameMustFitWithItsTerminator) {
@@ -88,7 +87,7 @@ TEST_F(Storage, TheAdapterNameMustFitWithItsTerminator) {
                {-1, HYX_NAME_TOO_LONG, "untouched"}};
   for (const Case &c : cases) {
     char name[32] = "untouched";
-    EXPECT_EQ(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, c.size), c.status) << c.size;
+    EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, c.size), IsStatus(c.status)) << c.size;
     EXPECT_STREQ(name, c.name) << c.size;
   }
 }
@@ -96,36 +95,32 @@ TEST_F(Storage, TheAdapterNameMustFitWithItsTerminator) {
 TEST_F(Storage, AnFcNpivPortHasNoPciLocationAndHidesNoAdapterBehindIt) {
   if (!OnEdges()) GTEST_SKIP();
   uint32_t bus = 9, slot = 9, function = 9;
-  EXPECT_EQ(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba32", &bus, &slot, &function),
-            S(HYX_FAILURE));
+  EXPECT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba32", &bus, &slot, &function), IsStatus(HYX_FAILURE));
   EXPECT_EQ(bus + slot + function, 27u);
   char name[32] = "";
-  ASSERT_EQ(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), IsStatus(HYX_OK));
   EXPECT_STREQ(name, "vmhba2");
 }
 
 TEST_F(Storage, ActiveDevicesSkipStandbyAndDeadPathsAndKeepDuplicates) {
   Uids uids;
   uint32_t count = 99;
-  ASSERT_EQ(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count), IsStatus(HYX_OK));
   // T1:L1 is standby and T2:L4 dead; LUN 2 is reached over two active paths.
   EXPECT_EQ(uids.List(count), (std::vector<std::string>{kFcLun1, kFcLun2, kFcLun2, kNextgenNvme}));
   EXPECT_EQ(uids.at[4], nullptr);
 
   Uids one;
-  ASSERT_EQ(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", one.at, 1, &count), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", one.at, 1, &count), IsStatus(HYX_OK));
   EXPECT_EQ(one.List(count), std::vector<std::string>{kFcLun1});
   EXPECT_EQ(one.at[1], nullptr);
 
   Uids none;
-  ASSERT_EQ(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba", none.at, 10, &count), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba", none.at, 10, &count), IsStatus(HYX_OK));
   EXPECT_EQ(count, 0u);
-  EXPECT_EQ(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 0, &count),
-            S(HYX_BAD_PARAM));
-  EXPECT_EQ(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", nullptr, 10, &count),
-            S(HYX_BAD_PARAM));
-  EXPECT_EQ(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 10, nullptr),
-            S(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 0, &count), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", nullptr, 10, &count), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 10, nullptr), IsStatus(HYX_BAD_PARAM));
 }
 
 // Fails the nth get from now with HYX_NOT_FOUND; the others go to the host.
@@ -158,7 +153,7 @@ TEST_F(Storage, AFailedPathReadHandsOutNothing) {
       EXPECT_EQ(count, 3u) << nth;
       continue;
     }
-    EXPECT_EQ(status, S(HYX_NOT_FOUND)) << nth;
+    EXPECT_THAT(status, IsStatus(HYX_NOT_FOUND)) << nth;
     EXPECT_EQ(count, 0u) << nth;
     for (char *uid : uids.at) EXPECT_EQ(uid, nullptr) << nth;
   }
@@ -172,7 +167,7 @@ TEST_F(Storage, ChannelsTargetsAndLunsOfEveryPathToADevice) {
   uint32_t *l[4] = {&luns[0], &luns[1], &luns[2], &luns[3]};
   int count = 99;
   // Standby paths count: they are paths to the device.
-  ASSERT_EQ(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, c, t, l, 4, &count), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, c, t, l, 4, &count), IsStatus(HYX_OK));
   ASSERT_EQ(count, 2);
   EXPECT_STREQ(adapters[0], "vmhba2");
   EXPECT_STREQ(adapters[1], "vmhba2");
@@ -186,18 +181,17 @@ TEST_F(Storage, ChannelsTargetsAndLunsOfEveryPathToADevice) {
   adapters[0] = adapters[1] = nullptr;
 
   // One entry for two paths: the second is passed over.
-  ASSERT_EQ(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, adapters, c, t, l, 1, &count), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, adapters, c, t, l, 1, &count), IsStatus(HYX_OK));
   EXPECT_EQ(count, 1);
   EXPECT_EQ(adapters[1], nullptr);
   free(adapters[0]);
   adapters[0] = nullptr;
 
   // maxEntries 0, and a device without paths: nothing, count 0.
-  ASSERT_EQ(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, nullptr, nullptr, nullptr, nullptr, 0,
-                                                                         &count),
-            S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, nullptr, nullptr, nullptr, nullptr, 0,
+                                                                         &count), IsStatus(HYX_OK));
   EXPECT_EQ(count, 0);
-  ASSERT_EQ(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID("naa.none", adapters, c, t, l, 4, &count), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID("naa.none", adapters, c, t, l, 4, &count), IsStatus(HYX_OK));
   EXPECT_EQ(count, 0);
   EXPECT_EQ(adapters[0], nullptr);
 }
@@ -211,8 +205,7 @@ TEST_F(Storage, AFailedPathInfoReadLeavesTheIndexOfTheLastEntry) {
   uint32_t value[4];
   uint32_t *p[4] = {&value[0], &value[1], &value[2], &value[3]};
   int count = 99;
-  EXPECT_EQ(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, p, p, p, 4, &count),
-            S(HYX_NOT_FOUND));
+  EXPECT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, p, p, p, 4, &count), IsStatus(HYX_NOT_FOUND));
   HyxSim_ClearHandlers();
   EXPECT_EQ(count, 0);
   EXPECT_STREQ(adapters[0], "vmhba2");
@@ -224,16 +217,16 @@ TEST_F(Storage, InquiryPage83) {
   uint8_t page[255];
   memset(page, 0xee, sizeof page);
   uint8_t *buffer = page;
-  ASSERT_EQ(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 24), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 24), IsStatus(HYX_OK));
   const uint8_t expected[24] = {0x00, 0x83, 0x00, 0x14, 0x01, 0x03, 0x00, 0x10, 0x60, 0x0a, 0x09, 0x80,
                                 0x38, 0x31, 0x4d, 0x6a, 0x2b, 0x5d, 0x4f, 0x7a, 0x6c, 0x2f, 0x6b, 0x41};
   EXPECT_EQ(memcmp(page, expected, sizeof expected), 0);
   EXPECT_EQ(page[24], 0xee);
-  ASSERT_EQ(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 255), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 255), IsStatus(HYX_OK));
   EXPECT_EQ(page[254], 0u);
   // An unknown device: OK and nothing written.
   memset(page, 0xee, sizeof page);
-  ASSERT_EQ(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID("naa.none", &buffer, 24), S(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID("naa.none", &buffer, 24), IsStatus(HYX_OK));
   EXPECT_EQ(page[0], 0xee);
 }
 
@@ -243,11 +236,11 @@ TEST_F(Storage, InquiryPageLengthsOutsideThePageAreRefused) {
   uint8_t *buffer = page;
   HyxSim_ResetCounts();
   for (int length : {-1, 256, 4096, -2147483647 - 1}) {
-    EXPECT_EQ(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, length), S(HYX_BAD_PARAM)) << length;
+    EXPECT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, length), IsStatus(HYX_BAD_PARAM)) << length;
   }
   EXPECT_EQ(HyxSim_CallCount(kHsiList) + HyxSim_CallCount(kHsiGet), 0u);
   for (uint8_t byte : page) ASSERT_EQ(byte, 0xee);
-  EXPECT_EQ(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 0), S(HYX_OK));
+  EXPECT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 0), IsStatus(HYX_OK));
   EXPECT_EQ(page[0], 0xee);
 }
 
@@ -258,31 +251,31 @@ TEST_F(Storage, NextGenerationNvme) {
   } cases[] = {{kNextgenNvme, 1}, {kNvme, 0}, {kLocalDisk, 0}, {kFcLun2, 0}};
   for (const Case &c : cases) {
     uint8_t result = 7;
-    EXPECT_EQ(HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(c.uid, &result), S(HYX_OK)) << c.uid;
+    EXPECT_THAT(HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(c.uid, &result), IsStatus(HYX_OK)) << c.uid;
     EXPECT_EQ(result, c.nextgen) << c.uid;
   }
   uint8_t result = 7;
-  EXPECT_EQ(HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID("naa.none", &result), S(HYX_NOT_FOUND));
+  EXPECT_THAT(HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID("naa.none", &result), IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(result, 7u);
 }
 
 TEST_F(Storage, RescanNamesUpTo31Characters) {
   std::string name31(31, 'a'), name32(32, 'a');
   HyxSim_ResetCounts();
-  EXPECT_EQ(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(name32.c_str()), S(HYX_BAD_PARAM));
-  EXPECT_EQ(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(""), S(HYX_BAD_PARAM));
-  EXPECT_EQ(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(nullptr), S(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(name32.c_str()), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(""), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(nullptr), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(HyxSim_CallCount(kRescan), 0u);
   // 31 characters reach the kernel, which knows no such adapter.
   errno = 0;
-  EXPECT_EQ(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(name31.c_str()), S(HYX_NOT_FOUND));
+  EXPECT_THAT(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(name31.c_str()), IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(HyxSim_CallCount(kRescan), 1u);
   uint64_t before = HyxSim_RescanCount("vmhba2");
-  EXPECT_EQ(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter("vmhba2"), S(HYX_OK));
-  EXPECT_EQ(HyxuserCompat_RescanHyxkernelHba("vmhba2"), S(HYX_OK));
+  EXPECT_THAT(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter("vmhba2"), IsStatus(HYX_OK));
+  EXPECT_THAT(HyxuserCompat_RescanHyxkernelHba("vmhba2"), IsStatus(HYX_OK));
   EXPECT_EQ(HyxSim_RescanCount("vmhba2"), before + 2);
-  EXPECT_EQ(HyxuserCompat_RescanHyxkernelHba(name32.c_str()), S(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_RescanHyxkernelHba(name32.c_str()), IsStatus(HYX_BAD_PARAM));
 }
 
 TEST(StorageOffTheHyxkernel, EveryCallButTheRescanAnswersTheGateAtOnce) {
@@ -294,20 +287,19 @@ TEST(StorageOffTheHyxkernel, EveryCallButTheRescanAnswersTheGateAtOnce) {
   uint8_t page[8], *buffer = page, flag = 7;
   int entries = 5;
   const HYX_ReturnStatus gated = HYX_CHECKSUM_MISMATCH;
-  EXPECT_EQ(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function), gated);
-  EXPECT_EQ(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), gated);
-  EXPECT_EQ(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids, 2, &count), gated);
-  EXPECT_EQ(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, nullptr, nullptr, nullptr, nullptr, 0,
-                                                                         &entries),
-            gated);
-  EXPECT_EQ(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 8), gated);
-  EXPECT_EQ(HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(kFcLun1, &flag), gated);
+  EXPECT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function), IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids, 2, &count), IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, nullptr, nullptr, nullptr, nullptr, 0,
+                                                                         &entries), IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 8), IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(kFcLun1, &flag), IsStatus(gated));
   EXPECT_EQ(count, 5u);
   EXPECT_EQ(entries, 5);
   EXPECT_EQ(flag, 7u);
   EXPECT_EQ(HyxSim_CallCount(kHsiGet) + HyxSim_CallCount(kHsiList), 0u);
   // The rescan is not gated: Linux has no such call.
-  EXPECT_NE(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter("vmhba2"), S(HYX_OK));
+  EXPECT_THAT(HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter("vmhba2"), testing::Not(IsStatus(HYX_OK)));
   EXPECT_EQ(HyxSim_CallCount(kRescan), 1u);
 }
 

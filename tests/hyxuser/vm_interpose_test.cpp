@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ namespace {
 
 TEST(VmInterposed, TheOldestVersionReachesTheInterposedDefault) {
   // (Also what keeps the library a needed one of this program.)
-  ASSERT_EQ(HyxuserCompat_VerifyHSISigniture(), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_THAT(HyxuserCompat_VerifyHSISigniture(), IsStatus(HYX_OK));
   auto oldest = reinterpret_cast<MapFn>(
       dlvsym(RTLD_DEFAULT, "HyxuserVM_MapWorldIdToUUIDAndPath", "NORVEX_HYXUSERVERSION_0.11.1"));
   auto later = reinterpret_cast<MapFn>(
@@ -36,11 +37,11 @@ TEST(VmInterposed, TheOldestVersionReachesTheInterposedDefault) {
   ASSERT_NE(later, nullptr);
   char uuid[128] = {};
   interposedCalls = 0;
-  ASSERT_EQ(oldest(526441, uuid, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_THAT(oldest(526441, uuid, nullptr), IsStatus(HYX_OK));
   EXPECT_EQ(interposedCalls, 1);
   EXPECT_STREQ(uuid, "42 1c 5e 0a 9b 3d 47 21-8f 6a 0e 2d 71 c4 93 58");
   // The other versions do not go through the default.
-  ASSERT_EQ(later(526441, uuid, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_THAT(later(526441, uuid, nullptr), IsStatus(HYX_OK));
   EXPECT_EQ(interposedCalls, 1);
 }
 

@@ -12,6 +12,7 @@
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
 
 namespace {
 
@@ -23,7 +24,6 @@ constexpr char kWeb01Instance[] = "5012a6f3-7c41-4b9e-a0d2-3e8f61c79b04";
 constexpr char kWeb01Path[] = "/vmfs/volumes/datastore1/web-01/web-01.vmx";
 constexpr uint32_t kWeb01Vcpu = 526441, kHostd = 2097, kDeepVm = 600001;
 
-HYX_ReturnStatus S(uint32_t status) { return static_cast<HYX_ReturnStatus>(status); }
 std::string Profile() { return getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : ""; }
 
 MapFn Versioned(const char *name, const char *version) {
@@ -62,7 +62,7 @@ TEST(VmMapping, AVcpuWorldMapsToItsVm) {
     char uuid[129], path[1985];
     memset(uuid, 'u', sizeof uuid);
     memset(path, 'p', sizeof path);
-    ASSERT_EQ(v.map(kWeb01Vcpu, uuid, path), S(HYX_OK)) << v.what;
+    ASSERT_THAT(v.map(kWeb01Vcpu, uuid, path), IsStatus(HYX_OK)) << v.what;
     EXPECT_STREQ(uuid, v.instanceUuid ? kWeb01Instance : kWeb01Uuid) << v.what;
     EXPECT_EQ(uuid[127], '\0') << v.what;  // padded to 128 bytes
     EXPECT_EQ(uuid[128], 'u') << v.what;
@@ -77,7 +77,7 @@ TEST(VmMapping, ALongConfigurationPathUnderEachVersion) {
   for (const Variant &v : Variants()) {
     char path[2048];
     memset(path, 'p', sizeof path);
-    ASSERT_EQ(v.map(kDeepVm, nullptr, path), S(HYX_OK)) << v.what;
+    ASSERT_THAT(v.map(kDeepVm, nullptr, path), IsStatus(HYX_OK)) << v.what;
     if (v.pathSize == 1024) {
       // 1024 bytes of the path and no terminator.
       EXPECT_EQ(memchr(path, '\0', 1024), nullptr) << v.what;
@@ -94,11 +94,11 @@ TEST(VmMapping, ALongConfigurationPathUnderEachVersion) {
 TEST(VmMapping, NullOutputsStillLookUpAndFailuresWriteNothing) {
   if (Profile() == "plain-linux") GTEST_SKIP();
   for (const Variant &v : Variants()) {
-    EXPECT_EQ(v.map(kWeb01Vcpu, nullptr, nullptr), S(HYX_OK)) << v.what;
+    EXPECT_THAT(v.map(kWeb01Vcpu, nullptr, nullptr), IsStatus(HYX_OK)) << v.what;
     // hostd's group leads no VM; no world 4242 exists.
-    EXPECT_EQ(v.map(kHostd, nullptr, nullptr), S(HYX_NOT_FOUND)) << v.what;
+    EXPECT_THAT(v.map(kHostd, nullptr, nullptr), IsStatus(HYX_NOT_FOUND)) << v.what;
     char uuid[128] = "untouched", path[1984] = "untouched";
-    EXPECT_EQ(v.map(4242, uuid, path), S(HYX_NOT_FOUND)) << v.what;
+    EXPECT_THAT(v.map(4242, uuid, path), IsStatus(HYX_NOT_FOUND)) << v.what;
     EXPECT_STREQ(uuid, "untouched");
     EXPECT_STREQ(path, "untouched");
   }
@@ -109,7 +109,7 @@ TEST(VmMapping, OffTheHyxkernelEveryVersionAnswersTheGate) {
   HyxSim_ResetCounts();
   for (const Variant &v : Variants()) {
     char uuid[128] = "untouched";
-    EXPECT_EQ(v.map(kWeb01Vcpu, uuid, nullptr), S(HYX_CHECKSUM_MISMATCH)) << v.what;
+    EXPECT_THAT(v.map(kWeb01Vcpu, uuid, nullptr), IsStatus(HYX_CHECKSUM_MISMATCH)) << v.what;
     EXPECT_STREQ(uuid, "untouched");
   }
   EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_HSI_GET), 0u);

@@ -62,6 +62,14 @@ uint64_t HyxSim_RescanCount(const char *adapter);
  * built-in hypervisor host). */
 const char *HyxSim_ProfilePath(void);
 
+/* The clock control.  Pinning makes CLOCK_MONOTONIC, as the process reads
+ * it through clock_gettime, stand still at `ns` nanoseconds; Advance moves the
+ * pinned clock forward by `ns`; Unpin gives the real clock back.  Other clocks
+ * are never touched, and the simulated host's uptime keeps the real pace. */
+void HyxSim_PinMonotonicClock(uint64_t ns);
+void HyxSim_AdvanceMonotonicClock(uint64_t ns);
+void HyxSim_UnpinMonotonicClock(void);
+
 #ifdef __cplusplus
 }
 #endif
