@@ -72,7 +72,8 @@ TEST(HostinfoAllocation, EveryFailedAllocationIsReportedAndNothingIsHandedOut) {
   for (const Case &c : cases) {
     int descriptors = OpenDescriptors();
     bool completed = false;
-    for (uint64_t nth = 1; nth < 200 && !completed; nth++) {
+    uint64_t nth = 1;
+    for (; nth < 200 && !completed; nth++) {
       uint64_t before = AllocFail_Count();
       AllocFail_Arm(nth);
       HYX_ReturnStatus status = c.call();
@@ -88,6 +89,7 @@ TEST(HostinfoAllocation, EveryFailedAllocationIsReportedAndNothingIsHandedOut) {
       Release();
     }
     EXPECT_TRUE(completed) << c.what;
+    EXPECT_GT(nth, 2u) << c.what << " made no allocation the injector saw";
     EXPECT_EQ(OpenDescriptors(), descriptors) << c.what;
   }
 }
