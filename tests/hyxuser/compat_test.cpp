@@ -12,10 +12,11 @@
 
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
+#include "test_host.h"
 
 namespace {
 
-bool OnPlainLinux() { return getenv("HYX_TEST_PROFILE") && std::string(getenv("HYX_TEST_PROFILE")) == "plain-linux"; }
+bool OnPlainLinux() { return OnProfile("plain-linux"); }
 
 
 TEST(Iorm, EveryEntryAnswersItsFixedResultWhateverItIsPassed) {

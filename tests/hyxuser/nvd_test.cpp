@@ -17,13 +17,14 @@
 #include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
+#include "test_host.h"
 #include "common/hostPaths.h"
 
 namespace {
 
 constexpr uint64_t kIoctl = SYS_ioctl, kHsiGet = KERNEL_CALL_HSI_GET;
 
-bool OnEdges() { return getenv("HYX_TEST_PROFILE") && std::string(getenv("HYX_TEST_PROFILE")) == "edges"; }
+bool OnEdges() { return OnProfile("edges"); }
 
 // The descriptors open on the management device.
 int DeviceDescriptors(int *last) {

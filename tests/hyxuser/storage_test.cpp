@@ -15,6 +15,7 @@
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
+#include "test_host.h"
 
 namespace {
 
@@ -26,9 +27,8 @@ constexpr char kNextgenNvme[] = "eui.0025385b71b0a1e4";
 constexpr char kNvme[] = "eui.0025385b71b0a1f5";
 
 
-std::string Profile() { return getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : ""; }
-bool OnPlainLinux() { return Profile() == "plain-linux"; }
-bool OnEdges() { return Profile() == "edges"; }
+bool OnPlainLinux() { return OnProfile("plain-linux"); }
+bool OnEdges() { return OnProfile("edges"); }
 
 int OpenDescriptors() {
   int n = 0;

@@ -13,6 +13,7 @@
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
+#include "test_host.h"
 
 namespace {
 
@@ -24,7 +25,6 @@ constexpr char kWeb01Instance[] = "5012a6f3-7c41-4b9e-a0d2-3e8f61c79b04";
 constexpr char kWeb01Path[] = "/vmfs/volumes/datastore1/web-01/web-01.vmx";
 constexpr uint32_t kWeb01Vcpu = 526441, kHostd = 2097, kDeepVm = 600001;
 
-std::string Profile() { return getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : ""; }
 
 MapFn Versioned(const char *name, const char *version) {
   return reinterpret_cast<MapFn>(dlvsym(RTLD_DEFAULT, name, version));
@@ -57,7 +57,7 @@ TEST(VmMapping, EveryVersionIsBound) {
 }
 
 TEST(VmMapping, AVcpuWorldMapsToItsVm) {
-  if (Profile() == "plain-linux") GTEST_SKIP();
+  if (TestProfile() == "plain-linux") GTEST_SKIP();
   for (const Variant &v : Variants()) {
     char uuid[129], path[1985];
     memset(uuid, 'u', sizeof uuid);
@@ -73,7 +73,7 @@ TEST(VmMapping, AVcpuWorldMapsToItsVm) {
 }
 
 TEST(VmMapping, ALongConfigurationPathUnderEachVersion) {
-  if (Profile() != "edges") GTEST_SKIP();
+  if (TestProfile() != "edges") GTEST_SKIP();
   for (const Variant &v : Variants()) {
     char path[2048];
     memset(path, 'p', sizeof path);
@@ -92,7 +92,7 @@ TEST(VmMapping, ALongConfigurationPathUnderEachVersion) {
 }
 
 TEST(VmMapping, NullOutputsStillLookUpAndFailuresWriteNothing) {
-  if (Profile() == "plain-linux") GTEST_SKIP();
+  if (TestProfile() == "plain-linux") GTEST_SKIP();
   for (const Variant &v : Variants()) {
     EXPECT_THAT(v.map(kWeb01Vcpu, nullptr, nullptr), IsStatus(HYX_OK)) << v.what;
     // hostd's group leads no VM; no world 4242 exists.
@@ -105,7 +105,7 @@ TEST(VmMapping, NullOutputsStillLookUpAndFailuresWriteNothing) {
 }
 
 TEST(VmMapping, OffTheHyxkernelEveryVersionAnswersTheGate) {
-  if (Profile() != "plain-linux") GTEST_SKIP();
+  if (TestProfile() != "plain-linux") GTEST_SKIP();
   HyxSim_ResetCounts();
   for (const Variant &v : Variants()) {
     char uuid[128] = "untouched";
