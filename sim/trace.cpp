@@ -222,7 +222,7 @@ class Line {
 
   void Number(uint64_t value) { Format("%llu", static_cast<unsigned long long>(value)); }
   void Signed(int64_t value) { Format("%lld", static_cast<long long>(value)); }
-  void Hex(uint64_t value) { Format(json_ ? "\"%#llx\"" : "%#llx", static_cast<unsigned long long>(value)); }
+  void Hex(uint64_t value) { Format(json_ ? "\"0x%llx\"" : "0x%llx", static_cast<unsigned long long>(value)); }
   void Null() { Raw(json_ ? "null" : "NULL"); }
   void Name(const char *name) { Format(json_ ? "\"%s\"" : "%s", name); }
   void Text(const char *text, size_t length, bool more) {
