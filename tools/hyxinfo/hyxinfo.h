@@ -35,5 +35,8 @@ int RunHost(int argc, char **argv);
 int RunNotify(int argc, char **argv);
 int RunTrap(int argc, char **argv);
 int RunPam(int argc, char **argv);
+int RunStorage(int argc, char **argv);
+int RunVm(int argc, char **argv);
+int RunNvd(int argc, char **argv);
 
 }  // namespace hyxinfo
