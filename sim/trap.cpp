@@ -21,6 +21,7 @@
 #include "kit.h"
 #include "models.h"
 #include "profile.h"
+#include "trace.h"
 
 namespace hyxsim {
 namespace {
@@ -80,7 +81,11 @@ void OnSigsys(int, siginfo_t *info, void *context) {
   // the caller had it, as Linux does.
   bool kernelCall = call.number >= KERNEL_CALL_FIRST && CurrentProfile().hyxkernel;
   call.error = kernelCall ? 0 : static_cast<uint64_t>(regs[REG_RDX]);
-  Dispatch(call);
+  // Off, the trace costs this one branch.
+  if (__builtin_expect(traceOn, false))
+    TraceAndDispatch(call, kernelCall);
+  else
+    Dispatch(call);
   regs[REG_RAX] = static_cast<greg_t>(call.status);
   regs[REG_RDX] = static_cast<greg_t>(call.error);
   errno = savedErrno;
@@ -111,6 +116,7 @@ __attribute__((constructor)) void StartSimulatedKernel(int, char **, char **envp
   LoadProfile(FindEnv(envp, "HYXSIM_PROFILE"), realNames);
   RegisterModels();
   LoadSections();
+  StartTrace(envp);
   if (!InstallFilter()) {
     fprintf(stderr, "hyxsim: cannot install the simulated kernel: %s\n", strerror(errno));
     _exit(127);

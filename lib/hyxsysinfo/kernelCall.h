@@ -13,41 +13,89 @@
 #include "hyxuser/hyxuser.h"
 
 // Kernel call numbers: this is the only list; the library, the simulated
-// kernel and the tests all use these names.
+// kernel and the tests all use these names.  Each entry is (name, number,
+// family); the family groups the calls by area for tools that show them.
+#define KERNEL_CALLS(X)                                   \
+  X(KERNEL_CALL_SYSCALL_API_CHECKSUM, 2048, system)       \
+  X(KERNEL_CALL_FORK_EXEC, 2049, process)                 \
+  X(KERNEL_CALL_SMBIOS_DATA, 2051, firmware)              \
+  X(KERNEL_CALL_SMBIOS_LENGTH, 2052, firmware)            \
+  X(KERNEL_CALL_HSI_GET, 2218, hsi)                       \
+  X(KERNEL_CALL_HSI_GET_SIZE, 2219, hsi)                  \
+  X(KERNEL_CALL_HSI_SET, 2220, hsi)                       \
+  X(KERNEL_CALL_HSI_LIST, 2221, hsi)                      \
+  X(KERNEL_CALL_HSI_SIGNATURE, 2222, hsi)                 \
+  X(KERNEL_CALL_HSI_MODULE_NODE_COUNT, 2223, hsi)         \
+  X(KERNEL_CALL_HSI_MODULE_ID, 2224, hsi)                 \
+  X(KERNEL_CALL_HSI_MODULE_FIRST_NODE, 2225, hsi)         \
+  X(KERNEL_CALL_HSI_MODULE_NODE_DEF, 2226, hsi)           \
+  X(KERNEL_CALL_HSI_MODULE_TYPE, 2227, hsi)               \
+  X(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, 2228, hsi)         \
+  X(KERNEL_CALL_HSI_MODULE_FIELD, 2229, hsi)              \
+  X(KERNEL_CALL_UPTIME, 2240, system)                     \
+  X(KERNEL_CALL_RESCAN_ADAPTER, 2266, storage)            \
+  X(KERNEL_CALL_ACPI_LENGTH, 16517, firmware)             \
+  X(KERNEL_CALL_ACPI_TABLE, 16518, firmware)              \
+  X(KERNEL_CALL_SPAWN, 16596, process)
+
 enum KernelCallNumber : uint32_t {
-  KERNEL_CALL_SYSCALL_API_CHECKSUM = 2048,
-  KERNEL_CALL_FORK_EXEC = 2049,
-  KERNEL_CALL_SMBIOS_DATA = 2051,
-  KERNEL_CALL_SMBIOS_LENGTH = 2052,
-  KERNEL_CALL_HSI_GET = 2218,
-  KERNEL_CALL_HSI_GET_SIZE = 2219,
-  KERNEL_CALL_HSI_SET = 2220,
-  KERNEL_CALL_HSI_LIST = 2221,
-  KERNEL_CALL_HSI_SIGNATURE = 2222,
-  KERNEL_CALL_HSI_MODULE_NODE_COUNT = 2223,
-  KERNEL_CALL_HSI_MODULE_ID = 2224,
-  KERNEL_CALL_HSI_MODULE_FIRST_NODE = 2225,
-  KERNEL_CALL_HSI_MODULE_NODE_DEF = 2226,
-  KERNEL_CALL_HSI_MODULE_TYPE = 2227,
-  KERNEL_CALL_HSI_MODULE_ENUM_VALUE = 2228,
-  KERNEL_CALL_HSI_MODULE_FIELD = 2229,
-  KERNEL_CALL_UPTIME = 2240,
-  KERNEL_CALL_RESCAN_ADAPTER = 2266,
-  KERNEL_CALL_ACPI_LENGTH = 16517,
-  KERNEL_CALL_ACPI_TABLE = 16518,
-  KERNEL_CALL_SPAWN = 16596,
+#define KERNEL_CALL_ENUM(name, number, family) name = number,
+  KERNEL_CALLS(KERNEL_CALL_ENUM)
+#undef KERNEL_CALL_ENUM
 };
 
 // Calls numbered from here up belong to the Hyxkernel; below are Linux's.
 constexpr uint32_t KERNEL_CALL_FIRST = KERNEL_CALL_SYSCALL_API_CHECKSUM;
 
-// Device-control (ioctl) requests that belong to the host's drivers.
+// Device-control (ioctl) requests that belong to the host's drivers:
+// (name, request, what it is for).
+#define KERNEL_DEVICE_REQUESTS(X)                                                 \
+  X(DEVICE_REQUEST_NVD_PASSTHROUGH, 1, "on the NVDIMM management device")         \
+  X(IOCTLCMD_HXFS_FS_GET_ATTR, 3002, "file-system attribute query")               \
+  X(DEVICE_REQUEST_HXFS_LOCK_QUERY, 3037, "file-system lock query")               \
+  X(DEVICE_REQUEST_RELINQUISH_SOCKET, 0x6901, "socket ownership, no argument")
+
 enum KernelDeviceRequest : uint32_t {
-  DEVICE_REQUEST_NVD_PASSTHROUGH = 1,         // on the NVDIMM management device
-  IOCTLCMD_HXFS_FS_GET_ATTR = 3002,           // file-system attribute query
-  DEVICE_REQUEST_HXFS_LOCK_QUERY = 3037,      // file-system lock query
-  DEVICE_REQUEST_RELINQUISH_SOCKET = 0x6901,  // socket ownership, no argument
+#define KERNEL_DEVICE_REQUEST_ENUM(name, request, purpose) name = request,
+  KERNEL_DEVICE_REQUESTS(KERNEL_DEVICE_REQUEST_ENUM)
+#undef KERNEL_DEVICE_REQUEST_ENUM
 };
+
+// The name of call `number` as the list spells it, or null for a number
+// the list lacks; its family ("hsi", "process" ...) in the same way.
+constexpr const char *KernelCallName(uint64_t number) {
+  switch (number) {
+#define KERNEL_CALL_NAME(name, number, family) \
+  case number:                                 \
+    return #name;
+    KERNEL_CALLS(KERNEL_CALL_NAME)
+#undef KERNEL_CALL_NAME
+  }
+  return nullptr;
+}
+
+constexpr const char *KernelCallFamily(uint64_t number) {
+  switch (number) {
+#define KERNEL_CALL_FAMILY(name, number, family) \
+  case number:                                   \
+    return #family;
+    KERNEL_CALLS(KERNEL_CALL_FAMILY)
+#undef KERNEL_CALL_FAMILY
+  }
+  return nullptr;
+}
+
+// The name of device-control request `request`, or null.
+constexpr const char *KernelDeviceRequestName(uint64_t request) {
+  switch (request) {
+#define KERNEL_DEVICE_REQUEST_NAME(name, request, purpose) \
+  case request:                                            \
+    return #name;
+    KERNEL_DEVICE_REQUESTS(KERNEL_DEVICE_REQUEST_NAME)
+#undef KERNEL_DEVICE_REQUEST_NAME
+  }
+  return nullptr;
+}
 
 // The syscall API the library is built for: what KERNEL_CALL_SYSCALL_API_CHECKSUM
 // must report.

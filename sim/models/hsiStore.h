@@ -66,6 +66,11 @@ bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, const 
 // The node's id by path ("net_pNics_properties"); HSI_NO_NODE when absent.
 uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path);
 
+// The path of node `node` as the kernel serves it ("net_pNics_properties";
+// "MODULE:path" for a node of module `moduleId`).  False for a node or
+// module the kernel lacks.
+bool HsiNodePath(int32_t moduleId, uint32_t node, std::string &path);
+
 // The instance nodes from the root down to node, node included.
 std::vector<uint32_t> HsiInstancePath(const HsiTableSet &tables, uint32_t node);
 

@@ -22,6 +22,7 @@
 #include "../kit.h"
 #include "../models.h"
 #include "../profile.h"
+#include "../trace.h"
 
 namespace hyxsim {
 namespace {
@@ -142,18 +143,31 @@ size_t EnvironmentExtra(char *const *envp) {
   const char *ours = getenv("LD_PRELOAD");
   const char *simPath = SimLibraryPath();
   size_t extra = (VectorLength(envp) + 3) * sizeof(char *) + CurrentProfile().path.size() + 64;
+  for (const char *const *setting = TraceEnvironment(); *setting != nullptr; ++setting)
+    extra += sizeof(char *) + strlen(*setting) + 1;
   extra += (ours ? strlen(ours) : 0) + (simPath ? strlen(simPath) : 0);
   for (size_t i = 0; envp != nullptr && envp[i] != nullptr; ++i)
     if (strncmp(envp[i], "LD_PRELOAD=", 11) == 0) extra += strlen(envp[i]);
   return extra;
 }
 
+// Whether envp sets the variable `entry` ("NAME=value") sets.
+bool HasVariable(char *const *envp, size_t count, const char *entry) {
+  size_t length = strchr(entry, '=') - entry + 1;
+  for (size_t i = 0; i < count; ++i)
+    if (strncmp(envp[i], entry, length) == 0) return true;
+  return false;
+}
+
 // An environment the simulator survives in: the caller's entries, with the
-// simulator added to LD_PRELOAD and the host profile named, when missing.
+// simulator added to LD_PRELOAD and the host profile named, when missing,
+// and the trace settings the caller's process runs with.
 char **ChildEnvironment(Arena &arena, char *const *envp) {
   const char *simPath = SimLibraryPath();
   size_t count = VectorLength(envp);
-  char **entries = arena.Take<char *>(count + 3);
+  size_t settings = 0;
+  for (const char *const *setting = TraceEnvironment(); *setting != nullptr; ++setting) ++settings;
+  char **entries = arena.Take<char *>(count + 3 + settings);
   if (entries == nullptr) return nullptr;
   const char *oldPreload = nullptr;
   bool hasProfile = false;
@@ -182,6 +196,8 @@ char **ChildEnvironment(Arena &arena, char *const *envp) {
     if (profile == nullptr) return nullptr;
     entries[n++] = profile;
   }
+  for (const char *const *setting = TraceEnvironment(); *setting != nullptr; ++setting)
+    if (!HasVariable(envp, count, *setting)) entries[n++] = const_cast<char *>(*setting);
   entries[n] = nullptr;
   return entries;
 }

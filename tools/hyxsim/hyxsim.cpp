@@ -1,17 +1,25 @@
 // hyxsim: runs a program as if it were on a Hyxkernel host.
 //
-//   hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM ARGS
+//   hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... [TRACE OPTIONS] -- PROGRAM ARGS
+//
+// --trace[=FILE] writes one line per kernel call the program and its
+// children make (sim/README.md shows the formats) to FILE or stderr;
+// --trace-format=text|json, --trace-calls=LIST and --trace-nodes=PREFIX
+// choose the form and the calls.  --trace=json and --trace=text are short
+// for --trace --trace-format=...
 //
 // The program gets a private host (see sandbox.h) with the simulated kernel
 // preloaded and the profile's host in it.  With --daemons the host's
 // observation daemon and SNMP agent run beside it (hyxsim/daemons.h says
 // what they record and where).  Its exit status, or the signal
 // that ended it, is hyxsim's own.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +31,9 @@
 namespace {
 
 int Usage() {
-  fputs("usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n", stderr);
+  fputs("usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n"
+        "       trace options: --trace[=FILE] --trace-format=text|json --trace-calls=LIST --trace-nodes=PREFIX\n",
+        stderr);
   return 2;
 }
 
@@ -48,17 +58,64 @@ std::string InstalledOr(const char *relative, const char *buildPath) {
   return buildPath;
 }
 
+struct TraceRequest {
+  bool on = false;
+  std::string file, format, calls, nodes;
+};
+
+// One --trace option; false for an option of that name it does not know.
+bool TakeTraceOption(const std::string &option, TraceRequest &trace) {
+  auto value = [&](const char *name, std::string &out) {
+    size_t length = strlen(name);
+    if (option.compare(0, length, name) != 0) return false;
+    out = option.substr(length);
+    return true;
+  };
+  trace.on = true;
+  if (option == "--trace") return true;
+  if (value("--trace=", trace.file)) {
+    if (trace.file == "json" || trace.file == "text") trace.format = std::move(trace.file), trace.file.clear();
+    return true;
+  }
+  return value("--trace-format=", trace.format) || value("--trace-calls=", trace.calls) ||
+         value("--trace-nodes=", trace.nodes);
+}
+
+// Hands the trace to the simulator in the sandbox: hyxsim holds the
+// destination (FILE, or its own stderr) open, and every traced process
+// opens it again through /proc, so no path needs to be reachable in the
+// sandbox.  Returns false with a message when FILE cannot be made.
+bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
+  int fd = trace.file.empty()
+               ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)
+               : open(trace.file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    fprintf(stderr, "hyxsim: %s: %s\n", trace.file.empty() ? "stderr" : trace.file.c_str(), strerror(errno));
+    return false;
+  }
+  sandbox.environment.push_back("HYXSIM_TRACE=/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd));
+  if (!trace.format.empty()) sandbox.environment.push_back("HYXSIM_TRACE_FORMAT=" + trace.format);
+  if (!trace.calls.empty()) sandbox.environment.push_back("HYXSIM_TRACE_CALLS=" + trace.calls);
+  if (!trace.nodes.empty()) sandbox.environment.push_back("HYXSIM_TRACE_NODES=" + trace.nodes);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
   std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
   bool daemons = false;
+  TraceRequest trace;
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
     if (option == "--daemons") {
       daemons = true;
+      continue;
+    }
+    if (option.rfind("--trace", 0) == 0) {
+      if (!TakeTraceOption(option, trace)) return Usage();
       continue;
     }
     if (i + 1 >= argc) return Usage();
@@ -99,6 +156,8 @@ int main(int argc, char **argv) {
   }
   char cwd[PATH_MAX];
   if (getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") != 0) sandbox.binds.push_back(cwd);
+
+  if (trace.on && !PassTrace(trace, sandbox)) return 2;
 
   int status = RunInSandbox(sandbox);
   if (status < 0) return 126;

@@ -311,6 +311,10 @@ void StopDaemons(const std::vector<pid_t> &daemons) {
   std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + sandbox.simLibrary;
   setenv("LD_PRELOAD", preloads.c_str(), 1);
   setenv("HYXSIM_PROFILE", "/run/hyxsim/profile.json", 1);
+  for (const std::string &entry : sandbox.environment) {
+    size_t at = entry.find('=');
+    setenv(entry.substr(0, at).c_str(), entry.substr(at + 1).c_str(), 1);
+  }
   std::vector<char *> argv;
   for (const std::string &arg : sandbox.command) argv.push_back(const_cast<char *>(arg.c_str()));
   argv.push_back(nullptr);

@@ -15,6 +15,7 @@ struct SandboxSpec {
   std::vector<std::string> readOnly;  // host paths bound read-only at the same path
   std::vector<std::string> daemons;  // started before the command, stopped after it
   std::vector<hyxsim::VolumeSpec> volumes;  // laid out on the sandbox's tmpfs
+  std::vector<std::string> environment;  // NAME=VALUE entries the program gets
   std::vector<std::string> command;
 };
 
