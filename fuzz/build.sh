@@ -19,3 +19,6 @@ done
 clang++ "${flags[@]}" fuzz/hob_msg_fuzz.cpp lib/hyxuser/hobWire.cpp lib/hyxsysinfo/kernelCall.cpp "${sources[@]}" \
   -o "$out/hob_msg_fuzz"
 clang++ "${flags[@]}" fuzz/snmp_oid_fuzz.cpp lib/hyxuser/snmpSpool.cpp -o "$out/snmp_oid_fuzz"
+# The management daemon's HTTP response reader over a socket pair.
+clang++ "${flags[@]}" -I/usr/include/libxml2 fuzz/http_response_fuzz.cpp lib/hyxuser/soap.cpp -ldl \
+  -o "$out/http_response_fuzz"
