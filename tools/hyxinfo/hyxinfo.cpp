@@ -25,6 +25,13 @@ constexpr Command kCommands[] = {
               "       event --throttle  milliseconds until the next event may pass, and the period\n",
      RunEvent},
     {"pam", "pam check SERVICE USER   a password (read from stdin) and account through PAM\n", RunPam},
+    {"storage", "storage adapters  adapters, their PCI location and the devices on active paths\n"
+                "       storage devices   devices: next-generation NVMe, paths, inquiry page 0x83\n"
+                "       storage paths     every path: adapter, channel, target, LUN and device\n"
+                "       storage pci ADAPTER   an adapter's PCI location\n",
+     RunStorage},
+    {"vm", "vm WORLDID        the virtual machine a world belongs to\n", RunVm},
+    {"nvd", "nvd caps          the NVDIMM driver's capabilities\n", RunNvd},
 };
 
 void PrintUsage(FILE *to) {

@@ -36,5 +36,8 @@ int RunNotify(int argc, char **argv);
 int RunTrap(int argc, char **argv);
 int RunEvent(int argc, char **argv);
 int RunPam(int argc, char **argv);
+int RunStorage(int argc, char **argv);
+int RunVm(int argc, char **argv);
+int RunNvd(int argc, char **argv);
 
 }  // namespace hyxinfo
