@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/hostPaths.h"
+#include "alloc_fail.h"
 #include "daemon_records.h"
 #include "hyxsim/hyxsim.h"
 #include "hyxuser/hyxuser.h"
@@ -341,6 +342,28 @@ TEST_F(LumEvent, ASilentDaemonFailsTheEventAndFreesTheLock) {
   EXPECT_TRUE(SessionSockets().empty());
   SetFaults("");
   HyxSim_AdvanceMonotonicClock(300000 * kMs);
+  EXPECT_THAT(Send(), IsOk());
+}
+
+TEST_F(LumEvent, EveryFailedAllocationFailsTheEventAndLeaksNothing) {
+  // The counting run logs out of the session it finds; the runs after a
+  // failure find none.  A failed allocation of the logout (whose outcome is
+  // not used) lets the event through; every other one fails it.
+  const HyxuserLumEventArg args[] = {{"k", "v"}};
+  uint64_t failed = 0;
+  uint64_t allocations = AllocFail_Sweep(
+      [&] {
+        ExpireSession();  // a whole login each time
+        return Send(1, args, 1);
+      },
+      [&](HYX_ReturnStatus status, uint64_t nth) {
+        EXPECT_TRUE(status == HYX_FAILURE || status == HYX_OK) << StatusText(status) << ", allocation " << nth;
+        failed += status == HYX_FAILURE;
+        EXPECT_LE(SessionSockets().size(), 1u) << "allocation " << nth;
+      });
+  EXPECT_GT(allocations, 0u);
+  EXPECT_GE(failed + 3, allocations);
+  ExpireSession();
   EXPECT_THAT(Send(), IsOk());
 }
 
