@@ -1,7 +1,8 @@
 /*
  * The sandbox's simulated daemons (hyxsim --daemons): the observation
- * daemon on the host's observation socket and the SNMP agent on the host's
- * control socket.  Each appends one JSON object per line, written whole with
+ * daemon on the host's observation socket, the SNMP agent on the host's
+ * control socket and the management daemon on the host's loopback port.
+ * Each appends one JSON object per line, written whole with
  * one write, to its record file inside the sandbox.
  *
  * Observation daemon, one line per message received:
