@@ -22,3 +22,6 @@ clang++ "${flags[@]}" fuzz/snmp_oid_fuzz.cpp lib/hyxuser/snmpSpool.cpp -o "$out/
 # Volume descriptors and heartbeat regions through the HXFS reader's codec.
 clang++ "${flags[@]}" fuzz/hxfs_volume_fuzz.cpp lib/hyxuser/hxfsVolume.cpp lib/status/status.cpp "${sources[@]}" \
   -o "$out/hxfs_volume_fuzz"
+# The management daemon's HTTP response reader over a socket pair.
+clang++ "${flags[@]}" -I/usr/include/libxml2 fuzz/http_response_fuzz.cpp lib/hyxuser/soap.cpp -ldl \
+  -o "$out/http_response_fuzz"

@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang pkg-config
   googletest libbenchmark-dev libfmt-dev
   nlohmann-json3-dev libseccomp-dev
-  libxml2 libpam0g libpam0g-dev bubblewrap iproute2 locales
+  libxml2 libxml2-dev libpugixml-dev libpam0g libpam0g-dev bubblewrap iproute2 locales
   g++-aarch64-linux-gnu qemu-user abigail-tools
 )
 missing=()

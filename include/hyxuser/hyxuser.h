@@ -517,6 +517,32 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba(HYXUSER_ANY
 #endif
 #undef HYXUSER_ANY_ARGUMENTS
 
+/* ---- Event posting ------------------------------------------------------- */
+
+/* One argument of an event: both strings non-null; the value is sent as an
+ * XML Schema string. */
+typedef struct HyxuserLumEventArg {
+  const char *key;
+  const char *value;
+} HyxuserLumEventArg;
+
+/*
+ * Posts an event into the management daemon's event log.  severity is 0
+ * (info), 1 (warning) or 2 (error); at most 256 arguments whose keys and
+ * values total at most 16384 bytes (HYX_BAD_PARAM otherwise).  The library
+ * logs in to the daemon with a local ticket and keeps the session.  One event
+ * per 300000 ms passes per process (HYX_LIMIT_EXCEEDED otherwise; an event
+ * that passes that check uses up the window even if it then fails).
+ * HYX_FAILURE when the daemon cannot be reached, refuses the login or the
+ * event, or stops answering.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserLumEvent_Send(const char *eventTypeId, uint32_t severity,
+                                                  const HyxuserLumEventArg *args, uint64_t count);
+/* Milliseconds until the next event would pass (0: now). */
+HYXUSER_API HYX_ReturnStatus HyxuserLumEvent_GetThrottlingRemaining(uint32_t *remainingMs);
+/* The throttle's period: 300000 ms. */
+HYXUSER_API HYX_ReturnStatus HyxuserLumEvent_GetThrottlingPeriod(uint32_t *periodMs);
+
 /* ---- HXFS volumes and heartbeats ------------------------------------------ */
 
 /*

@@ -38,6 +38,9 @@ _Static_assert(sizeof(HyxuserSpawnFileActions) == 16, "HyxuserSpawnFileActions i
 LAYOUT(HyxuserSpawnFileActions, capacity, 0);
 LAYOUT(HyxuserSpawnFileActions, count, 4);
 LAYOUT(HyxuserSpawnFileActions, entries, 8);
+_Static_assert(sizeof(HyxuserLumEventArg) == 16, "HyxuserLumEventArg is 16 bytes");
+LAYOUT(HyxuserLumEventArg, key, 0);
+LAYOUT(HyxuserLumEventArg, value, 8);
 
 _Static_assert(sizeof(HyxuserPOpenHandle) == 8, "HyxuserPOpenHandle is 8 bytes");
 LAYOUT(HyxuserPOpenHandle, pid, 0);

@@ -20,6 +20,10 @@ constexpr Command kCommands[] = {
     {"trap", "trap OID [OID:TYPE:VALUE ...]\n"
              "                         an SNMP trap; TYPE is integer, string, oid, gauge, timeticks or a code 0-6\n",
      RunTrap},
+    {"event", "event TYPEID [--severity info|warning|error|N] [KEY=VALUE ...]\n"
+              "                         an event to the management daemon's event log\n"
+              "       event --throttle  milliseconds until the next event may pass, and the period\n",
+     RunEvent},
     {"pam", "pam check SERVICE USER   a password (read from stdin) and account through PAM\n", RunPam},
     {"storage", "storage adapters  adapters, their PCI location and the devices on active paths\n"
                 "       storage devices   devices: next-generation NVMe, paths, inquiry page 0x83\n"

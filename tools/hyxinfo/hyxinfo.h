@@ -34,6 +34,7 @@ int RunStatus(int argc, char **argv);
 int RunHost(int argc, char **argv);
 int RunNotify(int argc, char **argv);
 int RunTrap(int argc, char **argv);
+int RunEvent(int argc, char **argv);
 int RunPam(int argc, char **argv);
 int RunStorage(int argc, char **argv);
 int RunVm(int argc, char **argv);

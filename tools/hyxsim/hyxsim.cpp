@@ -10,8 +10,8 @@
 //
 // The program gets a private host (see sandbox.h) with the simulated kernel
 // preloaded and the profile's host in it.  With --daemons the host's
-// observation daemon and SNMP agent run beside it (hyxsim/daemons.h says
-// what they record and where).  Its exit status, or the signal
+// observation daemon, SNMP agent and management daemon run beside it
+// (hyxsim/daemons.h says what they record and where).  Its exit status, or the signal
 // that ended it, is hyxsim's own.
 #include <fcntl.h>
 #include <signal.h>
@@ -149,7 +149,8 @@ int main(int argc, char **argv) {
   if (strchr(sandbox.command[0].c_str(), '/')) sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
   if (daemons) {
     for (const std::string &daemon : {InstalledOr(HYXSIM_INSTALLED_HOBD, HYXSIM_HOBD_PATH),
-                                      InstalledOr(HYXSIM_INSTALLED_SNMP_AGENT, HYXSIM_SNMP_AGENT_PATH)}) {
+                                      InstalledOr(HYXSIM_INSTALLED_SNMP_AGENT, HYXSIM_SNMP_AGENT_PATH),
+                                      InstalledOr(HYXSIM_INSTALLED_MGMTD, HYXSIM_MGMTD_PATH)}) {
       sandbox.daemons.push_back(daemon);
       sandbox.readOnly.push_back(Directory(daemon));
     }

@@ -1,7 +1,8 @@
 /*
  * The sandbox's simulated daemons (hyxsim --daemons): the observation
- * daemon on the host's observation socket and the SNMP agent on the host's
- * control socket.  Each appends one JSON object per line, written whole with
+ * daemon on the host's observation socket, the SNMP agent on the host's
+ * control socket and the management daemon on the host's loopback port.
+ * Each appends one JSON object per line, written whole with
  * one write, to its record file inside the sandbox.
  *
  * Observation daemon, one line per message received:
@@ -19,11 +20,26 @@
  *   or {"file": ..., "error": "..."}; every *.trp file is removed once read
  *   (a file whose name is taken by something other than a regular file is
  *   recorded and left alone).
+ * Management daemon, on the host's loopback port, one line per HTTP request:
+ *   {"connection": n, "requestLine": "POST /sdk HTTP/1.1", "headers": {...},
+ *    "body": "...", "declaration": {...}, "envelope": {attributes},
+ *    "method": "PostEvent", "xsiNs": uri, "xsdNs": uri,
+ *    "call": {"name", "ns", "attributes", "text", "children": [...]},
+ *    "session": cookie session, "fault": why (when answered with a fault),
+ *    "faultMode": mode}, or {..., "error": why} for a request it could not
+ *   read.  Faults per method: lines "METHOD MODE [ARG]" (METHOD may be "*")
+ *   in HYXSIM_MGMTD_FAULTS, read at every request.  Modes: fault500 (a SOAP
+ *   fault with status 500), no-cookie (no Set-Cookie), oversized-headers,
+ *   close-mid-response, close-after (closes after answering), slow [SECONDS],
+ *   silent (never answers), ticket-path PATH (names PATH as the password file).
  */
 #ifndef HYXSIM_DAEMONS_H
 #define HYXSIM_DAEMONS_H
 
 #define HYXSIM_HOBD_RECORDS "/run/hyxsim/hobd.jsonl"
 #define HYXSIM_SNMP_AGENT_RECORDS "/run/hyxsim/snmp-agent.jsonl"
+#define HYXSIM_MGMTD_RECORDS "/run/hyxsim/mgmtd.jsonl"
+#define HYXSIM_MGMTD_FAULTS "/run/hyxsim/mgmtd-faults"
+#define HYXSIM_MGMTD_TICKET_DIR "/run/hyxsim/mgmtd-tickets"
 
 #endif /* HYXSIM_DAEMONS_H */
