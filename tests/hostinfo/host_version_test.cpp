@@ -136,10 +136,10 @@ TEST(Firmware, TheHostsTablesAreReadBySignatureAndInstance) {
   EXPECT_EQ(HyxuserAcpi_GetTableLengthBySignature("APIC", 1, &length), static_cast<HYX_ReturnStatus>(HYX_NOT_FOUND));
   EXPECT_EQ(errno, ENOENT);
   ASSERT_EQ(HyxuserSMBIOS_GetDataLen(&length), static_cast<HYX_ReturnStatus>(HYX_OK));
-  ASSERT_EQ(length, 9u);
-  unsigned char smbios[9];
+  ASSERT_EQ(length, 288u);
+  unsigned char smbios[288];
   ASSERT_EQ(HyxuserSMBIOS_GetData(smbios, sizeof smbios), static_cast<HYX_ReturnStatus>(HYX_OK));
-  EXPECT_EQ(memcmp(smbios, "_SM_", 4), 0);
+  EXPECT_EQ(memcmp(smbios, "_SM3_", 5), 0);
 }
 
 TEST(Constants, MsrIsUnsupportedAndTheSocketFamilyIs26) {

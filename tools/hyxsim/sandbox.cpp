@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "common/hostPaths.h"
+#include "sandboxPaths.h"
 
 namespace {
 
@@ -213,7 +214,9 @@ void MakeHostPaths(const SandboxSpec &sandbox) {
   // /var/run is a link to /run, as on the host.
   MakeDirs(std::string("/run") + (hostPaths::kRunDir + strlen("/var/run")));
   MakeDirs("/run/hyxsim");
-  WriteFile("/run/hyxsim/profile.json", sandbox.profileText);
+  WriteFile(hyxsim::kSandboxProfile, sandbox.profileText);
+  MakeDirs(hyxsim::kSandboxStateDir);
+  chmod(hyxsim::kSandboxStateDir, 01777);
   MakeDirs(hostPaths::kSnmpSpoolDir);
   MakeDirs("/var/log");
   MakeDirs("/var/tmp");
@@ -278,7 +281,7 @@ void BringUpLoopback() {
   const char *preload = getenv("LD_PRELOAD");
   std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + sandbox.simLibrary;
   setenv("LD_PRELOAD", preloads.c_str(), 1);
-  setenv("HYXSIM_PROFILE", "/run/hyxsim/profile.json", 1);
+  setenv("HYXSIM_PROFILE", hyxsim::kSandboxProfile, 1);
   std::vector<char *> argv;
   for (const std::string &arg : sandbox.command) argv.push_back(const_cast<char *>(arg.c_str()));
   argv.push_back(nullptr);
