@@ -33,5 +33,12 @@ int UsageOf(const Command &command);
 int RunStatus(int argc, char **argv);
 int RunHost(int argc, char **argv);
 int RunPam(int argc, char **argv);
+int RunVersion(int argc, char **argv);
+int RunUptime(int argc, char **argv);
+int RunAcpi(int argc, char **argv);
+int RunSmbios(int argc, char **argv);
+int RunUefi(int argc, char **argv);
+int RunNics(int argc, char **argv);
+int RunInterfaces(int argc, char **argv);
 
 }  // namespace hyxinfo
