@@ -14,3 +14,8 @@ sources=(lib/misc/util.cpp lib/misc/hashTable.cpp lib/misc/err.cpp lib/misc/msgf
 for target in format_diff_fuzz msgfmt_fuzz; do
   clang++ "${flags[@]}" "fuzz/$target.cpp" "${sources[@]}" -o "$out/$target"
 done
+# The observation message builder (it asks the kernel for the uptime: off
+# the Hyxkernel that call fails and the field stays 0) and the SNMP OID rules.
+clang++ "${flags[@]}" fuzz/hob_msg_fuzz.cpp lib/hyxuser/hobWire.cpp lib/hyxsysinfo/kernelCall.cpp "${sources[@]}" \
+  -o "$out/hob_msg_fuzz"
+clang++ "${flags[@]}" fuzz/snmp_oid_fuzz.cpp lib/hyxuser/snmpSpool.cpp -o "$out/snmp_oid_fuzz"

@@ -13,5 +13,6 @@ void RegisterDeviceModels();    // device-control requests of the host's drivers
 void RegisterProcessModels();   // fork-exec and spawn
 void RegisterHsiModels();       // the system-information server
 void RegisterFirmwareModels();  // ACPI tables and SMBIOS data
+void RegisterUptimeModels();    // the host's uptime
 
 }  // namespace hyxsim

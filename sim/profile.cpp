@@ -42,6 +42,7 @@ bool ReadKernel(Profile &profile, std::string &error) {
   profile.acceptsHsiSignature = kernel.Flag("acceptsHsiSignature", true);
   profile.build = kernel.Text("build", profile.build);
   profile.hsiRenumbered = kernel.Choice("hsiNumbering", {"interface", "renumbered"}, "interface") == "renumbered";
+  profile.uptimeMicroseconds = kernel.Number("uptimeMicroseconds", profile.uptimeMicroseconds);
   if (!kernel.Done()) {
     error = kernel.Fault();
     return false;

@@ -18,6 +18,7 @@ struct Profile {
   uint32_t syscallApiChecksum = SYSCALL_API_CHECKSUM;
   bool acceptsHsiSignature = true;
   bool hsiRenumbered = false;  // the kernel numbers its nodes its own way
+  uint64_t uptimeMicroseconds = 825785982;  // the host's uptime when the simulator loads
   std::string build = "Hyxkernel build 24585383";
   struct utsname names {}; // what uname reports
   nlohmann::json document = nlohmann::json::object();  // the merged file, for the sections models load

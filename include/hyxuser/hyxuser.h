@@ -306,6 +306,72 @@ HYXUSER_API HYX_ReturnStatus HyxuserTcpip_GetInterfaces(HyxuserTcpipInterface *r
  * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
 
+/* ---- Observation notify -------------------------------------------------- */
+
+/* Who reports an observation, and how grave it is. */
+typedef struct HyxuserHobContext {
+  uint32_t severity;       /* HYXUSER_HOB_INFO, _WARNING or _ERROR */
+  char component[32];      /* reporting component: 1 to 31 characters and a NUL */
+  char kb[512];            /* knowledge-base reference: 1 to 511 characters and a NUL */
+} HyxuserHobContext;       /* 548 bytes */
+
+enum {
+  HYXUSER_HOB_INFO = 1,
+  HYXUSER_HOB_WARNING = 2,
+  HYXUSER_HOB_ERROR = 3,
+};
+
+/*
+ * Sends an observation to the host's observation daemon: the context and
+ * the text that format and its arguments give (at most 511 bytes, formatted
+ * by the library's own printf engine).  HYX_NO_CONNECT when no daemon
+ * listens; HYX_NAME_TOO_LONG for a component without a NUL in its 32 bytes,
+ * HYX_LIMIT_EXCEEDED for a kb without a NUL or a text that is too long,
+ * HYX_BAD_PARAM for a missing or empty field or another severity.  The daemon
+ * sends no answer: HYX_OK says the observation was handed on.  A failure
+ * status also sets errno to the status's errno.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserHob_Notify(const HyxuserHobContext *context, const char *format, ...);
+
+/* ---- SNMP trap spool -------------------------------------------------------- */
+
+/* Value types of a variable binding.  Codes 5 and 6 are also accepted and
+ * reach the agent as "40" and "100". */
+enum {
+  HYXUSER_SNMP_INTEGER = 0,
+  HYXUSER_SNMP_OCTET_STRING = 1,
+  HYXUSER_SNMP_OBJECT_ID = 2,
+  HYXUSER_SNMP_GAUGE = 3,
+  HYXUSER_SNMP_TIMETICKS = 4,
+};
+
+/* One variable binding of a trap. */
+typedef struct HyxuserSnmpVarBind {
+  const char *oid;         /* dotted decimal, no leading dot */
+  uint32_t type;           /* HYXUSER_SNMP_* */
+  const char *value;       /* the value as text */
+} HyxuserSnmpVarBind;
+
+/* Bit 0 raises the trap size limit from 1472 to 65507 bytes (OIDs and
+ * values counted). */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_Configure(uint32_t flags);
+
+/*
+ * Raises an enterprise-specific trap: trapOid is the enterprise OID (under
+ * 1.3.6.1.4.1) followed by the specific-trap number (optionally after ".0.").
+ * The trap is written to the SNMP agent's spool and the agent is woken.  One
+ * trap per 10000 ms passes per process (HYX_LIMIT_EXCEEDED otherwise; a trap
+ * that passes that check uses up the window even if it then fails).
+ * HYX_NOT_READY when the spool is not writable or no agent listens (no trap
+ * file is left then), HYX_RESULT_TOO_LARGE over the size limit.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_SendTrap(const char *trapOid, const HyxuserSnmpVarBind *bindings,
+                                                  uint64_t count);
+/* Milliseconds until the next trap would pass (0: now). */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_GetThrottlingRemaining(uint32_t *remainingMs);
+/* The throttle's period: 10000 ms. */
+HYXUSER_API HYX_ReturnStatus HyxuserSnmp_GetThrottlingPeriod(uint32_t *periodMs);
+
 /* ---- PAM bridge ---------------------------------------------------------- */
 
 /* Linux-PAM's transaction handle (pam_handle_t of <security/pam_appl.h>). */

@@ -14,6 +14,12 @@ constexpr Command kCommands[] = {
                "       status --all      the whole status table\n",
      RunStatus},
     {"host", "host              the kernel and whether it speaks the library's interfaces\n", RunHost},
+    {"notify", "notify --severity info|warning|error --component C --kb K TEXT\n"
+               "                         an observation to the observation daemon\n",
+     RunNotify},
+    {"trap", "trap OID [OID:TYPE:VALUE ...]\n"
+             "                         an SNMP trap; TYPE is integer, string, oid, gauge, timeticks or a code 0-6\n",
+     RunTrap},
     {"pam", "pam check SERVICE USER   a password (read from stdin) and account through PAM\n", RunPam},
     {"version", "version           the host kernel's product and build\n", RunVersion},
     {"uptime", "uptime            time since the host started\n", RunUptime},

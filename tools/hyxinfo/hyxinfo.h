@@ -32,6 +32,8 @@ int UsageOf(const Command &command);
 
 int RunStatus(int argc, char **argv);
 int RunHost(int argc, char **argv);
+int RunNotify(int argc, char **argv);
+int RunTrap(int argc, char **argv);
 int RunPam(int argc, char **argv);
 int RunVersion(int argc, char **argv);
 int RunUptime(int argc, char **argv);

@@ -1,9 +1,11 @@
 // hyxsim: runs a program as if it were on a Hyxkernel host.
 //
-//   hyxsim [--profile FILE] [--bind DIR]... [--ro PATH]... -- PROGRAM ARGS
+//   hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM ARGS
 //
 // The program gets a private host (see sandbox.h) with the simulated kernel
-// preloaded and the profile's host in it.  Its exit status, or the signal
+// preloaded and the profile's host in it.  With --daemons the host's
+// observation daemon and SNMP agent run beside it (hyxsim/daemons.h says
+// what they record and where).  Its exit status, or the signal
 // that ended it, is hyxsim's own.
 #include <signal.h>
 #include <sys/resource.h>
@@ -21,7 +23,7 @@
 namespace {
 
 int Usage() {
-  fputs("usage: hyxsim [--profile FILE] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n", stderr);
+  fputs("usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n", stderr);
   return 2;
 }
 
@@ -31,23 +33,6 @@ std::string Absolute(const std::string &path) {
 }
 
 std::string Directory(const std::string &path) { return path.substr(0, path.rfind('/')); }
-
-// Ends this process the way the program ended.
-[[noreturn]] void PassThrough(int status) {
-  if (WIFSIGNALED(status)) {
-    int signal = WTERMSIG(status);
-    struct rlimit noCore = {0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    ::signal(signal, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signal);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(signal);
-    exit(128 + signal);
-  }
-  exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
-}
 
 // An installed hyxsim finds the simulator and the example hosts beside it
 // (PREFIX/bin/hyxsim, PREFIX/<relative>); one in the build tree uses the
@@ -68,9 +53,14 @@ std::string InstalledOr(const char *relative, const char *buildPath) {
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
   std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
+  bool daemons = false;
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
+    if (option == "--daemons") {
+      daemons = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage();
     if (option == "--profile") profile = argv[++i];
     else if (option == "--bind") sandbox.binds.push_back(Absolute(argv[++i]));
@@ -97,10 +87,17 @@ int main(int argc, char **argv) {
       Absolute(library && *library ? library : InstalledOr(HYXSIM_INSTALLED_LIBRARY, HYXSIM_LIBRARY_PATH));
   sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
   if (strchr(sandbox.command[0].c_str(), '/')) sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
+  if (daemons) {
+    for (const std::string &daemon : {InstalledOr(HYXSIM_INSTALLED_HOBD, HYXSIM_HOBD_PATH),
+                                      InstalledOr(HYXSIM_INSTALLED_SNMP_AGENT, HYXSIM_SNMP_AGENT_PATH)}) {
+      sandbox.daemons.push_back(daemon);
+      sandbox.readOnly.push_back(Directory(daemon));
+    }
+  }
   char cwd[PATH_MAX];
   if (getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") != 0) sandbox.binds.push_back(cwd);
 
   int status = RunInSandbox(sandbox);
   if (status < 0) return 126;
-  PassThrough(status);
+  ExitLike(status);
 }

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -261,6 +262,56 @@ void BringUpLoopback() {
   close(fd);
 }
 
+// Starts one daemon inside the sandbox and waits until it listens.
+pid_t StartDaemon(const std::string &path) {
+  int ready[2];
+  Check(pipe2(ready, O_CLOEXEC), "pipe");
+  pid_t pid = fork();
+  if (pid < 0) Fail("fork " + path);
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    close(ready[0]);
+    int fd = fcntl(ready[1], F_DUPFD, 3);  // a copy that survives exec
+    std::string fdText = std::to_string(fd);
+    execl(path.c_str(), path.c_str(), "--ready-fd", fdText.c_str(), static_cast<char *>(nullptr));
+    fprintf(stderr, "hyxsim: cannot run %s: %s\n", path.c_str(), strerror(errno));
+    _exit(127);
+  }
+  close(ready[1]);
+  char byte;
+  ssize_t n;
+  do n = read(ready[0], &byte, 1);
+  while (n < 0 && errno == EINTR);
+  close(ready[0]);
+  if (n != 1) {
+    errno = ECHILD;
+    Fail("daemon " + path + " did not start");
+  }
+  return pid;
+}
+
+// Asks each daemon to finish what it has received, and waits for it.
+void StopDaemons(const std::vector<pid_t> &daemons) {
+  for (pid_t pid : daemons) kill(pid, SIGTERM);
+  for (pid_t pid : daemons)
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+[[noreturn]] void Exec(const SandboxSpec &sandbox) {
+  // After the caller's own preloads: a sanitizer runtime must stay first.
+  const char *preload = getenv("LD_PRELOAD");
+  std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + sandbox.simLibrary;
+  setenv("LD_PRELOAD", preloads.c_str(), 1);
+  setenv("HYXSIM_PROFILE", hyxsim::kSandboxProfile, 1);
+  std::vector<char *> argv;
+  for (const std::string &arg : sandbox.command) argv.push_back(const_cast<char *>(arg.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  fprintf(stderr, "hyxsim: cannot run %s: %s\n", argv[0], strerror(errno));
+  _exit(errno == ENOENT ? 127 : 126);
+}
+
 [[noreturn]] void RunChild(const SandboxSpec &sandbox, const std::string &cwd) {
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   Check(unshare(CLONE_NEWNS | CLONE_NEWNET), "unshare");
@@ -277,20 +328,42 @@ void BringUpLoopback() {
   BringUpLoopback();
   if (chdir(cwd.c_str()) != 0) Check(chdir("/"), "chdir /");
 
-  // After the caller's own preloads: a sanitizer runtime must stay first.
-  const char *preload = getenv("LD_PRELOAD");
-  std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + sandbox.simLibrary;
-  setenv("LD_PRELOAD", preloads.c_str(), 1);
-  setenv("HYXSIM_PROFILE", hyxsim::kSandboxProfile, 1);
-  std::vector<char *> argv;
-  for (const std::string &arg : sandbox.command) argv.push_back(const_cast<char *>(arg.c_str()));
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  fprintf(stderr, "hyxsim: cannot run %s: %s\n", argv[0], strerror(errno));
-  _exit(errno == ENOENT ? 127 : 126);
+  if (sandbox.daemons.empty()) Exec(sandbox);
+
+  // With daemons this process stays to stop them once the program is done,
+  // so the program never sees them as its children.
+  std::vector<pid_t> daemons;
+  for (const std::string &path : sandbox.daemons) daemons.push_back(StartDaemon(path));
+  pid_t program = fork();
+  if (program < 0) Fail("fork");
+  if (program == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    Exec(sandbox);
+  }
+  int status = 0;
+  while (waitpid(program, &status, 0) < 0)
+    if (errno != EINTR) Fail("waitpid");
+  StopDaemons(daemons);
+  ExitLike(status);
 }
 
 }  // namespace
+
+void ExitLike(int status) {
+  if (WIFSIGNALED(status)) {
+    int signal = WTERMSIG(status);
+    struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    ::signal(signal, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal);
+    _exit(128 + signal);
+  }
+  _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
 
 int RunInSandbox(const SandboxSpec &sandbox) {
   char cwd[4096];

@@ -11,8 +11,12 @@ struct SandboxSpec {
   std::string simLibrary;           // preloaded into the program
   std::vector<std::string> binds;   // host directories bound read-write at the same path
   std::vector<std::string> readOnly;  // host paths bound read-only at the same path
+  std::vector<std::string> daemons;  // started before the command, stopped after it
   std::vector<std::string> command;
 };
+
+// Ends this process the way a child with wait status `status` ended.
+[[noreturn]] void ExitLike(int status);
 
 // Runs sandbox.command in the sandbox and returns its wait status.  Returns -1
 // (with a message on stderr) when the sandbox could not be made.

@@ -58,6 +58,14 @@ int HyxSim_ChildGroup(int32_t pid, char *group, size_t size, uint64_t *memMB);
  * built-in hypervisor host). */
 const char *HyxSim_ProfilePath(void);
 
+/* The clock control.  Pinning makes CLOCK_MONOTONIC, as the process reads
+ * it through clock_gettime, stand still at `ns` nanoseconds; Advance moves the
+ * pinned clock forward by `ns`; Unpin gives the real clock back.  Other clocks
+ * are never touched, and the simulated host's uptime keeps the real pace. */
+void HyxSim_PinMonotonicClock(uint64_t ns);
+void HyxSim_AdvanceMonotonicClock(uint64_t ns);
+void HyxSim_UnpinMonotonicClock(void);
+
 #ifdef __cplusplus
 }
 #endif

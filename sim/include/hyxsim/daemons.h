@@ -1,0 +1,29 @@
+/*
+ * The sandbox's simulated daemons (hyxsim --daemons): the observation
+ * daemon on the host's observation socket and the SNMP agent on the host's
+ * control socket.  Each appends one JSON object per line, written whole with
+ * one write, to its record file inside the sandbox.
+ *
+ * Observation daemon, one line per message received:
+ *   {"connection": n, "length": L, "uptimeUs": u, "argCount": c, "idSize": s,
+ *    "textSize": t, "id": "...", "text": "...",
+ *    "args": [{"type": 6, "offset": 96, "value": "..."}, {"type": 1, "value": 5}, ...],
+ *    "message": "the text rendered with its arguments"}
+ *   or {"connection": n, "error": "why the bytes are not a message"} (the
+ *   connection is then dropped).  "connection" counts accepted connections
+ *   from 1, so messages that shared one connection share its number.
+ * SNMP agent, one line per trap file consumed after a control byte "N":
+ *   {"file": "name.trp", "mode": "0600", "enterpriseOid": "1.3.6.1.4.1...",
+ *    "generic": 6, "specific": 7,
+ *    "bindings": [{"oid": "...", "type": "4", "value": "..."}], "lines": [...]}
+ *   or {"file": ..., "error": "..."}; every *.trp file is removed once read
+ *   (a file whose name is taken by something other than a regular file is
+ *   recorded and left alone).
+ */
+#ifndef HYXSIM_DAEMONS_H
+#define HYXSIM_DAEMONS_H
+
+#define HYXSIM_HOBD_RECORDS "/run/hyxsim/hobd.jsonl"
+#define HYXSIM_SNMP_AGENT_RECORDS "/run/hyxsim/snmp-agent.jsonl"
+
+#endif /* HYXSIM_DAEMONS_H */
