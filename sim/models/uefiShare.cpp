@@ -17,6 +17,12 @@ const std::string &StorePath() {
   return *path;
 }
 
+// What this process last read or wrote.
+std::string &LastText() {
+  static auto *text = new std::string;
+  return *text;
+}
+
 std::string ReadAll(int fd) {
   std::string text;
   char buffer[4096];
@@ -46,6 +52,7 @@ UefiShare::UefiShare(std::vector<HsiEntry> &entries) : entries_(entries) {
     Save();
     return;
   }
+  if (text == LastText()) return;  // nobody wrote since this process did
   nlohmann::json stored = nlohmann::json::parse(text, nullptr, false);
   if (!stored.is_array()) return;
   std::vector<HsiEntry> loaded;
@@ -63,6 +70,7 @@ UefiShare::UefiShare(std::vector<HsiEntry> &entries) : entries_(entries) {
     loaded.push_back(std::move(entry));
   }
   entries_ = std::move(loaded);
+  LastText() = std::move(text);
 }
 
 UefiShare::~UefiShare() {
@@ -82,6 +90,7 @@ void UefiShare::Save() {
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
+  LastText() = std::move(text);
 }
 
 }  // namespace hyxsim
