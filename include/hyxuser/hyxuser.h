@@ -244,9 +244,10 @@ HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
  */
 
 /* The names of every variable: a malloc'd array of *countOut malloc'd names
- * (followed by a null), which the caller frees, names first.  On failure
- * *namesOut is null and *countOut 0.  Gated: HYX_CHECKSUM_MISMATCH off a
- * matching Hyxkernel. */
+ * (followed by a null), which the caller frees, names first.  When memory
+ * runs out or a name cannot be read, *namesOut is null and *countOut 0; a
+ * list the kernel refuses leaves both untouched.  Gated:
+ * HYX_CHECKSUM_MISMATCH off a matching Hyxkernel. */
 HYXUSER_API HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32_t *countOut);
 /* A variable's attributes and contents: *dataOut is a malloc'd copy of
  * *dataLengthOut bytes that the caller frees, or null with length 0 when the

@@ -53,7 +53,15 @@ HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   ListGuard found;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_uefi_variable, nullptr, 0, &found.list);
-  if (status != HYX_OK) return status;
+  if (status != HYX_OK) {
+    // The kernel's refusals leave the outputs alone; running out of memory
+    // empties them, wherever it happened.
+    if (status == HYX_NO_MEMORY) {
+      *countOut = 0;
+      *namesOut = nullptr;
+    }
+    return status;
+  }
   uint32_t count = HsiParamList_Count(found.list);
   // One slot more than needed, so that an empty list is still an array the
   // caller frees.
