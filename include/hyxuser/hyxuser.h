@@ -8,9 +8,19 @@
 #ifndef HYXUSER_HYXUSER_H
 #define HYXUSER_HYXUSER_H
 
+/*
+ * The header is C11 and C++ alike.  It needs the POSIX declarations of
+ * sigset_t, pid_t, uid_t and gid_t: a strict ISO C build (-std=c11) defines
+ * _POSIX_C_SOURCE to 200809L before including it; other builds get them by
+ * default.
+ */
 #include <signal.h>
 #include <stdint.h>
 #include <sys/types.h>
+
+#if !defined(__cplusplus) && !defined(_POSIX_C_SOURCE)
+#error "hyxuser.h needs POSIX declarations (sigset_t, pid_t): define _POSIX_C_SOURCE to 200809L"
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -195,7 +205,13 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const a
                                                  const HyxuserSpawnFileActions *actions,
                                                  const HyxuserSpawnAttr *attr, pid_t *pid);
 
-/* ---- Version, uptime and firmware tables --------------------------------- */
+/* ---- Load-time interface check ------------------------------------------ */
+
+/* HYX_OK when the kernel speaks the interfaces the library was built for,
+ * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
+
+/* ---- Version and uptime ------------------------------------------------ */
 
 typedef struct HyxuserSystemVersion {
   char product[32];
@@ -217,12 +233,26 @@ typedef struct HyxuserUniqueSystemVersion {
   uint32_t build;
 } HyxuserUniqueSystemVersion; /* 228 bytes */
 
-/* The host kernel's product and build; the record is all zeros on failure. */
+/*
+ * The host kernel's product and build.  The record is all zeros on failure;
+ * HYX_CHECKSUM_MISMATCH when the kernel does not speak the library's
+ * interface (see HyxuserCompat_VerifyHSISigniture); HYX_BAD_PARAM for a null
+ * record.
+ */
 HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *version);
 HYXUSER_API HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *version);
-/* Microseconds since the host started; untouched on failure. */
+/* Microseconds since the host started; untouched on failure (HYX_BAD_PARAM
+ * for a null pointer). */
 HYXUSER_API HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime);
-/* ACPI tables by signature and instance; the kernel fills buffer and lengths. */
+
+/* ---- Firmware tables and MSR ------------------------------------------- */
+
+/*
+ * Direct kernel calls: the kernel fills buffer and lengths, a kernel error
+ * value reaches errno, the status is the kernel's.  Off the Hyxkernel they
+ * give HYX_NOT_IMPLEMENTED with errno ENOSYS and call nothing.
+ */
+/* ACPI tables by signature and instance. */
 HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableLengthBySignature(const char *signature, uint32_t instance,
                                                                    void *lengthOut);
 HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signature, uint32_t instance,
@@ -230,9 +260,25 @@ HYXUSER_API HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signatu
 /* The SMBIOS data block and its length. */
 HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetDataLen(void *lengthOut);
 HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length);
-/* Always HYX_UNSUPPORTED_CPU. */
+
+/*
+ * Always HYX_UNSUPPORTED_CPU; whatever arguments a caller passes are not
+ * read.  C++ and C23 declare it as taking any arguments; C before C23 has no
+ * prototype for that, so there it stays declared without one.
+ */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue(...);
+#else
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstrict-prototypes"
 HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue();
-/* The kernel's native socket address family (26). */
+#pragma GCC diagnostic pop
+#endif
+
+/* ---- Socket ------------------------------------------------------------- */
+
+/* Stores the kernel's native socket address family (26) in *family;
+ * HYX_BAD_PARAM for a null pointer. */
 HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
 
 /* ---- UEFI variables ------------------------------------------------------ */
@@ -300,12 +346,6 @@ HYXUSER_API HYX_ReturnStatus HyxuserNet_GetPnics(HyxuserPnicInfo *records, uint3
  */
 HYXUSER_API HYX_ReturnStatus HyxuserTcpip_GetInterfaces(HyxuserTcpipInterface *records, uint32_t maxRecords,
                                                         uint32_t *countOut);
-
-/* ---- Load-time interface check ------------------------------------------ */
-
-/* HYX_OK when the kernel speaks the interfaces the library was built for,
- * else HYX_CHECKSUM_MISMATCH (also on any host that is not the Hyxkernel). */
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void);
 
 /* ---- Observation notify -------------------------------------------------- */
 

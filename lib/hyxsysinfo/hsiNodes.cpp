@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/guard.h"
 #include "hyxsysinfo/hsiModuleNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 
@@ -17,27 +18,20 @@ constexpr int kMaxDepth = 64;
 bool IsModuleNode(HsiNodeID node) { return node >= HSI_MODULE_NODE_BASE; }
 
 HYX_ReturnStatus GetModuleDef(HsiNodeID node, HsiModuleID module, const HsiNodeDef **def) {
-  auto *record = static_cast<HsiNodeDef *>(calloc(1, sizeof(HsiNodeDef)));
-  char *name = static_cast<char *>(calloc(1, kNameBufferSize));
-  HYX_ReturnStatus status = HYX_NO_MEMORY;
-  if (record && name) status = HsiModuleNode_GetDef(node, module, record, name, kNameBufferSize);
-  char *copy = nullptr;
-  if (status == HYX_OK) {
-    name[kNameBufferSize - 1] = '\0';
-    copy = strdup(name);
-    if (!copy) status = HYX_NO_MEMORY;
-  }
-  free(name);
-  if (status != HYX_OK) {
-    free(record);
-    return status;
-  }
+  guard::Malloced<HsiNodeDef> record(static_cast<HsiNodeDef *>(calloc(1, sizeof(HsiNodeDef))));
+  guard::Malloced<char> name(static_cast<char *>(calloc(1, kNameBufferSize)));
+  if (!record || !name) return HYX_NO_MEMORY;
+  HYX_ReturnStatus status = HsiModuleNode_GetDef(node, module, record.get(), name.get(), kNameBufferSize);
+  if (status != HYX_OK) return status;
+  name.get()[kNameBufferSize - 1] = '\0';
+  char *copy = strdup(name.get());
+  if (copy == nullptr) return HYX_NO_MEMORY;
   // The id is the one asked for whatever the reply says, so that the
   // record is always recognised (and freed) as a module node's.
   record->id = node;
   record->name = copy;
   record->getTypeDef = record->setInputTypeDef = record->setOutputTypeDef = nullptr;
-  *def = record;
+  *def = record.release();
   return HYX_OK;
 }
 
@@ -173,26 +167,22 @@ char *HsiNode_GetIdentifierName(HsiNodeID node, HsiModuleID module) {
   const char *prefix = module ? "HSI_MODULE_NODE" : "HSI_NODE";
   const HsiNodeDef *chain[kMaxDepth];
   int depth = 0;
+  guard::ScopeExit releaseChain([&] {
+    while (depth > 0) HsiNode_ReleaseDef(chain[--depth]);
+  });
   size_t length = strlen(prefix) + 1;
-  char *text = nullptr;
   // Collect the node and its ancestors up to the top of the tree (parent 0,
   // or HSI_MODULE_NODE_BASE for a module's tree).
-  for (HsiNodeID at = node; depth < kMaxDepth;) {
-    if (HsiNode_GetDef(at, module, &chain[depth]) != HYX_OK) goto done;
+  for (HsiNodeID at = node;; at = chain[depth - 1]->parent) {
+    if (depth == kMaxDepth || HsiNode_GetDef(at, module, &chain[depth]) != HYX_OK) return nullptr;
     const HsiNodeDef *def = chain[depth++];
     length += strlen(def->name) + 1;
-    if (def->parent == 0 || def->parent == HSI_MODULE_NODE_BASE) {
-      text = static_cast<char *>(malloc(length));
-      break;
-    }
-    if (def->parent == HSI_NO_NODE) goto done;  // the root has no identifier
-    at = def->parent;
+    if (def->parent == 0 || def->parent == HSI_MODULE_NODE_BASE) break;
+    if (def->parent == HSI_NO_NODE) return nullptr;  // the root has no identifier
   }
-  if (text) {
-    char *out = stpcpy(text, prefix);
-    for (int i = depth - 1; i >= 0; i--) out = stpcpy(stpcpy(out, "_"), chain[i]->name);
-  }
-done:
-  while (depth > 0) HsiNode_ReleaseDef(chain[--depth]);
+  auto *text = static_cast<char *>(malloc(length));
+  if (text == nullptr) return nullptr;
+  char *out = stpcpy(text, prefix);
+  for (int i = depth - 1; i >= 0; i--) out = stpcpy(stpcpy(out, "_"), chain[i]->name);
   return text;
 }

@@ -12,9 +12,11 @@
 #include <cstring>
 
 #include "common/export.h"
+#include "common/guard.h"
 #include "common/hostPaths.h"
 #include "hyxsysinfo/hostType.h"
 #include "hyxsysinfo/kernelCall.h"
+#include "hyxuser/directCall.h"
 #include "status/status.h"
 
 namespace {
@@ -92,11 +94,13 @@ void GroupArg_Build(const HyxuserSpawnAttr *attr, char (&buffer)[GROUP_ARG_SIZE]
 HYX_ReturnStatus ScriptInterp_Retry(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
                                     const int32_t *fdMap, uint32_t fdCount, uint32_t extraA, uint32_t extraB,
                                     uint8_t flag, pid_t *pid) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return HYX_NOT_FOUND;
   char line[kScriptHeadSize];
-  ssize_t got = ReadHead(fd, line, sizeof line);
-  close(fd);
+  ssize_t got;
+  {
+    guard::Fd fd(open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return HYX_NOT_FOUND;
+    got = ReadHead(fd.get(), line, sizeof line);
+  }
   if (got < 2 || line[0] != '#' || line[1] != '!') return HYX_NOT_EXEC;
   size_t searched = static_cast<size_t>(got) < kScriptLineLimit ? static_cast<size_t>(got) : kScriptLineLimit;
   auto *end = static_cast<char *>(memchr(line, '\n', searched));
@@ -131,10 +135,10 @@ HYX_ReturnStatus ForkExec_Current(const char *path, char *const argv[], char *co
                                   uint8_t flag, pid_t *pid) {
   if (envp == nullptr) envp = environ;
   HYX_ReturnStatus status;
-  if (path == nullptr || argv == nullptr || pid == nullptr || (fdMap == nullptr && fdCount != 0)) {
-    status = HYX_BAD_PARAM;
-  } else if (!IsHyxkernelHost()) {
+  if (!IsHyxkernelHost()) {
     status = HYX_NOT_IMPLEMENTED;
+  } else if (path == nullptr || argv == nullptr || pid == nullptr || (fdMap == nullptr && fdCount != 0)) {
+    status = HYX_BAD_PARAM;
   } else {
     status = CallForkExec(path, argv, envp, passThrough, fdMap, fdCount, extraA, extraB, flag, pid);
     if (status == HYX_NOT_EXEC)
@@ -162,36 +166,34 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_System_SpawnAttrs(const HyxuserSpawnAt
     return HYX_OK;
   }
 
+  // Whatever has been changed is put back on every way out: SIGINT's
+  // action, then SIGQUIT's, then the mask; a failure's errno survives it.
+  struct sigaction oldInt, oldQuit;
+  sigset_t oldMask;
+  bool intChanged = false, quitChanged = false, maskChanged = false;
+  guard::ScopeExit restore([&] {
+    guard::ErrnoKeeper keepErrno;
+    if (intChanged) sigaction(SIGINT, &oldInt, nullptr);
+    if (quitChanged) sigaction(SIGQUIT, &oldQuit, nullptr);
+    if (maskChanged) sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+  });
+
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
-  struct sigaction oldInt, oldQuit;
   if (sigaction(SIGINT, &ignore, &oldInt) != 0) return StatusFromErrno(errno);
-  if (sigaction(SIGQUIT, &ignore, &oldQuit) != 0) {
-    int err = errno;
-    sigaction(SIGINT, &oldInt, nullptr);
-    return StatusFromErrno(err);
-  }
-  sigset_t childSignal, oldMask;
+  intChanged = true;
+  if (sigaction(SIGQUIT, &ignore, &oldQuit) != 0) return StatusFromErrno(errno);
+  quitChanged = true;
+  sigset_t childSignal;
   sigemptyset(&childSignal);
   sigaddset(&childSignal, SIGCHLD);
-  if (sigprocmask(SIG_BLOCK, &childSignal, &oldMask) != 0) {
-    int err = errno;
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGQUIT, &oldQuit, nullptr);
-    return StatusFromErrno(err);
-  }
+  if (sigprocmask(SIG_BLOCK, &childSignal, &oldMask) != 0) return StatusFromErrno(errno);
+  maskChanged = true;
 
   pid_t pid = -1;
   HYX_ReturnStatus status = StartShell(group, command, kStdMap, &pid);
   if (status == HYX_OK) status = WaitChild(pid, waitStatus);
-
-  // The errno of a failure survives the restoring.
-  int err = errno;
-  sigaction(SIGINT, &oldInt, nullptr);
-  sigaction(SIGQUIT, &oldQuit, nullptr);
-  sigprocmask(SIG_SETMASK, &oldMask, nullptr);
-  errno = err;
   return status;
 }
 
@@ -208,24 +210,19 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_POpen_SpawnAttrs(const HyxuserSpawnAtt
   bool reading = mode[0] == 'r';
 
   // Both ends are close-on-exec: the child gets its end through the map.
+  // Both are closed on failure; on success only the caller's end survives.
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return StatusFromErrno(errno);
+  guard::Fd readEnd(ends[0]), writeEnd(ends[1]);
   int32_t fdMap[3] = {kStdMap[0], kStdMap[1], kStdMap[2]};
-  if (reading) fdMap[1] = ends[1];
-  else fdMap[0] = ends[0];
+  if (reading) fdMap[1] = writeEnd.get();
+  else fdMap[0] = readEnd.get();
 
   pid_t pid = -1;
   HYX_ReturnStatus status = StartShell(group, command, fdMap, &pid);
-  if (status != HYX_OK) {
-    int err = errno;
-    close(ends[0]);
-    close(ends[1]);
-    errno = err;
-    return status;
-  }
+  if (status != HYX_OK) return status;
   handle->pid = pid;
-  handle->fd = reading ? ends[0] : ends[1];
-  close(reading ? ends[1] : ends[0]);
+  handle->fd = reading ? readEnd.release() : writeEnd.release();
   return HYX_OK;
 }
 
@@ -243,11 +240,5 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_PClose(const HyxuserPOpenHandle *handl
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_Spawn(const char *path, char *const argv[], char *const envp[],
                                                 const HyxuserSpawnFileActions *actions,
                                                 const HyxuserSpawnAttr *attr, pid_t *pid) {
-  // Off the Hyxkernel the call number means nothing (Linux answers ENOSYS
-  // in the status register and leaves the error register as it was).
-  if (!IsHyxkernelHost()) {
-    errno = Status_ToErrno(HYX_NOT_IMPLEMENTED);
-    return HYX_NOT_IMPLEMENTED;
-  }
-  return Kernel_Call(KERNEL_CALL_SPAWN, path, argv, envp, actions, attr, pid);
+  return Kernel_DirectCall(KERNEL_CALL_SPAWN, path, argv, envp, actions, attr, pid);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/export.h"
+#include "common/guard.h"
 #include "hyxuser/hyxuser.h"
 
 static_assert(sizeof(HyxuserSpawnAttr) == 64);
@@ -170,16 +171,14 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetRP(const HyxuserSpawnAttr 
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnFileActionsInit(HyxuserSpawnFileActions **listOut,
                                                                int32_t capacity) {
   if (listOut == nullptr || capacity < 1 || capacity > kMaxFileActions) return HYX_BAD_PARAM;
-  auto *list = static_cast<HyxuserSpawnFileActions *>(malloc(sizeof(HyxuserSpawnFileActions)));
-  if (list == nullptr) return HYX_NO_MEMORY;
+  guard::Malloced<HyxuserSpawnFileActions> list(
+      static_cast<HyxuserSpawnFileActions *>(malloc(sizeof(HyxuserSpawnFileActions))));
+  if (!list) return HYX_NO_MEMORY;
   list->entries = static_cast<HyxuserSpawnFileAction *>(calloc(capacity, sizeof(HyxuserSpawnFileAction)));
-  if (list->entries == nullptr) {
-    free(list);
-    return HYX_NO_MEMORY;
-  }
+  if (list->entries == nullptr) return HYX_NO_MEMORY;
   list->capacity = static_cast<uint32_t>(capacity);
   list->count = 0;
-  *listOut = list;
+  *listOut = list.release();
   return HYX_OK;
 }
 

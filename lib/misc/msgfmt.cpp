@@ -209,6 +209,17 @@ bool FetchArg(Collector *c, int i, va_list *ap) {
   return true;
 }
 
+// Takes every position's value off a copy of va; false with the error set
+// (which releases the array, so the count cannot tell).
+bool FetchArgs(Collector *c, va_list va) {
+  va_list ap;
+  va_copy(ap, va);
+  bool ok = true;
+  for (int i = 0; ok && i < c->numArgs; i++) ok = FetchArg(c, i, &ap);
+  va_end(ap);
+  return ok;
+}
+
 bool Fail(Collector *c, MsgFmt_Arg **args, int *numArgs, char **error) {
   if (args != nullptr) *args = nullptr;
   if (numArgs != nullptr) *numArgs = 0;
@@ -346,15 +357,7 @@ bool MsgFmt_GetArgsWithBuf(const char *format, va_list va, MsgFmt_Arg **args, in
     else SetError(&c, "MsgFmt_GetArgs: error %d", r);
     return Fail(&c, args, numArgs, error);
   }
-  va_list ap;
-  va_copy(ap, va);
-  for (int i = 0; i < c.numArgs; i++) {
-    if (!FetchArg(&c, i, &ap)) {
-      va_end(ap);
-      return Fail(&c, args, numArgs, error);
-    }
-  }
-  va_end(ap);
+  if (!FetchArgs(&c, va)) return Fail(&c, args, numArgs, error);
   if (args != nullptr) *args = c.args;
   else if (c.bufStart == nullptr) MsgFmt_FreeArgs(c.args, c.numArgs);
   if (numArgs != nullptr) *numArgs = c.numArgs;

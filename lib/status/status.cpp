@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "common/export.h"
 
@@ -92,6 +93,9 @@ constexpr bool PamTableIsOneToOne() {
 }
 static_assert(PamTableIsOneToOne(), "each PAM value 1..31 comes from exactly one status");
 
+static_assert(Status_ToName(HYX_ERRNO_STATUS_BASE + 5) == std::string_view(kNames[kLastRow]),
+              "errno-carrying codes are named for the table's last row");
+
 // Position of a kernel code (HYX_FAILURE to the last row) in the table, or 0.
 uint32_t RowOf(HYX_ReturnStatus status) {
   uint32_t n = status - kKernelBase;
@@ -141,13 +145,6 @@ HYX_ReturnStatus StatusFromErrno(int err) {
   if (err == 0) return HYX_OK;
   uint32_t magnitude = err < 0 ? 0u - static_cast<uint32_t>(err) : static_cast<uint32_t>(err);
   return HYX_ERRNO_STATUS_BASE + magnitude;
-}
-
-const char *Status_ToName(HYX_ReturnStatus status) {
-  if (IsSuccess(status)) return kNames[0];
-  if (CarriedErrno(status)) return kNames[kLastRow];
-  uint32_t n = RowOf(status);
-  return n ? kNames[n] : "UNKNOWN";
 }
 
 const char *Status_ToMessage(HYX_ReturnStatus status) {

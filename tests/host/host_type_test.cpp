@@ -11,6 +11,7 @@
 
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/hostType.h"
+#include "test_host.h"
 
 namespace {
 
@@ -43,9 +44,8 @@ constexpr HostExpectation kHosts[] = {
 };
 
 const HostExpectation &ThisHost() {
-  const char *name = getenv("HYX_TEST_PROFILE");
   for (const HostExpectation &host : kHosts)
-    if (name && strcmp(name, host.profile) == 0) return host;
+    if (OnProfile(host.profile)) return host;
   ADD_FAILURE() << "unknown HYX_TEST_PROFILE";
   return kHosts[0];
 }

@@ -12,10 +12,11 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "test_host.h"
 
 namespace {
 
-bool Renumbered() { return std::string(getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : "") == "renumbered"; }
+bool Renumbered() { return OnProfile("renumbered"); }
 
 TEST(HsiEndToEnd, TheLoadTimeCheckSaysWhetherTheNumberingsAgree) {
   EXPECT_EQ(hsiLoadStatus, Renumbered() ? static_cast<HYX_ReturnStatus>(HYX_CHECKSUM_MISMATCH)

@@ -10,12 +10,13 @@
 #include "hyxsysinfo/hostType.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/kernelCall.h"
+#include "test_host.h"
 
 namespace {
 
 constexpr uint64_t kSignatureCall = KERNEL_CALL_HSI_SIGNATURE, kGet = KERNEL_CALL_HSI_GET;
 
-std::string Profile() { return getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : ""; }
+std::string Profile() { return TestProfile(); }
 
 TEST(BuildInfo, MissingPointersAreRefusedBeforeAnythingIsWritten) {
   char build[21] = "untouched";

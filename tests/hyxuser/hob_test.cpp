@@ -16,12 +16,13 @@
 #include "daemon_records.h"
 #include "hyxuser/hyxuser.h"
 #include "run_command.h"
+#include "test_host.h"
 
 namespace {
 
 HYX_ReturnStatus S(HYX_ReturnStatus s) { return s; }
 
-bool OnHyxkernel() { return strcmp(getenv("HYX_TEST_PROFILE"), "plain-linux") != 0; }
+bool OnHyxkernelHost() { return !OnProfile("plain-linux"); }
 
 // The records that arrived since the last call, once there are `count`.
 std::vector<Json> NewRecords(size_t count) {
@@ -76,7 +77,7 @@ TEST(HobNotify, EachSeverityGivesItsIdAndTheWholeLayout) {
     EXPECT_EQ(r["args"][0]["offset"], 96u);  // right behind the three records
     EXPECT_EQ(r["length"], 32 + c.idSize + 56 + 96 + strlen("disk-monitor") + strlen("KB 2081") + text.size() + 3);
     EXPECT_EQ(r["message"], Rendered("disk-monitor", "KB 2081", text));
-    if (OnHyxkernel()) EXPECT_GE(r["uptimeUs"].get<uint64_t>(), 825785982u);
+    if (OnHyxkernelHost()) EXPECT_GE(r["uptimeUs"].get<uint64_t>(), 825785982u);
     else EXPECT_EQ(r["uptimeUs"], 0u);  // the kernel lacks the uptime call
   }
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "alloc_fail.h"
 #include "misc/err.h"
 #include "misc/hashTable.h"
 #include "misc/utf8.h"
@@ -89,6 +90,25 @@ TEST(HashTable, CopiedKeysOutliveTheCallersText) {
   EXPECT_FALSE(HashTable_Lookup(table.t, "changed!!", nullptr));
   // A refused insert must release its own copy (checked by the leak checker).
   EXPECT_FALSE(HashTable_Insert(table.t, "transient", Value(1)));
+}
+
+// Integer keys are values, not text: the copy-key flag leaves them as they
+// are (copying one would read memory at the key's number).
+TEST(HashTable, CopyKeyLeavesIntegerKeysAlone) {
+  Table copied(8, HASH_KEY_INT | HASH_FLAG_COPYKEY), plain(8, HASH_KEY_INT);
+  uint64_t before = AllocFail_Count();
+  EXPECT_TRUE(HashTable_Insert(copied.t, IntKey(7), Value(70)));
+  uint64_t copiedAllocations = AllocFail_Count() - before;
+  before = AllocFail_Count();
+  EXPECT_TRUE(HashTable_Insert(plain.t, IntKey(7), Value(70)));
+  EXPECT_EQ(copiedAllocations, AllocFail_Count() - before) << "no key copy";
+  EXPECT_TRUE(HashTable_Insert(copied.t, IntKey(-1), Value(1)));
+  void *value = nullptr;
+  EXPECT_TRUE(HashTable_Lookup(copied.t, IntKey(7), &value));
+  EXPECT_EQ(value, Value(70));
+  EXPECT_TRUE(HashTable_Lookup(copied.t, IntKey(-1), &value));
+  EXPECT_EQ(value, Value(1));
+  EXPECT_FALSE(HashTable_Insert(copied.t, IntKey(7), Value(71)));
 }
 
 std::vector<intptr_t> freed;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "alloc_fail.h"
 #include "misc/err.h"
 #include "misc/msgfmt.h"
 
@@ -202,7 +203,9 @@ TEST(MsgFmt, ParseWalksLiteralsAndSpecifiers) {
 TEST(MsgFmt, BufferModePlacesEverythingInTheBuffer) {
   alignas(MsgFmt_Arg) char buffer[256];
   size_t size = sizeof buffer;
+  uint64_t allocations = AllocFail_Count();
   Result r = CollectIn(buffer, &size, "%s %d %ls", "hello", 7, L"w");
+  EXPECT_EQ(AllocFail_Count() - allocations, 0u) << "buffer mode allocates nothing";
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(static_cast<void *>(r.args), static_cast<void *>(buffer));
   EXPECT_EQ(size, 3 * sizeof(MsgFmt_Arg) + 6 + 2 * sizeof(wchar_t));
@@ -220,6 +223,7 @@ TEST(MsgFmt, BufferModePlacesEverythingInTheBuffer) {
 
 TEST(MsgFmt, BufferTooSmallFailsWithoutAllocating) {
   alignas(MsgFmt_Arg) char buffer[80];
+  const uint64_t allocations = AllocFail_Count();
   size_t size = 70;  // the two records fit, the string does not
   Result r = CollectIn(buffer, &size, "%d %s", 1, "a string too long for what is left");
   EXPECT_FALSE(r.ok);
@@ -231,10 +235,15 @@ TEST(MsgFmt, BufferTooSmallFailsWithoutAllocating) {
   size = 10;  // the error text itself is cut to the buffer
   r = CollectIn(buffer, &size, "%d %s", 1, "x");
   EXPECT_EQ(r.error, "MsgFmtGet");
+  size = sizeof(MsgFmt_Arg) + 2;  // the first argument's own text does not fit
+  r = CollectIn(buffer, &size, "%s", "longer");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.error, "MsgFmt_GetArgs: out of memory");
   size = 0;
   r = CollectIn(buffer, &size, "%d", 1);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.error, "");
+  EXPECT_EQ(AllocFail_Count() - allocations, 0u) << "not even for the error text";
 }
 
 TEST(MsgFmt, ArgumentsOutNullReleasesTheArray) {

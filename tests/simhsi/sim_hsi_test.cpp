@@ -14,13 +14,11 @@
 #include "hyxsysinfo/hsiTables.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
+#include "test_host.h"
 
 namespace {
 
-bool Renumbered() {
-  const char *profile = getenv("HYX_TEST_PROFILE");
-  return profile != nullptr && strcmp(profile, "renumbered") == 0;
-}
+bool Renumbered() { return OnProfile("renumbered"); }
 
 uint64_t Signature(uint32_t node) { return hsiTables.nodes[node].signature; }
 

@@ -1,12 +1,34 @@
-// Counts and fails malloc and calloc calls of the code linked into a test.
-// The test links with -Wl,--wrap=malloc,--wrap=calloc (hyx_alloc_fail), so
-// this sees every such call of the library's static archive and of the test
-// itself, and nothing of the C++ runtime's operator new.
+// Counts and fails the allocations the library makes.  The test program
+// links hyx_alloc_fail, which defines malloc, calloc, realloc, free, strdup
+// and strndup in the program itself: every call the shipped libhyxuser.so
+// makes (and every call glibc's own functions make) reaches these first.
+// Only calls made by the library's code count: libhyxuser.so when the
+// program loads it, else the program itself, which then carries the
+// library's archive.  The simulator, the C++ runtime and glibc's own
+// allocations are never counted and never failed.
 #pragma once
 
 #include <cstdint>
 
-// Makes the nth allocation from now (1 = the next one) return null; 0 disarms.
+// Makes the nth counted allocation from now (1 = the next one) return null
+// with errno ENOMEM; 0 disarms.
 void AllocFail_Arm(uint64_t nth);
-// Allocations since the program started.
+// Counted allocations since the program started.
 uint64_t AllocFail_Count();
+
+// Runs call once to count its allocations, then once more for each of them
+// with that one failed, handing check the status and which allocation
+// failed.  Returns how many allocations the call makes.
+template <typename Call, typename Check>
+uint64_t AllocFail_Sweep(Call call, Check check) {
+  uint64_t before = AllocFail_Count();
+  call();
+  uint64_t allocations = AllocFail_Count() - before;
+  for (uint64_t nth = 1; nth <= allocations; nth++) {
+    AllocFail_Arm(nth);
+    auto status = call();
+    AllocFail_Arm(0);
+    check(status, nth);
+  }
+  return allocations;
+}

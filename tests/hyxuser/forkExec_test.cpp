@@ -25,17 +25,14 @@
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hyxuser.h"
+#include "status_matchers.h"
+#include "test_host.h"
 
 namespace {
 
 constexpr uint64_t kForkExecCall = KERNEL_CALL_FORK_EXEC;
 constexpr uint64_t kSpawnCall = KERNEL_CALL_SPAWN;
 constexpr uint32_t kNoExtra = 0xFFFFFFFF;
-
-bool OnHyxkernel() {
-  const char *profile = getenv("HYX_TEST_PROFILE");
-  return profile != nullptr && strcmp(profile, "hypervisor") == 0;
-}
 
 size_t OpenDescriptors() {
   size_t count = 0;
@@ -109,6 +106,7 @@ struct SeenCall {
   size_t argc;
   uint64_t envp;
   uint64_t passThrough;
+  uint64_t fdMap;
   ForkExecParams params;
   bool sigintIgnored, sigquitIgnored, sigchldBlocked;
   uint32_t status;
@@ -134,6 +132,7 @@ void Watch(HyxSimCall *call, void *) {
       Copy(seen.argv[seen.argc], argv[seen.argc]);
   seen.envp = call->args[2];
   seen.passThrough = call->args[3];
+  seen.fdMap = call->args[4];
   if (call->args[5]) memcpy(&seen.params, reinterpret_cast<const void *>(call->args[5]), sizeof seen.params);
   struct sigaction action;
   sigaction(SIGINT, nullptr, &action);
@@ -259,7 +258,7 @@ TEST_F(OnTheHyxkernel, SystemRunsTheCommandAndGivesTheWaitStatusAsWaitpidDoes) {
   };
   for (auto &c : cases) {
     int status = -1;
-    EXPECT_EQ(HyxuserCompat_System(c.command.c_str(), &status), HYX_OK) << c.command;
+    EXPECT_THAT(HyxuserCompat_System(c.command.c_str(), &status), IsOk()) << c.command;
     EXPECT_TRUE(c.check(status)) << c.command << ": " << status;
     EXPECT_EQ(status, system(c.command.c_str())) << c.command << ": libc's system says otherwise";
   }
@@ -268,9 +267,9 @@ TEST_F(OnTheHyxkernel, SystemRunsTheCommandAndGivesTheWaitStatusAsWaitpidDoes) {
 
 TEST_F(OnTheHyxkernel, SystemWithoutACommandStartsNothing) {
   int status = -1;
-  EXPECT_EQ(HyxuserCompat_System(nullptr, &status), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_System(nullptr, &status), IsOk());
   EXPECT_EQ(status, 1);
-  EXPECT_EQ(HyxuserCompat_System("true", nullptr), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_System("true", nullptr), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(HyxSim_CallCount(kForkExecCall), 0u);
 }
 
@@ -278,7 +277,7 @@ TEST_F(OnTheHyxkernel, SystemIgnoresInterruptsWhileTheChildRunsAndRestoresEveryt
   CallerSignals caller;
   WatchForkExec();
   int status = -1;
-  EXPECT_EQ(HyxuserCompat_System("true", &status), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_System("true", &status), IsOk());
   ASSERT_EQ(seenCount.load(), 1u);
   EXPECT_TRUE(seenCalls[0].sigintIgnored);
   EXPECT_TRUE(seenCalls[0].sigquitIgnored);
@@ -288,7 +287,7 @@ TEST_F(OnTheHyxkernel, SystemIgnoresInterruptsWhileTheChildRunsAndRestoresEveryt
   // A refused call restores them too, and errno is the status's own.
   HyxSim_ScriptAnswer(kForkExecCall, HYX_NO_MEMORY, -5, nullptr, 0, 0);
   errno = 0;
-  EXPECT_EQ(HyxuserCompat_System("true", &status), HYX_NO_MEMORY);
+  EXPECT_THAT(HyxuserCompat_System("true", &status), IsStatus(HYX_NO_MEMORY));
   EXPECT_EQ(errno, 12);
   EXPECT_TRUE(SignalSettings::Now() == caller.set);
 }
@@ -323,7 +322,7 @@ TEST_F(OnTheHyxkernel, TheShellGetsTheGroupArgumentFirstAndTheKernelRecordsTheGr
       SCOPED_TRACE(std::string(c.what) + (usePOpen ? " (popen)" : " (system)"));
       HyxuserSpawnAttr *attr = nullptr;
       if (c.flags != ~0u) {
-        ASSERT_EQ(HyxuserCompat_SpawnAttrInit(&attr), HYX_OK);
+        ASSERT_THAT(HyxuserCompat_SpawnAttrInit(&attr), IsOk());
         HyxuserCompat_SpawnAttrSetFlags(attr, c.flags);
         HyxuserCompat_SpawnAttrSetMemMB(attr, c.memMB);
         if (c.group) HyxuserCompat_SpawnAttrSetRP(attr, c.group);
@@ -333,10 +332,10 @@ TEST_F(OnTheHyxkernel, TheShellGetsTheGroupArgumentFirstAndTheKernelRecordsTheGr
       int status = -1;
       if (usePOpen) {
         HyxuserPOpenHandle handle;
-        ASSERT_EQ(HyxuserCompat_POpen_SpawnAttrs(attr, "exit 0", "r", &handle), HYX_OK);
-        EXPECT_EQ(HyxuserCompat_PClose(&handle, &status), HYX_OK);
+        ASSERT_THAT(HyxuserCompat_POpen_SpawnAttrs(attr, "exit 0", "r", &handle), IsOk());
+        EXPECT_THAT(HyxuserCompat_PClose(&handle, &status), IsOk());
       } else {
-        EXPECT_EQ(HyxuserCompat_System_SpawnAttrs(attr, "exit 0", &status), HYX_OK);
+        EXPECT_THAT(HyxuserCompat_System_SpawnAttrs(attr, "exit 0", &status), IsOk());
       }
       HyxuserCompat_SpawnAttrDestroy(attr);
       EXPECT_EQ(status, 0) << "the shell saw the group argument";
@@ -367,35 +366,35 @@ TEST_F(OnTheHyxkernel, TheShellGetsTheGroupArgumentFirstAndTheKernelRecordsTheGr
 
 TEST_F(OnTheHyxkernel, POpenReadsTheChildsOutputAndFeedsItsInput) {
   HyxuserPOpenHandle handle;
-  ASSERT_EQ(HyxuserCompat_POpen("echo hello", "r", &handle), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_POpen("echo hello", "r", &handle), IsOk());
   EXPECT_EQ(fcntl(handle.fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
   EXPECT_EQ(ReadAll(handle.fd), "hello\n");
   int status = -1;
-  EXPECT_EQ(HyxuserCompat_PClose(&handle, &status), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_PClose(&handle, &status), IsOk());
   EXPECT_EQ(status, 0);
 
   TempDir dir;
   const std::string file = dir / "fed";
-  ASSERT_EQ(HyxuserCompat_POpen(("cat > " + file).c_str(), "w", &handle), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_POpen(("cat > " + file).c_str(), "w", &handle), IsOk());
   EXPECT_EQ(fcntl(handle.fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
   EXPECT_EQ(write(handle.fd, "fed\n", 4), 4);
-  EXPECT_EQ(HyxuserCompat_PClose(&handle, &status), HYX_OK);
+  EXPECT_THAT(HyxuserCompat_PClose(&handle, &status), IsOk());
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFile(file), "fed\n");
 
-  ASSERT_EQ(HyxuserCompat_POpen("exit 5", "r", &handle), HYX_OK);
-  EXPECT_EQ(HyxuserCompat_PClose(&handle, &status), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_POpen("exit 5", "r", &handle), IsOk());
+  EXPECT_THAT(HyxuserCompat_PClose(&handle, &status), IsOk());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << status;
 }
 
 TEST_F(OnTheHyxkernel, POpenRefusesAnyOtherModeBeforeMakingAPipe) {
   HyxuserPOpenHandle handle = {-7, -7};
   for (const char *mode : {"rw", "", "x", "R", "r+", "w ", "wr"}) {
-    EXPECT_EQ(HyxuserCompat_POpen("true", mode, &handle), HYX_BAD_PARAM) << '"' << mode << '"';
+    EXPECT_THAT(HyxuserCompat_POpen("true", mode, &handle), IsStatus(HYX_BAD_PARAM)) << '"' << mode << '"';
   }
-  EXPECT_EQ(HyxuserCompat_POpen("true", nullptr, &handle), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_POpen(nullptr, "r", &handle), HYX_BAD_PARAM);
-  EXPECT_EQ(HyxuserCompat_POpen("true", "r", nullptr), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_POpen("true", nullptr, &handle), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_POpen(nullptr, "r", &handle), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_POpen("true", "r", nullptr), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(handle.pid, -7);
   EXPECT_EQ(handle.fd, -7);
   EXPECT_EQ(HyxSim_CallCount(kForkExecCall), 0u);
@@ -405,7 +404,7 @@ TEST_F(OnTheHyxkernel, AFailedPOpenClosesBothEndsAndLeavesTheHandle) {
   HyxSim_ScriptAnswer(kForkExecCall, HYX_NO_RESOURCES, 0, nullptr, 0, 0);
   HyxuserPOpenHandle handle = {-7, -7};
   errno = 0;
-  EXPECT_EQ(HyxuserCompat_POpen("true", "w", &handle), HYX_NO_RESOURCES);
+  EXPECT_THAT(HyxuserCompat_POpen("true", "w", &handle), IsStatus(HYX_NO_RESOURCES));
   EXPECT_EQ(errno, 12);
   EXPECT_EQ(handle.pid, -7);
   EXPECT_EQ(handle.fd, -7);
@@ -413,14 +412,14 @@ TEST_F(OnTheHyxkernel, AFailedPOpenClosesBothEndsAndLeavesTheHandle) {
 
 TEST_F(OnTheHyxkernel, PCloseOnAClosedDescriptorSaysSoAndDoesNotWait) {
   HyxuserPOpenHandle handle;
-  ASSERT_EQ(HyxuserCompat_POpen("exit 4", "r", &handle), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_POpen("exit 4", "r", &handle), IsOk());
   close(handle.fd);
   int status = -1;
-  EXPECT_EQ(HyxuserCompat_PClose(&handle, &status), HYX_ERRNO_STATUS_BASE + EBADF);
+  EXPECT_THAT(HyxuserCompat_PClose(&handle, &status), IsStatus(HYX_ERRNO_STATUS_BASE + EBADF));
   EXPECT_EQ(status, -1);
   status = WaitFor(handle.pid);  // still ours to wait for
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4);
-  EXPECT_EQ(HyxuserCompat_PClose(nullptr, &status), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_PClose(nullptr, &status), IsStatus(HYX_BAD_PARAM));
 }
 
 // ---- ForkExec ------------------------------------------------------------------
@@ -432,7 +431,7 @@ TEST_F(OnTheHyxkernel, TheDescriptorMapIsAllTheChildGets) {
   const int32_t map[] = {in.ends[0], out.ends[1], -1};
   char *const argv[] = {const_cast<char *>("cat"), nullptr};
   pid_t pid = -1;
-  ASSERT_EQ(HyxuserCompat_ForkExec("/bin/cat", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_ForkExec("/bin/cat", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsOk());
   close(stray);
   in.CloseRead();
   out.CloseWrite();
@@ -466,7 +465,7 @@ TEST_F(OnTheHyxkernel, TheChildGetsItsArgumentsAndEnvironment) {
     char *const argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
                           const_cast<char *>("echo \"$SPAWN_TEST_MARK|$GREETING\""), nullptr};
     pid_t pid = -1;
-    ASSERT_EQ(HyxuserCompat_ForkExec("/bin/sh", argv, c.envp, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), HYX_OK);
+    ASSERT_THAT(HyxuserCompat_ForkExec("/bin/sh", argv, c.envp, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsOk());
     out.CloseWrite();
     EXPECT_EQ(ReadAll(out.ends[0]), c.output);
     EXPECT_GT(pid, 0);
@@ -480,13 +479,13 @@ TEST_F(OnTheHyxkernel, BothEntriesFillTheParameterBlock) {
   const int32_t map[] = {0, 1, 2};
   char *const argv[] = {const_cast<char *>("true"), nullptr};
   pid_t pid = -1;
-  ASSERT_EQ(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -5, map, 3, 7, 9, 1, &pid), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -5, map, 3, 7, 9, 1, &pid), IsOk());
   EXPECT_EQ(WaitFor(pid), 0);
   ForkExecOriginal original = OriginalForkExec();
   ASSERT_NE(original, nullptr) << dlerror();
   ASSERT_NE(reinterpret_cast<void *>(original), reinterpret_cast<void *>(&HyxuserCompat_ForkExec));
   pid_t originalPid = -1;
-  ASSERT_EQ(original("/bin/true", argv, nullptr, -1, map, 2, 0, &originalPid), HYX_OK);
+  ASSERT_THAT(original("/bin/true", argv, nullptr, -1, map, 2, 0, &originalPid), IsOk());
   EXPECT_EQ(WaitFor(originalPid), 0);
 
   ASSERT_EQ(seenCount.load(), 2u);
@@ -510,20 +509,17 @@ TEST_F(OnTheHyxkernel, FailuresCarryTheStatusAndTheStatusTablesErrno) {
   char *const argv[] = {const_cast<char *>("x"), nullptr};
   pid_t pid = -1;
   errno = 0;
-  EXPECT_EQ(HyxuserCompat_ForkExec("/no/such/program", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
-            HYX_NOT_FOUND);
+  EXPECT_THAT(HyxuserCompat_ForkExec("/no/such/program", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(errno, 2);
   // The kernel's own error value gives way to the table's.
   HyxSim_ScriptAnswer(kForkExecCall, HYX_NO_MEMORY, -5, nullptr, 0, 0);
-  EXPECT_EQ(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
-            HYX_NO_MEMORY);
+  EXPECT_THAT(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_NO_MEMORY));
   EXPECT_EQ(errno, 12);
   HyxSim_ClearHandlers();
   HyxSim_ResetCounts();
-  EXPECT_EQ(HyxuserCompat_ForkExec(nullptr, argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_ForkExec(nullptr, argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(errno, 22);
-  EXPECT_EQ(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, nullptr),
-            HYX_BAD_PARAM);
+  EXPECT_THAT(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, nullptr), IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(HyxSim_CallCount(kForkExecCall), 0u);
   EXPECT_EQ(pid, -1);
 }
@@ -539,15 +535,46 @@ TEST_F(OnTheHyxkernel, AScriptIsStartedThroughItsInterpreterLine) {
   const int32_t map[] = {-1, out.ends[1], out.ends[1]};
   char *const argv[] = {const_cast<char *>("s"), const_cast<char *>("a"), nullptr};
   pid_t pid = -1;
-  ASSERT_EQ(HyxuserCompat_ForkExec(script.c_str(), argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_ForkExec(script.c_str(), argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsOk());
   out.CloseWrite();
   EXPECT_EQ(ReadAll(out.ends[0]), "+ echo arg=a\narg=a\n");
   EXPECT_EQ(WaitFor(pid), 0);
   ASSERT_EQ(seenCount.load(), 2u);
-  EXPECT_EQ(seenCalls[0].status, HYX_NOT_EXEC);
+  EXPECT_THAT(seenCalls[0].status, IsStatus(HYX_NOT_EXEC));
   EXPECT_STREQ(seenCalls[1].path, "/bin/sh");
   EXPECT_EQ(seenCalls[1].Argv(), (std::vector<std::string>{"/bin/sh", "-x", script, "a"}));
   EXPECT_EQ(seenCalls[1].pid, pid);
+}
+
+// The retry is the caller's call with another program and vector: the same
+// environment, descriptor map, pass-through value and parameter block.
+TEST_F(OnTheHyxkernel, TheScriptRetryPassesEverythingElseUnchanged) {
+  TempDir dir;
+  const std::string script = dir / "s";
+  WriteFile(script, "#!/bin/sh\necho \"mark=$MARK\"\n");
+  WatchForkExec();
+  Pipe out;
+  const int32_t map[] = {-1, out.ends[1]};
+  char *const argv[] = {const_cast<char *>("s"), nullptr};
+  char *const envp[] = {const_cast<char *>("MARK=retried"), nullptr};
+  pid_t pid = -1;
+  ASSERT_THAT(HyxuserCompat_ForkExec(script.c_str(), argv, envp, 7, map, 2, 11, 12, 0, &pid), IsOk());
+  out.CloseWrite();
+  EXPECT_EQ(ReadAll(out.ends[0]), "mark=retried\n");
+  EXPECT_EQ(WaitFor(pid), 0);
+  ASSERT_EQ(seenCount.load(), 2u);
+  const SeenCall &first = seenCalls[0], &retry = seenCalls[1];
+  EXPECT_THAT(first.status, IsStatus(HYX_NOT_EXEC));
+  EXPECT_EQ(retry.envp, reinterpret_cast<uint64_t>(envp));
+  EXPECT_EQ(retry.envp, first.envp);
+  EXPECT_EQ(retry.fdMap, reinterpret_cast<uint64_t>(map));
+  EXPECT_EQ(retry.passThrough, first.passThrough);
+  EXPECT_EQ(retry.passThrough, uint64_t{7});
+  EXPECT_EQ(memcmp(&retry.params, &first.params, sizeof retry.params), 0);
+  EXPECT_EQ(retry.params.fdCount, 2u);
+  EXPECT_EQ(retry.params.extraA, 11u);
+  EXPECT_EQ(retry.params.extraB, 12u);
+  EXPECT_EQ(retry.params.pidAddress, reinterpret_cast<uint64_t>(&pid));
 }
 
 struct ScriptCase {
@@ -586,8 +613,8 @@ TEST_F(OnTheHyxkernel, TheScriptFallbackHasItsLimits) {
     HyxSim_ResetCounts();
     pid_t pid = -1;
     errno = 0;
-    EXPECT_EQ(HyxuserCompat_ForkExec(script.c_str(), argv.data(), nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
-              c.status);
+    EXPECT_THAT(HyxuserCompat_ForkExec(script.c_str(), argv.data(), nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+                IsStatus(c.status));
     EXPECT_EQ(HyxSim_CallCount(kForkExecCall), c.calls);
     if (c.status == HYX_OK) EXPECT_EQ(WaitFor(pid), 0);
     else EXPECT_EQ(errno, c.err);
@@ -601,8 +628,7 @@ TEST_F(OnTheHyxkernel, AnUnreadableScriptIsNotFound) {
   char *const argv[] = {const_cast<char *>("gone"), nullptr};
   pid_t pid = -1;
   errno = 0;
-  EXPECT_EQ(HyxuserCompat_ForkExec("/no/such/script", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
-            HYX_NOT_FOUND);
+  EXPECT_THAT(HyxuserCompat_ForkExec("/no/such/script", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(errno, 2);
   EXPECT_EQ(HyxSim_CallCount(kForkExecCall), 1u);
 }
@@ -623,11 +649,11 @@ TEST_F(OnTheHyxkernel, SpawnHonoursTheRecordsItIsGiven) {
   int dirFd = open(dir.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(dirFd, 0);
   HyxuserSpawnFileActions *actions = nullptr;
-  ASSERT_EQ(HyxuserCompat_SpawnFileActionsInit(&actions, 4), HYX_OK);
-  ASSERT_EQ(HyxuserCompat_SpawnFileActionsAddDup2(actions, in.ends[0], 0), HYX_OK);
-  ASSERT_EQ(HyxuserCompat_SpawnFileActionsAddOpen(actions, 1, "out", O_WRONLY | O_CREAT | O_TRUNC, 0644), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_SpawnFileActionsInit(&actions, 4), IsOk());
+  ASSERT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(actions, in.ends[0], 0), IsOk());
+  ASSERT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(actions, 1, "out", O_WRONLY | O_CREAT | O_TRUNC, 0644), IsOk());
   HyxuserSpawnAttr *attr = nullptr;
-  ASSERT_EQ(HyxuserCompat_SpawnAttrInit(&attr), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_SpawnAttrInit(&attr), IsOk());
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGUSR1);
@@ -656,7 +682,7 @@ TEST_F(OnTheHyxkernel, SpawnHonoursTheRecordsItIsGiven) {
   HyxuserCompat_SpawnAttrDestroy(attr);
   HyxuserCompat_SpawnFileActionsDestroy(actions);
   close(dirFd);
-  ASSERT_EQ(status, HYX_OK);
+  ASSERT_THAT(status, IsOk());
   in.CloseRead();
 
   EXPECT_EQ(StatusField(pid, "SigBlk"), uint64_t{1} << (SIGUSR1 - 1));
@@ -692,14 +718,14 @@ TEST_F(OnTheHyxkernel, SpawnHasNoScriptFallback) {
   } cases[] = {{dir / "s", HYX_NOT_EXEC, 8}, {dir / "missing", HYX_NOT_FOUND, 2}};
   for (auto &c : cases) {
     errno = 0;
-    EXPECT_EQ(HyxuserCompat_Spawn(c.path.c_str(), argv, environ, nullptr, nullptr, &pid), c.status) << c.path;
+    EXPECT_THAT(HyxuserCompat_Spawn(c.path.c_str(), argv, environ, nullptr, nullptr, &pid), IsStatus(c.status)) << c.path;
     EXPECT_EQ(errno, c.err);
   }
   EXPECT_EQ(HyxSim_CallCount(kSpawnCall), 2u);
   EXPECT_EQ(HyxSim_CallCount(kForkExecCall), 0u);
   EXPECT_EQ(pid, -1);
   // Without records the child inherits what is inheritable.
-  ASSERT_EQ(HyxuserCompat_Spawn("/bin/true", argv, environ, nullptr, nullptr, &pid), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_Spawn("/bin/true", argv, environ, nullptr, nullptr, &pid), IsOk());
   EXPECT_EQ(WaitFor(pid), 0);
 }
 
@@ -709,7 +735,7 @@ TEST_F(OffTheHyxkernel, EveryPathIsNotImplementedWithErrno38AndLeavesNothingBehi
   CallerSignals caller;
   ASSERT_NE(OriginalForkExec(), nullptr);
   HyxuserSpawnAttr *attr = nullptr;
-  ASSERT_EQ(HyxuserCompat_SpawnAttrInit(&attr), HYX_OK);
+  ASSERT_THAT(HyxuserCompat_SpawnAttrInit(&attr), IsOk());
   HyxuserCompat_SpawnAttrSetFlags(attr, HYXUSER_SPAWN_SETRP);
   HyxuserCompat_SpawnAttrSetRP(attr, "pool/a");
   pid_t pid = -1;
@@ -723,6 +749,9 @@ TEST_F(OffTheHyxkernel, EveryPathIsNotImplementedWithErrno38AndLeavesNothingBehi
          const int32_t m[] = {0, 1, 2};
          char *const v[] = {const_cast<char *>("true"), nullptr};
          return HyxuserCompat_ForkExec("/bin/true", v, nullptr, -1, m, 3, kNoExtra, kNoExtra, 0, p);
+       }},
+      {"ForkExec, before its argument checks", [](HyxuserSpawnAttr *, pid_t *, int *, HyxuserPOpenHandle *) {
+         return HyxuserCompat_ForkExec(nullptr, nullptr, nullptr, -1, nullptr, 3, kNoExtra, kNoExtra, 0, nullptr);
        }},
       {"ForkExec 0.0", [](HyxuserSpawnAttr *, pid_t *p, int *, HyxuserPOpenHandle *) {
          const int32_t m[] = {0, 1, 2};
@@ -748,7 +777,7 @@ TEST_F(OffTheHyxkernel, EveryPathIsNotImplementedWithErrno38AndLeavesNothingBehi
   };
   for (auto &path : paths) {
     errno = 0;
-    EXPECT_EQ(path.run(attr, &pid, &status, &handle), HYX_NOT_IMPLEMENTED) << path.what;
+    EXPECT_THAT(path.run(attr, &pid, &status, &handle), IsStatus(HYX_NOT_IMPLEMENTED)) << path.what;
     EXPECT_EQ(errno, 38) << path.what;
     EXPECT_TRUE(SignalSettings::Now() == caller.set) << path.what << " left the signal settings changed";
   }

@@ -1,5 +1,5 @@
-// Version, uptime and firmware tables: what a program learns about the host
-// it runs on.
+// Version and uptime: the host kernel's product and build, and the time
+// since it started, each read from one system-information node.
 #include <cstddef>
 #include <cstring>
 
@@ -7,7 +7,6 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
-#include "hyxsysinfo/kernelCall.h"
 
 static_assert(sizeof(HyxuserSystemVersion) == 164 && offsetof(HyxuserSystemVersion, buildDate) == 96 &&
               offsetof(HyxuserSystemVersion, build) == 160);
@@ -39,7 +38,6 @@ static_assert(sizeof(SystemVersion) == 368 && offsetof(SystemVersion, cpuArch) =
 
 constexpr size_t kTimerInfoSize = 88;
 constexpr size_t kSysUptimeOffset = 64;
-constexpr int kNativeSocketFamily = 26;
 
 HYX_ReturnStatus ReadSystemVersion(SystemVersion *version) {
   if (hsiLoadStatus != HYX_OK) return HYX_CHECKSUM_MISMATCH;
@@ -54,10 +52,6 @@ void CopyText(char (&to)[32], const char (&from)[32]) {
   memcpy(to, from, length);
   to[length] = '\0';
 }
-
-}  // namespace
-
-namespace {
 
 // Zeroes the caller's record, reads the kernel's version and fills the fields
 // both version records have; the caller adds the rest.
@@ -77,6 +71,7 @@ HYX_ReturnStatus FillVersion(Record *out, SystemVersion &version) {
 }  // namespace
 
 HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion *out) {
+  if (out == nullptr) return HYX_BAD_PARAM;
   SystemVersion version;
   HYX_ReturnStatus status = FillVersion(out, version);
   if (status == HYX_OK) CopyText(out->buildVersion, version.buildVersion);
@@ -84,6 +79,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetSystemVersion(HyxuserSystemVersion
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueSystemVersion *out) {
+  if (out == nullptr) return HYX_BAD_PARAM;
   SystemVersion version;
   HYX_ReturnStatus status = FillVersion(out, version);
   if (status == HYX_OK) {
@@ -95,38 +91,10 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueS
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime) {
+  if (uptime == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   unsigned char info[kTimerInfoSize];
   HYX_ReturnStatus status = Hsi_Get(HSI_NODE_timer_info, nullptr, info, sizeof info);
   if (status == HYX_OK) memcpy(uptime, info + kSysUptimeOffset, sizeof *uptime);
   return status;
-}
-
-HYX_EXPORT HYX_ReturnStatus HyxuserAcpi_GetTableLengthBySignature(const char *signature, uint32_t instance,
-                                                                  void *lengthOut) {
-  if (signature == nullptr || lengthOut == nullptr) return HYX_BAD_PARAM;
-  return Kernel_Call(KERNEL_CALL_ACPI_LENGTH, static_cast<const void *>(signature), instance,
-                     static_cast<const void *>(lengthOut));
-}
-
-HYX_EXPORT HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signature, uint32_t instance, void *buffer,
-                                                            uintptr_t bufferLength) {
-  if (signature == nullptr || buffer == nullptr || bufferLength == 0) return HYX_BAD_PARAM;
-  return Kernel_Call(KERNEL_CALL_ACPI_TABLE, static_cast<const void *>(signature), instance,
-                     static_cast<const void *>(buffer), uint64_t{bufferLength});
-}
-
-HYX_EXPORT HYX_ReturnStatus HyxuserSMBIOS_GetDataLen(void *lengthOut) {
-  return Kernel_Call(KERNEL_CALL_SMBIOS_LENGTH, static_cast<const void *>(lengthOut), uint64_t{0});
-}
-
-HYX_EXPORT HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length) {
-  return Kernel_Call(KERNEL_CALL_SMBIOS_DATA, static_cast<const void *>(buffer), length);
-}
-
-HYX_EXPORT HYX_ReturnStatus HyxuserMSR_GetValue() { return HYX_UNSUPPORTED_CPU; }
-
-HYX_EXPORT HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family) {
-  *family = kNativeSocketFamily;
-  return HYX_OK;
 }
