@@ -13,22 +13,13 @@
 #include <string>
 
 #include "hyxuser/hobWire.h"
+#include "format_positions.h"
 #include "misc/msgfmt.h"
 
 namespace {
 
 const wchar_t kText[] = L"fuzz";
 
-int MaxPosition = 0;
-
-int NotePosition(void *, const char *pos, unsigned posSize, const char *type, unsigned typeSize) {
-  int position, flags, width, precision;
-  char length, conversion;
-  if (MsgFmt_ParseSpec(pos, posSize, type, typeSize, &position, &flags, &width, &precision, &length, &conversion) == 0 &&
-      position > MaxPosition)
-    MaxPosition = position;
-  return 0;
-}
 
 int Build(void *buffer, uint32_t capacity, uint32_t *length, const char *format, ...) {
   va_list ap;
@@ -69,11 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   uint32_t capacity = (data[0] | (data[1] << 8)) & 0x3fff;  // also capacities beyond the usual 8192
   std::string format(reinterpret_cast<const char *>(data + 2), size - 2);
   format = format.c_str();  // up to the first NUL
-  MaxPosition = 0;
   const char *open = strchr(format.c_str(), '(');
   const char *close = open ? strchr(open + 1, ')') : nullptr;
-  if (close != nullptr) MsgFmt_Parse(nullptr, NotePosition, nullptr, close + 1);
-  if (MaxPosition > 32) return 0;  // more arguments than are passed
+  if (close != nullptr && fuzz::HighestPosition(close + 1) > 32) return 0;  // more arguments than are passed
 
   const void *p = kText;
   double d;

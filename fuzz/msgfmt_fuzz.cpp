@@ -10,6 +10,7 @@
 #include <string>
 
 #include "misc/err.h"
+#include "format_positions.h"
 #include "misc/msgfmt.h"
 
 namespace {
@@ -17,16 +18,6 @@ namespace {
 constexpr int kArgs = 32;
 const wchar_t kText[] = L"fuzz";
 
-int MaxPosition = 0;
-
-int NotePosition(void *, const char *pos, unsigned posSize, const char *type, unsigned typeSize) {
-  int position, flags, width, precision;
-  char length, conversion;
-  if (MsgFmt_ParseSpec(pos, posSize, type, typeSize, &position, &flags, &width, &precision, &length, &conversion) == 0 &&
-      position > MaxPosition)
-    MaxPosition = position;
-  return 0;
-}
 
 bool Collect(const char *format, void *buffer, size_t *size, MsgFmt_Arg **args, int *count, char **error, ...) {
   va_list ap;
@@ -44,9 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t bufferSize = (data[1] | (data[2] << 8)) & 0xfff;
   std::string format(reinterpret_cast<const char *>(data + 3), size - 3);
   format = format.c_str();  // up to the first NUL
-  MaxPosition = 0;
-  MsgFmt_Parse(nullptr, NotePosition, nullptr, format.c_str());
-  if (MaxPosition > kArgs) return 0;  // more arguments than are passed
+  if (fuzz::HighestPosition(format.c_str()) > kArgs) return 0;  // more arguments than are passed
 
   const void *p = kText;
   double d;

@@ -13,6 +13,7 @@ void RegisterDeviceModels();    // device-control requests of the host's drivers
 void RegisterProcessModels();   // fork-exec and spawn
 void RegisterHsiModels();       // the system-information server
 void RegisterFirmwareModels();  // ACPI tables and SMBIOS data
+void RegisterStorageModels();   // the adapter rescan
 void RegisterUptimeModels();    // the host's uptime
 
 }  // namespace hyxsim

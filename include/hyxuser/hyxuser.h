@@ -413,6 +413,176 @@ HYXUSER_API HYX_ReturnStatus HyxuserSnmp_GetThrottlingRemaining(uint32_t *remain
 /* The throttle's period: 10000 ms. */
 HYXUSER_API HYX_ReturnStatus HyxuserSnmp_GetThrottlingPeriod(uint32_t *periodMs);
 
+/* ---- Storage adapters and devices ---------------------------------------- */
+
+/*
+ * Adapters, devices and paths are named by the kernel's strings (adapter
+ * names such as "vmhba0", device UIDs, path names).  Every function but the
+ * rescan returns HYX_CHECKSUM_MISMATCH at once when the kernel does not
+ * speak the library's interface (see HyxuserCompat_VerifyHSISigniture).
+ */
+
+/* The PCI bus, slot and function of an adapter.  HYX_FAILURE for an FC-NPIV
+ * virtual port, which has none; nothing is written on failure. */
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(
+    const char *adapterName, uint32_t *busOut, uint32_t *slotOut, uint32_t *functionOut);
+
+/* The name of the adapter at a PCI location, into nameOut (nameOutSize
+ * bytes).  HYX_NAME_TOO_LONG when the name does not fit (nameOut is not
+ * written); HYX_OK with nameOut untouched when no adapter sits there. */
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(uint32_t bus, uint32_t slot,
+                                                                                        uint32_t function,
+                                                                                        char *nameOut,
+                                                                                        int nameOutSize);
+
+/* The UIDs of the devices an adapter reaches over active paths, one per
+ * path in the kernel's order (a device reached over two paths appears
+ * twice), at most maxUids.  Each string is the caller's to free.  On failure
+ * nothing is handed out and *countOut is 0.  HYX_BAD_PARAM for maxUids 0. */
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier(const char *adapterName,
+                                                                                               char **uidsOut,
+                                                                                               uint32_t maxUids,
+                                                                                               uint32_t *countOut);
+
+/* For every path to a device, up to maxEntries: the adapter name (the
+ * caller frees it) and the channel, target and LUN, written through the
+ * pointers held at the same index of the three arrays.  *countOut receives
+ * the number of entries filled.  On a failure *countOut holds the index of
+ * the last entry filled (-1 for none) and those names are the caller's. */
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(
+    const char *deviceUid, char **adapterNamesOut, uint32_t **channelsOut, uint32_t **targetsOut,
+    uint32_t **lunsOut, uint32_t maxEntries, int *countOut);
+
+/* The first length bytes (0 to 255, else HYX_BAD_PARAM) of a device's
+ * inquiry page 0x83 into the buffer *bufferRef points to.  HYX_OK with
+ * nothing written for a device the kernel does not know. */
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid, uint8_t **bufferRef,
+                                                                          int length);
+
+/* *resultOut = 1 for an NVMe device on the next-generation storage stack,
+ * else 0; untouched on failure. */
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(const char *deviceUid,
+                                                                            uint8_t *resultOut);
+
+/* Asks the kernel to rescan an adapter and delete its dead paths.  The name
+ * has 1 to 31 characters (else HYX_BAD_PARAM); a kernel failure sets errno.
+ * Not gated. */
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(const char *adapterName);
+
+/* ---- NVDIMM -------------------------------------------------------------- */
+
+/* A command for the NVDIMM driver (packed, 36 bytes).  The words, pointers
+ * and half-words are the driver's; the library checks pointer1, word3 and
+ * pointer2 and hands the rest on as given. */
+typedef struct __attribute__((packed)) HyxuserNvdPassthroughCommand {
+  uint32_t word0;
+  uint32_t word1;
+  uint32_t word2;
+  void *pointer1;      /* must not be null */
+  uint16_t resultHalf; /* the driver's result, written back on success */
+  uint16_t sentHalf;
+  uint32_t word3;      /* must not be 0 */
+  void *pointer2;      /* must not be null */
+} HyxuserNvdPassthroughCommand;
+
+/* The NVDIMM driver's capabilities (packed, 16 bytes). */
+typedef struct __attribute__((packed)) HyxuserNvdDriverCapabilities {
+  uint32_t maxNamespaces;
+  uint64_t minNamespaceSize;  /* bytes */
+  uint32_t supportedFeatures; /* bits 0 to 17, 19 and 20 of the driver's feature flags */
+} HyxuserNvdDriverCapabilities;
+
+/* Passes a command to the NVDIMM management device, which is opened on
+ * first use (close-on-exec) and closed when the library is unloaded.
+ * HYX_BAD_PARAM for a null pointer1 or pointer2 or a zero word3; HYX_FAILURE
+ * when the device cannot be opened (logged to syslog at LOG_CRIT); the
+ * driver's errno converted to a status otherwise.  Not gated. */
+HYXUSER_API HYX_ReturnStatus HyxuserNVD_PassthroughCommand(HyxuserNvdPassthroughCommand *command);
+
+/* The driver's capabilities; the record is untouched on failure.  Not gated. */
+HYXUSER_API HYX_ReturnStatus HyxuserNVD_GetDriverCapabilities(HyxuserNvdDriverCapabilities *capabilities);
+
+/* ---- I/O resource management --------------------------------------------- */
+
+/*
+ * Kept for old callers: none reads its arguments, whatever a caller passes.
+ * Every one answers HYX_NOT_IMPLEMENTED, but SCSISaveStatsInKernel
+ * (HYX_FAILURE), NFSSetActiveState (HYX_OK) and DeviceListFree (returns
+ * nothing: there is never a list to free).  C++ and C23 declare them as
+ * taking any arguments; C before C23 has no prototype for that, so there
+ * they stay declared without one.
+ */
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#define HYXUSER_ANY_ARGUMENTS ...
+#else
+#define HYXUSER_ANY_ARGUMENTS
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wstrict-prototypes"
+#endif
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetWorldStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetWorldShares(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetDeviceInfo(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetActiveState(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISaveStatsInKernel(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSISetClusterWideStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_SCSIGetDeviceListAlloc(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API void HyxuserIORM_DeviceListFree(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetVolumeListAlloc(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetMaxQueueDepth(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetActiveState(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetParams(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetLatencyThreshold(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSSetClusterWideStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetStats(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetWorldIdsForVolume(HYXUSER_ANY_ARGUMENTS);
+HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetWorldInfo(HYXUSER_ANY_ARGUMENTS);
+
+/* ---- VM mapping ---------------------------------------------------------- */
+
+/*
+ * From a world (worldId) to its virtual machine: the group's leader's VM
+ * record.  uuidOut (128 bytes) and pathOut may each be null; the lookups run
+ * either way and their status is returned.  Both are filled as strncpy
+ * fills: exactly their size, padded with NULs, and not terminated when the
+ * text fills them.  Nothing is written on failure.  Gated.
+ *
+ * HyxuserVM_MapWorldIdToUUIDAndPath: the VM's uuid and the configuration
+ * path cut to 1024 bytes (pathOut holds 1024).  The _0_24 form: the uuid
+ * and the whole path (pathOut holds 1984).
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath(uint32_t worldId, char *uuidOut, char *pathOut);
+HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut);
+/* The VM's instance uuid and the path cut to 1024 bytes.  The _0_24 form is
+ * HyxuserVM_MapWorldIdToUUIDAndPath_0_24: the uuid and the whole path. */
+HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToInstanceUUIDAndPath(uint32_t worldId, char *uuidOut,
+                                                                       char *pathOut);
+HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToInstanceUUIDAndPath_0_24(uint32_t worldId, char *uuidOut,
+                                                                            char *pathOut);
+
+/* ---- Compatibility entry points ------------------------------------------ */
+
+/* *inCos = 0 on the Hyxkernel, 1 anywhere else. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_InCOS(int *inCos);
+/* Gives up the ownership of a socket to the kernel; the errno as a status
+ * (0x2bad0000 + errno) when the request fails. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_RelinquishSocketOwnership(int socketFd);
+/* HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter under its old name. */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_RescanHyxkernelHba(const char *adapterName);
+/* Always HYX_NOT_IMPLEMENTED; reads no argument (declared as the I/O
+ * resource management entries are). */
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba(HYXUSER_ANY_ARGUMENTS);
+
+#if !defined(__cplusplus) && !(defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#pragma GCC diagnostic pop
+#endif
+#undef HYXUSER_ANY_ARGUMENTS
+
 /* ---- PAM bridge ---------------------------------------------------------- */
 
 /* Linux-PAM's transaction handle (pam_handle_t of <security/pam_appl.h>). */

@@ -1,7 +1,5 @@
 #include "hyxsysinfo/hsiLoad.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
 #include "common/export.h"
@@ -11,7 +9,6 @@
 #include "hyxsysinfo/kernelCall.h"
 
 HYX_ReturnStatus hsiLoadStatus = HYX_OK;
-int hyxNvdManagementFd = -1;
 
 namespace {
 
@@ -51,13 +48,6 @@ __attribute__((constructor)) static void HyxuserLoad_Init() {
   hsiLoadStatus = Hsi_CheckSignature(kernelBuild, sizeof kernelBuild, &libraryBuild) == HYX_OK
                       ? HYX_OK
                       : HYX_CHECKSUM_MISMATCH;
-}
-
-__attribute__((destructor)) static void HyxuserLoad_CloseNvdManagement() {
-  if (hyxNvdManagementFd >= 0) {
-    close(hyxNvdManagementFd);
-    hyxNvdManagementFd = -1;
-  }
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_VerifyHSISigniture(void) { return hsiLoadStatus; }

@@ -18,6 +18,3 @@ HYX_ReturnStatus Hsi_GetBuildInfo(char *kernelBuild, uint32_t size, const char *
 
 // As Hsi_GetBuildInfo, but HYX_CHECKSUM_MISMATCH once translation is on.
 HYX_ReturnStatus Hsi_CheckSignature(char *kernelBuild, uint32_t size, const char **libraryBuild);
-
-// The NVDIMM management device, opened on first use; closed at unload.
-extern int hyxNvdManagementFd;

@@ -187,3 +187,25 @@ static_assert(offsetof(ForkExecParams, extraA) == 4 && offsetof(ForkExecParams, 
 
 // The longest descriptor map KERNEL_CALL_FORK_EXEC takes.
 constexpr uint32_t FORK_EXEC_MAX_DESCRIPTORS = 4096;
+
+// ---- device-control requests -------------------------------------------------
+
+// DEVICE_REQUEST_NVD_PASSTHROUGH's argument: a driver command, its words in
+// the driver's order.  The driver leaves its result in resultHalf.
+struct NvdPassthroughBlock {
+  uint64_t pointer1;
+  uint64_t pointer2;
+  uint32_t word2;
+  uint32_t word3;
+  uint32_t word1;
+  uint32_t word0;
+  uint16_t resultHalf;
+  uint16_t sentHalf;
+  uint8_t zero;  // always 0
+  uint8_t unused[3];
+};
+static_assert(sizeof(NvdPassthroughBlock) == 40);
+static_assert(offsetof(NvdPassthroughBlock, pointer2) == 8 && offsetof(NvdPassthroughBlock, word2) == 16 &&
+              offsetof(NvdPassthroughBlock, word3) == 20 && offsetof(NvdPassthroughBlock, word1) == 24 &&
+              offsetof(NvdPassthroughBlock, word0) == 28 && offsetof(NvdPassthroughBlock, resultHalf) == 32 &&
+              offsetof(NvdPassthroughBlock, sentHalf) == 34 && offsetof(NvdPassthroughBlock, zero) == 36);

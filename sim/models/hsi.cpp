@@ -497,6 +497,20 @@ void ModuleField(Call &call, HsiModule &) {
 
 }  // namespace
 
+bool HsiHasInstance(const char *path, const std::string &name) {
+  Server &server = TheServer();
+  std::lock_guard<std::mutex> guard(server.lock);
+  const HsiTableSet &tables = KernelHsiTables();
+  uint32_t node = HsiNodeByPath(tables, path);
+  if (!tables.Has(node)) return false;
+  Scope scope{&tables, &server.store, true};
+  HsiValue wanted;
+  wanted.text = name;
+  for (const HsiValue &value : Instances(scope, node, {}))
+    if (value == wanted) return true;
+  return false;
+}
+
 void RegisterHsiModels() {
   RegisterSection("hsi", LoadValues);
   RegisterSection("hsiModules", LoadModules);

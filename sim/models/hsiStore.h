@@ -73,6 +73,10 @@ std::vector<uint32_t> HsiInstancePath(const HsiTableSet &tables, uint32_t node);
 // value that does not fit the type returns false and says why in error.
 bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out, std::string &error);
 
+// Whether the kernel's top-level instance node at path ("storage_scsifw_adapters")
+// holds the string instance name.
+bool HsiHasInstance(const char *path, const std::string &name);
+
 // Reads the profile's "hsi" section into store; false with a reason on
 // a path, field or value the tables do not know.
 bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiStore &store, std::string &error);

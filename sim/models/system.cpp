@@ -38,6 +38,7 @@ void RegisterModels() {
   RegisterProcessModels();
   RegisterHsiModels();
   RegisterFirmwareModels();
+  RegisterStorageModels();
   RegisterUptimeModels();
 }
 

@@ -1,4 +1,4 @@
-// The host's uptime (2240): x0 the address of a u64 that receives the
+// The host's uptime (KERNEL_CALL_UPTIME): x0 the address of a u64 that receives the
 // microseconds since the host started, x1 0.  The host started the profile's
 // `kernel.uptimeMicroseconds` before the simulator was loaded.
 #include <sys/syscall.h>

@@ -79,6 +79,21 @@ LAYOUT(HyxuserTcpipInterface, ipv4Address, 24);
 LAYOUT(HyxuserTcpipInterface, ipv4Netmask, 32);
 LAYOUT(HyxuserTcpipInterface, name, 40);
 
+_Static_assert(sizeof(HyxuserNvdPassthroughCommand) == 36, "HyxuserNvdPassthroughCommand is 36 bytes");
+LAYOUT(HyxuserNvdPassthroughCommand, word0, 0);
+LAYOUT(HyxuserNvdPassthroughCommand, word1, 4);
+LAYOUT(HyxuserNvdPassthroughCommand, word2, 8);
+LAYOUT(HyxuserNvdPassthroughCommand, pointer1, 12);
+LAYOUT(HyxuserNvdPassthroughCommand, resultHalf, 20);
+LAYOUT(HyxuserNvdPassthroughCommand, sentHalf, 22);
+LAYOUT(HyxuserNvdPassthroughCommand, word3, 24);
+LAYOUT(HyxuserNvdPassthroughCommand, pointer2, 28);
+
+_Static_assert(sizeof(HyxuserNvdDriverCapabilities) == 16, "HyxuserNvdDriverCapabilities is 16 bytes");
+LAYOUT(HyxuserNvdDriverCapabilities, maxNamespaces, 0);
+LAYOUT(HyxuserNvdDriverCapabilities, minNamespaceSize, 4);
+LAYOUT(HyxuserNvdDriverCapabilities, supportedFeatures, 12);
+
 /* The status constants and the flag macros are usable in constant
  * expressions. */
 _Static_assert(HYX_OK == 0 && HYX_BAD_PARAM > HYX_FAILURE, "status constants");
@@ -89,5 +104,10 @@ int main(void) {
   int family = 0;
   if (HyxuserSocket_NativeSocketFamily(&family) != HYX_OK || family != 26) return 1;
   if (HyxuserMSR_GetValue(0x10u) != HYX_UNSUPPORTED_CPU) return 2;
+  /* Old callers pass the I/O resource management entries their arguments. */
+  if (HyxuserIORM_SCSIGetWorldStats(0, (void *)0) != HYX_NOT_IMPLEMENTED) return 3;
+  if (HyxuserIORM_NFSSetActiveState("volume", 1) != HYX_OK) return 4;
+  HyxuserIORM_DeviceListFree((void *)0);
+  if (HyxuserCompat_MapLinuxHbaToHyxkernelHba("vmhba0", (char *)0) != HYX_NOT_IMPLEMENTED) return 5;
   return 0;
 }

@@ -219,11 +219,11 @@ TEST(SimHsi, ListsFillTheCallersRecord) {
   EXPECT_EQ(HsiParamList_Count(vnics), 2u);
   HsiParamList_Free(vnics);
 
-  // Six worlds into four slots: four filled, six counted.
+  // Eight worlds into four slots: four filled, eight counted.
   HsiParamList worlds = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 0, HSI_PARAMLIST_FIXED);
   ASSERT_EQ(List(HSI_NODE_world, none, worlds), HYX_OK);
   EXPECT_EQ(HsiParamList_Count(worlds), 4u);
-  EXPECT_EQ(HsiParamList_TotalCount(worlds), 6u);
+  EXPECT_EQ(HsiParamList_TotalCount(worlds), 8u);
   uint64_t id = 0;
   ASSERT_EQ(HsiParamList_GetInt(worlds, 1, &id), HYX_OK);
   EXPECT_EQ(id, 2097u);

@@ -34,6 +34,13 @@ constexpr Command kCommands[] = {
      RunUefi},
     {"nics", "nics              the physical NICs: link, speed, MAC, capabilities\n", RunNics},
     {"interfaces", "interfaces        the default TCP/IP stack's interfaces: MTU, MAC, IPv4\n", RunInterfaces},
+    {"storage", "storage adapters  adapters, their PCI location and the devices on active paths\n"
+                "       storage devices   devices: next-generation NVMe, paths, inquiry page 0x83\n"
+                "       storage paths     every path: adapter, channel, target, LUN and device\n"
+                "       storage pci ADAPTER   an adapter's PCI location\n",
+     RunStorage},
+    {"vm", "vm WORLDID        the virtual machine a world belongs to\n", RunVm},
+    {"nvd", "nvd caps          the NVDIMM driver's capabilities\n", RunNvd},
 };
 
 void PrintUsage(FILE *to) {

@@ -42,5 +42,8 @@ int RunSmbios(int argc, char **argv);
 int RunUefi(int argc, char **argv);
 int RunNics(int argc, char **argv);
 int RunInterfaces(int argc, char **argv);
+int RunStorage(int argc, char **argv);
+int RunVm(int argc, char **argv);
+int RunNvd(int argc, char **argv);
 
 }  // namespace hyxinfo

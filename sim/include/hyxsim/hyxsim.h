@@ -54,6 +54,10 @@ void HyxSim_ResetCounts(void);
  * returns 0 when the child was started in no group. */
 int HyxSim_ChildGroup(int32_t pid, char *group, size_t size, uint64_t *memMB);
 
+/* How many times the kernel rescanned adapter `adapter` (its rescan call
+ * answered HYX_OK). */
+uint64_t HyxSim_RescanCount(const char *adapter);
+
 /* The profile the simulated kernel runs (path as loaded, or "" for the
  * built-in hypervisor host). */
 const char *HyxSim_ProfilePath(void);

@@ -1,0 +1,289 @@
+// Storage adapters, devices and paths: where an adapter sits on the PCI bus,
+// which devices it reaches over working paths, the channel, target and LUN
+// of each path to a device, a device's identification page, and the rescan.
+// Everything but the rescan is read from the kernel's storage nodes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/export.h"
+#include "hyxsysinfo/hsiCallsUser.h"
+#include "hyxsysinfo/hsiLoad.h"
+#include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/kernelCall.h"
+
+namespace {
+
+// The kernel's storage records and the fields read from them (packed).
+constexpr size_t kAdapterInfoSize = 1730;
+constexpr size_t kAdapterPciBus = 596;
+constexpr size_t kAdapterPciSlot = 600;
+constexpr size_t kAdapterPciFunction = 604;
+constexpr size_t kAdapterTransport = 637;
+
+constexpr size_t kDeviceInfoSize = 790;
+constexpr size_t kDeviceIsNvme = 157;
+constexpr size_t kDeviceIsNextGen = 262;
+
+constexpr size_t kPathInfoSize = 441;
+constexpr size_t kPathAdapterName = 40;
+constexpr size_t kPathAdapterNameSize = 32;
+constexpr size_t kPathChannel = 329;
+constexpr size_t kPathTarget = 333;
+constexpr size_t kPathLun = 353;
+
+constexpr size_t kDeviceUidSize = 256;
+constexpr size_t kInquiryPageSize = 255;
+constexpr uint64_t kDeviceIdentificationPage = 0x83;
+
+constexpr uint32_t kTransportFcNpiv = 240;  // a virtual port: no PCI function of its own
+constexpr uint32_t kPathStateOn = 0;
+constexpr size_t kMaxRescanName = 31;
+
+uint32_t U32At(const unsigned char *record, size_t offset) {
+  uint32_t value;
+  memcpy(&value, record + offset, sizeof value);
+  return value;
+}
+
+// A malloc'd copy of text (the caller's to free), or null.
+char *CopyOf(const char *text) {
+  size_t size = strlen(text) + 1;
+  auto *copy = static_cast<char *>(malloc(size));
+  if (copy != nullptr) memcpy(copy, text, size);
+  return copy;
+}
+
+// A one-value instance list naming an object; null when it cannot be made.
+// *status says why: HYX_NO_MEMORY, or the add's status (a name too long).
+HsiParamList NameList(const char *name, uint32_t capacity, HYX_ReturnStatus *status) {
+  HsiParamList list = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, capacity);
+  if (list == nullptr) {
+    *status = HYX_NO_MEMORY;
+    return nullptr;
+  }
+  *status = HsiParamList_AddString(list, name);
+  if (*status != HYX_OK) {
+    HsiParamList_Free(list);
+    return nullptr;
+  }
+  return list;
+}
+
+// One leaf read for the object `name`.
+HYX_ReturnStatus ReadLeaf(HsiNodeID node, const char *name, void *buffer, uint32_t length) {
+  HYX_ReturnStatus status;
+  HsiParamList list = NameList(name, 1, &status);
+  if (list == nullptr) return status;
+  status = Hsi_Get(node, list, buffer, length);
+  HsiParamList_Free(list);
+  return status;
+}
+
+// The string instance at index of a list, or null for any other kind.
+const char *StringAt(HsiParamList list, uint32_t index) {
+  const HsiParam *param = HsiParamList_GetParam(list, index);
+  return param->type == HSI_PARAM_STRING ? HsiParam_GetString(param) : nullptr;
+}
+
+// Frees a list from Hsi_GetList when the scope ends.
+struct ListHolder {
+  HsiParamList list = nullptr;
+  ~ListHolder() {
+    if (list != nullptr) HsiParamList_Free(list);
+  }
+};
+
+}  // namespace
+
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(const char *adapterName,
+                                                                                            uint32_t *busOut,
+                                                                                            uint32_t *slotOut,
+                                                                                            uint32_t *functionOut) {
+  if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
+  if (adapterName == nullptr || busOut == nullptr || slotOut == nullptr || functionOut == nullptr)
+    return HYX_BAD_PARAM;
+  unsigned char info[kAdapterInfoSize] = {};
+  HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_adapters_info, adapterName, info, sizeof info);
+  if (status != HYX_OK) return status;
+  if (U32At(info, kAdapterTransport) == kTransportFcNpiv) return HYX_FAILURE;
+  *busOut = U32At(info, kAdapterPciBus);
+  *slotOut = U32At(info, kAdapterPciSlot);
+  *functionOut = U32At(info, kAdapterPciFunction);
+  return HYX_OK;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(uint32_t bus, uint32_t slot,
+                                                                                       uint32_t function,
+                                                                                       char *nameOut,
+                                                                                       int nameOutSize) {
+  if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
+  if (nameOut == nullptr) return HYX_BAD_PARAM;
+  ListHolder adapters;
+  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_adapters, nullptr, 0, &adapters.list);
+  if (status != HYX_OK) return status;
+  for (uint32_t i = 0, n = HsiParamList_Count(adapters.list); i < n; i++) {
+    const char *name = StringAt(adapters.list, i);
+    if (name == nullptr) continue;
+    uint32_t b, s, f;
+    status = HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(name, &b, &s, &f);
+    // A virtual port has no PCI location: it cannot be the one asked for,
+    // and must not hide the adapters listed after it.
+    if (status == HYX_FAILURE) continue;
+    if (status != HYX_OK) return status;
+    if (b != bus || s != slot || f != function) continue;
+    if (nameOutSize <= 0 || strlen(name) >= static_cast<size_t>(nameOutSize)) return HYX_NAME_TOO_LONG;
+    snprintf(nameOut, static_cast<size_t>(nameOutSize), "%s", name);
+    return HYX_OK;
+  }
+  return HYX_OK;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier(const char *adapterName,
+                                                                                              char **uidsOut,
+                                                                                              uint32_t maxUids,
+                                                                                              uint32_t *countOut) {
+  if (maxUids == 0 || uidsOut == nullptr) return HYX_BAD_PARAM;
+  if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
+  if (countOut == nullptr || adapterName == nullptr) return HYX_BAD_PARAM;
+  ListHolder paths;
+  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
+  if (status != HYX_OK) return status;
+  uint32_t stored = 0;
+  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n && stored < maxUids; i++) {
+    const char *path = StringAt(paths.list, i);
+    if (path == nullptr) continue;
+    HsiParamList one = NameList(path, 1, &status);
+    if (one == nullptr) break;
+    unsigned char info[kPathInfoSize] = {};
+    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
+    if (status == HYX_OK &&
+        strncmp(reinterpret_cast<const char *>(info + kPathAdapterName), adapterName, kPathAdapterNameSize) == 0 &&
+        strnlen(reinterpret_cast<const char *>(info + kPathAdapterName), kPathAdapterNameSize) == strlen(adapterName)) {
+      uint32_t state = UINT32_MAX;
+      status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, one, &state, sizeof state);
+      char uid[kDeviceUidSize] = {};
+      HYX_ReturnStatus named = HYX_FAILURE;
+      if (status == HYX_OK && state == kPathStateOn) {
+        // A path whose device cannot be named (it went away) is passed
+        // over; running out of memory is not a property of the path.
+        named = Hsi_Get(HSI_NODE_storage_scsifw_paths_deviceUid, one, uid, sizeof uid);
+        if (named == HYX_NO_MEMORY) status = named;
+      }
+      if (named == HYX_OK) {
+        uid[sizeof uid - 1] = '\0';
+        uidsOut[stored] = CopyOf(uid);
+        if (uidsOut[stored] == nullptr)
+          status = HYX_NO_MEMORY;
+        else
+          stored++;
+      }
+    }
+    HsiParamList_Free(one);
+    if (status != HYX_OK) break;
+  }
+  if (status != HYX_OK) {
+    for (uint32_t i = 0; i < stored; i++) {
+      free(uidsOut[i]);
+      uidsOut[i] = nullptr;
+    }
+    *countOut = 0;
+    return status;
+  }
+  *countOut = stored;
+  return HYX_OK;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(
+    const char *deviceUid, char **adapterNamesOut, uint32_t **channelsOut, uint32_t **targetsOut,
+    uint32_t **lunsOut, uint32_t maxEntries, int *countOut) {
+  if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
+  if (deviceUid == nullptr || countOut == nullptr) return HYX_BAD_PARAM;
+  if (maxEntries != 0 &&
+      (adapterNamesOut == nullptr || channelsOut == nullptr || targetsOut == nullptr || lunsOut == nullptr))
+    return HYX_BAD_PARAM;
+  *countOut = -1;
+  ListHolder paths;
+  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
+  if (status != HYX_OK) return status;
+  // The index of the last entry filled: -1 until one is.
+  int64_t last = -1;
+  const int64_t lastAllowed = static_cast<int64_t>(maxEntries) - 1;
+  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n; i++) {
+    const char *path = StringAt(paths.list, i);
+    if (path == nullptr) continue;
+    HsiParamList one = NameList(path, 1, &status);
+    if (one == nullptr) return status;
+    char uid[kDeviceUidSize] = {};
+    HYX_ReturnStatus named = Hsi_Get(HSI_NODE_storage_scsifw_paths_deviceUid, one, uid, sizeof uid);
+    uid[sizeof uid - 1] = '\0';
+    if (named == HYX_NO_MEMORY) {
+      HsiParamList_Free(one);
+      return named;
+    }
+    if (named != HYX_OK || strcmp(uid, deviceUid) != 0) {
+      HsiParamList_Free(one);
+      continue;
+    }
+    unsigned char info[kPathInfoSize] = {};
+    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
+    HsiParamList_Free(one);
+    if (status != HYX_OK) return status;
+    if (last >= lastAllowed) continue;  // more paths than entries: passed over
+    char adapter[kPathAdapterNameSize + 1] = {};
+    memcpy(adapter, info + kPathAdapterName, kPathAdapterNameSize);
+    char *copy = CopyOf(adapter);
+    if (copy == nullptr) return HYX_NO_MEMORY;
+    last++;
+    *countOut = static_cast<int>(last);
+    adapterNamesOut[last] = copy;
+    if (channelsOut[last] != nullptr) *channelsOut[last] = U32At(info, kPathChannel);
+    if (targetsOut[last] != nullptr) *targetsOut[last] = U32At(info, kPathTarget);
+    if (lunsOut[last] != nullptr) *lunsOut[last] = U32At(info, kPathLun);
+  }
+  *countOut = static_cast<int>(last + 1);
+  return HYX_OK;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid, uint8_t **bufferRef,
+                                                                         int length) {
+  if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
+  // Only the page's own bytes can be handed out.
+  if (length < 0 || static_cast<size_t>(length) > kInquiryPageSize) return HYX_BAD_PARAM;
+  if (deviceUid == nullptr || bufferRef == nullptr || (length > 0 && *bufferRef == nullptr)) return HYX_BAD_PARAM;
+  ListHolder devices;
+  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_devices, nullptr, 0, &devices.list);
+  if (status != HYX_OK) return status;
+  bool known = false;
+  for (uint32_t i = 0, n = HsiParamList_Count(devices.list); i < n && !known; i++) {
+    const char *uid = StringAt(devices.list, i);
+    known = uid != nullptr && strcmp(uid, deviceUid) == 0;
+  }
+  if (!known) return HYX_OK;
+  HsiParamList params = NameList(deviceUid, 2, &status);
+  if (params == nullptr) return status;
+  status = HsiParamList_AddInt(params, kDeviceIdentificationPage);
+  unsigned char page[kInquiryPageSize] = {};
+  if (status == HYX_OK) status = Hsi_Get(HSI_NODE_storage_scsifw_devices_inquiryVPD_data, params, page, sizeof page);
+  HsiParamList_Free(params);
+  if (status == HYX_OK && length > 0) memcpy(*bufferRef, page, static_cast<size_t>(length));
+  return status;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(const char *deviceUid, uint8_t *resultOut) {
+  if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
+  if (deviceUid == nullptr || resultOut == nullptr) return HYX_BAD_PARAM;
+  unsigned char info[kDeviceInfoSize] = {};
+  HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_devices_info, deviceUid, info, sizeof info);
+  if (status != HYX_OK) return status;
+  *resultOut = info[kDeviceIsNextGen] != 0 && info[kDeviceIsNvme] != 0 ? 1 : 0;
+  return HYX_OK;
+}
+
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_RescanDeletePathsOnHyxkernelAdapter(const char *adapterName) {
+  if (adapterName == nullptr) return HYX_BAD_PARAM;
+  size_t length = strlen(adapterName);
+  if (length == 0 || length > kMaxRescanName) return HYX_BAD_PARAM;
+  return Kernel_Call(KERNEL_CALL_RESCAN_ADAPTER, static_cast<const void *>(adapterName), uint64_t{0});
+}
