@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -14,11 +15,13 @@
 
 using Json = nlohmann::json;
 
+// Whole lines only: a daemon may be half way through writing the last one.
 inline std::vector<Json> ReadRecords(const char *path) {
   std::vector<Json> records;
   std::ifstream in(path);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) records.push_back(Json::parse(line, nullptr, false));
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    if (end > at) records.push_back(Json::parse(text.substr(at, end - at), nullptr, false));
   return records;
 }
 
