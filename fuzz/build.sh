@@ -19,3 +19,6 @@ done
 clang++ "${flags[@]}" fuzz/hob_msg_fuzz.cpp lib/hyxuser/hobWire.cpp lib/hyxsysinfo/kernelCall.cpp "${sources[@]}" \
   -o "$out/hob_msg_fuzz"
 clang++ "${flags[@]}" fuzz/snmp_oid_fuzz.cpp lib/hyxuser/snmpSpool.cpp -o "$out/snmp_oid_fuzz"
+# Volume descriptors and heartbeat regions through the HXFS reader's codec.
+clang++ "${flags[@]}" fuzz/hxfs_volume_fuzz.cpp lib/hyxuser/hxfsVolume.cpp lib/status/status.cpp "${sources[@]}" \
+  -o "$out/hxfs_volume_fuzz"

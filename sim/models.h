@@ -15,5 +15,6 @@ void RegisterHsiModels();       // the system-information server
 void RegisterFirmwareModels();  // ACPI tables and SMBIOS data
 void RegisterStorageModels();   // the adapter rescan
 void RegisterUptimeModels();    // the host's uptime
+void RegisterHxfsModels();      // the HXFS attribute and lock queries, the "volumes" section
 
 }  // namespace hyxsim

@@ -583,6 +583,54 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba(HYXUSER_ANY
 #endif
 #undef HYXUSER_ANY_ARGUMENTS
 
+/* ---- HXFS volumes and heartbeats ------------------------------------------ */
+
+/*
+ * Hosts that share an HXFS volume each keep a heartbeat slot on it.  These
+ * calls read the volume's descriptor and heartbeat region straight from its
+ * device (found through the file system and the host's device directories),
+ * and ask the file system about locks.  Diagnostics go to stderr.
+ */
+
+/* An iterator over one reading of a volume's heartbeat region, and one
+ * host's record inside it (valid until the iterator is ended). */
+typedef struct HxfsHostIter HxfsHostIter;
+typedef struct HxfsHostInfo HxfsHostInfo;
+
+/* *isHxfs becomes 1 when the volume holding path is HXFS, 0 when it is not;
+ * untouched on failure.  HYX_BAD_PARAM without pointers or when the volume
+ * has no device in the host's device directories; a failed open, request or
+ * read gives the errno's status, a short read HYX_READ_ERROR. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_IsHXFSVolume(const char *path, uint32_t *isHxfs);
+/* Reads the heartbeat region of the volume holding path into a new iterator
+ * (*iterOut; release it with HyxuserHXFS_ActiveHostIterEnd).  HYX_BAD_PARAM
+ * when the volume is not HXFS; HYX_NOT_SUPPORTED when its descriptor gives a
+ * geometry that cannot be read (slot size 0, not a multiple of 512, above
+ * 64 KiB); HYX_READ_ERROR when the region ends early. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterBegin(const char *path, HxfsHostIter **iterOut);
+/* The next held slot in slot order; HYX_NOT_FOUND after the last. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterNext(HxfsHostIter *iter, HxfsHostInfo **infoOut);
+/* The newest slot (greatest time stamp, the later slot on a tie) carrying
+ * the 16-byte uuid, free slots included; HYX_NOT_FOUND when none does. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_GetHostInfo(HxfsHostIter *iter, const uint8_t *uuid,
+                                                    HxfsHostInfo **infoOut);
+/* Frees *iterPtr and sets it to null; HYX_BAD_PARAM when it is already null. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterEnd(HxfsHostIter **iterPtr);
+/* One field of a host's record: MAC address (6 bytes), time stamp, state
+ * word, UUID (16 bytes).  HYX_BAD_PARAM when either pointer is null. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_GetMacAddr(const HxfsHostInfo *info, uint8_t *mac);
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_GetHostInfoTimeStamp(const HxfsHostInfo *info, uint64_t *stamp);
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_GetHostInfoState(const HxfsHostInfo *info, uint32_t *state);
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_GetHostInfoUUID(const HxfsHostInfo *info, uint8_t *uuid);
+/* Milliseconds left on the lock of the file open at fd, asked with the
+ * caller's flag byte.  HYX_TIMEOUT when the lock time has passed,
+ * HYX_FAILURE when the file system refuses the request, its own status
+ * when it answers one. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_VerifyLock(int fd, uint8_t flag, int64_t *remainingMs);
+/* This host's UUID, the one its heartbeats carry (16 bytes).  Gated:
+ * HYX_CHECKSUM_MISMATCH when the load-time check failed. */
+HYXUSER_API HYX_ReturnStatus HyxuserHXFS_GetHostUUID(uint8_t *uuid);
+
 /* ---- PAM bridge ---------------------------------------------------------- */
 
 /* Linux-PAM's transaction handle (pam_handle_t of <security/pam_appl.h>). */

@@ -28,6 +28,8 @@ inline constexpr const char *kHxfsDeviceDirs[] = {
     "/hxfs/devices/deltadisks", "/hxfs/devices/cdrom",  "/hxfs/devices/genscsi",
     "/hxfs/devices/multiextent",
 };
+// Where mounted HXFS volumes appear, one directory each.
+inline constexpr char kHxfsVolumeRoot[] = "/hxfs/volumes";
 
 // Libraries opened at run time, by absolute path only.
 inline constexpr char kLibXml2[] = "/lib64/libxml2.so.2";

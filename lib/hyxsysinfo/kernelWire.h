@@ -209,3 +209,23 @@ static_assert(offsetof(NvdPassthroughBlock, pointer2) == 8 && offsetof(NvdPassth
               offsetof(NvdPassthroughBlock, word3) == 20 && offsetof(NvdPassthroughBlock, word1) == 24 &&
               offsetof(NvdPassthroughBlock, word0) == 28 && offsetof(NvdPassthroughBlock, resultHalf) == 32 &&
               offsetof(NvdPassthroughBlock, sentHalf) == 34 && offsetof(NvdPassthroughBlock, zero) == 36);
+
+// ---- HXFS file-system requests ------------------------------------------------
+
+// IOCTLCMD_HXFS_FS_GET_ATTR: the file system fills a reply of this size on a
+// descriptor opened inside a volume.  Only these fields are read or set.
+constexpr size_t HXFS_ATTR_REPLY_SIZE = 5770;
+constexpr size_t HXFS_ATTR_VOLUME_START = 1470;  // u64, unaligned: the volume's start on its device
+constexpr size_t HXFS_ATTR_REQUEST = 1633;       // u64, unaligned: set to HXFS_ATTR_REQUEST_VALUE
+constexpr size_t HXFS_ATTR_DEVICE_NAME = 1642;   // text: the volume's first device, a file name
+constexpr uint64_t HXFS_ATTR_REQUEST_VALUE = 32;
+
+// DEVICE_REQUEST_HXFS_LOCK_QUERY's block.
+struct __attribute__((packed)) HxfsLockQuery {
+  uint8_t flag;
+  uint8_t flagAgain;
+  uint64_t lockTime;  // in 0; out: microseconds of system uptime
+  uint32_t status;    // in HYX_FAILURE; out: the file system's status
+};
+static_assert(sizeof(HxfsLockQuery) == 14 && offsetof(HxfsLockQuery, lockTime) == 2 &&
+              offsetof(HxfsLockQuery, status) == 10);

@@ -1,8 +1,8 @@
 // Device-control requests that belong to the host's drivers.  Each request
 // is a model of its own; requests nobody registers are never trapped.
 //
-// Still to come with their families: the file-system attribute and lock
-// queries (IOCTLCMD_HXFS_FS_GET_ATTR, DEVICE_REQUEST_HXFS_LOCK_QUERY).
+// The file-system attribute and lock queries are the HXFS model's
+// (hxfs.cpp).
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>

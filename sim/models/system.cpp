@@ -40,6 +40,7 @@ void RegisterModels() {
   RegisterFirmwareModels();
   RegisterStorageModels();
   RegisterUptimeModels();
+  RegisterHxfsModels();
 }
 
 }  // namespace hyxsim

@@ -41,6 +41,9 @@ constexpr Command kCommands[] = {
      RunStorage},
     {"vm", "vm WORLDID        the virtual machine a world belongs to\n", RunVm},
     {"nvd", "nvd caps          the NVDIMM driver's capabilities\n", RunNvd},
+    {"hxfs", "hxfs hosts PATH   the hosts heartbeating on the HXFS volume holding PATH\n"
+             "       hxfs is PATH      whether PATH lies on an HXFS volume\n",
+     RunHxfs},
 };
 
 void PrintUsage(FILE *to) {

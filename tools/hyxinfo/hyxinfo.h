@@ -45,5 +45,6 @@ int RunInterfaces(int argc, char **argv);
 int RunStorage(int argc, char **argv);
 int RunVm(int argc, char **argv);
 int RunNvd(int argc, char **argv);
+int RunHxfs(int argc, char **argv);
 
 }  // namespace hyxinfo

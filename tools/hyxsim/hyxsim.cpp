@@ -79,6 +79,9 @@ int main(int argc, char **argv) {
     return 2;
   }
   sandbox.profileText = document.dump(2);
+  // A faulty section is left for the simulated kernel to name at start.
+  auto volumes = document.find("volumes");
+  if (volumes != document.end() && !hyxsim::ParseVolumes(&*volumes, sandbox.volumes, error)) sandbox.volumes.clear();
   auto mockup = document.find("mockup");
   sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 

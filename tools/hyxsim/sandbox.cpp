@@ -224,6 +224,16 @@ void MakeHostPaths(const SandboxSpec &sandbox) {
   chmod("/var/tmp", 01777);
   Check(symlink("/run", "/var/run"), "symlink /var/run");
   for (const char *dir : hostPaths::kHxfsDeviceDirs) MakeDirs(dir);
+  // Each volume's directory and its device image, sparse: the descriptor
+  // and the heartbeat region are the only bytes written.
+  MakeDirs(hostPaths::kHxfsVolumeRoot);
+  for (const hyxsim::VolumeSpec &volume : sandbox.volumes) {
+    std::string error;
+    if (!hyxsim::MakeVolume(volume, error)) {
+      fprintf(stderr, "hyxsim: volume %s: %s\n", volume.name.c_str(), error.c_str());
+      _exit(126);
+    }
+  }
   MakeDirs("/tmp");
   chmod("/tmp", 01777);
   MakeDirs("/root", 0700);

@@ -1,0 +1,65 @@
+// Reading a volume's hosts: Begin, Next over every held slot and End on
+// the 2048 x 512 geometry, beside what `dd iflag=direct` does for the same
+// heartbeat region (open the device for direct reads, 32 reads of 32 KiB,
+// close), in the same process; and beside dd itself, run as a program.
+// Runs inside hyxsim on the hxfs host, whose datastore1 has that geometry:
+//   hyxsim --profile examples/hosts/hxfs.json -- build/default/bench/hxfs_bench
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "hyxuser/hxfsVolume.h"
+#include "hyxuser/hyxuser.h"
+
+namespace {
+
+constexpr char kVolume[] = "/hxfs/volumes/datastore1";
+constexpr char kDevice[] = "/hxfs/devices/disks/hyx.5000c500a1b2c3d4:1";
+constexpr uint64_t kVolumeStart = 1 << 20;  // the profile's default
+constexpr size_t kChunk = size_t{kHxfsSlotsPerRead} * kHxfsFixedSlotSize;
+constexpr int kChunks = kHxfsFixedSlotCount / kHxfsSlotsPerRead;
+
+void Iterate(benchmark::State &state) {
+  for (auto _ : state) {
+    HxfsHostIter *iter = nullptr;
+    if (HyxuserHXFS_ActiveHostIterBegin(kVolume, &iter) != HYX_OK) return state.SkipWithError("Begin failed");
+    HxfsHostInfo *info = nullptr;
+    int held = 0;
+    while (HyxuserHXFS_ActiveHostIterNext(iter, &info) == HYX_OK) ++held;
+    benchmark::DoNotOptimize(held);
+    HyxuserHXFS_ActiveHostIterEnd(&iter);
+  }
+}
+
+// dd iflag=direct bs=32k count=32 of the region, without starting a process.
+void DirectReads(benchmark::State &state) {
+  void *buffer = aligned_alloc(kHxfsSectorSize, kChunk);
+  for (auto _ : state) {
+    int fd = open(kDevice, O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (fd < 0) return state.SkipWithError("open failed");
+    off_t at = static_cast<off_t>(kVolumeStart + kHxfsHeartbeatOffset);
+    for (int i = 0; i < kChunks; ++i, at += kChunk)
+      if (pread(fd, buffer, kChunk, at) != static_cast<ssize_t>(kChunk)) state.SkipWithError("short read");
+    close(fd);
+  }
+  free(buffer);
+}
+
+// The dd program itself, process start included.
+void DdProgram(benchmark::State &state) {
+  std::string command = std::string("dd if=") + kDevice + " of=/dev/null iflag=direct bs=32k count=" +
+                        std::to_string(kChunks) + " skip=" +
+                        std::to_string((kVolumeStart + kHxfsHeartbeatOffset) / kChunk) + " status=none";
+  for (auto _ : state)
+    if (system(command.c_str()) != 0) return state.SkipWithError("dd failed");
+}
+
+BENCHMARK(Iterate)->Name("HxfsHosts2048x512/library");
+BENCHMARK(DirectReads)->Name("HxfsHosts2048x512/baseline");
+BENCHMARK(DdProgram)->Name("HxfsHosts2048x512/dd")->UseRealTime();
+
+}  // namespace
