@@ -281,6 +281,72 @@ HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue();
  * HYX_BAD_PARAM for a null pointer. */
 HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
 
+/* ---- UEFI variables ------------------------------------------------------ */
+
+/*
+ * The firmware's variables by name ("Name-GUID"; at most 2047 characters,
+ * else HYX_LIMIT_EXCEEDED).  Attributes are the UEFI attribute bits
+ * (1 non-volatile, 2 boot-service access, 4 runtime access, ...).
+ */
+
+/* The names of every variable: a malloc'd array of *countOut malloc'd names
+ * (followed by a null), which the caller frees, names first.  When memory
+ * runs out or a name cannot be read, *namesOut is null and *countOut 0; a
+ * list the kernel refuses leaves both untouched.  Gated:
+ * HYX_CHECKSUM_MISMATCH off a matching Hyxkernel. */
+HYXUSER_API HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32_t *countOut);
+/* A variable's attributes and contents: *dataOut is a malloc'd copy of
+ * *dataLengthOut bytes that the caller frees, or null with length 0 when the
+ * variable has no contents (and on any failure). */
+HYXUSER_API HYX_ReturnStatus HyxuserUefi_GetVariable(const char *name, uint32_t *attributesOut,
+                                                     uint64_t *dataLengthOut, void **dataOut);
+/* Writes a variable.  attributes 0, or contents longer than 0xFFFFFFF3
+ * bytes, give HYX_BAD_PARAM without a kernel call; data may be null when
+ * dataLength is 0 (a write without contents deletes the variable). */
+HYXUSER_API HYX_ReturnStatus HyxuserUefi_SetVariable(const char *name, uint32_t attributes, uint64_t dataLength,
+                                                     const void *data);
+/* Deletes a variable (a write of no contents with attributes 7). */
+HYXUSER_API HYX_ReturnStatus HyxuserUefi_RemoveVariable(const char *name);
+
+/* ---- Physical NICs and TCP/IP interfaces ---------------------------------- */
+
+typedef struct HyxuserPnicInfo {
+  char name[128];            /* NUL-terminated; longer names are cut */
+  uint32_t linkSpeed;        /* Mb/s */
+  uint32_t hwCapSupported;   /* hardware capability flags */
+  uint32_t hwCapActivated;
+  uint8_t linkUp;
+  uint8_t macAddress[6];     /* bytes that the kernel's text did not give stay 0 */
+  uint8_t reserved147;       /* 0 */
+} HyxuserPnicInfo; /* 148 bytes */
+
+typedef struct HyxuserTcpipInterface {
+  uint64_t tsoMss;
+  uint64_t mtu;
+  uint8_t macAddress[6];
+  uint8_t reserved22[2];     /* left as the caller had them */
+  uint64_t ipv4Address;      /* bytes as the kernel gives them (network order) */
+  uint64_t ipv4Netmask;
+  char name[128];            /* NUL-terminated */
+} HyxuserTcpipInterface; /* 168 bytes */
+
+/*
+ * The physical NICs, in the kernel's order: *countOut (required) receives how
+ * many exist, at most maxRecords records are filled; a null records or a
+ * maxRecords of 0 asks only for the count.  All maxRecords records are
+ * cleared before any is filled; on a failure the ones filled stay filled.
+ * Gated: HYX_CHECKSUM_MISMATCH off a matching Hyxkernel.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserNet_GetPnics(HyxuserPnicInfo *records, uint32_t maxRecords,
+                                                 uint32_t *countOut);
+/*
+ * The interfaces of the default TCP/IP stack, as above; countOut may be
+ * null, and receives 0 on any failure.  A name of 128 characters or more
+ * gives HYX_NAME_TOO_LONG (its record keeps the cut name).  Gated.
+ */
+HYXUSER_API HYX_ReturnStatus HyxuserTcpip_GetInterfaces(HyxuserTcpipInterface *records, uint32_t maxRecords,
+                                                        uint32_t *countOut);
+
 /* ---- Observation notify -------------------------------------------------- */
 
 /* Who reports an observation, and how grave it is. */

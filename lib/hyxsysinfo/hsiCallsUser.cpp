@@ -87,6 +87,8 @@ void SignatureKey(uint64_t signature, char (&key)[64]) {
 
 HsiSizedBuffer *HsiSizedBuffer_Alloc(uint32_t capacity, const void *data, uint32_t length) {
   if (length > capacity || (length != 0 && data == nullptr)) return nullptr;
+  // Its total size (capacity and header) goes to the kernel as 32 bits.
+  if (capacity > UINT32_MAX - sizeof(HsiSizedBuffer)) return nullptr;
   auto *buffer = static_cast<HsiSizedBuffer *>(calloc(1, size_t{capacity} + 8));
   if (buffer == nullptr) return nullptr;
   buffer->capacity = capacity;

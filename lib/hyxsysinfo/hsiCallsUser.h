@@ -16,7 +16,8 @@ struct HsiSizedBuffer {
   uint8_t data[];
 };
 
-// Null when length > capacity, or length is non-zero without data.
+// Null when length > capacity, length is non-zero without data, or the
+// total size (capacity + 8) does not fit 32 bits.
 HsiSizedBuffer *HsiSizedBuffer_Alloc(uint32_t capacity, const void *data, uint32_t length);
 HYX_ReturnStatus HsiSizedBuffer_Free(HsiSizedBuffer *buffer);
 uint32_t HsiSizedBuffer_TotalSize(const HsiSizedBuffer *buffer);  // capacity + 8; 0 for null

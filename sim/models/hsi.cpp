@@ -12,16 +12,20 @@
 #include "../models.h"
 #include "../profile.h"
 #include "hsiStore.h"
+#include "uefiShare.h"
 
 namespace hyxsim {
 namespace {
 
 constexpr uint32_t kHashNode = 1;  // sysInfoNodeHashes
+// Attributes word that leads a UEFI variable's value.
+constexpr size_t kUefiAttributesSize = 4;
 
 struct Server {
   std::mutex lock;
   HsiStore store;
   std::deque<HsiModule> modules;  // in place: their tables point into them
+  uint32_t uefiNode = HSI_NO_NODE;  // the kernel's UEFI variables
 };
 
 Server &TheServer() {
@@ -174,7 +178,11 @@ void ServeNodeCall(Call &call) {
   uint32_t status = Prepare(server, call, list, scope, node, values);
   if (status != HYX_OK) return Answer(call, status);
   if (call.args[5] == 0) return Answer(call, HYX_INVALID_ADDRESS);
+  if (!scope.kernel || node != server.uefiNode) return serve(call, scope, node, values);
+  // The variables are the sandbox's, not this process's.
+  UefiShare share(server.store[node]);
   serve(call, scope, node, values);
+  if (call.number == KERNEL_CALL_HSI_SET && call.status == HYX_OK) share.Save();
 }
 
 void Get(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
@@ -257,6 +265,8 @@ void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVal
   }
   const HsiNodeDef &def = scope.tables->Node(node);
   if (!def.variableLength && def.getSize) bytes.resize(def.getSize);
+  // A UEFI variable written with its attributes and no contents is deleted.
+  bool remove = scope.kernel && node == TheServer().uefiNode && bytes.size() == kUefiAttributesSize;
   if (out != 0 && outLength != 0) {
     if (kind == HSI_CALL_SET_SIZED && outLength >= sizeof(HsiSizedHeader))
       memset(CallerBytes(out) + offsetof(HsiSizedHeader, length), 0, 4);  // a sized output holding nothing
@@ -264,6 +274,14 @@ void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVal
       memset(reinterpret_cast<void *>(out), 0, outLength);
   }
   HsiStore &store = *scope.store;
+  if (remove) {
+    std::vector<HsiEntry> &entries = store[node];
+    auto kept = std::remove_if(entries.begin(), entries.end(),
+                               [&](const HsiEntry &entry) { return entry.instances == values && entry.hasValue; });
+    if (kept == entries.end()) return Answer(call, HYX_NOT_FOUND);
+    entries.erase(kept, entries.end());
+    return Answer(call, HYX_OK);
+  }
   for (HsiEntry &entry : store[node])
     if (entry.instances == values) {
       entry.hasValue = true;
@@ -522,6 +540,7 @@ void RegisterHsiModels() {
   RegisterSection("hsi", LoadValues);
   RegisterSection("hsiModules", LoadModules);
   if (!CurrentProfile().hyxkernel) return;
+  TheServer().uefiNode = HsiNodeByPath(KernelHsiTables(), "uefi_variable");
   RegisterModel(KERNEL_CALL_HSI_GET, ServeNodeCall<Get>);
   RegisterModel(KERNEL_CALL_HSI_GET_SIZE, ServeNodeCall<GetSize>);
   RegisterModel(KERNEL_CALL_HSI_SET, ServeNodeCall<Set>);

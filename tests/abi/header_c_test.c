@@ -64,6 +64,24 @@ LAYOUT(HyxuserUniqueSystemVersion, releaseUpdate, 160);
 LAYOUT(HyxuserUniqueSystemVersion, releasePatch, 192);
 LAYOUT(HyxuserUniqueSystemVersion, build, 224);
 
+_Static_assert(sizeof(HyxuserPnicInfo) == 148, "HyxuserPnicInfo is 148 bytes");
+LAYOUT(HyxuserPnicInfo, name, 0);
+LAYOUT(HyxuserPnicInfo, linkSpeed, 128);
+LAYOUT(HyxuserPnicInfo, hwCapSupported, 132);
+LAYOUT(HyxuserPnicInfo, hwCapActivated, 136);
+LAYOUT(HyxuserPnicInfo, linkUp, 140);
+LAYOUT(HyxuserPnicInfo, macAddress, 141);
+LAYOUT(HyxuserPnicInfo, reserved147, 147);
+
+_Static_assert(sizeof(HyxuserTcpipInterface) == 168, "HyxuserTcpipInterface is 168 bytes");
+LAYOUT(HyxuserTcpipInterface, tsoMss, 0);
+LAYOUT(HyxuserTcpipInterface, mtu, 8);
+LAYOUT(HyxuserTcpipInterface, macAddress, 16);
+LAYOUT(HyxuserTcpipInterface, reserved22, 22);
+LAYOUT(HyxuserTcpipInterface, ipv4Address, 24);
+LAYOUT(HyxuserTcpipInterface, ipv4Netmask, 32);
+LAYOUT(HyxuserTcpipInterface, name, 40);
+
 _Static_assert(sizeof(HyxuserNvdPassthroughCommand) == 36, "HyxuserNvdPassthroughCommand is 36 bytes");
 LAYOUT(HyxuserNvdPassthroughCommand, word0, 0);
 LAYOUT(HyxuserNvdPassthroughCommand, word1, 4);

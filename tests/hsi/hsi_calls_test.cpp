@@ -275,6 +275,10 @@ TEST_F(HsiCalls, ModuleTypesAreRebuiltFromTheKernel) {
 TEST_F(HsiCalls, SizedBuffers) {
   EXPECT_EQ(HsiSizedBuffer_Alloc(4, "abcde", 5), nullptr);
   EXPECT_EQ(HsiSizedBuffer_Alloc(4, nullptr, 1), nullptr);
+  // A total size (capacity and header) past 32 bits could not be told to
+  // the kernel: refused before anything is allocated.
+  EXPECT_EQ(HsiSizedBuffer_Alloc(UINT32_MAX - 7, nullptr, 0), nullptr);
+  EXPECT_EQ(HsiSizedBuffer_Alloc(UINT32_MAX, nullptr, 0), nullptr);
   HsiSizedBuffer *buffer = HsiSizedBuffer_Alloc(8, "abc", 3);
   ASSERT_NE(buffer, nullptr);
   EXPECT_EQ(HsiSizedBuffer_TotalSize(buffer), 16u);

@@ -78,10 +78,10 @@ TEST_F(Firmware, TheHostsTablesAreReadBySignatureAndInstance) {
   EXPECT_THAT(HyxuserAcpi_GetTableLengthBySignature("APIC", 1, &length), IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(errno, ENOENT);
   ASSERT_THAT(HyxuserSMBIOS_GetDataLen(&length), IsOk());
-  ASSERT_EQ(length, 9u);
-  unsigned char smbios[9];
+  ASSERT_EQ(length, 288u);
+  unsigned char smbios[288];
   ASSERT_THAT(HyxuserSMBIOS_GetData(smbios, sizeof smbios), IsOk());
-  EXPECT_EQ(memcmp(smbios, "_SM_", 4), 0);
+  EXPECT_EQ(memcmp(smbios, "_SM3_", 5), 0);
 }
 
 // Off the Hyxkernel the call numbers mean nothing: the exports say so

@@ -25,6 +25,19 @@ constexpr Command kCommands[] = {
               "       event --throttle  milliseconds until the next event may pass, and the period\n",
      RunEvent},
     {"pam", "pam check SERVICE USER   a password (read from stdin) and account through PAM\n", RunPam},
+    {"version", "version           the host kernel's product and build\n", RunVersion},
+    {"uptime", "uptime            time since the host started\n", RunUptime},
+    {"acpi", "acpi SIG [INSTANCE] [-o FILE]   an ACPI table: hex dump, or its bytes to FILE\n", RunAcpi},
+    {"smbios", "smbios [-o FILE]  the BIOS, system and processor structures (or the raw block to FILE)\n"
+               "       smbios raw        hex dump of the SMBIOS data block\n",
+     RunSmbios},
+    {"uefi", "uefi list         names of the firmware's UEFI variables\n"
+             "       uefi get NAME     a variable's attributes and contents\n"
+             "       uefi set NAME ATTRS FILE   write a variable (FILE - is stdin; empty contents delete)\n"
+             "       uefi rm NAME      delete a variable\n",
+     RunUefi},
+    {"nics", "nics              the physical NICs: link, speed, MAC, capabilities\n", RunNics},
+    {"interfaces", "interfaces        the default TCP/IP stack's interfaces: MTU, MAC, IPv4\n", RunInterfaces},
     {"storage", "storage adapters  adapters, their PCI location and the devices on active paths\n"
                 "       storage devices   devices: next-generation NVMe, paths, inquiry page 0x83\n"
                 "       storage paths     every path: adapter, channel, target, LUN and device\n"

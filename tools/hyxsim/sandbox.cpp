@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "common/hostPaths.h"
+#include "sandboxPaths.h"
 
 namespace {
 
@@ -214,7 +215,9 @@ void MakeHostPaths(const SandboxSpec &sandbox) {
   // /var/run is a link to /run, as on the host.
   MakeDirs(std::string("/run") + (hostPaths::kRunDir + strlen("/var/run")));
   MakeDirs("/run/hyxsim");
-  WriteFile("/run/hyxsim/profile.json", sandbox.profileText);
+  WriteFile(hyxsim::kSandboxProfile, sandbox.profileText);
+  MakeDirs(hyxsim::kSandboxStateDir);
+  chmod(hyxsim::kSandboxStateDir, 01777);
   MakeDirs(hostPaths::kSnmpSpoolDir);
   MakeDirs("/var/log");
   MakeDirs("/var/tmp");
@@ -310,7 +313,7 @@ void StopDaemons(const std::vector<pid_t> &daemons) {
   const char *preload = getenv("LD_PRELOAD");
   std::string preloads = (preload && *preload ? std::string(preload) + ":" : "") + sandbox.simLibrary;
   setenv("LD_PRELOAD", preloads.c_str(), 1);
-  setenv("HYXSIM_PROFILE", "/run/hyxsim/profile.json", 1);
+  setenv("HYXSIM_PROFILE", hyxsim::kSandboxProfile, 1);
   for (const std::string &entry : sandbox.environment) {
     size_t at = entry.find('=');
     setenv(entry.substr(0, at).c_str(), entry.substr(at + 1).c_str(), 1);
