@@ -22,23 +22,24 @@ struct Case {
 };
 
 #ifdef HYX_BENCH_WITH_FMT
-#define FMT_ROWS(name, printfFormat, bracesFormat, ...)                                                         \
-  {#name, "fmt", [](char *b, size_t n, const Args &a) { return FmtBraces(b, n, bracesFormat, __VA_ARGS__); }}, \
-      {#name, "fmt_printf",                                                                                     \
+#define FMT_ROWS(name, printfFormat, bracesFormat, ...)                                          \
+  {#name, "fmt",                                                                                 \
+   [](char *b, size_t n, const Args &a) { return FmtBraces(b, n, bracesFormat, __VA_ARGS__); }}, \
+      {#name, "fmt_printf",                                                                      \
        [](char *b, size_t n, const Args &a) { return FmtPrintf(b, n, printfFormat, __VA_ARGS__); }},
 #else
 #define FMT_ROWS(...)
 #endif
 
-#define ROWS(name, printfFormat, bracesFormat, ...)                                                             \
-  {#name, "library", [](char *b, size_t n, const Args &a) { return Str_Snprintf(b, n, printfFormat, __VA_ARGS__); }}, \
-      {#name, "baseline",                                                                                        \
-       [](char *b, size_t n, const Args &a) { return snprintf(b, n, printfFormat, __VA_ARGS__); }},              \
+#define ROWS(name, printfFormat, bracesFormat, ...)                                                 \
+  {#name, "library",                                                                                \
+   [](char *b, size_t n, const Args &a) { return Str_Snprintf(b, n, printfFormat, __VA_ARGS__); }}, \
+      {#name, "baseline",                                                                           \
+       [](char *b, size_t n, const Args &a) { return snprintf(b, n, printfFormat, __VA_ARGS__); }}, \
       FMT_ROWS(name, printfFormat, bracesFormat, __VA_ARGS__)
 
 const Case kCases[] = {
-    HYX_FORMAT_CASES(ROWS)
-    {"integer", "to_chars", ToCharsInteger},
+    HYX_FORMAT_CASES(ROWS){"integer", "to_chars", ToCharsInteger},
     {"g17", "to_chars", ToCharsG17},
 };
 

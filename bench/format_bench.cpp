@@ -24,24 +24,24 @@ void Run(benchmark::State &state, Peer peer) {
 }
 
 #ifdef HYX_BENCH_WITH_FMT
-#define FMT_PEERS(name, printfFormat, bracesFormat, ...)                                                    \
-  BENCHMARK_CAPTURE(Run, name##_fmt, [](char *b, size_t n, const Args &a) {                                \
-    return FmtBraces(b, n, bracesFormat, __VA_ARGS__);                                                      \
-  })->Name("Format/" #name "/fmt");                                                                         \
-  BENCHMARK_CAPTURE(Run, name##_fmt_printf, [](char *b, size_t n, const Args &a) {                         \
-    return FmtPrintf(b, n, printfFormat, __VA_ARGS__);                                                      \
+#define FMT_PEERS(name, printfFormat, bracesFormat, ...)                           \
+  BENCHMARK_CAPTURE(Run, name##_fmt, [](char *b, size_t n, const Args &a) {        \
+    return FmtBraces(b, n, bracesFormat, __VA_ARGS__);                             \
+  })->Name("Format/" #name "/fmt");                                                \
+  BENCHMARK_CAPTURE(Run, name##_fmt_printf, [](char *b, size_t n, const Args &a) { \
+    return FmtPrintf(b, n, printfFormat, __VA_ARGS__);                             \
   })->Name("Format/" #name "/fmt_printf");
 #else
 #define FMT_PEERS(...)
 #endif
 
-#define FORMAT_CASE(name, printfFormat, bracesFormat, ...)                                                  \
-  BENCHMARK_CAPTURE(Run, name##_library, [](char *b, size_t n, const Args &a) {                            \
-    return Str_Snprintf(b, n, printfFormat, __VA_ARGS__);                                                   \
-  })->Name("Format/" #name "/library");                                                                     \
-  BENCHMARK_CAPTURE(Run, name##_baseline, [](char *b, size_t n, const Args &a) {                           \
-    return snprintf(b, n, printfFormat, __VA_ARGS__);                                                       \
-  })->Name("Format/" #name "/baseline");                                                                    \
+#define FORMAT_CASE(name, printfFormat, bracesFormat, ...)                       \
+  BENCHMARK_CAPTURE(Run, name##_library, [](char *b, size_t n, const Args &a) {  \
+    return Str_Snprintf(b, n, printfFormat, __VA_ARGS__);                        \
+  })->Name("Format/" #name "/library");                                          \
+  BENCHMARK_CAPTURE(Run, name##_baseline, [](char *b, size_t n, const Args &a) { \
+    return snprintf(b, n, printfFormat, __VA_ARGS__);                            \
+  })->Name("Format/" #name "/baseline");                                         \
   FMT_PEERS(name, printfFormat, bracesFormat, __VA_ARGS__)
 
 HYX_FORMAT_CASES(FORMAT_CASE)

@@ -31,8 +31,9 @@ struct Args {
   double load = 42.4242;
   double values[4] = {0.1, 42.4242, 6.02214076e23, -1.0 / 3.0};
   // 100 bytes of argument behind 100 bytes of literal text.
-  const char *longText = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
-                         "abcdefghijklmnopqrstuvwxyz.!";
+  const char *longText =
+      "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+      "abcdefghijklmnopqrstuvwxyz.!";
 };
 
 #define HYX_LONG_LITERAL                                                                   \
@@ -62,13 +63,13 @@ int FmtPrintf(char *b, size_t n, fmt::string_view format, const T &...args) {
 #endif
 
 // Cases: name, printf format, `{}` format, arguments.
-#define HYX_FORMAT_CASES(X)                                                                          \
-  X(integer, "%d items, %u left", "{} items, {} left", a.count, a.left)                             \
-  X(string, "%s: %s", "{}: {}", a.name, a.text)                                                      \
-  X(mixed, "%s: %d items at %.2f%%", "{}: {} items at {:.2f}%", a.name, a.count, a.load)             \
-  X(positional, "%2$s=%1$d (%3$s)", "{1}={0} ({2})", a.count, a.name, a.text)                        \
-  X(g17, "%.17g %.17g %.17g %.17g", "{:.17g} {:.17g} {:.17g} {:.17g}", a.values[0], a.values[1],    \
-    a.values[2], a.values[3])                                                                        \
+#define HYX_FORMAT_CASES(X)                                                                      \
+  X(integer, "%d items, %u left", "{} items, {} left", a.count, a.left)                          \
+  X(string, "%s: %s", "{}: {}", a.name, a.text)                                                  \
+  X(mixed, "%s: %d items at %.2f%%", "{}: {} items at {:.2f}%", a.name, a.count, a.load)         \
+  X(positional, "%2$s=%1$d (%3$s)", "{1}={0} ({2})", a.count, a.name, a.text)                    \
+  X(g17, "%.17g %.17g %.17g %.17g", "{:.17g} {:.17g} {:.17g} {:.17g}", a.values[0], a.values[1], \
+    a.values[2], a.values[3])                                                                    \
   X(longstring, HYX_LONG_LITERAL "%s", HYX_LONG_LITERAL "{}", a.longText)
 
 // std::to_chars with the literal text copied around it.

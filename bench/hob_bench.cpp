@@ -67,7 +67,8 @@ void Notify(benchmark::State &state) {
   strcpy(context.kb, kKb);
   uint64_t i = 0;
   for (auto _ : state) {
-    if (HyxuserHob_Notify(&context, "%s", kText) != HYX_OK) return state.SkipWithError("no observation daemon");
+    if (HyxuserHob_Notify(&context, "%s", kText) != HYX_OK)
+      return state.SkipWithError("no observation daemon");
     TrimRecords(++i);
   }
 }

@@ -17,7 +17,8 @@ constexpr size_t kLength = 32;
 inline const std::vector<std::string> &Texts() {
   static const std::vector<std::string> texts = [] {
     std::vector<std::string> t;
-    for (int i = 0; i < kStrings; i++) t.push_back(std::string(kLength - 2, static_cast<char>('a' + i)) + "%d");
+    for (int i = 0; i < kStrings; i++)
+      t.push_back(std::string(kLength - 2, static_cast<char>('a' + i)) + "%d");
     return t;
   }();
   return texts;

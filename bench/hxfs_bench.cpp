@@ -51,9 +51,9 @@ void DirectReads(benchmark::State &state) {
 
 // The dd program itself, process start included.
 void DdProgram(benchmark::State &state) {
-  std::string command = std::string("dd if=") + kDevice + " of=/dev/null iflag=direct bs=32k count=" +
-                        std::to_string(kChunks) + " skip=" +
-                        std::to_string((kVolumeStart + kHxfsHeartbeatOffset) / kChunk) + " status=none";
+  std::string command =
+      std::string("dd if=") + kDevice + " of=/dev/null iflag=direct bs=32k count=" + std::to_string(kChunks) +
+      " skip=" + std::to_string((kVolumeStart + kHxfsHeartbeatOffset) / kChunk) + " status=none";
   for (auto _ : state)
     if (system(command.c_str()) != 0) return state.SkipWithError("dd failed");
 }

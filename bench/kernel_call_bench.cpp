@@ -10,7 +10,8 @@ namespace {
 
 void TrappedCall(benchmark::State &state) {
   uint32_t checksum = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(Kernel_Call(KERNEL_CALL_SYSCALL_API_CHECKSUM, &checksum, uint64_t{0}));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(Kernel_Call(KERNEL_CALL_SYSCALL_API_CHECKSUM, &checksum, uint64_t{0}));
 }
 
 void PlainSyscall(benchmark::State &state) {

@@ -32,7 +32,8 @@ void LibraryForkExec(benchmark::State &state) {
   for (auto _ : state) {
     pid_t pid = -1;
     int status = -1;
-    if (HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, 0xFFFFFFFF, 0xFFFFFFFF, 0, &pid) != HYX_OK ||
+    if (HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, 0xFFFFFFFF, 0xFFFFFFFF, 0, &pid) !=
+            HYX_OK ||
         waitpid(pid, &status, 0) != pid || status != 0)
       state.SkipWithError("ForkExec failed");
   }
@@ -43,8 +44,8 @@ void PosixSpawn(benchmark::State &state) {
   for (auto _ : state) {
     pid_t pid = -1;
     int status = -1;
-    if (posix_spawn(&pid, "/bin/true", nullptr, nullptr, argv, environ) != 0 || waitpid(pid, &status, 0) != pid ||
-        status != 0)
+    if (posix_spawn(&pid, "/bin/true", nullptr, nullptr, argv, environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || status != 0)
       state.SkipWithError("posix_spawn failed");
   }
 }

@@ -39,8 +39,8 @@ void Compare(const Case &c, Args... args) {
   int b = snprintf(theirs, c.size, c.format.c_str(), args...);
   size_t written = c.size == 0 ? 0 : (static_cast<size_t>(b) < c.size ? b + 1 : c.size);
   if (a != b || (b >= 0 && memcmp(ours, theirs, written) != 0)) {
-    fprintf(stderr, "format \"%s\" size %zu: engine %d \"%.*s\", libc %d \"%.*s\"\n", c.format.c_str(), c.size, a,
-            static_cast<int>(written), ours, b, static_cast<int>(written), theirs);
+    fprintf(stderr, "format \"%s\" size %zu: engine %d \"%.*s\", libc %d \"%.*s\"\n", c.format.c_str(),
+            c.size, a, static_cast<int>(written), ours, b, static_cast<int>(written), theirs);
     abort();
   }
 }
@@ -49,8 +49,10 @@ std::string Literal(FuzzedDataProvider &in) {
   std::string s = in.ConsumeRandomLengthString(12);
   std::string out;
   for (char ch : s) {
-    if (ch == '%') out += "%%";
-    else if (ch != 0) out += ch;
+    if (ch == '%')
+      out += "%%";
+    else if (ch != 0)
+      out += ch;
   }
   return out;
 }
@@ -67,21 +69,33 @@ long double LongDoubleFrom(uint64_t mantissa, uint16_t signExponent) {
 }
 
 template <typename... Stars>
-void CompareValue(FuzzedDataProvider &in, const Case &c, char conv, const std::string &length, Stars... stars) {
+void CompareValue(FuzzedDataProvider &in, const Case &c, char conv, const std::string &length,
+                  Stars... stars) {
   switch (conv) {
-    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X': {
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X': {
       long long v = in.ConsumeIntegral<long long>();
-      if (length.empty() || length == "h" || length == "hh") Compare(c, stars..., static_cast<int>(v));
-      else Compare(c, stars..., v);
+      if (length.empty() || length == "h" || length == "hh")
+        Compare(c, stars..., static_cast<int>(v));
+      else
+        Compare(c, stars..., v);
       return;
     }
-    case 'c': Compare(c, stars..., static_cast<int>(in.ConsumeIntegral<unsigned char>())); return;
+    case 'c':
+      Compare(c, stars..., static_cast<int>(in.ConsumeIntegral<unsigned char>()));
+      return;
     case 's': {
       std::string s = in.ConsumeRandomLengthString(40);
       Compare(c, stars..., s.c_str());
       return;
     }
-    case '%': Compare(c, stars...); return;
+    case '%':
+      Compare(c, stars...);
+      return;
     default:
       if (length == "L") {
         uint64_t m = in.ConsumeIntegral<uint64_t>();
@@ -98,10 +112,17 @@ void CompareValue(FuzzedDataProvider &in, const Case &c, char conv, const std::s
 // Flags each conversion defines in C99.
 const char *FlagsFor(char conv) {
   switch (conv) {
-    case 'd': case 'i': return "-+ 0";
-    case 'u': return "-0";
-    case 'c': case 's': case '%': return "-";
-    default: return "-+ #0";
+    case 'd':
+    case 'i':
+      return "-+ 0";
+    case 'u':
+      return "-0";
+    case 'c':
+    case 's':
+    case '%':
+      return "-";
+    default:
+      return "-+ #0";
   }
 }
 
@@ -142,8 +163,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   c.format += length;
   c.format += conv;
   c.format += Literal(in);
-  if (count == 0) CompareValue(in, c, conv, length);
-  else if (count == 1) CompareValue(in, c, conv, length, stars[0]);
-  else CompareValue(in, c, conv, length, stars[0], stars[1]);
+  if (count == 0)
+    CompareValue(in, c, conv, length);
+  else if (count == 1)
+    CompareValue(in, c, conv, length, stars[0]);
+  else
+    CompareValue(in, c, conv, length, stars[0], stars[1]);
   return 0;
 }

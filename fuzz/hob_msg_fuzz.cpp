@@ -12,14 +12,13 @@
 #include <cstring>
 #include <string>
 
-#include "hyxuser/hobWire.h"
 #include "format_positions.h"
+#include "hyxuser/hobWire.h"
 #include "misc/msgfmt.h"
 
 namespace {
 
 const wchar_t kText[] = L"fuzz";
-
 
 int Build(void *buffer, uint32_t capacity, uint32_t *length, const char *format, ...) {
   va_list ap;
@@ -49,7 +48,8 @@ void CheckMessage(const uint8_t *m, uint32_t length, uint32_t capacity) {
     if (a.type != MSGFMT_ARG_STRING8 && a.type != MSGFMT_ARG_STRING32) continue;
     uint32_t offset = a.v.unsigned32;
     Check(offset >= data - array && array + offset < length);
-    if (a.type == MSGFMT_ARG_STRING8) Check(memchr(m + array + offset, 0, length - array - offset) != nullptr);
+    if (a.type == MSGFMT_ARG_STRING8)
+      Check(memchr(m + array + offset, 0, length - array - offset) != nullptr);
   }
 }
 
@@ -70,10 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   uint8_t *buffer = static_cast<uint8_t *>(aligned_alloc(16, (capacity + 15) & ~uint32_t{15}));
   uint32_t length = 0;
   errno = 0;
-  int result = Build(buffer, capacity, &length, format.c_str(), p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p,
-                     p, p, p, p, p, p, p, p, p, p, p, p, p, p, d, d, d, d, d, d, d, d);
-  if (result == 0) CheckMessage(buffer, length, capacity);
-  else Check(errno == EINVAL || errno == EBADMSG);
+  int result = Build(buffer, capacity, &length, format.c_str(), p, p, p, p, p, p, p, p, p, p, p, p, p, p, p,
+                     p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, d, d, d, d, d, d, d, d);
+  if (result == 0)
+    CheckMessage(buffer, length, capacity);
+  else
+    Check(errno == EINVAL || errno == EBADMSG);
   free(buffer);
   return 0;
 }

@@ -2,10 +2,10 @@
 // the list.  After every operation the list must hold what the model holds,
 // report packed exactly when no string is spilled, and, when packed, hold
 // its strings one after the other in the data area from the header on.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,11 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       text.assign(in.Take(2100), static_cast<char>('a' + count % 26));
       std::string bytes(text.c_str(), text.size() + 1);
       bool fits = rec->dataUsed + bytes.size() <= rec->dataCapacity;
-      HYX_ReturnStatus want = bytes.size() > HSI_PARAM_MAX_STRING                   ? HYX_LIMIT_EXCEEDED
-                              : full                                                 ? HYX_LIMIT_EXCEEDED
+      HYX_ReturnStatus want = bytes.size() > HSI_PARAM_MAX_STRING                ? HYX_LIMIT_EXCEEDED
+                              : full                                             ? HYX_LIMIT_EXCEEDED
                               : (!fits && (rec->flags & HSI_PARAMLIST_NO_SPILL)) ? HYX_NO_MEMORY_RETRY
-                                                                                     : HYX_OK;
-      status = op == 3 ? HsiParamList_AddStringFront(list, text.c_str()) : HsiParamList_AddString(list, text.c_str());
+                                                                                 : HYX_OK;
+      status = op == 3 ? HsiParamList_AddStringFront(list, text.c_str())
+                       : HsiParamList_AddString(list, text.c_str());
       Check(status == want);
       if (status == HYX_OK) model.insert(op == 3 ? model.begin() : model.end(), Str(bytes));
     } else if (op == 4) {
@@ -120,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (status == HYX_OK) {
         model.push_back(Int(text.size() + 1));
         for (size_t at = 0; at <= text.size(); at += HSI_PARAM_MAX_STRING)
-          model.push_back(Str(std::string(text.c_str() + at, std::min<size_t>(HSI_PARAM_MAX_STRING, text.size() + 1 - at))));
+          model.push_back(Str(
+              std::string(text.c_str() + at, std::min<size_t>(HSI_PARAM_MAX_STRING, text.size() + 1 - at))));
       }
     } else if (op == 7) {
       uint32_t first = in.Take(count + 2);

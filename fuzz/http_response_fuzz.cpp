@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (cookieSize != 0) {
     size_t cookieLength = strnlen(cookie, sizeof cookie);
     if (cookieLength >= cookieSize || cookieLength > 127 || cookieLength == 0) abort();
-    if (peer.find(std::string("Set-Cookie: ") + std::string(cookie, cookieLength)) == std::string::npos) abort();
+    if (peer.find(std::string("Set-Cookie: ") + std::string(cookie, cookieLength)) == std::string::npos)
+      abort();
   }
   return 0;
 }

@@ -25,7 +25,7 @@ struct Device {
   size_t size;
   bool repeat;
   bool failLast;
-  uint64_t start;   // device offset of the region
+  uint64_t start;  // device offset of the region
   uint64_t regionEnd;
 };
 
@@ -60,8 +60,8 @@ void Put(uint8_t *at, T value) {
 }
 
 enum : uint8_t {
-  kRepeat = 1,        // the region's bytes fill the whole device, over and over
-  kFailLast = 2,      // the read reaching the region's end fails with EIO
+  kRepeat = 1,          // the region's bytes fill the whole device, over and over
+  kFailLast = 2,        // the read reaching the region's end fails with EIO
   kSectorSlots = 0x20,  // major 24 with slots of 512 * (1 + descriptor[8] % 16) bytes
   kOldMajor = 0x40,     // major 23: the fixed geometry
   kMagic = 0x80,        // the HXFS magic

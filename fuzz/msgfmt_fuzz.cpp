@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "misc/err.h"
 #include "format_positions.h"
+#include "misc/err.h"
 #include "misc/msgfmt.h"
 
 namespace {
@@ -18,8 +18,8 @@ namespace {
 constexpr int kArgs = 32;
 const wchar_t kText[] = L"fuzz";
 
-
-bool Collect(const char *format, void *buffer, size_t *size, MsgFmt_Arg **args, int *count, char **error, ...) {
+bool Collect(const char *format, void *buffer, size_t *size, MsgFmt_Arg **args, int *count, char **error,
+             ...) {
   va_list ap;
   va_start(ap, error);
   bool ok = MsgFmt_GetArgsWithBuf(format, ap, args, count, error, buffer, size);
@@ -34,13 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   bool bufferMode = data[0] & 1;
   size_t bufferSize = (data[1] | (data[2] << 8)) & 0xfff;
   std::string format(reinterpret_cast<const char *>(data + 3), size - 3);
-  format = format.c_str();  // up to the first NUL
+  format = format.c_str();                                      // up to the first NUL
   if (fuzz::HighestPosition(format.c_str()) > kArgs) return 0;  // more arguments than are passed
 
   const void *p = kText;
   double d;
   memcpy(&d, &p, sizeof d);
-  char *buffer = bufferMode ? static_cast<char *>(aligned_alloc(16, (bufferSize + 15) & ~size_t(15))) : nullptr;
+  char *buffer =
+      bufferMode ? static_cast<char *>(aligned_alloc(16, (bufferSize + 15) & ~size_t(15))) : nullptr;
   size_t used = bufferSize;
   MsgFmt_Arg *args = nullptr;
   int count = 0;
@@ -49,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // when no conversion can read it as a wide string.
   if (format.size() > 2 && format[0] == 'E' && format.find_first_of("lSLjqI") == std::string::npos)
     p = Err_ErrnoToText(format[1]);
-  bool ok = Collect(format.c_str(), bufferMode ? buffer : nullptr, &used, &args, &count, &error,
-                    p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p,
-                    d, d, d, d, d, d, d, d);
+  bool ok = Collect(format.c_str(), bufferMode ? buffer : nullptr, &used, &args, &count, &error, p, p, p, p,
+                    p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, p, d, d,
+                    d, d, d, d, d, d);
   if (ok && bufferMode) {
     if (used > bufferSize) abort();
     MsgFmt_SwizzleArgs(args, count);

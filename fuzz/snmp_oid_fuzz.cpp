@@ -16,7 +16,8 @@ namespace {
 std::vector<std::string> Split(const std::string &text) {
   std::vector<std::string> parts;
   size_t at = 0;
-  for (size_t dot; (dot = text.find('.', at)) != std::string::npos; at = dot + 1) parts.push_back(text.substr(at, dot - at));
+  for (size_t dot; (dot = text.find('.', at)) != std::string::npos; at = dot + 1)
+    parts.push_back(text.substr(at, dot - at));
   parts.push_back(text.substr(at));
   return parts;
 }

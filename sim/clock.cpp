@@ -45,6 +45,8 @@ extern "C" void HyxSim_PinMonotonicClock(uint64_t ns) {
   pinned.store(true, std::memory_order_release);
 }
 
-extern "C" void HyxSim_AdvanceMonotonicClock(uint64_t ns) { pinnedNs.fetch_add(ns, std::memory_order_acq_rel); }
+extern "C" void HyxSim_AdvanceMonotonicClock(uint64_t ns) {
+  pinnedNs.fetch_add(ns, std::memory_order_acq_rel);
+}
 
 extern "C" void HyxSim_UnpinMonotonicClock(void) { pinned.store(false, std::memory_order_release); }

@@ -27,18 +27,30 @@ int ErrnoOfStatus(uint32_t status) {
 
 uint32_t StatusOfErrno(int err) {
   switch (err) {
-    case 0: return HYX_OK;
-    case ENOENT: return HYX_NOT_FOUND;
-    case EACCES: return HYX_NO_ACCESS;
-    case EPERM: return HYX_NO_PERMISSION;
-    case ENOEXEC: return HYX_NOT_EXEC;
-    case EBADF: return HYX_INVALID_HANDLE;
-    case ENOTDIR: return HYX_NOT_A_DIRECTORY;
-    case ENOMEM: return HYX_NO_MEMORY;
-    case EFAULT: return HYX_INVALID_ADDRESS;
-    case ENAMETOOLONG: return HYX_NAME_TOO_LONG;
-    case EINVAL: return HYX_BAD_PARAM;
-    default: return HYX_ERRNO_STATUS_BASE + static_cast<uint32_t>(err);
+    case 0:
+      return HYX_OK;
+    case ENOENT:
+      return HYX_NOT_FOUND;
+    case EACCES:
+      return HYX_NO_ACCESS;
+    case EPERM:
+      return HYX_NO_PERMISSION;
+    case ENOEXEC:
+      return HYX_NOT_EXEC;
+    case EBADF:
+      return HYX_INVALID_HANDLE;
+    case ENOTDIR:
+      return HYX_NOT_A_DIRECTORY;
+    case ENOMEM:
+      return HYX_NO_MEMORY;
+    case EFAULT:
+      return HYX_INVALID_ADDRESS;
+    case ENAMETOOLONG:
+      return HYX_NAME_TOO_LONG;
+    case EINVAL:
+      return HYX_BAD_PARAM;
+    default:
+      return HYX_ERRNO_STATUS_BASE + static_cast<uint32_t>(err);
   }
 }
 
@@ -47,7 +59,9 @@ void Answer(Call &call, uint32_t status, int err) {
   call.error = static_cast<uint64_t>(-static_cast<int64_t>(err));
 }
 
-void Answer(Call &call, uint32_t status) { Answer(call, status, status == HYX_OK ? 0 : ErrnoOfStatus(status)); }
+void Answer(Call &call, uint32_t status) {
+  Answer(call, status, status == HYX_OK ? 0 : ErrnoOfStatus(status));
+}
 
 void AnswerErrno(Call &call, int err) { Answer(call, StatusOfErrno(err), err); }
 
@@ -142,7 +156,8 @@ void LoadSections() {
     }
   }
   for (const auto &item : document.items()) {
-    bool known = std::find(std::begin(kCoreSections), std::end(kCoreSections), item.key()) != std::end(kCoreSections);
+    bool known =
+        std::find(std::begin(kCoreSections), std::end(kCoreSections), item.key()) != std::end(kCoreSections);
     for (size_t i = 0; i < sectionCount && !known; ++i) known = item.key() == sections[i].name;
     if (!known) {
       fprintf(stderr, "hyxsim: %s: %s: unknown section\n", path, item.key().c_str());

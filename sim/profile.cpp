@@ -22,7 +22,8 @@ Profile &Current() {
 void SetName(char *field, ProfileObject &kernel, const char *key) {
   if (!kernel.Has(key)) return;
   std::string text = kernel.Text(key, "");
-  if (text.size() >= sizeof(utsname::sysname)) kernel.Fail(key, "longer than " + std::to_string(sizeof(utsname::sysname) - 1) + " characters");
+  if (text.size() >= sizeof(utsname::sysname))
+    kernel.Fail(key, "longer than " + std::to_string(sizeof(utsname::sysname) - 1) + " characters");
   snprintf(field, sizeof(utsname::sysname), "%s", text.c_str());
 }
 
@@ -38,10 +39,12 @@ bool ReadKernel(Profile &profile, std::string &error) {
   SetName(profile.names.release, kernel, "release");
   SetName(profile.names.version, kernel, "version");
   SetName(profile.names.nodename, kernel, "nodename");
-  profile.syscallApiChecksum = static_cast<uint32_t>(kernel.Number("syscallApiChecksum", SYSCALL_API_CHECKSUM, UINT32_MAX));
+  profile.syscallApiChecksum =
+      static_cast<uint32_t>(kernel.Number("syscallApiChecksum", SYSCALL_API_CHECKSUM, UINT32_MAX));
   profile.acceptsHsiSignature = kernel.Flag("acceptsHsiSignature", true);
   profile.build = kernel.Text("build", profile.build);
-  profile.hsiRenumbered = kernel.Choice("hsiNumbering", {"interface", "renumbered"}, "interface") == "renumbered";
+  profile.hsiRenumbered =
+      kernel.Choice("hsiNumbering", {"interface", "renumbered"}, "interface") == "renumbered";
   profile.uptimeMicroseconds = kernel.Number("uptimeMicroseconds", profile.uptimeMicroseconds);
   if (!kernel.Done()) {
     error = kernel.Fault();
@@ -59,7 +62,8 @@ bool ReadKernel(Profile &profile, std::string &error) {
 
 }  // namespace
 
-bool ReadProfile(const std::string &path, const struct utsname &realNames, Profile &profile, std::string &error) {
+bool ReadProfile(const std::string &path, const struct utsname &realNames, Profile &profile,
+                 std::string &error) {
   profile = Profile{};
   profile.path = path;
   profile.names = realNames;

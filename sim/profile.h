@@ -12,15 +12,15 @@
 namespace hyxsim {
 
 struct Profile {
-  std::string path;        // "" for the built-in host
-  bool hyxkernel = true;   // kernel calls answered by the Hyxkernel model
-  bool mockup = false;     // the sandbox places the mock-up marker
+  std::string path;       // "" for the built-in host
+  bool hyxkernel = true;  // kernel calls answered by the Hyxkernel model
+  bool mockup = false;    // the sandbox places the mock-up marker
   uint32_t syscallApiChecksum = SYSCALL_API_CHECKSUM;
   bool acceptsHsiSignature = true;
-  bool hsiRenumbered = false;  // the kernel numbers its nodes its own way
+  bool hsiRenumbered = false;               // the kernel numbers its nodes its own way
   uint64_t uptimeMicroseconds = 825785982;  // the host's uptime when the simulator loads
   std::string build = "Hyxkernel build 24585383";
-  struct utsname names {}; // what uname reports
+  struct utsname names {};                             // what uname reports
   nlohmann::json document = nlohmann::json::object();  // the merged file, for the sections models load
 };
 
@@ -34,6 +34,7 @@ const Profile &CurrentProfile();
 
 // Reads a profile file and its "kernel" section; on error returns false and
 // says why in `error`.
-bool ReadProfile(const std::string &path, const struct utsname &realNames, Profile &profile, std::string &error);
+bool ReadProfile(const std::string &path, const struct utsname &realNames, Profile &profile,
+                 std::string &error);
 
 }  // namespace hyxsim

@@ -67,7 +67,8 @@ bool DecodeBytes(const nlohmann::json &value, std::vector<uint8_t> &out, std::st
     return false;
   }
   for (size_t i = 0; i < digits.size(); i += 2) {
-    if (!isxdigit(static_cast<unsigned char>(digits[i])) || !isxdigit(static_cast<unsigned char>(digits[i + 1]))) {
+    if (!isxdigit(static_cast<unsigned char>(digits[i])) ||
+        !isxdigit(static_cast<unsigned char>(digits[i + 1]))) {
       error = "bad hex digits \"" + digits.substr(i, 2) + "\"";
       return false;
     }

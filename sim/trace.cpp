@@ -35,8 +35,8 @@ constexpr size_t kSettings = sizeof kSettingNames / sizeof kSettingNames[0];
 constexpr int kTraceFdFloor = 900;
 
 constexpr size_t kMaxFilters = 32;
-constexpr size_t kTextCut = 200;       // longest text shown; longer text ends in "..."
-constexpr size_t kMaxListShown = 32;   // argument-vector and instance entries shown
+constexpr size_t kTextCut = 200;      // longest text shown; longer text ends in "..."
+constexpr size_t kMaxListShown = 32;  // argument-vector and instance entries shown
 
 constexpr const char *kLinuxFamilies[] = {"device", "unknown"};
 
@@ -101,10 +101,10 @@ bool TakeCallFilter(Settings &s, const std::string &entry) {
   }
   KERNEL_CALLS(TRACE_CALL)
 #undef TRACE_CALL
-#define TRACE_REQUEST(name, request, purpose)          \
-  if (same(#name)) {                                   \
+#define TRACE_REQUEST(name, request, purpose)           \
+  if (same(#name)) {                                    \
     s.numbers[s.numberCount++] = kRequestTag | request; \
-    return true;                                       \
+    return true;                                        \
   }
   KERNEL_DEVICE_REQUESTS(TRACE_REQUEST)
 #undef TRACE_REQUEST
@@ -193,7 +193,9 @@ class Line {
     va_start(args, format);
     int n = vsnprintf(text_ + used_, sizeof text_ - used_, format, args);
     va_end(args);
-    if (n > 0) used_ += static_cast<size_t>(n) < sizeof text_ - used_ ? static_cast<size_t>(n) : sizeof text_ - used_ - 1;
+    if (n > 0)
+      used_ +=
+          static_cast<size_t>(n) < sizeof text_ - used_ ? static_cast<size_t>(n) : sizeof text_ - used_ - 1;
   }
 
   bool json() const { return json_; }
@@ -222,7 +224,9 @@ class Line {
 
   void Number(uint64_t value) { Format("%llu", static_cast<unsigned long long>(value)); }
   void Signed(int64_t value) { Format("%lld", static_cast<long long>(value)); }
-  void Hex(uint64_t value) { Format(json_ ? "\"0x%llx\"" : "0x%llx", static_cast<unsigned long long>(value)); }
+  void Hex(uint64_t value) {
+    Format(json_ ? "\"0x%llx\"" : "0x%llx", static_cast<unsigned long long>(value));
+  }
   void Null() { Raw(json_ ? "null" : "NULL"); }
   void Name(const char *name) { Format(json_ ? "\"%s\"" : "%s", name); }
   void Text(const char *text, size_t length, bool more) {
@@ -272,7 +276,8 @@ class Line {
   void Write(int fd) {
     text_[used_++] = '\n';
     for (size_t done = 0; done < used_;) {
-      long n = RawSyscall(__NR_write, fd, reinterpret_cast<long>(text_ + done), static_cast<long>(used_ - done));
+      long n =
+          RawSyscall(__NR_write, fd, reinterpret_cast<long>(text_ + done), static_cast<long>(used_ - done));
       if (n == -EINTR) continue;
       if (n <= 0) break;
       done += static_cast<size_t>(n);
@@ -307,8 +312,9 @@ const char *StatusName(uint32_t status) {
 
 void PutStatus(Line &line, uint32_t status) {
   if (const char *name = StatusName(status)) return line.Name(name);
-  const char *errName = status > HYX_ERRNO_STATUS_BASE ? strerrorname_np(static_cast<int>(status - HYX_ERRNO_STATUS_BASE))
-                                                      : nullptr;
+  const char *errName = status > HYX_ERRNO_STATUS_BASE
+                            ? strerrorname_np(static_cast<int>(status - HYX_ERRNO_STATUS_BASE))
+                            : nullptr;
   if (errName) {
     char text[64];
     snprintf(text, sizeof text, "HYX_ERRNO_STATUS_BASE+%s", errName);
@@ -325,11 +331,16 @@ void PutErrno(Line &line, int err) {
 
 const char *HsiKindName(uint32_t kind) {
   switch (kind) {
-    case HSI_CALL_GET: return "get";
-    case HSI_CALL_SET_PARAMS: return "set-params";
-    case HSI_CALL_SET_BUFFER: return "set-buffer";
-    case HSI_CALL_GET_SIZED: return "get-sized";
-    case HSI_CALL_SET_SIZED: return "set-sized";
+    case HSI_CALL_GET:
+      return "get";
+    case HSI_CALL_SET_PARAMS:
+      return "set-params";
+    case HSI_CALL_SET_BUFFER:
+      return "set-buffer";
+    case HSI_CALL_GET_SIZED:
+      return "get-sized";
+    case HSI_CALL_SET_SIZED:
+      return "set-sized";
   }
   return nullptr;
 }
@@ -337,8 +348,8 @@ const char *HsiKindName(uint32_t kind) {
 // ---- what a call is ------------------------------------------------------------
 
 bool IsNodeCall(uint64_t number) {
-  return number == KERNEL_CALL_HSI_GET || number == KERNEL_CALL_HSI_GET_SIZE || number == KERNEL_CALL_HSI_SET ||
-         number == KERNEL_CALL_HSI_LIST;
+  return number == KERNEL_CALL_HSI_GET || number == KERNEL_CALL_HSI_GET_SIZE ||
+         number == KERNEL_CALL_HSI_SET || number == KERNEL_CALL_HSI_LIST;
 }
 
 const char *FamilyOf(const Call &call) {
@@ -372,7 +383,8 @@ void PutInstances(Line &line, uint64_t address, uint64_t size) {
     line.Open('[');
     return line.Close(']');
   }
-  if (size < sizeof record || !PeekBlock(address, record) || record.count > record.capacity) return line.Null();
+  if (size < sizeof record || !PeekBlock(address, record) || record.count > record.capacity)
+    return line.Null();
   line.Open('[');
   for (uint32_t i = 0; i < record.count; ++i) {
     line.Item();
@@ -391,8 +403,10 @@ void PutInstances(Line &line, uint64_t address, uint64_t size) {
       char text[kTextCut];
       size_t want = slot.length - 1 < kTextCut ? slot.length - 1 : kTextCut;
       size_t got = Peek(slot.value + slot.offset, text, want);
-      if (got != want) line.Null();
-      else line.Text(text, got, slot.length - 1 > kTextCut);
+      if (got != want)
+        line.Null();
+      else
+        line.Text(text, got, slot.length - 1 > kTextCut);
     } else {
       line.Null();
     }
@@ -402,8 +416,10 @@ void PutInstances(Line &line, uint64_t address, uint64_t size) {
 
 void PutNodeCall(Line &line, const Call &call, const std::string &path, bool hasPath) {
   line.Key("node");
-  if (hasPath) line.Text(path.data(), path.size(), false);
-  else line.Null();
+  if (hasPath)
+    line.Text(path.data(), path.size(), false);
+  else
+    line.Null();
   line.Key("nodeId");
   line.Number(static_cast<uint32_t>(call.args[0]));
   line.Key("module");
@@ -417,16 +433,20 @@ void PutNodeCall(Line &line, const Call &call, const std::string &path, bool has
     HsiGetBlock block{};
     if (!PeekBlock(call.args[5], block)) return;
     line.Key("kind");
-    if (const char *kind = HsiKindName(block.kind)) line.Name(kind);
-    else line.Number(block.kind);
+    if (const char *kind = HsiKindName(block.kind))
+      line.Name(kind);
+    else
+      line.Number(block.kind);
     line.Key("length");
     line.Number(block.length);
   } else if (call.number == KERNEL_CALL_HSI_SET) {
     HsiSetBlock block{};
     if (!PeekBlock(call.args[5], block)) return;
     line.Key("kind");
-    if (const char *kind = HsiKindName(block.kind)) line.Name(kind);
-    else line.Number(block.kind);
+    if (const char *kind = HsiKindName(block.kind))
+      line.Name(kind);
+    else
+      line.Number(block.kind);
     line.Key("inputLength");
     line.Number(block.inputLength);
     line.Key("outputLength");
@@ -506,8 +526,10 @@ void PutArgs(Line &line, const Call &call, const std::string &path, bool hasPath
     case __NR_ioctl: {
       key("fd").Signed(static_cast<int32_t>(call.args[0]));
       key("request");
-      if (const char *name = KernelDeviceRequestName(static_cast<uint32_t>(call.args[1]))) line.Name(name);
-      else line.Hex(static_cast<uint32_t>(call.args[1]));
+      if (const char *name = KernelDeviceRequestName(static_cast<uint32_t>(call.args[1])))
+        line.Name(name);
+      else
+        line.Hex(static_cast<uint32_t>(call.args[1]));
       key("arg").Hex(call.args[2]);
       return;
     }
@@ -590,7 +612,8 @@ void PutOut(Line &line, const Call &call, bool ok) {
       if (PeekBlock(call.args[2], u32)) key("length").Number(u32);
       return;
     case __NR_uname:
-      key("sysname").CallerText(call.args[0] + offsetof(struct utsname, sysname), sizeof(utsname::sysname) - 1);
+      key("sysname").CallerText(call.args[0] + offsetof(struct utsname, sysname),
+                                sizeof(utsname::sysname) - 1);
       return;
     default:
       return;
@@ -628,8 +651,10 @@ void StartTrace(char **envp) {
     }
   const char *format = FindEnv(envp, "HYXSIM_TRACE_FORMAT");
   if (format != nullptr && *format != '\0') {
-    if (strcmp(format, "json") == 0) s->json = true;
-    else if (strcmp(format, "text") != 0) Refuse(std::string("HYXSIM_TRACE_FORMAT: \"") + format + "\" is neither \"text\" nor \"json\"");
+    if (strcmp(format, "json") == 0)
+      s->json = true;
+    else if (strcmp(format, "text") != 0)
+      Refuse(std::string("HYXSIM_TRACE_FORMAT: \"") + format + "\" is neither \"text\" nor \"json\"");
   }
   if (const char *calls = FindEnv(envp, "HYXSIM_TRACE_CALLS")) {
     std::string list = calls;
@@ -656,8 +681,8 @@ const char *const *TraceEnvironment() {
 void TraceAndDispatch(Call &call, bool kernelCall) {
   Settings &s = *settings;
   std::string path;
-  bool hasPath = IsNodeCall(call.number) && HsiNodePath(static_cast<int32_t>(call.args[1]),
-                                                        static_cast<uint32_t>(call.args[0]), path);
+  bool hasPath = IsNodeCall(call.number) &&
+                 HsiNodePath(static_cast<int32_t>(call.args[1]), static_cast<uint32_t>(call.args[0]), path);
   if (!Wanted(s, call, path, hasPath)) return Dispatch(call);
 
   const Call asked = call;
@@ -668,15 +693,19 @@ void TraceAndDispatch(Call &call, bool kernelCall) {
   if (name == nullptr && call.number == __NR_ioctl) name = "ioctl";
   if (s.json) {
     line.Format("{\"pid\":%d,\"call\":", pid);
-    if (name) line.Name(name);
-    else line.Null();
+    if (name)
+      line.Name(name);
+    else
+      line.Null();
     line.Format(",\"number\":%llu,\"family\":\"%s\",\"args\":", static_cast<unsigned long long>(call.number),
                 FamilyOf(call));
     line.Open('{');
   } else {
     line.Format("[%d] ", pid);
-    if (name) line.Raw(strncmp(name, "KERNEL_CALL_", 12) == 0 ? name + 12 : name);
-    else line.Format("call_%llu", static_cast<unsigned long long>(call.number));
+    if (name)
+      line.Raw(strncmp(name, "KERNEL_CALL_", 12) == 0 ? name + 12 : name);
+    else
+      line.Format("call_%llu", static_cast<unsigned long long>(call.number));
     line.Open('(');
   }
   PutArgs(line, asked, path, hasPath);

@@ -10,8 +10,8 @@
 
 #include "common/guard.h"
 #include "common/hostPaths.h"
-#include "hyxuser/hyxuser.h"
 #include "hyxuser/hxfsVolume.h"
+#include "hyxuser/hyxuser.h"
 #include "profileValues.h"
 
 namespace hyxsim {
@@ -56,7 +56,8 @@ bool DecodeMac(const nlohmann::json &value, std::vector<uint8_t> &out, std::stri
     const std::string &text = value.get_ref<const std::string &>();
     unsigned b[6];
     char tail;
-    if (sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &tail) == 6) {
+    if (sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &tail) ==
+        6) {
       out.assign(b, b + 6);
       return true;
     }
@@ -64,8 +65,8 @@ bool DecodeMac(const nlohmann::json &value, std::vector<uint8_t> &out, std::stri
   return DecodeBytes(value, out, error);
 }
 
-bool ParseHost(const nlohmann::json &item, const std::string &where, const VolumeSpec &volume, VolumeHost &host,
-               std::string &error) {
+bool ParseHost(const nlohmann::json &item, const std::string &where, const VolumeSpec &volume,
+               VolumeHost &host, std::string &error) {
   ProfileObject o(&item, where);
   host.slot = static_cast<uint32_t>(o.Number("slot", 0, UINT32_MAX));
   host.state = static_cast<uint32_t>(o.Number("state", 1, UINT32_MAX));
@@ -74,8 +75,10 @@ bool ParseHost(const nlohmann::json &item, const std::string &where, const Volum
   if (o.ok() && host.uuid.size() != kHxfsUuidSize) o.Fail("uuid", "takes 16 bytes");
   if (const nlohmann::json *mac = o.Raw("mac")) {
     std::string reason;
-    if (!DecodeMac(*mac, host.mac, reason)) o.Fail("mac", reason);
-    else if (host.mac.size() != kHxfsMacSize) o.Fail("mac", "takes 6 bytes");
+    if (!DecodeMac(*mac, host.mac, reason))
+      o.Fail("mac", reason);
+    else if (host.mac.size() != kHxfsMacSize)
+      o.Fail("mac", "takes 6 bytes");
   } else {
     host.mac.assign(kHxfsMacSize, 0);
   }
@@ -93,7 +96,8 @@ bool ParseVolume(const nlohmann::json &item, const std::string &where, VolumeSpe
   if (o.ok() && (v.name.empty() || v.name.find('/') != std::string::npos || v.name == "." || v.name == ".."))
     o.Fail("name", "takes a file name");
   v.device = o.Text("device", v.name);
-  if (o.ok() && (v.device.empty() || v.device.find('/') != std::string::npos)) o.Fail("device", "takes a file name");
+  if (o.ok() && (v.device.empty() || v.device.find('/') != std::string::npos))
+    o.Fail("device", "takes a file name");
   std::string kind = o.Text("directory", "disks");
   if (kind == "none") {
     v.directory.clear();
@@ -112,7 +116,8 @@ bool ParseVolume(const nlohmann::json &item, const std::string &where, VolumeSpe
   v.imageSize = o.Number("imageSize", 0);
   v.lockTime = o.Number("lockTime", 0);
   std::string lockStatus = o.Text("lockStatus", "HYX_OK");
-  if (o.ok() && !StatusNamed(lockStatus, v.lockStatus)) o.Fail("lockStatus", "\"" + lockStatus + "\" is no status name");
+  if (o.ok() && !StatusNamed(lockStatus, v.lockStatus))
+    o.Fail("lockStatus", "\"" + lockStatus + "\" is no status name");
   const nlohmann::json *hosts = o.Raw("hosts");
   if (o.ok() && hosts != nullptr) {
     if (!hosts->is_array()) {
@@ -122,7 +127,8 @@ bool ParseVolume(const nlohmann::json &item, const std::string &where, VolumeSpe
     } else {
       for (size_t i = 0; i < hosts->size(); ++i) {
         VolumeHost host;
-        if (!ParseHost((*hosts)[i], where + ".hosts[" + std::to_string(i) + "]", v, host, error)) return false;
+        if (!ParseHost((*hosts)[i], where + ".hosts[" + std::to_string(i) + "]", v, host, error))
+          return false;
         v.hosts.push_back(host);
       }
     }
@@ -203,7 +209,8 @@ bool MakeVolume(const VolumeSpec &v, std::string &error) {
   Store(descriptor + kHxfsDescriptorMajor, v.major);
   Store(descriptor + kHxfsDescriptorSlotSize, v.slotSize);
   uint64_t end = v.start + kHxfsDescriptorOffset + sizeof descriptor;
-  if (!WriteAll(fd, descriptor, sizeof descriptor, v.start + kHxfsDescriptorOffset)) return Fail(error, "write " + path);
+  if (!WriteAll(fd, descriptor, sizeof descriptor, v.start + kHxfsDescriptorOffset))
+    return Fail(error, "write " + path);
 
   if (HasRegion(v)) {
     const size_t slotSize = RegionSlotSize(v);
@@ -216,7 +223,8 @@ bool MakeVolume(const VolumeSpec &v, std::string &error) {
       Store(slot + kHxfsSlotStamp, host.stamp);
       memcpy(slot + kHxfsSlotUuid, host.uuid.data(), kHxfsUuidSize);
     }
-    if (!WriteAll(fd, region.data(), region.size(), v.start + kHxfsHeartbeatOffset)) return Fail(error, "write " + path);
+    if (!WriteAll(fd, region.data(), region.size(), v.start + kHxfsHeartbeatOffset))
+      return Fail(error, "write " + path);
     end = v.start + kHxfsHeartbeatOffset + region.size();
   }
   if (ftruncate(fd, static_cast<off_t>(v.imageSize != 0 ? v.imageSize : end)) != 0)

@@ -21,18 +21,18 @@ struct VolumeHost {
 };
 
 struct VolumeSpec {
-  std::string name;          // the volume's directory is kHxfsVolumeRoot/name
-  std::string device;        // the device image's file name
-  std::string directory;     // the device directory it lies in ("" for none)
-  uint64_t start = 0;        // where the volume starts on its device
+  std::string name;       // the volume's directory is kHxfsVolumeRoot/name
+  std::string device;     // the device image's file name
+  std::string directory;  // the device directory it lies in ("" for none)
+  uint64_t start = 0;     // where the volume starts on its device
   uint32_t magic = 0;
   uint32_t major = 0;
-  uint32_t slotSize = 0;     // written into the descriptor (major 24 and up)
-  uint32_t slotCount = 0;    // slots the geometry has
-  uint32_t slotsWritten = 0; // slots the image holds (fewer: the region ends early)
-  uint64_t imageSize = 0;    // 0: as long as the records need
-  uint64_t lockTime = 0;     // answered by the lock query, in microseconds of uptime
-  uint32_t lockStatus = 0;   // the file system's status in that answer
+  uint32_t slotSize = 0;      // written into the descriptor (major 24 and up)
+  uint32_t slotCount = 0;     // slots the geometry has
+  uint32_t slotsWritten = 0;  // slots the image holds (fewer: the region ends early)
+  uint64_t imageSize = 0;     // 0: as long as the records need
+  uint64_t lockTime = 0;      // answered by the lock query, in microseconds of uptime
+  uint32_t lockStatus = 0;    // the file system's status in that answer
   std::vector<VolumeHost> hosts;
 
   std::string Directory() const;   // kHxfsVolumeRoot/name

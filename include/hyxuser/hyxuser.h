@@ -47,14 +47,11 @@ enum {
  * if not null, receives the length of the whole text.  Returns HYX_FAILURE
  * when status is unknown (the text then says so).
  */
-HYXUSER_API HYX_ReturnStatus HyxuserStatus_CodeToString(HYX_ReturnStatus status,
-                                                        char *buffer,
-                                                        uint32_t bufferSize,
-                                                        int *textLength);
+HYXUSER_API HYX_ReturnStatus HyxuserStatus_CodeToString(HYX_ReturnStatus status, char *buffer,
+                                                        uint32_t bufferSize, int *textLength);
 
 /* Stores the errno that status converts to; HYX_FAILURE and 22 if none. */
-HYXUSER_API HYX_ReturnStatus HyxuserStatus_CodeToErrno(HYX_ReturnStatus status,
-                                                       int *errnoOut);
+HYXUSER_API HYX_ReturnStatus HyxuserStatus_CodeToErrno(HYX_ReturnStatus status, int *errnoOut);
 
 /* Returns the PAM return value of status, or -1 when it has none. */
 HYXUSER_API int32_t HyxuserStatus_CodeToPamReturnValue(HYX_ReturnStatus status);
@@ -67,18 +64,18 @@ HYXUSER_API int32_t HyxuserStatus_CodeToPamReturnValue(HYX_ReturnStatus status);
  * the Init functions and release them with the Destroy functions.
  */
 typedef struct HyxuserSpawnAttr {
-  uint32_t flags;          /* bits below; all others go to the kernel as given */
-  int32_t pgid;            /* process group for the child */
-  int32_t workingDirFd;    /* directory the child starts in; -1 = not set */
-  uint32_t uid;            /* user id; 0xFFFFFFFF = not set */
-  uint32_t gid;            /* group id; 0xFFFFFFFF = not set */
+  uint32_t flags;       /* bits below; all others go to the kernel as given */
+  int32_t pgid;         /* process group for the child */
+  int32_t workingDirFd; /* directory the child starts in; -1 = not set */
+  uint32_t uid;         /* user id; 0xFFFFFFFF = not set */
+  uint32_t gid;         /* group id; 0xFFFFFFFF = not set */
   uint8_t reserved20[4];
   uint32_t securityDomain;
   uint8_t reserved28[4];
-  uint64_t sigDefault;     /* signals reset to default: signal n is bit n-1 */
-  uint64_t sigMask;        /* the child's blocked signals, same encoding */
-  char *resourceGroup;     /* owned copy, or null */
-  uint64_t memMB;          /* memory limit in megabytes */
+  uint64_t sigDefault; /* signals reset to default: signal n is bit n-1 */
+  uint64_t sigMask;    /* the child's blocked signals, same encoding */
+  char *resourceGroup; /* owned copy, or null */
+  uint64_t memMB;      /* memory limit in megabytes */
 } HyxuserSpawnAttr;
 
 /* Flags the library itself reads (the shell functions build the group
@@ -94,18 +91,18 @@ enum {
 /* One file action; kind 0 is an unused entry. */
 typedef struct HyxuserSpawnFileAction {
   uint32_t kind;
-  int32_t fd;              /* open: the opened file's descriptor; dup2: the new one */
+  int32_t fd; /* open: the opened file's descriptor; dup2: the new one */
   union {
-    char *path;            /* open: owned copy of the path */
-    int32_t sourceFd;      /* dup2: the descriptor duplicated (4 zero bytes follow) */
+    char *path;       /* open: owned copy of the path */
+    int32_t sourceFd; /* dup2: the descriptor duplicated (4 zero bytes follow) */
   } arg;
-  uint32_t openFlags;      /* open only */
-  uint32_t mode;           /* open only */
+  uint32_t openFlags; /* open only */
+  uint32_t mode;      /* open only */
 } HyxuserSpawnFileAction;
 
 typedef struct HyxuserSpawnFileActions {
-  uint32_t capacity;       /* 1 to 8192, fixed at Init */
-  uint32_t count;          /* entries used, from index 0 */
+  uint32_t capacity; /* 1 to 8192, fixed at Init */
+  uint32_t count;    /* entries used, from index 0 */
   HyxuserSpawnFileAction *entries;
 } HyxuserSpawnFileActions;
 
@@ -116,20 +113,24 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetFlags(const HyxuserSpawnA
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetPGID(HyxuserSpawnAttr *attr, pid_t pgid);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetPGID(const HyxuserSpawnAttr *attr, pid_t *pgid);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetWorkingDirFd(HyxuserSpawnAttr *attr, int32_t fd);
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetWorkingDirFd(const HyxuserSpawnAttr *attr, int32_t *fd);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetWorkingDirFd(const HyxuserSpawnAttr *attr,
+                                                                    int32_t *fd);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetUID(HyxuserSpawnAttr *attr, uid_t uid);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetUID(const HyxuserSpawnAttr *attr, uid_t *uid);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetGID(HyxuserSpawnAttr *attr, gid_t gid);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetGID(const HyxuserSpawnAttr *attr, gid_t *gid);
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSecurityDomain(HyxuserSpawnAttr *attr, uint32_t domain);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSecurityDomain(HyxuserSpawnAttr *attr,
+                                                                      uint32_t domain);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSecurityDomain(const HyxuserSpawnAttr *attr,
                                                                       uint32_t *domain);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetMemMB(HyxuserSpawnAttr *attr, uint64_t memMB);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetMemMB(const HyxuserSpawnAttr *attr, uint64_t *memMB);
 
 /* Signals 1 to 64 of set are kept; the getters clear the whole set first. */
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigDefault(HyxuserSpawnAttr *attr, const sigset_t *set);
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSigDefault(const HyxuserSpawnAttr *attr, sigset_t *set);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigDefault(HyxuserSpawnAttr *attr,
+                                                                  const sigset_t *set);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSigDefault(const HyxuserSpawnAttr *attr,
+                                                                  sigset_t *set);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigMask(HyxuserSpawnAttr *attr, const sigset_t *set);
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSigMask(const HyxuserSpawnAttr *attr, sigset_t *set);
 
@@ -163,8 +164,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsAddDup2(HyxuserSpawnF
  * status's errno.  HYX_NOT_IMPLEMENTED off the Hyxkernel.
  */
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_ForkExec(const char *path, char *const argv[], char *const envp[],
-                                                    int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
-                                                    uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid);
+                                                    int32_t passThrough, const int32_t *fdMap,
+                                                    uint32_t fdCount, uint32_t extraA, uint32_t extraB,
+                                                    uint8_t flag, pid_t *pid);
 
 /*
  * Runs command with "/bin/sh -c" and waits for it; *waitStatus receives the
@@ -174,8 +176,8 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_ForkExec(const char *path, char *cons
  * attribute's resource group.
  */
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_System(const char *command, int *waitStatus);
-HYXUSER_API HYX_ReturnStatus HyxuserCompat_System_SpawnAttrs(const HyxuserSpawnAttr *attr, const char *command,
-                                                             int *waitStatus);
+HYXUSER_API HYX_ReturnStatus HyxuserCompat_System_SpawnAttrs(const HyxuserSpawnAttr *attr,
+                                                             const char *command, int *waitStatus);
 
 /* A child started by POpen and the caller's end of its pipe. */
 typedef struct HyxuserPOpenHandle {
@@ -303,31 +305,31 @@ HYXUSER_API HYX_ReturnStatus HyxuserUefi_GetVariable(const char *name, uint32_t 
 /* Writes a variable.  attributes 0, or contents longer than 0xFFFFFFF3
  * bytes, give HYX_BAD_PARAM without a kernel call; data may be null when
  * dataLength is 0 (a write without contents deletes the variable). */
-HYXUSER_API HYX_ReturnStatus HyxuserUefi_SetVariable(const char *name, uint32_t attributes, uint64_t dataLength,
-                                                     const void *data);
+HYXUSER_API HYX_ReturnStatus HyxuserUefi_SetVariable(const char *name, uint32_t attributes,
+                                                     uint64_t dataLength, const void *data);
 /* Deletes a variable (a write of no contents with attributes 7). */
 HYXUSER_API HYX_ReturnStatus HyxuserUefi_RemoveVariable(const char *name);
 
 /* ---- Physical NICs and TCP/IP interfaces ---------------------------------- */
 
 typedef struct HyxuserPnicInfo {
-  char name[128];            /* NUL-terminated; longer names are cut */
-  uint32_t linkSpeed;        /* Mb/s */
-  uint32_t hwCapSupported;   /* hardware capability flags */
+  char name[128];          /* NUL-terminated; longer names are cut */
+  uint32_t linkSpeed;      /* Mb/s */
+  uint32_t hwCapSupported; /* hardware capability flags */
   uint32_t hwCapActivated;
   uint8_t linkUp;
-  uint8_t macAddress[6];     /* bytes that the kernel's text did not give stay 0 */
-  uint8_t reserved147;       /* 0 */
-} HyxuserPnicInfo; /* 148 bytes */
+  uint8_t macAddress[6]; /* bytes that the kernel's text did not give stay 0 */
+  uint8_t reserved147;   /* 0 */
+} HyxuserPnicInfo;       /* 148 bytes */
 
 typedef struct HyxuserTcpipInterface {
   uint64_t tsoMss;
   uint64_t mtu;
   uint8_t macAddress[6];
-  uint8_t reserved22[2];     /* left as the caller had them */
-  uint64_t ipv4Address;      /* bytes as the kernel gives them (network order) */
+  uint8_t reserved22[2]; /* left as the caller had them */
+  uint64_t ipv4Address;  /* bytes as the kernel gives them (network order) */
   uint64_t ipv4Netmask;
-  char name[128];            /* NUL-terminated */
+  char name[128];        /* NUL-terminated */
 } HyxuserTcpipInterface; /* 168 bytes */
 
 /*
@@ -351,10 +353,10 @@ HYXUSER_API HYX_ReturnStatus HyxuserTcpip_GetInterfaces(HyxuserTcpipInterface *r
 
 /* Who reports an observation, and how grave it is. */
 typedef struct HyxuserHobContext {
-  uint32_t severity;       /* HYXUSER_HOB_INFO, _WARNING or _ERROR */
-  char component[32];      /* reporting component: 1 to 31 characters and a NUL */
-  char kb[512];            /* knowledge-base reference: 1 to 511 characters and a NUL */
-} HyxuserHobContext;       /* 548 bytes */
+  uint32_t severity;  /* HYXUSER_HOB_INFO, _WARNING or _ERROR */
+  char component[32]; /* reporting component: 1 to 31 characters and a NUL */
+  char kb[512];       /* knowledge-base reference: 1 to 511 characters and a NUL */
+} HyxuserHobContext;  /* 548 bytes */
 
 enum {
   HYXUSER_HOB_INFO = 1,
@@ -388,9 +390,9 @@ enum {
 
 /* One variable binding of a trap. */
 typedef struct HyxuserSnmpVarBind {
-  const char *oid;         /* dotted decimal, no leading dot */
-  uint32_t type;           /* HYXUSER_SNMP_* */
-  const char *value;       /* the value as text */
+  const char *oid;   /* dotted decimal, no leading dot */
+  uint32_t type;     /* HYXUSER_SNMP_* */
+  const char *value; /* the value as text */
 } HyxuserSnmpVarBind;
 
 /* Bit 0 raises the trap size limit from 1472 to 65507 bytes (OIDs and
@@ -430,19 +432,15 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapte
 /* The name of the adapter at a PCI location, into nameOut (nameOutSize
  * bytes).  HYX_NAME_TOO_LONG when the name does not fit (nameOut is not
  * written); HYX_OK with nameOut untouched when no adapter sits there. */
-HYXUSER_API HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(uint32_t bus, uint32_t slot,
-                                                                                        uint32_t function,
-                                                                                        char *nameOut,
-                                                                                        int nameOutSize);
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(
+    uint32_t bus, uint32_t slot, uint32_t function, char *nameOut, int nameOutSize);
 
 /* The UIDs of the devices an adapter reaches over active paths, one per
  * path in the kernel's order (a device reached over two paths appears
  * twice), at most maxUids.  Each string is the caller's to free.  On failure
  * nothing is handed out and *countOut is 0.  HYX_BAD_PARAM for maxUids 0. */
-HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier(const char *adapterName,
-                                                                                               char **uidsOut,
-                                                                                               uint32_t maxUids,
-                                                                                               uint32_t *countOut);
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier(
+    const char *adapterName, char **uidsOut, uint32_t maxUids, uint32_t *countOut);
 
 /* For every path to a device, up to maxEntries: the adapter name (the
  * caller frees it) and the channel, target and LUN, written through the
@@ -456,8 +454,8 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkerne
 /* The first length bytes (0 to 255, else HYX_BAD_PARAM) of a device's
  * inquiry page 0x83 into the buffer *bufferRef points to.  HYX_OK with
  * nothing written for a device the kernel does not know. */
-HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid, uint8_t **bufferRef,
-                                                                          int length);
+HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid,
+                                                                          uint8_t **bufferRef, int length);
 
 /* *resultOut = 1 for an NVMe device on the next-generation storage stack,
  * else 0; untouched on failure. */
@@ -481,8 +479,8 @@ typedef struct __attribute__((packed)) HyxuserNvdPassthroughCommand {
   void *pointer1;      /* must not be null */
   uint16_t resultHalf; /* the driver's result, written back on success */
   uint16_t sentHalf;
-  uint32_t word3;      /* must not be 0 */
-  void *pointer2;      /* must not be null */
+  uint32_t word3; /* must not be 0 */
+  void *pointer2; /* must not be null */
 } HyxuserNvdPassthroughCommand;
 
 /* The NVDIMM driver's capabilities (packed, 16 bytes). */
@@ -556,8 +554,10 @@ HYXUSER_API HYX_ReturnStatus HyxuserIORM_NFSGetWorldInfo(HYXUSER_ANY_ARGUMENTS);
  * path cut to 1024 bytes (pathOut holds 1024).  The _0_24 form: the uuid
  * and the whole path (pathOut holds 1984).
  */
-HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath(uint32_t worldId, char *uuidOut, char *pathOut);
-HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut);
+HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath(uint32_t worldId, char *uuidOut,
+                                                               char *pathOut);
+HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut,
+                                                                    char *pathOut);
 /* The VM's instance uuid and the path cut to 1024 bytes.  The _0_24 form is
  * HyxuserVM_MapWorldIdToUUIDAndPath_0_24: the uuid and the whole path. */
 HYXUSER_API HYX_ReturnStatus HyxuserVM_MapWorldIdToInstanceUUIDAndPath(uint32_t worldId, char *uuidOut,
@@ -639,7 +639,7 @@ HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterNext(HxfsHostIter *iter, 
 /* The newest slot (greatest time stamp, the later slot on a tie) carrying
  * the 16-byte uuid, free slots included; HYX_NOT_FOUND when none does. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_GetHostInfo(HxfsHostIter *iter, const uint8_t *uuid,
-                                                    HxfsHostInfo **infoOut);
+                                                     HxfsHostInfo **infoOut);
 /* Frees *iterPtr and sets it to null; HYX_BAD_PARAM when it is already null. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterEnd(HxfsHostIter **iterPtr);
 /* One field of a host's record: MAC address (6 bytes), time stamp, state

@@ -24,9 +24,8 @@ inline constexpr char kNvdManagementDevice[] = "/dev/char/hyxdriver/nvdManagemen
 inline constexpr char kHxfsDeviceRoot[] = "/hxfs/devices";
 // Searched in this order when a volume's device is looked up by name.
 inline constexpr const char *kHxfsDeviceDirs[] = {
-    "/hxfs/devices/disks",      "/hxfs/devices/file",   "/hxfs/devices/ramdisk",
-    "/hxfs/devices/deltadisks", "/hxfs/devices/cdrom",  "/hxfs/devices/genscsi",
-    "/hxfs/devices/multiextent",
+    "/hxfs/devices/disks", "/hxfs/devices/file",    "/hxfs/devices/ramdisk",     "/hxfs/devices/deltadisks",
+    "/hxfs/devices/cdrom", "/hxfs/devices/genscsi", "/hxfs/devices/multiextent",
 };
 // Where mounted HXFS volumes appear, one directory each.
 inline constexpr char kHxfsVolumeRoot[] = "/hxfs/volumes";

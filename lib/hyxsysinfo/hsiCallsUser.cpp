@@ -26,7 +26,9 @@ uint32_t hsiMaxListBytes = kDefaultMaxListBytes;
 uint64_t Address(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 
 // The 64-bit signature of a node of the library's own table; 0 for others.
-uint64_t NodeSignature(HsiNodeID node) { return node < hsiTables.nodeCount ? hsiTables.nodes[node].signature : 0; }
+uint64_t NodeSignature(HsiNodeID node) {
+  return node < hsiTables.nodeCount ? hsiTables.nodes[node].signature : 0;
+}
 
 // Prepared parameters of one call; frees the list it made.
 struct Prepared {
@@ -47,7 +49,8 @@ HYX_ReturnStatus Prepare(HsiNodeID node, HsiParamList params, Prepared &p) {
 // Issues one of the node calls (get, size, set, list) with the prepared list.
 HYX_ReturnStatus NodeCall(uint32_t number, HsiNodeID node, const Prepared &p, const void *block) {
   return Kernel_Call(number, uint32_t{HsiNodeTranslation_Apply(node)}, int32_t{p.module}, NodeSignature(node),
-                     static_cast<const void *>(HsiParamList_Record(p.list)), HsiParamList_WireSize(p.list), block);
+                     static_cast<const void *>(HsiParamList_Record(p.list)), HsiParamList_WireSize(p.list),
+                     block);
 }
 
 // The list to send, packed, for a list the caller gave (possibly null).
@@ -157,7 +160,8 @@ HYX_ReturnStatus Hsi_GetSize(HsiNodeID node, HsiParamList params, uint32_t *leng
 HYX_ReturnStatus Hsi_Set(HsiNodeID node, HsiParamList params, const void *input, uint32_t inputLength,
                          void *output, uint32_t outputLength) {
   if (input == nullptr || (output == nullptr && outputLength != 0)) return HYX_BAD_PARAM;
-  return SetCall(node, params, {HSI_CALL_SET_BUFFER, Address(input), inputLength, Address(output), outputLength, 0});
+  return SetCall(node, params,
+                 {HSI_CALL_SET_BUFFER, Address(input), inputLength, Address(output), outputLength, 0});
 }
 
 HYX_ReturnStatus Hsi_SetWithParams(HsiNodeID node, HsiParamList params, HsiParamList input, void *output,
@@ -185,8 +189,12 @@ HYX_ReturnStatus Hsi_SetSized(HsiNodeID node, HsiParamList params, const HsiSize
     if (p.list == nullptr) return HYX_NO_MEMORY;
     p.owned = true;
   }
-  HsiSetBlock block = {HSI_CALL_SET_SIZED, Address(input), HsiSizedBuffer_TotalSize(input), Address(output),
-                       HsiSizedBuffer_TotalSize(output), 0};
+  HsiSetBlock block = {HSI_CALL_SET_SIZED,
+                       Address(input),
+                       HsiSizedBuffer_TotalSize(input),
+                       Address(output),
+                       HsiSizedBuffer_TotalSize(output),
+                       0};
   return NodeCall(KERNEL_CALL_HSI_SET, node, p, &block);
 }
 
@@ -233,7 +241,8 @@ uint64_t ListBytes(uint64_t capacity, uint64_t entryBytes) {
 // The next attempt's size after a failed one, fitted under hsiMaxListBytes;
 // false when it cannot grow or would not change.  Sizes are 64-bit so that
 // a count the kernel reported cannot wrap them.
-bool NextListSize(uint64_t tried, uint32_t triedBytes, uint64_t &capacity, uint64_t fallback, uint32_t &bytes) {
+bool NextListSize(uint64_t tried, uint32_t triedBytes, uint64_t &capacity, uint64_t fallback,
+                  uint32_t &bytes) {
   while (ListBytes(capacity, 0) > hsiMaxListBytes) {
     if (capacity <= fallback) return false;
     capacity = fallback;
@@ -292,7 +301,8 @@ HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t first
 HYX_ReturnStatus Hsi_GetModuleID(const char *name, HsiModuleID *id) {
   if (name == nullptr || id == nullptr) return HYX_BAD_PARAM;
   *id = -1;
-  return Kernel_Call(KERNEL_CALL_HSI_MODULE_ID, static_cast<const void *>(name), static_cast<const void *>(id));
+  return Kernel_Call(KERNEL_CALL_HSI_MODULE_ID, static_cast<const void *>(name),
+                     static_cast<const void *>(id));
 }
 
 void Hsi_SetMaxListBytes(uint32_t value) {
@@ -322,7 +332,8 @@ bool HsiNodeTranslation_Build() {
       return false;
     }
     uint64_t signature;
-    memcpy(&signature, compat + offsetof(HsiNodeHashReply, hashes) + size_t{i} * sizeof signature, sizeof signature);
+    memcpy(&signature, compat + offsetof(HsiNodeHashReply, hashes) + size_t{i} * sizeof signature,
+           sizeof signature);
     SignatureKey(signature, entry->key);
     entry->index = i;
     if (!HashTable_Insert(map, entry->key, entry)) free(entry);  // a repeated signature keeps its first index

@@ -54,17 +54,17 @@ struct HsiEnumValueDef {
 
 struct HsiTypeDef {
   const char *name;
-  uint32_t kind;  // HSI_TYPE_*
-  uint32_t size;  // bytes of one value
+  uint32_t kind;       // HSI_TYPE_*
+  uint32_t size;       // bytes of one value
   const char *format;  // scalar: printf format; struct, enum: description; array: null
   union {
     uint64_t count;             // struct: fields; enum: values; scalar: 0
     const HsiTypeDef *element;  // array
   } a;
   union {
-    const HsiFieldDef *fields;       // struct (may point at an empty array)
-    uint64_t elementIndex;           // array
-    const HsiEnumValueDef *values;   // enum
+    const HsiFieldDef *fields;      // struct (may point at an empty array)
+    uint64_t elementIndex;          // array
+    const HsiEnumValueDef *values;  // enum
   } b;
   uint64_t bitFlags;  // enum: 1 when the values are bit flags
 };
@@ -74,10 +74,10 @@ struct __attribute__((packed)) HsiNodeDef {
   uint8_t leaf;           // has a get and/or set handler
   uint8_t typedSetInput;  // the set handler takes setInputType
   uint8_t variableLength;
-  uint8_t instance;       // selected by one parameter value
-  uint8_t moduleRoot;     // instances are the kernel's modules
-  uint8_t recursive;      // bit 0: instances nest
-  uint8_t integerKey;     // instances selected by an integer
+  uint8_t instance;    // selected by one parameter value
+  uint8_t moduleRoot;  // instances are the kernel's modules
+  uint8_t recursive;   // bit 0: instances nest
+  uint8_t integerKey;  // instances selected by an integer
   uint32_t parent;
   uint32_t nextSibling;  // next lower-numbered sibling
   uint32_t firstChild;   // highest-numbered child
@@ -104,8 +104,9 @@ static_assert(sizeof(HsiFieldDef) == 32 && offsetof(HsiFieldDef, type) == 8 &&
               offsetof(HsiFieldDef, description) == 24);
 static_assert(sizeof(HsiEnumValueDef) == 24 && offsetof(HsiEnumValueDef, value) == 8 &&
               offsetof(HsiEnumValueDef, description) == 16);
-static_assert(sizeof(HsiTypeDef) == 48 && offsetof(HsiTypeDef, kind) == 8 && offsetof(HsiTypeDef, size) == 12 &&
-              offsetof(HsiTypeDef, format) == 16 && offsetof(HsiTypeDef, a) == 24 && offsetof(HsiTypeDef, b) == 32 &&
+static_assert(sizeof(HsiTypeDef) == 48 && offsetof(HsiTypeDef, kind) == 8 &&
+              offsetof(HsiTypeDef, size) == 12 && offsetof(HsiTypeDef, format) == 16 &&
+              offsetof(HsiTypeDef, a) == 24 && offsetof(HsiTypeDef, b) == 32 &&
               offsetof(HsiTypeDef, bitFlags) == 40);
 static_assert(sizeof(HsiNodeDef) == 91);
 static_assert(offsetof(HsiNodeDef, leaf) == 4 && offsetof(HsiNodeDef, typedSetInput) == 5 &&

@@ -17,17 +17,18 @@ constexpr uint32_t kLoadBuildInfoSize = 21;
 
 }  // namespace
 
-HYX_ReturnStatus Hsi_GetBuildInfo(char *kernelBuild, uint32_t size, const char **libraryBuild, bool *translated) {
-  if (kernelBuild == nullptr || libraryBuild == nullptr || translated == nullptr || size == 0) return HYX_BAD_PARAM;
+HYX_ReturnStatus Hsi_GetBuildInfo(char *kernelBuild, uint32_t size, const char **libraryBuild,
+                                  bool *translated) {
+  if (kernelBuild == nullptr || libraryBuild == nullptr || translated == nullptr || size == 0)
+    return HYX_BAD_PARAM;
   *libraryBuild = HSI_BUILD_DATE;
   *translated = false;
   strncpy(kernelBuild, kUnknownBuild, size);
   kernelBuild[size - 1] = '\0';
   if (!IsHyxkernelHost() && !IsMockupHost()) return HYX_FAILURE;
   SyscallApi_Check(true, nullptr, 0);  // ends the process on a mismatch
-  HYX_ReturnStatus status =
-      Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, static_cast<const void *>(HSI_SIGNATURE), static_cast<void *>(kernelBuild),
-                  size);
+  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, static_cast<const void *>(HSI_SIGNATURE),
+                                        static_cast<void *>(kernelBuild), size);
   if (status == HYX_OK) return HYX_OK;
   if (!HsiNodeTranslation_Build()) return status;
   *translated = true;

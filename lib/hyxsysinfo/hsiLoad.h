@@ -14,7 +14,8 @@ extern HYX_ReturnStatus hsiLoadStatus;
 
 // Hands the library's interface signature to the kernel (KERNEL_CALL_HSI_SIGNATURE); when the
 // kernel refuses it, switches the calls to node translation (*translated).
-HYX_ReturnStatus Hsi_GetBuildInfo(char *kernelBuild, uint32_t size, const char **libraryBuild, bool *translated);
+HYX_ReturnStatus Hsi_GetBuildInfo(char *kernelBuild, uint32_t size, const char **libraryBuild,
+                                  bool *translated);
 
 // As Hsi_GetBuildInfo, but HYX_CHECKSUM_MISMATCH once translation is on.
 HYX_ReturnStatus Hsi_CheckSignature(char *kernelBuild, uint32_t size, const char **libraryBuild);

@@ -37,12 +37,12 @@ HYX_ReturnStatus RebuildFields(HsiModuleID module, uint32_t typeId, RebuiltType 
   type->def.b.fields = fields;
   for (uint32_t i = 0; i < count; i++) {
     char name[kTextSize] = {}, description[kTextSize] = {};
-    HsiModuleFieldText texts = {reinterpret_cast<uintptr_t>(name), kTextSize, reinterpret_cast<uintptr_t>(description),
-                            kTextSize};
+    HsiModuleFieldText texts = {reinterpret_cast<uintptr_t>(name), kTextSize,
+                                reinterpret_cast<uintptr_t>(description), kTextSize};
     uint32_t fieldType = 0, offset = 0;
-    HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, int32_t{module}, typeId, i,
-                                          static_cast<void *>(&fieldType), static_cast<void *>(&offset),
-                                          static_cast<void *>(&texts));
+    HYX_ReturnStatus status =
+        Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, int32_t{module}, typeId, i, static_cast<void *>(&fieldType),
+                    static_cast<void *>(&offset), static_cast<void *>(&texts));
     if (status == HYX_OK) status = RebuildType(module, fieldType, &fields[i].type, depth + 1);
     if (status != HYX_OK) return status;
     fields[i].typeIndex = fieldType;
@@ -83,9 +83,9 @@ HYX_ReturnStatus RebuildType(HsiModuleID module, uint32_t typeId, const HsiTypeD
   if (type == nullptr) return HYX_NO_MEMORY;
   HsiModuleTypeReply reply = {};
   HsiModuleTypeText description = {reinterpret_cast<uintptr_t>(type->description), kTextSize, 0};
-  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_TYPE, int32_t{module}, typeId,
-                                        static_cast<void *>(&reply), static_cast<void *>(type->name), kTextSize,
-                                        static_cast<void *>(&description));
+  HYX_ReturnStatus status =
+      Kernel_Call(KERNEL_CALL_HSI_MODULE_TYPE, int32_t{module}, typeId, static_cast<void *>(&reply),
+                  static_cast<void *>(type->name), kTextSize, static_cast<void *>(&description));
   type->name[kTextSize - 1] = type->description[kTextSize - 1] = '\0';
   type->def.name = type->name;
   type->def.kind = reply.kind;

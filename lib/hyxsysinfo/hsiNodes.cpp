@@ -50,8 +50,10 @@ HYX_ReturnStatus ForEachChild(HsiNodeID node, HsiModuleID module, bool refuseLea
   HYX_ReturnStatus status = HsiNode_GetDef(node, module, &def);
   if (status != HYX_OK) return status;
   HsiNodeID child = HSI_NO_NODE;
-  if (refuseLeaf && def->leaf) status = HYX_BAD_PARAM;
-  else status = FirstChild(def, module, &child);
+  if (refuseLeaf && def->leaf)
+    status = HYX_BAD_PARAM;
+  else
+    status = FirstChild(def, module, &child);
   HsiNode_ReleaseDef(def);
   for (uint32_t steps = 0; status == HYX_OK && child != HSI_NO_NODE; steps++) {
     if (steps > HSI_MODULE_NODE_BASE + hsiTables.nodeCount) return HYX_FAILURE;  // a sibling loop
@@ -101,7 +103,8 @@ HYX_ReturnStatus HsiNode_GetChildren(HsiNodeID node, HsiModuleID module, HsiNode
   });
 }
 
-HYX_ReturnStatus HsiNode_FindChild(HsiNodeID node, HsiModuleID module, const char *name, const HsiNodeDef **def) {
+HYX_ReturnStatus HsiNode_FindChild(HsiNodeID node, HsiModuleID module, const char *name,
+                                   const HsiNodeDef **def) {
   if (!name || !def) return HYX_BAD_PARAM;
   *def = nullptr;
   HsiNodeID found = HSI_NO_NODE;
@@ -128,14 +131,17 @@ HYX_ReturnStatus TypeOf(HsiNodeID node, HsiModuleID module, uint32_t index, cons
 
 }  // namespace
 
-HYX_ReturnStatus HsiNode_GetType(HsiNodeID node, HsiModuleID module, uint32_t which, const HsiTypeDef **type) {
+HYX_ReturnStatus HsiNode_GetType(HsiNodeID node, HsiModuleID module, uint32_t which,
+                                 const HsiTypeDef **type) {
   if (!type || (which != HSI_TYPE_OF_GET && which != HSI_TYPE_OF_SET_OUTPUT)) return HYX_BAD_PARAM;
   *type = nullptr;
   const HsiNodeDef *def;
   HYX_ReturnStatus status = HsiNode_GetDef(node, module, &def);
   if (status != HYX_OK) return status;
-  if (which == HSI_TYPE_OF_GET) status = TypeOf(node, module, def->getType, def->getTypeDef, type);
-  else status = TypeOf(node, module, def->setOutputType, def->setOutputTypeDef, type);
+  if (which == HSI_TYPE_OF_GET)
+    status = TypeOf(node, module, def->getType, def->getTypeDef, type);
+  else
+    status = TypeOf(node, module, def->setOutputType, def->setOutputTypeDef, type);
   HsiNode_ReleaseDef(def);
   return status;
 }

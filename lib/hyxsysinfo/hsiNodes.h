@@ -18,7 +18,8 @@ HYX_ReturnStatus HsiNode_GetChildCount(HsiNodeID node, HsiModuleID module, uint3
 HYX_ReturnStatus HsiNode_GetChildren(HsiNodeID node, HsiModuleID module, HsiNodeID *ids, uint32_t max);
 // The child named name (exact compare); HYX_NOT_FOUND when there is none.
 // The definition is released with HsiNode_ReleaseDef.
-HYX_ReturnStatus HsiNode_FindChild(HsiNodeID node, HsiModuleID module, const char *name, const HsiNodeDef **def);
+HYX_ReturnStatus HsiNode_FindChild(HsiNodeID node, HsiModuleID module, const char *name,
+                                   const HsiNodeDef **def);
 
 enum : uint32_t { HSI_TYPE_OF_GET = 0, HSI_TYPE_OF_SET_OUTPUT = 1 };
 // The descriptor of the get data or the set output (null when there is

@@ -55,8 +55,7 @@ HYX_ReturnStatus Grow(HsiParamList list) {
   HsiParamListRecord *old = list->record;
   uint64_t capacity = old->capacity ? 2ull * old->capacity : kMinGrowableCapacity;
   if (capacity > UINT32_MAX) return HYX_NO_MEMORY;
-  HsiParamListRecord *rec =
-      NewRecord(old->listType, static_cast<uint32_t>(capacity), old->dataCapacity, 0);
+  HsiParamListRecord *rec = NewRecord(old->listType, static_cast<uint32_t>(capacity), old->dataCapacity, 0);
   if (!rec) return HYX_NO_MEMORY;
   memcpy(Slots(rec), Slots(old), static_cast<size_t>(kSlotBytes) * old->capacity);
   uint64_t shift = rec->headerSize - old->headerSize;
@@ -117,7 +116,8 @@ HYX_ReturnStatus InsertBytes(HsiParamList list, const char *bytes, uint32_t leng
   HYX_ReturnStatus status = CheckRoom(rec);
   if (status != HYX_OK) return status;
   if (static_cast<uint64_t>(rec->dataUsed) + length > UINT32_MAX) return HYX_LIMIT_EXCEEDED;
-  bool fits = static_cast<uint64_t>(rec->dataUsed) + length <= rec->dataCapacity && rec->nextDataOffset != 0 &&
+  bool fits = static_cast<uint64_t>(rec->dataUsed) + length <= rec->dataCapacity &&
+              rec->nextDataOffset != 0 &&
               rec->nextDataOffset + length <= static_cast<uint64_t>(rec->headerSize) + rec->dataCapacity;
   char *spill = nullptr;
   if (!fits) {
@@ -191,7 +191,8 @@ const HsiParam *CheckedSlot(HsiParamList list, uint32_t index, uint32_t type, HY
 
 }  // namespace
 
-HsiParamList HsiParamList_AllocSized(uint32_t listType, uint32_t capacity, uint32_t dataCapacity, uint8_t flags) {
+HsiParamList HsiParamList_AllocSized(uint32_t listType, uint32_t capacity, uint32_t dataCapacity,
+                                     uint8_t flags) {
   if (listType != HSI_PARAMLIST_VALUES && listType != HSI_PARAMLIST_INSTANCE) return nullptr;
   if (capacity == 0 && dataCapacity != 0) return nullptr;
   uint32_t known = flags & kKnownFlags;
@@ -253,7 +254,9 @@ HsiParamList HsiParamList_Copy(HsiParamList list, uint32_t firstIndex) {
   return copy;
 }
 
-HYX_ReturnStatus HsiParamList_AddInt(HsiParamList list, uint64_t value) { return InsertInt(list, value, false); }
+HYX_ReturnStatus HsiParamList_AddInt(HsiParamList list, uint64_t value) {
+  return InsertInt(list, value, false);
+}
 
 HYX_ReturnStatus HsiParamList_AddIntFront(HsiParamList list, uint64_t value) {
   return InsertInt(list, value, true);
@@ -275,7 +278,8 @@ HYX_ReturnStatus HsiParamList_AddLongString(HsiParamList list, const char *text)
   uint64_t length = static_cast<uint64_t>(strlen(text)) + 1;
   HYX_ReturnStatus status = InsertInt(list, length, false);
   for (uint64_t done = 0; status == HYX_OK && done < length;) {
-    uint32_t piece = static_cast<uint32_t>(length - done < HSI_PARAM_MAX_STRING ? length - done : HSI_PARAM_MAX_STRING);
+    uint32_t piece =
+        static_cast<uint32_t>(length - done < HSI_PARAM_MAX_STRING ? length - done : HSI_PARAM_MAX_STRING);
     status = InsertBytes(list, text + done, piece, false);
     done += piece;
   }
@@ -349,7 +353,8 @@ bool FilledSlotValid(const HsiParamListRecord &rec, const HsiParam &p) {
   if (p.type == HSI_PARAM_INT || p.type == HSI_PARAM_EMPTY) return true;
   if (p.type != HSI_PARAM_STRING) return false;
   // Only the library makes spilled strings: a kernel string is inline.
-  return p.value == rec.base && p.length != 0 && p.length <= HSI_PARAM_MAX_STRING && p.offset >= rec.headerSize &&
+  return p.value == rec.base && p.length != 0 && p.length <= HSI_PARAM_MAX_STRING &&
+         p.offset >= rec.headerSize &&
          p.offset + p.length <= static_cast<uint64_t>(rec.headerSize) + rec.dataCapacity;
 }
 
@@ -358,10 +363,12 @@ bool FilledRecordValid(const HsiParamListRecord &rec, const HsiParamListRecord &
       rec.dataCapacity != sent.dataCapacity || rec.base != sent.base)
     return false;
   if (rec.count > rec.capacity || rec.dataUsed > rec.dataCapacity) return false;
-  if (rec.nextDataOffset != 0 && (rec.nextDataOffset < rec.headerSize ||
-                                  rec.nextDataOffset > static_cast<uint64_t>(rec.headerSize) + rec.dataCapacity))
+  if (rec.nextDataOffset != 0 &&
+      (rec.nextDataOffset < rec.headerSize ||
+       rec.nextDataOffset > static_cast<uint64_t>(rec.headerSize) + rec.dataCapacity))
     return false;
-  const HsiParam *slots = reinterpret_cast<const HsiParam *>(reinterpret_cast<const char *>(&rec) + kHeaderBytes);
+  const HsiParam *slots =
+      reinterpret_cast<const HsiParam *>(reinterpret_cast<const char *>(&rec) + kHeaderBytes);
   for (uint32_t i = 0; i < rec.count; i++)
     if (!FilledSlotValid(rec, slots[i])) return false;
   return true;
@@ -409,7 +416,8 @@ HYX_ReturnStatus HsiParamList_GetString(HsiParamList list, uint32_t index, const
     // Inline: [offset, offset + length) inside the data area, in one
     // unsigned comparison of the offset past the header.
     uint64_t room = rec->dataCapacity;
-    if (p->value != rec->base || p->offset - rec->headerSize > room || p->length > room - (p->offset - rec->headerSize))
+    if (p->value != rec->base || p->offset - rec->headerSize > room ||
+        p->length > room - (p->offset - rec->headerSize))
       return HYX_BAD_PARAM_TYPE;
   } else if (p->value == 0) {
     return HYX_BAD_PARAM_TYPE;

@@ -21,7 +21,8 @@ static_assert(sizeof(HsiParamListCell) == 8);
 typedef HsiParamListCell *HsiParamList;
 
 // Creation and release.
-HsiParamList HsiParamList_AllocSized(uint32_t listType, uint32_t capacity, uint32_t dataCapacity, uint8_t flags);
+HsiParamList HsiParamList_AllocSized(uint32_t listType, uint32_t capacity, uint32_t dataCapacity,
+                                     uint8_t flags);
 HsiParamList HsiParamList_Alloc(uint32_t listType, uint32_t capacity);
 HYX_ReturnStatus HsiParamList_Free(HsiParamList list);
 HsiParamList HsiParamList_Copy(HsiParamList list, uint32_t firstIndex);

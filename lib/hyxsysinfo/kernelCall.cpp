@@ -5,8 +5,7 @@
 // Kept out of line so that exactly one instruction in the library enters the
 // kernel.
 __attribute__((noinline)) HYX_ReturnStatus Kernel_Call6(uint32_t number, uint64_t a0, uint64_t a1,
-                                                        uint64_t a2, uint64_t a3, uint64_t a4,
-                                                        uint64_t a5) {
+                                                        uint64_t a2, uint64_t a3, uint64_t a4, uint64_t a5) {
 #if defined(__aarch64__)
   register uint64_t x8 asm("x8") = number;
   register uint64_t x0 asm("x0") = a0;

@@ -15,27 +15,27 @@
 // Kernel call numbers: this is the only list; the library, the simulated
 // kernel and the tests all use these names.  Each entry is (name, number,
 // family); the family groups the calls by area for tools that show them.
-#define KERNEL_CALLS(X)                                   \
-  X(KERNEL_CALL_SYSCALL_API_CHECKSUM, 2048, system)       \
-  X(KERNEL_CALL_FORK_EXEC, 2049, process)                 \
-  X(KERNEL_CALL_SMBIOS_DATA, 2051, firmware)              \
-  X(KERNEL_CALL_SMBIOS_LENGTH, 2052, firmware)            \
-  X(KERNEL_CALL_HSI_GET, 2218, hsi)                       \
-  X(KERNEL_CALL_HSI_GET_SIZE, 2219, hsi)                  \
-  X(KERNEL_CALL_HSI_SET, 2220, hsi)                       \
-  X(KERNEL_CALL_HSI_LIST, 2221, hsi)                      \
-  X(KERNEL_CALL_HSI_SIGNATURE, 2222, hsi)                 \
-  X(KERNEL_CALL_HSI_MODULE_NODE_COUNT, 2223, hsi)         \
-  X(KERNEL_CALL_HSI_MODULE_ID, 2224, hsi)                 \
-  X(KERNEL_CALL_HSI_MODULE_FIRST_NODE, 2225, hsi)         \
-  X(KERNEL_CALL_HSI_MODULE_NODE_DEF, 2226, hsi)           \
-  X(KERNEL_CALL_HSI_MODULE_TYPE, 2227, hsi)               \
-  X(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, 2228, hsi)         \
-  X(KERNEL_CALL_HSI_MODULE_FIELD, 2229, hsi)              \
-  X(KERNEL_CALL_UPTIME, 2240, system)                     \
-  X(KERNEL_CALL_RESCAN_ADAPTER, 2266, storage)            \
-  X(KERNEL_CALL_ACPI_LENGTH, 16517, firmware)             \
-  X(KERNEL_CALL_ACPI_TABLE, 16518, firmware)              \
+#define KERNEL_CALLS(X)                             \
+  X(KERNEL_CALL_SYSCALL_API_CHECKSUM, 2048, system) \
+  X(KERNEL_CALL_FORK_EXEC, 2049, process)           \
+  X(KERNEL_CALL_SMBIOS_DATA, 2051, firmware)        \
+  X(KERNEL_CALL_SMBIOS_LENGTH, 2052, firmware)      \
+  X(KERNEL_CALL_HSI_GET, 2218, hsi)                 \
+  X(KERNEL_CALL_HSI_GET_SIZE, 2219, hsi)            \
+  X(KERNEL_CALL_HSI_SET, 2220, hsi)                 \
+  X(KERNEL_CALL_HSI_LIST, 2221, hsi)                \
+  X(KERNEL_CALL_HSI_SIGNATURE, 2222, hsi)           \
+  X(KERNEL_CALL_HSI_MODULE_NODE_COUNT, 2223, hsi)   \
+  X(KERNEL_CALL_HSI_MODULE_ID, 2224, hsi)           \
+  X(KERNEL_CALL_HSI_MODULE_FIRST_NODE, 2225, hsi)   \
+  X(KERNEL_CALL_HSI_MODULE_NODE_DEF, 2226, hsi)     \
+  X(KERNEL_CALL_HSI_MODULE_TYPE, 2227, hsi)         \
+  X(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, 2228, hsi)   \
+  X(KERNEL_CALL_HSI_MODULE_FIELD, 2229, hsi)        \
+  X(KERNEL_CALL_UPTIME, 2240, system)               \
+  X(KERNEL_CALL_RESCAN_ADAPTER, 2266, storage)      \
+  X(KERNEL_CALL_ACPI_LENGTH, 16517, firmware)       \
+  X(KERNEL_CALL_ACPI_TABLE, 16518, firmware)        \
   X(KERNEL_CALL_SPAWN, 16596, process)
 
 enum KernelCallNumber : uint32_t {
@@ -49,10 +49,10 @@ constexpr uint32_t KERNEL_CALL_FIRST = KERNEL_CALL_SYSCALL_API_CHECKSUM;
 
 // Device-control (ioctl) requests that belong to the host's drivers:
 // (name, request, what it is for).
-#define KERNEL_DEVICE_REQUESTS(X)                                                 \
-  X(DEVICE_REQUEST_NVD_PASSTHROUGH, 1, "on the NVDIMM management device")         \
-  X(IOCTLCMD_HXFS_FS_GET_ATTR, 3002, "file-system attribute query")               \
-  X(DEVICE_REQUEST_HXFS_LOCK_QUERY, 3037, "file-system lock query")               \
+#define KERNEL_DEVICE_REQUESTS(X)                                         \
+  X(DEVICE_REQUEST_NVD_PASSTHROUGH, 1, "on the NVDIMM management device") \
+  X(IOCTLCMD_HXFS_FS_GET_ATTR, 3002, "file-system attribute query")       \
+  X(DEVICE_REQUEST_HXFS_LOCK_QUERY, 3037, "file-system lock query")       \
   X(DEVICE_REQUEST_RELINQUISH_SOCKET, 0x6901, "socket ownership, no argument")
 
 enum KernelDeviceRequest : uint32_t {

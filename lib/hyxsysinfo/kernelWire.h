@@ -63,10 +63,12 @@ struct HsiParamListRecord {
 static_assert(sizeof(HsiParamListRecord) == 64);
 static_assert(offsetof(HsiParamListRecord, listType) == 0 && offsetof(HsiParamListRecord, flags) == 4 &&
               offsetof(HsiParamListRecord, count) == 8 && offsetof(HsiParamListRecord, totalCount) == 12 &&
-              offsetof(HsiParamListRecord, capacity) == 16 && offsetof(HsiParamListRecord, headerSize) == 20 &&
-              offsetof(HsiParamListRecord, dataUsed) == 24 && offsetof(HsiParamListRecord, dataCapacity) == 28 &&
-              offsetof(HsiParamListRecord, nextDataOffset) == 32 && offsetof(HsiParamListRecord, base) == 40 &&
-              offsetof(HsiParamListRecord, reserved) == 48);
+              offsetof(HsiParamListRecord, capacity) == 16 &&
+              offsetof(HsiParamListRecord, headerSize) == 20 &&
+              offsetof(HsiParamListRecord, dataUsed) == 24 &&
+              offsetof(HsiParamListRecord, dataCapacity) == 28 &&
+              offsetof(HsiParamListRecord, nextDataOffset) == 32 &&
+              offsetof(HsiParamListRecord, base) == 40 && offsetof(HsiParamListRecord, reserved) == 48);
 
 // The header size a record of `capacity` slots declares.
 constexpr uint64_t HsiParamList_HeaderSize(uint64_t capacity) {
@@ -82,7 +84,7 @@ enum HsiCallKind : uint32_t {
   HSI_CALL_GET = 0,
   HSI_CALL_SET_PARAMS = 1,  // set input is a parameter list
   HSI_CALL_SET_BUFFER = 2,
-  HSI_CALL_GET_SIZED = 3,   // {capacity, length, data} buffer
+  HSI_CALL_GET_SIZED = 3,  // {capacity, length, data} buffer
   HSI_CALL_SET_SIZED = 4,
 };
 
@@ -141,7 +143,8 @@ struct __attribute__((packed)) HsiModuleTypeReply {
   uint8_t unused[3];
 };
 static_assert(sizeof(HsiModuleTypeReply) == 16 && offsetof(HsiModuleTypeReply, size) == 4 &&
-              offsetof(HsiModuleTypeReply, countOrElement) == 8 && offsetof(HsiModuleTypeReply, bitFlags) == 12);
+              offsetof(HsiModuleTypeReply, countOrElement) == 8 &&
+              offsetof(HsiModuleTypeReply, bitFlags) == 12);
 
 // KERNEL_CALL_HSI_MODULE_TYPE's description buffer.
 struct HsiModuleTypeText {
@@ -169,7 +172,8 @@ struct __attribute__((packed)) HsiModuleFieldText {
   uint32_t descriptionSize;
 };
 static_assert(sizeof(HsiModuleFieldText) == 24 && offsetof(HsiModuleFieldText, nameSize) == 8 &&
-              offsetof(HsiModuleFieldText, description) == 12 && offsetof(HsiModuleFieldText, descriptionSize) == 20);
+              offsetof(HsiModuleFieldText, description) == 12 &&
+              offsetof(HsiModuleFieldText, descriptionSize) == 20);
 
 // ---- process calls ---------------------------------------------------------
 

@@ -9,14 +9,14 @@ HYX_EXPORT HYX_ReturnStatus HyxuserAcpi_GetTableLengthBySignature(const char *si
                                                                   void *lengthOut) {
   if (signature == nullptr || lengthOut == nullptr) return HYX_BAD_PARAM;
   return Kernel_DirectCall(KERNEL_CALL_ACPI_LENGTH, static_cast<const void *>(signature), instance,
-                     static_cast<const void *>(lengthOut));
+                           static_cast<const void *>(lengthOut));
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signature, uint32_t instance, void *buffer,
-                                                            uintptr_t bufferLength) {
+HYX_EXPORT HYX_ReturnStatus HyxuserAcpi_GetTableBySignature(const char *signature, uint32_t instance,
+                                                            void *buffer, uintptr_t bufferLength) {
   if (signature == nullptr || buffer == nullptr || bufferLength == 0) return HYX_BAD_PARAM;
   return Kernel_DirectCall(KERNEL_CALL_ACPI_TABLE, static_cast<const void *>(signature), instance,
-                     static_cast<const void *>(buffer), uint64_t{bufferLength});
+                           static_cast<const void *>(buffer), uint64_t{bufferLength});
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserSMBIOS_GetDataLen(void *lengthOut) {

@@ -23,10 +23,10 @@ namespace {
 
 using hostPaths::kShell;
 constexpr char kShellCommandOption[] = "-c";
-constexpr size_t kScriptHeadSize = 128;     // bytes of a script looked at
-constexpr size_t kScriptLineLimit = 127;    // the first line must end within these
+constexpr size_t kScriptHeadSize = 128;   // bytes of a script looked at
+constexpr size_t kScriptLineLimit = 127;  // the first line must end within these
 constexpr size_t kMaxInterpreterWords = 126;
-constexpr size_t kMaxScriptArgs = 127;      // entries of the new vector, before its null
+constexpr size_t kMaxScriptArgs = 127;  // entries of the new vector, before its null
 constexpr int32_t kStdMap[3] = {0, 1, 2};
 
 HYX_ReturnStatus CallForkExec(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
@@ -91,9 +91,9 @@ void GroupArg_Build(const HyxuserSpawnAttr *attr, char (&buffer)[GROUP_ARG_SIZE]
     snprintf(buffer, sizeof buffer, "++group=%s", attr->resourceGroup);
 }
 
-HYX_ReturnStatus ScriptInterp_Retry(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
-                                    const int32_t *fdMap, uint32_t fdCount, uint32_t extraA, uint32_t extraB,
-                                    uint8_t flag, pid_t *pid) {
+HYX_ReturnStatus ScriptInterp_Retry(const char *path, char *const argv[], char *const envp[],
+                                    int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
+                                    uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid) {
   char line[kScriptHeadSize];
   ssize_t got;
   {
@@ -130,9 +130,10 @@ HYX_ReturnStatus ScriptInterp_Retry(const char *path, char *const argv[], char *
 // Two entries of one name: programs built before the two extra values
 // existed keep binding to the older one.
 extern "C" HYX_EXPORT __attribute__((symver("HyxuserCompat_ForkExec@@NORVEX_HYXUSERCOMPAT_0.2")))
-HYX_ReturnStatus ForkExec_Current(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
-                                  const int32_t *fdMap, uint32_t fdCount, uint32_t extraA, uint32_t extraB,
-                                  uint8_t flag, pid_t *pid) {
+HYX_ReturnStatus
+ForkExec_Current(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
+                 const int32_t *fdMap, uint32_t fdCount, uint32_t extraA, uint32_t extraB, uint8_t flag,
+                 pid_t *pid) {
   if (envp == nullptr) envp = environ;
   HYX_ReturnStatus status;
   if (!IsHyxkernelHost()) {
@@ -150,10 +151,11 @@ HYX_ReturnStatus ForkExec_Current(const char *path, char *const argv[], char *co
 }
 
 extern "C" HYX_EXPORT __attribute__((symver("HyxuserCompat_ForkExec@NORVEX_HYXUSERCOMPAT_0.0")))
-HYX_ReturnStatus ForkExec_Original(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
-                                   const int32_t *fdMap, uint32_t fdCount, uint8_t flag, pid_t *pid) {
-  return ForkExec_Current(path, argv, envp, passThrough, fdMap, fdCount, FORK_EXEC_NO_EXTRA, FORK_EXEC_NO_EXTRA,
-                          flag, pid);
+HYX_ReturnStatus
+ForkExec_Original(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
+                  const int32_t *fdMap, uint32_t fdCount, uint8_t flag, pid_t *pid) {
+  return ForkExec_Current(path, argv, envp, passThrough, fdMap, fdCount, FORK_EXEC_NO_EXTRA,
+                          FORK_EXEC_NO_EXTRA, flag, pid);
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_System_SpawnAttrs(const HyxuserSpawnAttr *attr, const char *command,
@@ -215,8 +217,10 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_POpen_SpawnAttrs(const HyxuserSpawnAtt
   if (pipe2(ends, O_CLOEXEC) != 0) return StatusFromErrno(errno);
   guard::Fd readEnd(ends[0]), writeEnd(ends[1]);
   int32_t fdMap[3] = {kStdMap[0], kStdMap[1], kStdMap[2]};
-  if (reading) fdMap[1] = writeEnd.get();
-  else fdMap[0] = readEnd.get();
+  if (reading)
+    fdMap[1] = writeEnd.get();
+  else
+    fdMap[0] = readEnd.get();
 
   pid_t pid = -1;
   HYX_ReturnStatus status = StartShell(group, command, fdMap, &pid);

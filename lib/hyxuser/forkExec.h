@@ -15,11 +15,11 @@ void GroupArg_Build(const HyxuserSpawnAttr *attr, char (&buffer)[GROUP_ARG_SIZE]
 
 // Starts a "#!" script through its interpreter after the kernel refused it
 // as not executable.  Arguments as for the fork-exec call.
-HYX_ReturnStatus ScriptInterp_Retry(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
-                                    const int32_t *fdMap, uint32_t fdCount, uint32_t extraA, uint32_t extraB,
-                                    uint8_t flag, pid_t *pid);
+HYX_ReturnStatus ScriptInterp_Retry(const char *path, char *const argv[], char *const envp[],
+                                    int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
+                                    uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid);
 
 // The current (default) fork-exec entry.
 extern "C" HYX_ReturnStatus ForkExec_Current(const char *path, char *const argv[], char *const envp[],
-                                            int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
-                                            uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid);
+                                             int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
+                                             uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid);

@@ -116,7 +116,8 @@ int HobUser_Send(const char *format, ...) {
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserHob_Notify(const HyxuserHobContext *context, const char *format, ...) {
-  if (context == nullptr || context->kb[0] == '\0' || context->component[0] == '\0') return Fail(HYX_BAD_PARAM);
+  if (context == nullptr || context->kb[0] == '\0' || context->component[0] == '\0')
+    return Fail(HYX_BAD_PARAM);
   if (memchr(context->component, '\0', kComponentSize) == nullptr) return Fail(HYX_NAME_TOO_LONG);
   if (memchr(context->kb, '\0', kKbSize) == nullptr) return Fail(HYX_LIMIT_EXCEEDED);
   if (format == nullptr) return Fail(HYX_BAD_PARAM);

@@ -8,7 +8,8 @@
 #include "misc/msgfmt.h"
 
 int HobMsg_Build(void *buffer, uint32_t capacity, uint32_t *length, const char *format, va_list ap) {
-  if (buffer == nullptr || length == nullptr || format == nullptr || strnlen(format, kHobFormatMax + 1) > kHobFormatMax) {
+  if (buffer == nullptr || length == nullptr || format == nullptr ||
+      strnlen(format, kHobFormatMax + 1) > kHobFormatMax) {
     errno = EINVAL;
     return -1;
   }

@@ -15,12 +15,12 @@
 #include <cstdint>
 
 struct HobMsgHeader {
-  char magic[8];        // "HobMag1" and a NUL
-  uint64_t uptimeUs;    // host uptime in microseconds when built; 0 if unknown
-  uint32_t length;      // the whole message, header included
-  uint32_t argCount;    // argument records
-  uint32_t idSize;      // id field in bytes
-  uint32_t textSize;    // text field in bytes
+  char magic[8];      // "HobMag1" and a NUL
+  uint64_t uptimeUs;  // host uptime in microseconds when built; 0 if unknown
+  uint32_t length;    // the whole message, header included
+  uint32_t argCount;  // argument records
+  uint32_t idSize;    // id field in bytes
+  uint32_t textSize;  // text field in bytes
 };
 static_assert(sizeof(HobMsgHeader) == 32);
 

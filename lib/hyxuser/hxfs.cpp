@@ -96,7 +96,8 @@ HYX_ReturnStatus ReadDescriptor(int device, uint64_t volumeStart, uint32_t *isHx
   uint8_t *block = static_cast<uint8_t *>(Hxfs_AlignedAlloc(kHxfsDescriptorSize));
   if (block == nullptr) return HYX_NO_MEMORY;
   guard::ScopeExit freeBlock([block] { Hxfs_AlignedFree(block); });
-  ssize_t n = pread(device, block, kHxfsDescriptorSize, static_cast<off_t>(volumeStart + kHxfsDescriptorOffset));
+  ssize_t n =
+      pread(device, block, kHxfsDescriptorSize, static_cast<off_t>(volumeStart + kHxfsDescriptorOffset));
   if (n != static_cast<ssize_t>(kHxfsDescriptorSize)) {
     int err = n < 0 ? errno : 0;
     fprintf(stderr, "pread failed for volume descriptor %d\n", err);
@@ -171,7 +172,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserHXFS_ActiveHostIterNext(HxfsHostIter *iter, H
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserHXFS_GetHostInfo(HxfsHostIter *iter, const uint8_t *uuid,
-                                                   HxfsHostInfo **infoOut) {
+                                                    HxfsHostInfo **infoOut) {
   return HxfsHostIter_Find(iter, uuid, infoOut);
 }
 

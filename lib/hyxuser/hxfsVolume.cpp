@@ -58,7 +58,8 @@ HYX_ReturnStatus HxfsGeometry_Check(const HxfsGeometry &geometry) {
   // much is read: a size of 0 would never advance, a small one would copy
   // past the chunk, an odd one break direct reads, a huge one exhaust memory.
   if (geometry.slotCount > kHxfsMaxSlots) return HYX_NOT_SUPPORTED;
-  if (geometry.slotSize == 0 || geometry.slotSize % kHxfsSectorSize != 0 || geometry.slotSize > kHxfsMaxSlotSize)
+  if (geometry.slotSize == 0 || geometry.slotSize % kHxfsSectorSize != 0 ||
+      geometry.slotSize > kHxfsMaxSlotSize)
     return HYX_NOT_SUPPORTED;
   static_assert(kHxfsSectorSize >= kHxfsCopiedBytes, "every accepted slot holds the bytes copied from it");
   return HYX_OK;
@@ -82,8 +83,8 @@ HYX_ReturnStatus HxfsVolume_ReadHeartbeats(HxfsReader read, void *context, uint6
 
   uint32_t filled = 0;
   while (filled < geometry.slotCount) {
-    uint32_t slots = geometry.slotCount - filled < kHxfsSlotsPerRead ? geometry.slotCount - filled
-                                                                      : kHxfsSlotsPerRead;
+    uint32_t slots =
+        geometry.slotCount - filled < kHxfsSlotsPerRead ? geometry.slotCount - filled : kHxfsSlotsPerRead;
     size_t want = size_t{slots} * geometry.slotSize;
     ssize_t got = read(context, buffer, want, offset);
     if (got < 0) return StatusFromErrno(errno);

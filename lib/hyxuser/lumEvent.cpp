@@ -66,22 +66,23 @@ xmlNodePtr Exchange(int fd, const char *method, const char *type, const char *id
   if (request == nullptr) return nullptr;
   char response[kResponseBufferSize];
   bool ok = addParams(request->writer) && Soap_EndRequest(request) == HYX_OK &&
-            Http_PostSoap(fd, cookie, Soap_RequestText(request), cookieOut, sizeof sessionCookie, response) == HYX_OK;
+            Http_PostSoap(fd, cookie, Soap_RequestText(request), cookieOut, sizeof sessionCookie, response) ==
+                HYX_OK;
   Soap_FreeRequest(request);
   return ok ? Soap_ParseResponse(response) : nullptr;
 }
 
 const char *const kLogoutPath[] = {"Envelope", "Body", "LogoutResponse", nullptr};
-const char *const kTicketUserPath[] = {"Envelope", "Body", "AcquireLocalTicketResponse", "returnval", "userName",
-                                       nullptr};
-const char *const kTicketFilePath[] = {"Envelope",  "Body", "AcquireLocalTicketResponse", "returnval",
+const char *const kTicketUserPath[] = {"Envelope",  "Body",     "AcquireLocalTicketResponse",
+                                       "returnval", "userName", nullptr};
+const char *const kTicketFilePath[] = {"Envelope",         "Body", "AcquireLocalTicketResponse", "returnval",
                                        "passwordFilePath", nullptr};
 const char *const kLoginPath[] = {"Envelope", "Body", "LoginResponse", "returnval", "loginTime", nullptr};
 const char *const kPostPath[] = {"Envelope", "Body", "PostEventResponse", nullptr};
 
 void Logout() {
-  xmlNodePtr response = Exchange(sessionFd, "Logout", "SessionManager", "ha-sessionmgr", sessionCookie, nullptr,
-                                 [](xmlTextWriterPtr) { return true; });
+  xmlNodePtr response = Exchange(sessionFd, "Logout", "SessionManager", "ha-sessionmgr", sessionCookie,
+                                 nullptr, [](xmlTextWriterPtr) { return true; });
   if (response != nullptr) {
     (void)Soap_FindPath(response, kLogoutPath);  // the outcome is not used
     Soap_FreeResponse(response);
@@ -122,12 +123,14 @@ const char *LumSession_Get() {
   if (!fd.valid()) return nullptr;
 
   char userName[kUserNameSize], passwordPath[kPasswordPathSize];
-  xmlNodePtr ticket = Exchange(fd.get(), "AcquireLocalTicket", "SessionManager", "ha-sessionmgr", nullptr, nullptr,
-                               [](xmlTextWriterPtr w) { return Soap_AddElement(w, "userName", kParameterAttrs, "root") == HYX_OK; });
+  xmlNodePtr ticket = Exchange(
+      fd.get(), "AcquireLocalTicket", "SessionManager", "ha-sessionmgr", nullptr, nullptr,
+      [](xmlTextWriterPtr w) { return Soap_AddElement(w, "userName", kParameterAttrs, "root") == HYX_OK; });
   if (ticket == nullptr) return nullptr;
   const char *user = Soap_GetText(ticket, kTicketUserPath);
   const char *path = Soap_GetText(ticket, kTicketFilePath);
-  bool fits = user != nullptr && path != nullptr && strlen(user) < sizeof userName && strlen(path) < sizeof passwordPath;
+  bool fits = user != nullptr && path != nullptr && strlen(user) < sizeof userName &&
+              strlen(path) < sizeof passwordPath;
   if (fits) {
     memcpy(userName, user, strlen(user) + 1);
     memcpy(passwordPath, path, strlen(path) + 1);
@@ -161,26 +164,29 @@ HYX_ReturnStatus LumEvent_Post(int fd, const char *cookie, const char *typeId, u
   struct tm utc;
   char created[32];
   if (clock_gettime(CLOCK_REALTIME, &now) != 0 || gmtime_r(&now.tv_sec, &utc) == nullptr) return HYX_FAILURE;
-  int n = snprintf(created, sizeof created, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(now.tv_nsec / 1000));
+  int n = snprintf(created, sizeof created, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", utc.tm_year + 1900,
+                   utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                   static_cast<int>(now.tv_nsec / 1000));
   if (n < 0 || static_cast<size_t>(n) >= sizeof created) return HYX_FAILURE;
-  xmlNodePtr response = Exchange(fd, "PostEvent", "EventManager", "ha-eventmgr", cookie, nullptr, [&](xmlTextWriterPtr w) {
-    if (Soap_AddElement(w, "eventToPost", kEventAttrs, nullptr) != HYX_OK ||
-        Soap_AddElement(w, "key", nullptr, "0") != HYX_OK || Soap_AddElement(w, "chainId", nullptr, "0") != HYX_OK ||
-        Soap_AddElement(w, "createdTime", nullptr, created) != HYX_OK ||
-        Soap_AddElement(w, "userName", nullptr, "") != HYX_OK ||
-        Soap_AddElement(w, "eventTypeId", nullptr, typeId) != HYX_OK ||
-        Soap_AddElement(w, "severity", nullptr, kSeverities[severity]) != HYX_OK)
-      return false;
-    for (uint64_t i = 0; i < count; ++i) {
-      if (Soap_AddElement(w, "arguments", nullptr, nullptr) != HYX_OK ||
-          Soap_AddElement(w, "key", nullptr, args[i].key) != HYX_OK ||
-          Soap_AddElement(w, "value", kStringValueAttrs, args[i].value) != HYX_OK ||
-          Soap_CloseText(w, "") != HYX_OK)
-        return false;
-    }
-    return true;
-  });
+  xmlNodePtr response =
+      Exchange(fd, "PostEvent", "EventManager", "ha-eventmgr", cookie, nullptr, [&](xmlTextWriterPtr w) {
+        if (Soap_AddElement(w, "eventToPost", kEventAttrs, nullptr) != HYX_OK ||
+            Soap_AddElement(w, "key", nullptr, "0") != HYX_OK ||
+            Soap_AddElement(w, "chainId", nullptr, "0") != HYX_OK ||
+            Soap_AddElement(w, "createdTime", nullptr, created) != HYX_OK ||
+            Soap_AddElement(w, "userName", nullptr, "") != HYX_OK ||
+            Soap_AddElement(w, "eventTypeId", nullptr, typeId) != HYX_OK ||
+            Soap_AddElement(w, "severity", nullptr, kSeverities[severity]) != HYX_OK)
+          return false;
+        for (uint64_t i = 0; i < count; ++i) {
+          if (Soap_AddElement(w, "arguments", nullptr, nullptr) != HYX_OK ||
+              Soap_AddElement(w, "key", nullptr, args[i].key) != HYX_OK ||
+              Soap_AddElement(w, "value", kStringValueAttrs, args[i].value) != HYX_OK ||
+              Soap_CloseText(w, "") != HYX_OK)
+            return false;
+        }
+        return true;
+      });
   if (response == nullptr) return HYX_FAILURE;
   bool posted = Soap_FindPath(response, kPostPath) != nullptr;
   Soap_FreeResponse(response);

@@ -12,11 +12,14 @@
 #include "hyxsysinfo/hsiTables.h"
 
 static_assert(sizeof(HyxuserPnicInfo) == 148 && offsetof(HyxuserPnicInfo, linkSpeed) == 128 &&
-              offsetof(HyxuserPnicInfo, hwCapSupported) == 132 && offsetof(HyxuserPnicInfo, hwCapActivated) == 136 &&
-              offsetof(HyxuserPnicInfo, linkUp) == 140 && offsetof(HyxuserPnicInfo, macAddress) == 141);
+              offsetof(HyxuserPnicInfo, hwCapSupported) == 132 &&
+              offsetof(HyxuserPnicInfo, hwCapActivated) == 136 && offsetof(HyxuserPnicInfo, linkUp) == 140 &&
+              offsetof(HyxuserPnicInfo, macAddress) == 141);
 static_assert(sizeof(HyxuserTcpipInterface) == 168 && offsetof(HyxuserTcpipInterface, mtu) == 8 &&
-              offsetof(HyxuserTcpipInterface, macAddress) == 16 && offsetof(HyxuserTcpipInterface, ipv4Address) == 24 &&
-              offsetof(HyxuserTcpipInterface, ipv4Netmask) == 32 && offsetof(HyxuserTcpipInterface, name) == 40);
+              offsetof(HyxuserTcpipInterface, macAddress) == 16 &&
+              offsetof(HyxuserTcpipInterface, ipv4Address) == 24 &&
+              offsetof(HyxuserTcpipInterface, ipv4Netmask) == 32 &&
+              offsetof(HyxuserTcpipInterface, name) == 40);
 
 namespace {
 
@@ -72,7 +75,8 @@ HYX_ReturnStatus FillPnic(const char *name, HyxuserPnicInfo *record) {
 HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *record) {
   uint32_t tsoMss = 0, mtu = 0, address = 0, netmask = 0;
   uint8_t mac[6];
-  HYX_ReturnStatus status = Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_tsoMss, params, &tsoMss, sizeof tsoMss);
+  HYX_ReturnStatus status =
+      Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_tsoMss, params, &tsoMss, sizeof tsoMss);
   if (status == HYX_OK) status = Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_mtu, params, &mtu, sizeof mtu);
   if (status == HYX_OK) status = Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_macaddr, params, mac, sizeof mac);
   if (status == HYX_OK)
@@ -92,7 +96,8 @@ HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *recor
 HYX_ReturnStatus GetInterfaces(HyxuserTcpipInterface *records, uint32_t maxRecords, uint32_t *count) {
   ListGuard params;
   params.list = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, 2);
-  if (params.list == nullptr || HsiParamList_AddString(params.list, kDefaultStack) != HYX_OK) return HYX_NO_MEMORY;
+  if (params.list == nullptr || HsiParamList_AddString(params.list, kDefaultStack) != HYX_OK)
+    return HYX_NO_MEMORY;
   ListGuard found;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_net_tcpip_instances_vNics, params.list, 0, &found.list);
   if (status != HYX_OK) return status;
@@ -116,7 +121,8 @@ HYX_ReturnStatus GetInterfaces(HyxuserTcpipInterface *records, uint32_t maxRecor
 
 }  // namespace
 
-HYX_EXPORT HYX_ReturnStatus HyxuserNet_GetPnics(HyxuserPnicInfo *records, uint32_t maxRecords, uint32_t *countOut) {
+HYX_EXPORT HYX_ReturnStatus HyxuserNet_GetPnics(HyxuserPnicInfo *records, uint32_t maxRecords,
+                                                uint32_t *countOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr) return HYX_BAD_PARAM;
   ListGuard found;

@@ -19,7 +19,8 @@
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 
-static_assert(sizeof(HyxuserNvdPassthroughCommand) == 36 && offsetof(HyxuserNvdPassthroughCommand, word1) == 4 &&
+static_assert(sizeof(HyxuserNvdPassthroughCommand) == 36 &&
+              offsetof(HyxuserNvdPassthroughCommand, word1) == 4 &&
               offsetof(HyxuserNvdPassthroughCommand, word2) == 8 &&
               offsetof(HyxuserNvdPassthroughCommand, pointer1) == 12 &&
               offsetof(HyxuserNvdPassthroughCommand, resultHalf) == 20 &&
@@ -67,18 +68,30 @@ int ManagementDevice() {
 // The driver's errno as a status.
 HYX_ReturnStatus StatusOfDriverErrno(int err) {
   switch (err) {
-    case EPERM: return HYX_NO_PERMISSION;
-    case ENOENT: return HYX_NOT_FOUND;
-    case EIO: return HYX_IO_ERROR;
-    case ENOMEM: return HYX_NO_MEMORY;
-    case EFAULT: return HYX_INVALID_ADDRESS;
-    case EBUSY: return HYX_BUSY;
-    case EEXIST: return HYX_EXISTS;
-    case EINVAL: return HYX_BAD_PARAM;
-    case EFBIG: return HYX_LIMIT_EXCEEDED;
-    case EROFS: return HYX_READ_ONLY;
-    case ENOSYS: return HYX_NOT_SUPPORTED;
-    default: return HYX_FAILURE;
+    case EPERM:
+      return HYX_NO_PERMISSION;
+    case ENOENT:
+      return HYX_NOT_FOUND;
+    case EIO:
+      return HYX_IO_ERROR;
+    case ENOMEM:
+      return HYX_NO_MEMORY;
+    case EFAULT:
+      return HYX_INVALID_ADDRESS;
+    case EBUSY:
+      return HYX_BUSY;
+    case EEXIST:
+      return HYX_EXISTS;
+    case EINVAL:
+      return HYX_BAD_PARAM;
+    case EFBIG:
+      return HYX_LIMIT_EXCEEDED;
+    case EROFS:
+      return HYX_READ_ONLY;
+    case ENOSYS:
+      return HYX_NOT_SUPPORTED;
+    default:
+      return HYX_FAILURE;
   }
 }
 
@@ -91,7 +104,8 @@ __attribute__((destructor)) void CloseNvdManagement() {
 }  // namespace
 
 HYX_EXPORT HYX_ReturnStatus HyxuserNVD_PassthroughCommand(HyxuserNvdPassthroughCommand *command) {
-  if (command == nullptr || command->pointer1 == nullptr || command->word3 == 0 || command->pointer2 == nullptr)
+  if (command == nullptr || command->pointer1 == nullptr || command->word3 == 0 ||
+      command->pointer2 == nullptr)
     return HYX_BAD_PARAM;
   NvdPassthroughBlock block;
   memset(&block, 0, sizeof block);

@@ -59,7 +59,8 @@ void FreeAnswers(pam_response *answers, int count) {
 // that only inform get no answer.  PAM frees what is handed back.
 int Converse(int count, const pam_message **messages, pam_response **responses, void *appData) {
   const char *password = static_cast<const char *>(appData);
-  if (count <= 0 || count > PAM_MAX_NUM_MSG || messages == nullptr || responses == nullptr) return PAM_CONV_ERR;
+  if (count <= 0 || count > PAM_MAX_NUM_MSG || messages == nullptr || responses == nullptr)
+    return PAM_CONV_ERR;
   auto *answers = static_cast<pam_response *>(calloc(static_cast<size_t>(count), sizeof(pam_response)));
   if (answers == nullptr) return PAM_BUF_ERR;
   for (int i = 0; i < count; i++) {

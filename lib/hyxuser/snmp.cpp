@@ -137,7 +137,8 @@ HYX_ReturnStatus WriteSpool(const char *trapOid, const HyxuserSnmpVarBind *bindi
 
   char tmpName[128], finalName[128];
   if (Str_Snprintf(tmpName, sizeof tmpName, "%s/%llu_%u_%u_%u.tmp", hostPaths::kSnmpSpoolDir,
-                   static_cast<unsigned long long>(wall.tv_sec), kGenericTrap, id.specific, id.enterprise) < 0)
+                   static_cast<unsigned long long>(wall.tv_sec), kGenericTrap, id.specific,
+                   id.enterprise) < 0)
     return HYX_FAILURE;
   memcpy(finalName, tmpName, sizeof tmpName);
   finalName[strlen(finalName) - 2] = 'r';
@@ -170,7 +171,8 @@ HYX_ReturnStatus WriteSpool(const char *trapOid, const HyxuserSnmpVarBind *bindi
   }
   out.Put(";\n");
   if (!out.Flush()) return HYX_FAILURE;
-  uint64_t limit = (__atomic_load_n(&configFlags, __ATOMIC_RELAXED) & kLargeTrapsFlag) ? kLargeSizeLimit : kSizeLimit;
+  uint64_t limit =
+      (__atomic_load_n(&configFlags, __ATOMIC_RELAXED) & kLargeTrapsFlag) ? kLargeSizeLimit : kSizeLimit;
   if (counted > limit) return HYX_RESULT_TOO_LARGE;
   if (close(file.release()) != 0) return HYX_FAILURE;
   if (!Publish(tmpName, finalName)) return HYX_FAILURE;
@@ -191,7 +193,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserSnmp_Configure(uint32_t flags) {
 
 HYX_EXPORT HYX_ReturnStatus HyxuserSnmp_SendTrap(const char *trapOid, const HyxuserSnmpVarBind *bindings,
                                                  uint64_t count) {
-  if (trapOid == nullptr || !SnmpOid_IsValid(trapOid) || (bindings == nullptr && count != 0)) return HYX_BAD_PARAM;
+  if (trapOid == nullptr || !SnmpOid_IsValid(trapOid) || (bindings == nullptr && count != 0))
+    return HYX_BAD_PARAM;
   if (access(hostPaths::kSnmpSpoolDir, W_OK) != 0) return HYX_NOT_READY;
   uint64_t now;
   if (!MonotonicMs(&now)) return HYX_FAILURE;

@@ -21,9 +21,9 @@ HYX_ReturnStatus SnmpParseU32(const char *text, size_t length, uint32_t *value);
 bool SnmpOid_IsValid(const char *oid);
 
 struct SnmpTrapId {
-  uint32_t enterprise;          // the component right after the enterprises arc
-  size_t enterpriseOidLength;   // the enterprise OID is the trap OID's first this many bytes
-  uint32_t specific;            // specific-trap number
+  uint32_t enterprise;         // the component right after the enterprises arc
+  size_t enterpriseOidLength;  // the enterprise OID is the trap OID's first this many bytes
+  uint32_t specific;           // specific-trap number
 };
 
 // Splits a trap OID (at most 127 characters, under 1.3.6.1.4.1.): the

@@ -126,7 +126,8 @@ void Soap_FreeRequest(SoapRequest *request) {
   free(request);
 }
 
-HYX_ReturnStatus Soap_AddElement(xmlTextWriterPtr writer, const char *name, const SoapAttr *attrs, const char *text) {
+HYX_ReturnStatus Soap_AddElement(xmlTextWriterPtr writer, const char *name, const SoapAttr *attrs,
+                                 const char *text) {
   if (xml.startElement(writer, X(name)) < 0) return HYX_FAILURE;
   for (const SoapAttr *a = attrs; a != nullptr && a->name != nullptr; ++a) {
     if (a->value == nullptr || xml.writeAttribute(writer, X(a->name), X(a->value)) < 0) return HYX_FAILURE;
@@ -167,8 +168,8 @@ const char *Soap_RequestText(const SoapRequest *request) {
   return reinterpret_cast<const char *>(request->buffer->content);
 }
 
-HYX_ReturnStatus Http_PostSoap(int fd, const char *cookie, const char *body, char *cookieOut, size_t cookieSize,
-                               char *response) {
+HYX_ReturnStatus Http_PostSoap(int fd, const char *cookie, const char *body, char *cookieOut,
+                               size_t cookieSize, char *response) {
   size_t bodyLength = strlen(body);
   size_t size = bodyLength + 256;
   guard::Malloced<char> text(static_cast<char *>(malloc(size)));

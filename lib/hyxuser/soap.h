@@ -34,7 +34,8 @@ struct SoapAttr {
 };
 
 SoapRequest *Soap_NewRequest(const char *method, const char *objectType, const char *objectId);
-HYX_ReturnStatus Soap_AddElement(xmlTextWriterPtr writer, const char *name, const SoapAttr *attrs, const char *text);
+HYX_ReturnStatus Soap_AddElement(xmlTextWriterPtr writer, const char *name, const SoapAttr *attrs,
+                                 const char *text);
 HYX_ReturnStatus Soap_CloseText(xmlTextWriterPtr writer, const char *text);
 HYX_ReturnStatus Soap_EndRequest(SoapRequest *request);
 const char *Soap_RequestText(const SoapRequest *request);
@@ -43,8 +44,8 @@ void Soap_FreeRequest(SoapRequest *request);
 // Posts body on fd (with the cookie, when given) and reads the response into
 // response (kResponseBufferSize bytes).  With cookieOut the response must
 // set a cookie, which is copied there.
-HYX_ReturnStatus Http_PostSoap(int fd, const char *cookie, const char *body, char *cookieOut, size_t cookieSize,
-                               char *response);
+HYX_ReturnStatus Http_PostSoap(int fd, const char *cookie, const char *body, char *cookieOut,
+                               size_t cookieSize, char *response);
 HYX_ReturnStatus Http_ReadResponse(int fd, char *cookieOut, size_t cookieSize, char *response);
 
 xmlNodePtr Soap_ParseResponse(const char *body);

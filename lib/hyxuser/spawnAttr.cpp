@@ -112,7 +112,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetPGID(const HyxuserSpawnAtt
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetWorkingDirFd(HyxuserSpawnAttr *attr, int32_t fd) {
   return SetField(attr, &HyxuserSpawnAttr::workingDirFd, fd);
 }
-HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetWorkingDirFd(const HyxuserSpawnAttr *attr, int32_t *fd) {
+HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetWorkingDirFd(const HyxuserSpawnAttr *attr,
+                                                                   int32_t *fd) {
   return GetField(attr, &HyxuserSpawnAttr::workingDirFd, fd);
 }
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetUID(HyxuserSpawnAttr *attr, uid_t uid) {
@@ -127,7 +128,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetGID(HyxuserSpawnAttr *attr
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetGID(const HyxuserSpawnAttr *attr, gid_t *gid) {
   return GetField(attr, &HyxuserSpawnAttr::gid, gid);
 }
-HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSecurityDomain(HyxuserSpawnAttr *attr, uint32_t domain) {
+HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSecurityDomain(HyxuserSpawnAttr *attr,
+                                                                     uint32_t domain) {
   return SetField(attr, &HyxuserSpawnAttr::securityDomain, domain);
 }
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSecurityDomain(const HyxuserSpawnAttr *attr,
@@ -141,10 +143,12 @@ HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetMemMB(const HyxuserSpawnAt
   return GetField(attr, &HyxuserSpawnAttr::memMB, memMB);
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigDefault(HyxuserSpawnAttr *attr, const sigset_t *set) {
+HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigDefault(HyxuserSpawnAttr *attr,
+                                                                 const sigset_t *set) {
   return SetSignals(attr, &HyxuserSpawnAttr::sigDefault, set);
 }
-HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSigDefault(const HyxuserSpawnAttr *attr, sigset_t *set) {
+HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrGetSigDefault(const HyxuserSpawnAttr *attr,
+                                                                 sigset_t *set) {
   return GetSignals(attr, &HyxuserSpawnAttr::sigDefault, set);
 }
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_SpawnAttrSetSigMask(HyxuserSpawnAttr *attr, const sigset_t *set) {

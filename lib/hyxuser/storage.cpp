@@ -97,10 +97,8 @@ struct ListHolder {
 
 }  // namespace
 
-HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(const char *adapterName,
-                                                                                            uint32_t *busOut,
-                                                                                            uint32_t *slotOut,
-                                                                                            uint32_t *functionOut) {
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(
+    const char *adapterName, uint32_t *busOut, uint32_t *slotOut, uint32_t *functionOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (adapterName == nullptr || busOut == nullptr || slotOut == nullptr || functionOut == nullptr)
     return HYX_BAD_PARAM;
@@ -114,10 +112,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapter
   return HYX_OK;
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(uint32_t bus, uint32_t slot,
-                                                                                       uint32_t function,
-                                                                                       char *nameOut,
-                                                                                       int nameOutSize) {
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(
+    uint32_t bus, uint32_t slot, uint32_t function, char *nameOut, int nameOutSize) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (nameOut == nullptr) return HYX_BAD_PARAM;
   ListHolder adapters;
@@ -140,10 +136,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdent
   return HYX_OK;
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier(const char *adapterName,
-                                                                                              char **uidsOut,
-                                                                                              uint32_t maxUids,
-                                                                                              uint32_t *countOut) {
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier(
+    const char *adapterName, char **uidsOut, uint32_t maxUids, uint32_t *countOut) {
   if (maxUids == 0 || uidsOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr || adapterName == nullptr) return HYX_BAD_PARAM;
@@ -159,8 +153,10 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
     unsigned char info[kPathInfoSize] = {};
     status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
     if (status == HYX_OK &&
-        strncmp(reinterpret_cast<const char *>(info + kPathAdapterName), adapterName, kPathAdapterNameSize) == 0 &&
-        strnlen(reinterpret_cast<const char *>(info + kPathAdapterName), kPathAdapterNameSize) == strlen(adapterName)) {
+        strncmp(reinterpret_cast<const char *>(info + kPathAdapterName), adapterName, kPathAdapterNameSize) ==
+            0 &&
+        strnlen(reinterpret_cast<const char *>(info + kPathAdapterName), kPathAdapterNameSize) ==
+            strlen(adapterName)) {
       uint32_t state = UINT32_MAX;
       status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, one, &state, sizeof state);
       char uid[kDeviceUidSize] = {};
@@ -246,12 +242,13 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
   return HYX_OK;
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid, uint8_t **bufferRef,
-                                                                         int length) {
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid,
+                                                                         uint8_t **bufferRef, int length) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   // Only the page's own bytes can be handed out.
   if (length < 0 || static_cast<size_t>(length) > kInquiryPageSize) return HYX_BAD_PARAM;
-  if (deviceUid == nullptr || bufferRef == nullptr || (length > 0 && *bufferRef == nullptr)) return HYX_BAD_PARAM;
+  if (deviceUid == nullptr || bufferRef == nullptr || (length > 0 && *bufferRef == nullptr))
+    return HYX_BAD_PARAM;
   ListHolder devices;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_devices, nullptr, 0, &devices.list);
   if (status != HYX_OK) return status;
@@ -265,13 +262,15 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const c
   if (params == nullptr) return status;
   status = HsiParamList_AddInt(params, kDeviceIdentificationPage);
   unsigned char page[kInquiryPageSize] = {};
-  if (status == HYX_OK) status = Hsi_Get(HSI_NODE_storage_scsifw_devices_inquiryVPD_data, params, page, sizeof page);
+  if (status == HYX_OK)
+    status = Hsi_Get(HSI_NODE_storage_scsifw_devices_inquiryVPD_data, params, page, sizeof page);
   HsiParamList_Free(params);
   if (status == HYX_OK && length > 0) memcpy(*bufferRef, page, static_cast<size_t>(length));
   return status;
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(const char *deviceUid, uint8_t *resultOut) {
+HYX_EXPORT HYX_ReturnStatus HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(const char *deviceUid,
+                                                                           uint8_t *resultOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (deviceUid == nullptr || resultOut == nullptr) return HYX_BAD_PARAM;
   unsigned char info[kDeviceInfoSize] = {};

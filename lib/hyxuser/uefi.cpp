@@ -88,8 +88,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32
   return HYX_OK;
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariable(const char *name, uint32_t *attributesOut, uint64_t *dataLengthOut,
-                                                    void **dataOut) {
+HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariable(const char *name, uint32_t *attributesOut,
+                                                    uint64_t *dataLengthOut, void **dataOut) {
   if (name == nullptr || attributesOut == nullptr || dataLengthOut == nullptr || dataOut == nullptr)
     return HYX_BAD_PARAM;
   ListGuard params;
@@ -120,8 +120,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariable(const char *name, uint32_t *
   return HYX_OK;
 }
 
-HYX_EXPORT HYX_ReturnStatus HyxuserUefi_SetVariable(const char *name, uint32_t attributes, uint64_t dataLength,
-                                                    const void *data) {
+HYX_EXPORT HYX_ReturnStatus HyxuserUefi_SetVariable(const char *name, uint32_t attributes,
+                                                    uint64_t dataLength, const void *data) {
   if (attributes == 0 || name == nullptr || (dataLength != 0 && data == nullptr)) return HYX_BAD_PARAM;
   // The buffer's capacity and total size are 32-bit: a length they cannot
   // hold is refused before anything is allocated or copied.
@@ -130,8 +130,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserUefi_SetVariable(const char *name, uint32_t a
   HYX_ReturnStatus status = NameList(name, params);
   if (status != HYX_OK) return status;
   SizedGuard buffer;
-  buffer.buffer = HsiSizedBuffer_Alloc(static_cast<uint32_t>(dataLength) + kAttributesSize, &attributes,
-                                       kAttributesSize);
+  buffer.buffer =
+      HsiSizedBuffer_Alloc(static_cast<uint32_t>(dataLength) + kAttributesSize, &attributes, kAttributesSize);
   if (buffer.buffer == nullptr) return HYX_NO_MEMORY;
   if (dataLength != 0) {
     memcpy(buffer.buffer->data + kAttributesSize, data, dataLength);

@@ -10,7 +10,8 @@
 
 static_assert(sizeof(HyxuserSystemVersion) == 164 && offsetof(HyxuserSystemVersion, buildDate) == 96 &&
               offsetof(HyxuserSystemVersion, build) == 160);
-static_assert(sizeof(HyxuserUniqueSystemVersion) == 228 && offsetof(HyxuserUniqueSystemVersion, buildType) == 64 &&
+static_assert(sizeof(HyxuserUniqueSystemVersion) == 228 &&
+              offsetof(HyxuserUniqueSystemVersion, buildType) == 64 &&
               offsetof(HyxuserUniqueSystemVersion, releasePatch) == 192 &&
               offsetof(HyxuserUniqueSystemVersion, build) == 224);
 

@@ -72,31 +72,36 @@ HYX_ReturnStatus MapWorld(uint32_t world, size_t uuidOffset, size_t pathSize, ch
 
 // Today's default: the uuid and the path cut to 1024 bytes.
 extern "C" HYX_EXPORT __attribute__((symver("HyxuserVM_MapWorldIdToUUIDAndPath@@NORVEX_HYXUSERVERSION_0.15")))
-HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_15(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_ReturnStatus
+VM_MapWorldIdToUUIDAndPath_0_15(uint32_t worldId, char *uuidOut, char *pathOut) {
   return MapWorld(worldId, kUuidOffset, kShortPathSize, uuidOut, pathOut);
 }
 
 // The oldest version calls the default by name, through the dynamic binding.
-extern "C" HYX_EXPORT __attribute__((symver("HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.11.1")))
-HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_11_1(uint32_t worldId, char *uuidOut, char *pathOut) {
+extern "C" HYX_EXPORT
+    __attribute__((symver("HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.11.1"))) HYX_ReturnStatus
+    VM_MapWorldIdToUUIDAndPath_0_11_1(uint32_t worldId, char *uuidOut, char *pathOut) {
   return HyxuserVM_MapWorldIdToUUIDAndPath(worldId, uuidOut, pathOut);
 }
 
 // The whole path, under its own name and as a non-default version of the
 // old name.
-HYX_EXPORT HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_EXPORT HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut,
+                                                                   char *pathOut) {
   return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
 }
 
 extern "C" HYX_EXPORT __attribute__((symver("HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.24")))
-HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_ReturnStatus
+VM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
   return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
 }
 
 // The instance uuid and the path cut to 1024 bytes.
 extern "C" HYX_EXPORT
-__attribute__((symver("HyxuserVM_MapWorldIdToInstanceUUIDAndPath@@NORVEX_HYXUSERVERSION_0.16")))
-HYX_ReturnStatus VM_MapWorldIdToInstanceUUIDAndPath_0_16(uint32_t worldId, char *uuidOut, char *pathOut) {
+    __attribute__((symver("HyxuserVM_MapWorldIdToInstanceUUIDAndPath@@NORVEX_HYXUSERVERSION_0.16")))
+    HYX_ReturnStatus
+    VM_MapWorldIdToInstanceUUIDAndPath_0_16(uint32_t worldId, char *uuidOut, char *pathOut) {
   return MapWorld(worldId, kInstanceUuidOffset, kShortPathSize, uuidOut, pathOut);
 }
 
@@ -108,7 +113,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVM_MapWorldIdToInstanceUUIDAndPath_0_24(uint3
 }
 
 extern "C" HYX_EXPORT
-__attribute__((symver("HyxuserVM_MapWorldIdToInstanceUUIDAndPath@NORVEX_HYXUSERVERSION_0.24")))
-HYX_ReturnStatus VM_MapWorldIdToInstanceUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
+    __attribute__((symver("HyxuserVM_MapWorldIdToInstanceUUIDAndPath@NORVEX_HYXUSERVERSION_0.24")))
+    HYX_ReturnStatus
+    VM_MapWorldIdToInstanceUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
   return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
 }

@@ -38,11 +38,24 @@ const char *FoldLength(const char *p, const char *end, char *lengthMod) {
   auto next = [&](int i) { return p + i < end ? p[i] : '\0'; };
   *lengthMod = '\0';
   switch (next(0)) {
-    case 'h': *lengthMod = next(1) == 'h' ? 'H' : 'h'; return p + (next(1) == 'h' ? 2 : 1);
-    case 'l': *lengthMod = next(1) == 'l' ? 'L' : 'l'; return p + (next(1) == 'l' ? 2 : 1);
-    case 'q': case 'L': *lengthMod = 'L'; return p + 1;
-    case 'j': case 't': *lengthMod = next(0); return p + 1;
-    case 'z': case 'Z': *lengthMod = 'z'; return p + 1;
+    case 'h':
+      *lengthMod = next(1) == 'h' ? 'H' : 'h';
+      return p + (next(1) == 'h' ? 2 : 1);
+    case 'l':
+      *lengthMod = next(1) == 'l' ? 'L' : 'l';
+      return p + (next(1) == 'l' ? 2 : 1);
+    case 'q':
+    case 'L':
+      *lengthMod = 'L';
+      return p + 1;
+    case 'j':
+    case 't':
+      *lengthMod = next(0);
+      return p + 1;
+    case 'z':
+    case 'Z':
+      *lengthMod = 'z';
+      return p + 1;
     case 'I':
       if (next(1) == '6' && next(2) == '4') {
         *lengthMod = 'L';
@@ -51,7 +64,8 @@ const char *FoldLength(const char *p, const char *end, char *lengthMod) {
       if (next(1) == '3' && next(2) == '2') return p + 3;
       *lengthMod = 'z';
       return p + 1;
-    default: return p;
+    default:
+      return p;
   }
 }
 
@@ -70,8 +84,10 @@ struct Collector {
 char noRoomForError[1];  // the error text when a zero-byte buffer has no room for one
 
 void ReleaseArray(Collector *c) {
-  if (c->bufStart == nullptr) MsgFmt_FreeArgs(c->args, c->numArgs);
-  else c->bufCur = c->bufStart;
+  if (c->bufStart == nullptr)
+    MsgFmt_FreeArgs(c->args, c->numArgs);
+  else
+    c->bufCur = c->bufStart;
   c->args = nullptr;
   c->numArgs = 0;
   c->maxArgs = 0;
@@ -128,15 +144,34 @@ bool Grow(Collector *c, int position) {
 uint32_t TypeOf(char conversion, char lengthMod) {
   bool wide = lengthMod == 'l' || lengthMod == 'L' || lengthMod == 'j';
   switch (conversion) {
-    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
-      return (lengthMod == '\0' || lengthMod == 'H' || lengthMod == 'h') ? MSGFMT_ARG_INT32 : MSGFMT_ARG_INT64;
-    case 'c': case 'C': return MSGFMT_ARG_INT32;
-    case 's': return wide ? MSGFMT_ARG_STRING32 : MSGFMT_ARG_STRING8;
-    case 'S': return MSGFMT_ARG_STRING32;
-    case 'p': return MSGFMT_ARG_PTR64;
-    case 'e': case 'f': case 'g': case 'E': case 'F': case 'G': case 'a': case 'A':
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+      return (lengthMod == '\0' || lengthMod == 'H' || lengthMod == 'h') ? MSGFMT_ARG_INT32
+                                                                         : MSGFMT_ARG_INT64;
+    case 'c':
+    case 'C':
+      return MSGFMT_ARG_INT32;
+    case 's':
+      return wide ? MSGFMT_ARG_STRING32 : MSGFMT_ARG_STRING8;
+    case 'S':
+      return MSGFMT_ARG_STRING32;
+    case 'p':
+      return MSGFMT_ARG_PTR64;
+    case 'e':
+    case 'f':
+    case 'g':
+    case 'E':
+    case 'F':
+    case 'G':
+    case 'a':
+    case 'A':
       return (lengthMod == 'L' || lengthMod == 'j') ? MSGFMT_ARG_INVALID : MSGFMT_ARG_FLOAT64;
-    default: return MSGFMT_ARG_INVALID;
+    default:
+      return MSGFMT_ARG_INVALID;
   }
 }
 
@@ -191,12 +226,24 @@ bool FetchArg(Collector *c, int i, va_list *ap) {
   MsgFmt_Arg *a = &c->args[i];
   bool ok = true;
   switch (a->type) {
-    case MSGFMT_ARG_INT32: a->v.signed64 = static_cast<uint32_t>(va_arg(*ap, int)); break;
-    case MSGFMT_ARG_INT64: a->v.signed64 = va_arg(*ap, int64_t); break;
-    case MSGFMT_ARG_PTR64: a->v.ptr = va_arg(*ap, void *); break;
-    case MSGFMT_ARG_FLOAT64: a->v.float64 = va_arg(*ap, double); break;
-    case MSGFMT_ARG_STRING8: ok = FetchString(c, a, ap); break;
-    case MSGFMT_ARG_STRING32: ok = FetchWideString(c, a, ap); break;
+    case MSGFMT_ARG_INT32:
+      a->v.signed64 = static_cast<uint32_t>(va_arg(*ap, int));
+      break;
+    case MSGFMT_ARG_INT64:
+      a->v.signed64 = va_arg(*ap, int64_t);
+      break;
+    case MSGFMT_ARG_PTR64:
+      a->v.ptr = va_arg(*ap, void *);
+      break;
+    case MSGFMT_ARG_FLOAT64:
+      a->v.float64 = va_arg(*ap, double);
+      break;
+    case MSGFMT_ARG_STRING8:
+      ok = FetchString(c, a, ap);
+      break;
+    case MSGFMT_ARG_STRING32:
+      ok = FetchWideString(c, a, ap);
+      break;
     default:
       SetError(c, "MsgFmt_GetArgs: gap in arguments at position %d", i + 1);
       return false;
@@ -223,8 +270,10 @@ bool FetchArgs(Collector *c, va_list va) {
 bool Fail(Collector *c, MsgFmt_Arg **args, int *numArgs, char **error) {
   if (args != nullptr) *args = nullptr;
   if (numArgs != nullptr) *numArgs = 0;
-  if (error != nullptr) *error = c->error;
-  else if (c->bufStart == nullptr) free(c->error);
+  if (error != nullptr)
+    *error = c->error;
+  else if (c->bufStart == nullptr)
+    free(c->error);
   return false;
 }
 
@@ -235,7 +284,9 @@ int MsgFmt_Parse(MsgFmt_LitFunc *litFunc, MsgFmt_SpecFunc *specFunc, void *clien
   int counter = 0;
   const char *p = format, *literal = format;
   auto flush = [&](const char *end) {
-    return (litFunc != nullptr && end > literal) ? litFunc(clientData, literal, static_cast<int>(end - literal)) : 0;
+    return (litFunc != nullptr && end > literal)
+               ? litFunc(clientData, literal, static_cast<int>(end - literal))
+               : 0;
   };
   while (*p != 0) {
     if (*p++ != '%') continue;
@@ -263,7 +314,8 @@ int MsgFmt_Parse(MsgFmt_LitFunc *litFunc, MsgFmt_SpecFunc *specFunc, void *clien
     while (Contains("0123456789.#- '+LlhzZtqjI", *p)) p++;
     if (!Contains(kConversions, *p)) return kBadFormat;
     p++;
-    if (specFunc != nullptr && (r = specFunc(clientData, pos, posSize, type, static_cast<unsigned>(p - type))) < 0)
+    if (specFunc != nullptr &&
+        (r = specFunc(clientData, pos, posSize, type, static_cast<unsigned>(p - type))) < 0)
       return r;
     literal = p;
   }
@@ -279,7 +331,8 @@ int MsgFmt_ParseSpec(const char *pos, unsigned int posSize, const char *type, un
   p = type;
   end = type + typeSize;
   *flags = 0;
-  for (const char *f; p < end && (f = strchr("#0- +'", *p)) != nullptr && *p != 0; p++) *flags |= 1 << (f - "#0- +'");
+  for (const char *f; p < end && (f = strchr("#0- +'", *p)) != nullptr && *p != 0; p++)
+    *flags |= 1 << (f - "#0- +'");
   if (!ParseInt(p, end, width)) return kBadFormat;
   *precision = -1;
   if (p < end && *p == '.') {
@@ -297,16 +350,16 @@ int MsgFmtGetArg1(void *clientData, const char *pos, unsigned int posSize, const
   Collector *c = static_cast<Collector *>(clientData);
   int position, flags, width, precision;
   char lengthMod, conversion;
-  int status = MsgFmt_ParseSpec(pos, posSize, type, typeSize, &position, &flags, &width, &precision, &lengthMod,
-                                &conversion);
+  int status = MsgFmt_ParseSpec(pos, posSize, type, typeSize, &position, &flags, &width, &precision,
+                                &lengthMod, &conversion);
   if (status != 0) {
-    SetError(c, "MsgFmtGetArg1: bad specifier, status %d, pos \"%.*s\", type \"%.*s\"", status, int(posSize), pos,
-             int(typeSize), type);
+    SetError(c, "MsgFmtGetArg1: bad specifier, status %d, pos \"%.*s\", type \"%.*s\"", status, int(posSize),
+             pos, int(typeSize), type);
     return status;
   }
   if (!Contains(kConversions, conversion)) {
-    SetError(c, "MsgFmtGetArg1: bad specifier, status %d, pos \"%.*s\", type \"%.*s\"", kBadFormat, int(posSize),
-             pos, int(typeSize), type);
+    SetError(c, "MsgFmtGetArg1: bad specifier, status %d, pos \"%.*s\", type \"%.*s\"", kBadFormat,
+             int(posSize), pos, int(typeSize), type);
     return kBadFormat;
   }
   if (!Grow(c, position)) {
@@ -316,8 +369,8 @@ int MsgFmtGetArg1(void *clientData, const char *pos, unsigned int posSize, const
   if (position > c->numArgs) c->numArgs = position;
   uint32_t argType = TypeOf(conversion, lengthMod);
   if (conversion == 'n') {
-    SetError(c, "MsgFmtGetArg1: %%n not supported, pos \"%.*s\", type \"%.*s\"", int(posSize), pos, int(typeSize),
-             type);
+    SetError(c, "MsgFmtGetArg1: %%n not supported, pos \"%.*s\", type \"%.*s\"", int(posSize), pos,
+             int(typeSize), type);
     return kBadFormat;
   }
   if (argType == MSGFMT_ARG_INVALID) {
@@ -327,10 +380,11 @@ int MsgFmtGetArg1(void *clientData, const char *pos, unsigned int posSize, const
   }
   MsgFmt_Arg *a = &c->args[position - 1];
   if (a->type != MSGFMT_ARG_INVALID && a->type != argType) {
-    SetError(c,
-             "MsgFmtGetArg1: incompatible specifiers for argument %d, old type %d, new type %d, pos \"%.*s\", "
-             "type \"%.*s\"",
-             position, int(a->type), int(argType), int(posSize), pos, int(typeSize), type);
+    SetError(
+        c,
+        "MsgFmtGetArg1: incompatible specifiers for argument %d, old type %d, new type %d, pos \"%.*s\", "
+        "type \"%.*s\"",
+        position, int(a->type), int(argType), int(posSize), pos, int(typeSize), type);
     return kBadFormat;
   }
   a->type = argType;
@@ -352,16 +406,22 @@ bool MsgFmt_GetArgsWithBuf(const char *format, va_list va, MsgFmt_Arg **args, in
   int r = MsgFmt_Parse(nullptr, MsgFmtGetArg1, &c, format);
   if (r < 0) {
     if (c.error != nullptr) return Fail(&c, args, numArgs, error);
-    if (r == kBadFormat) SetError(&c, "MsgFmt_GetArgs: error in format string");
-    else if (r == kNoMemory) SetError(&c, "MsgFmt_GetArgs: out of memory");
-    else SetError(&c, "MsgFmt_GetArgs: error %d", r);
+    if (r == kBadFormat)
+      SetError(&c, "MsgFmt_GetArgs: error in format string");
+    else if (r == kNoMemory)
+      SetError(&c, "MsgFmt_GetArgs: out of memory");
+    else
+      SetError(&c, "MsgFmt_GetArgs: error %d", r);
     return Fail(&c, args, numArgs, error);
   }
   if (!FetchArgs(&c, va)) return Fail(&c, args, numArgs, error);
-  if (args != nullptr) *args = c.args;
-  else if (c.bufStart == nullptr) MsgFmt_FreeArgs(c.args, c.numArgs);
+  if (args != nullptr)
+    *args = c.args;
+  else if (c.bufStart == nullptr)
+    MsgFmt_FreeArgs(c.args, c.numArgs);
   if (numArgs != nullptr) *numArgs = c.numArgs;
-  if (bufferSize != nullptr) *bufferSize = c.bufStart != nullptr ? static_cast<size_t>(c.bufCur - c.bufStart) : 0;
+  if (bufferSize != nullptr)
+    *bufferSize = c.bufStart != nullptr ? static_cast<size_t>(c.bufCur - c.bufStart) : 0;
   if (error != nullptr) *error = nullptr;
   return true;
 }
@@ -370,9 +430,10 @@ void MsgFmt_SwizzleArgs(MsgFmt_Arg *args, int numArgs) {
   for (int i = 0; i < numArgs; i++) {
     MsgFmt_Arg *a = &args[i];
     if (a->type < MSGFMT_ARG_STRING8 || a->type > MSGFMT_ARG_STRING32) continue;
-    uint32_t offset = a->v.ptr != nullptr ? static_cast<uint32_t>(static_cast<char *>(a->v.ptr) -
-                                                                    reinterpret_cast<char *>(args))
-                                           : 0;
+    uint32_t offset =
+        a->v.ptr != nullptr
+            ? static_cast<uint32_t>(static_cast<char *>(a->v.ptr) - reinterpret_cast<char *>(args))
+            : 0;
     memcpy(&a->v, &offset, sizeof offset);
   }
 }

@@ -22,8 +22,8 @@ void *Util_SafeCallocAt(size_t count, size_t size, int bugNumber, const char *fi
 char *Util_SafeStrdupAt(const char *text, int bugNumber, const char *file, int line);
 void *Util_SafeReallocAt(void *pointer, size_t size, int bugNumber, const char *file, int line);
 
-#define VERIFY(cond)                                               \
-  do {                                                             \
+#define VERIFY(cond)                                                               \
+  do {                                                                             \
     if (__builtin_expect(!(cond), 0)) Panic("VERIFY %s:%d\n", __FILE__, __LINE__); \
   } while (0)
 #define NOT_REACHED() Panic("NOT_REACHED %s:%d\n", __FILE__, __LINE__)

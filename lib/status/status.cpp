@@ -12,7 +12,7 @@
 namespace {
 
 constexpr uint32_t kKernelBase = HYX_FAILURE - 1;  // position 0 of the kernel range
-constexpr uint32_t kRowCount = 366;        // positions 0 .. 0x16d
+constexpr uint32_t kRowCount = 366;                // positions 0 .. 0x16d
 constexpr uint32_t kLastRow = kRowCount - 1;
 constexpr uint32_t kMaxTableErrno = 4095;  // errno-carrying codes with a name
 
@@ -25,8 +25,7 @@ struct Row {
 };
 
 constexpr Row kRows[] = {
-#define HYX_STATUS(n, name, err, msg) \
-  {n, #name, err, msg, "@&!*@*@(msg.hyx.status." #name ")" msg},
+#define HYX_STATUS(n, name, err, msg) {n, #name, err, msg, "@&!*@*@(msg.hyx.status." #name ")" msg},
 #include "hyxuser/hyxuser_status.def"
 #undef HYX_STATUS
 };
@@ -56,7 +55,9 @@ struct ErrnoMessage {
   const char *message;
 };
 
-constexpr auto kErrnoMessages = Column<ErrnoMessage>([](const Row &r) { return ErrnoMessage{r.err, r.message}; });
+constexpr auto kErrnoMessages = Column<ErrnoMessage>([](const Row &r) {
+  return ErrnoMessage{r.err, r.message};
+});
 constexpr auto kNames = Column<const char *>([](const Row &r) { return r.name; });
 constexpr auto kMessages = Column<const char *>([](const Row &r) { return r.message; });
 constexpr auto kMsgIdMessages = Column<const char *>([](const Row &r) { return r.msgIdMessage; });
@@ -68,16 +69,36 @@ struct PamPair {
 };
 
 constexpr PamPair kPamPairs[] = {
-    {HYX_FAILURE, 4},                     {HYX_WOULD_BLOCK, 30},     {HYX_NOT_FOUND, 10},
-    {HYX_BUSY, 8},                        {HYX_LIMIT_EXCEEDED, 13},  {HYX_METADATA_READ_ERROR, 20},
-    {HYX_METADATA_WRITE_ERROR, 21},       {HYX_IO_ERROR, 7},         {HYX_READ_ERROR, 19},
-    {HYX_WRITE_ERROR, 14},                {HYX_INVALID_NAME, 15},    {HYX_INVALID_HANDLE, 16},
-    {HYX_INVALID_ADAPTER, 17},            {HYX_STATUS_PENDING, 12},  {HYX_INVALID_ADDRESS, 27},
-    {HYX_IS_DISABLED, 23},                {HYX_WAIT_INTERRUPTED, 31}, {HYX_NOT_READY, 9},
-    {HYX_NO_ACCESS, 6},                   {HYX_BAD_PARAM_TYPE, 29},  {HYX_LOCK_NOT_FREE, 22},
-    {HYX_MODULE_FAILED, 3},               {HYX_INVALID_MODULE, 28},  {HYX_MODULE_NOT_FOUND, 18},
-    {HYX_MAX_RETRIES_EXCEEDED, 11},       {HYX_ABORTED, 26},         {HYX_UNRESOLVED_SYMBOL, 2},
-    {HYX_RETRY, 24},                      {HYX_NO_BUFFERSPACE, 5},   {HYX_DEVICE_NOT_READY_FAIL_OPEN, 1},
+    {HYX_FAILURE, 4},
+    {HYX_WOULD_BLOCK, 30},
+    {HYX_NOT_FOUND, 10},
+    {HYX_BUSY, 8},
+    {HYX_LIMIT_EXCEEDED, 13},
+    {HYX_METADATA_READ_ERROR, 20},
+    {HYX_METADATA_WRITE_ERROR, 21},
+    {HYX_IO_ERROR, 7},
+    {HYX_READ_ERROR, 19},
+    {HYX_WRITE_ERROR, 14},
+    {HYX_INVALID_NAME, 15},
+    {HYX_INVALID_HANDLE, 16},
+    {HYX_INVALID_ADAPTER, 17},
+    {HYX_STATUS_PENDING, 12},
+    {HYX_INVALID_ADDRESS, 27},
+    {HYX_IS_DISABLED, 23},
+    {HYX_WAIT_INTERRUPTED, 31},
+    {HYX_NOT_READY, 9},
+    {HYX_NO_ACCESS, 6},
+    {HYX_BAD_PARAM_TYPE, 29},
+    {HYX_LOCK_NOT_FREE, 22},
+    {HYX_MODULE_FAILED, 3},
+    {HYX_INVALID_MODULE, 28},
+    {HYX_MODULE_NOT_FOUND, 18},
+    {HYX_MAX_RETRIES_EXCEEDED, 11},
+    {HYX_ABORTED, 26},
+    {HYX_UNRESOLVED_SYMBOL, 2},
+    {HYX_RETRY, 24},
+    {HYX_NO_BUFFERSPACE, 5},
+    {HYX_DEVICE_NOT_READY_FAIL_OPEN, 1},
     {HYX_IGNORE, 25},
 };
 

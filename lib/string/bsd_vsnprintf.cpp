@@ -56,8 +56,10 @@ void OutHex(FmtOut *o, uint64_t v, bool upper) {
   char buffer[16];
   char *to = n <= OutRoom(o) ? o->cur : buffer;
   for (char *p = to + n; p != to; v >>= 4) *--p = digits[v & 15];
-  if (to == o->cur) o->cur += n;
-  else OutPutCut(o, buffer, n);
+  if (to == o->cur)
+    o->cur += n;
+  else
+    OutPutCut(o, buffer, n);
 }
 
 void PutInteger(FmtOut *o, const FmtSpec *s, uint64_t magnitude, char sign, IntFormat f, FmtLocale *l) {
@@ -90,8 +92,10 @@ void PutInteger(FmtOut *o, const FmtSpec *s, uint64_t magnitude, char sign, IntF
   OutPad(o, ' ', pad.before);
   OutPut(o, prefix, prefixLen);
   OutPad(o, '0', pad.zeros + zeros);
-  if (grouped) FmtPutGrouped(o, n, l, [&](size_t a, size_t b) { OutPut(o, digits + a, b - a); });
-  else OutPut(o, digits, n);
+  if (grouped)
+    FmtPutGrouped(o, n, l, [&](size_t a, size_t b) { OutPut(o, digits + a, b - a); });
+  else
+    OutPut(o, digits, n);
   OutPad(o, ' ', pad.after);
 }
 
@@ -183,29 +187,45 @@ bool PutWideChar(FmtOut *o, const FmtSpec *s, wint_t c) {
 
 int64_t NarrowSigned(int64_t v, FmtLength length) {
   switch (length) {
-    case FmtLength::kNone: return static_cast<int>(v);
-    case FmtLength::kChar: return static_cast<signed char>(v);
-    case FmtLength::kShort: return static_cast<short>(v);
-    default: return v;
+    case FmtLength::kNone:
+      return static_cast<int>(v);
+    case FmtLength::kChar:
+      return static_cast<signed char>(v);
+    case FmtLength::kShort:
+      return static_cast<short>(v);
+    default:
+      return v;
   }
 }
 
 uint64_t NarrowUnsigned(int64_t v, FmtLength length) {
   switch (length) {
-    case FmtLength::kNone: return static_cast<unsigned>(v);
-    case FmtLength::kChar: return static_cast<unsigned char>(v);
-    case FmtLength::kShort: return static_cast<unsigned short>(v);
-    default: return static_cast<uint64_t>(v);
+    case FmtLength::kNone:
+      return static_cast<unsigned>(v);
+    case FmtLength::kChar:
+      return static_cast<unsigned char>(v);
+    case FmtLength::kShort:
+      return static_cast<unsigned short>(v);
+    default:
+      return static_cast<uint64_t>(v);
   }
 }
 
 void StoreCount(void *target, FmtLength length, size_t count) {
   if (target == nullptr) return;
   switch (length) {
-    case FmtLength::kChar: *static_cast<signed char *>(target) = static_cast<signed char>(count); break;
-    case FmtLength::kShort: *static_cast<short *>(target) = static_cast<short>(count); break;
-    case FmtLength::kNone: *static_cast<int *>(target) = static_cast<int>(count); break;
-    default: *static_cast<int64_t *>(target) = static_cast<int64_t>(count); break;
+    case FmtLength::kChar:
+      *static_cast<signed char *>(target) = static_cast<signed char>(count);
+      break;
+    case FmtLength::kShort:
+      *static_cast<short *>(target) = static_cast<short>(count);
+      break;
+    case FmtLength::kNone:
+      *static_cast<int *>(target) = static_cast<int>(count);
+      break;
+    default:
+      *static_cast<int64_t *>(target) = static_cast<int64_t>(count);
+      break;
   }
 }
 
@@ -252,11 +272,22 @@ bool Convert(FmtOut *o, FmtSpec *s, FmtArgs *a, FmtLocale *l) {
       PutInteger(o, s, magnitude, sign, {10, false, false}, l);
       return true;
     }
-    case 'u': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {10, false, false}, l); return true;
-    case 'o': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {8, false, false}, l); return true;
-    case 'x': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {16, false, true}, l); return true;
-    case 'X': PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {16, true, true}, l); return true;
-    case 'p': PutInteger(o, s, reinterpret_cast<uintptr_t>(FmtArgPointer(a, s->argPos)), 0, {16, true, false}, l); return true;
+    case 'u':
+      PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {10, false, false},
+                 l);
+      return true;
+    case 'o':
+      PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {8, false, false}, l);
+      return true;
+    case 'x':
+      PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {16, false, true}, l);
+      return true;
+    case 'X':
+      PutInteger(o, s, NarrowUnsigned(FmtArgInteger(a, s->argPos, kind), s->length), 0, {16, true, true}, l);
+      return true;
+    case 'p':
+      PutInteger(o, s, reinterpret_cast<uintptr_t>(FmtArgPointer(a, s->argPos)), 0, {16, true, false}, l);
+      return true;
     case 'c': {
       int64_t v = FmtArgInteger(a, s->argPos, kind);
       if (s->length == FmtLength::kLong) return PutWideChar(o, s, static_cast<wint_t>(v));
@@ -265,14 +296,29 @@ bool Convert(FmtOut *o, FmtSpec *s, FmtArgs *a, FmtLocale *l) {
       return true;
     }
     case 's':
-      if (s->length == FmtLength::kLong) PutWideString(o, s, static_cast<const wchar_t *>(FmtArgPointer(a, s->argPos)));
-      else PutString(o, s, static_cast<const char *>(FmtArgPointer(a, s->argPos)));
+      if (s->length == FmtLength::kLong)
+        PutWideString(o, s, static_cast<const wchar_t *>(FmtArgPointer(a, s->argPos)));
+      else
+        PutString(o, s, static_cast<const char *>(FmtArgPointer(a, s->argPos)));
       return true;
-    case 'n': StoreCount(FmtArgPointer(a, s->argPos), s->length, OutLength(o)); return true;
-    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+    case 'n':
+      StoreCount(FmtArgPointer(a, s->argPos), s->length, OutLength(o));
+      return true;
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'F':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
       return PutFloating(o, s, a, l);
-    case '%': OutChar(o, '%'); return true;
-    default: PutText(o, s, &s->conv, 1); return true;  // unknown: the letter itself
+    case '%':
+      OutChar(o, '%');
+      return true;
+    default:
+      PutText(o, s, &s->conv, 1);
+      return true;  // unknown: the letter itself
   }
 }
 
@@ -281,8 +327,15 @@ const char kFailed[] = "";
 
 bool IsFloatLetter(char c) {
   switch (c) {
-    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': return true;
-    default: return false;
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -295,10 +348,17 @@ const char *PutPlain64(FmtOut *o, const char *f, FmtArgs *a, int pos) {
       OutDecimal(o, v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v), v < 0);
       return f + 1;
     }
-    case 'u': OutDecimal(o, static_cast<uint64_t>(FmtArgInteger(a, pos, ArgKind::kInt64)), false); return f + 1;
-    case 'x': OutHex(o, static_cast<uint64_t>(FmtArgInteger(a, pos, ArgKind::kInt64)), false); return f + 1;
-    case 'X': OutHex(o, static_cast<uint64_t>(FmtArgInteger(a, pos, ArgKind::kInt64)), true); return f + 1;
-    default: return nullptr;
+    case 'u':
+      OutDecimal(o, static_cast<uint64_t>(FmtArgInteger(a, pos, ArgKind::kInt64)), false);
+      return f + 1;
+    case 'x':
+      OutHex(o, static_cast<uint64_t>(FmtArgInteger(a, pos, ArgKind::kInt64)), false);
+      return f + 1;
+    case 'X':
+      OutHex(o, static_cast<uint64_t>(FmtArgInteger(a, pos, ArgKind::kInt64)), true);
+      return f + 1;
+    default:
+      return nullptr;
   }
 }
 
@@ -320,16 +380,24 @@ const char *TryPlain(FmtOut *o, const char *f, FmtArgs *a, FmtLocale *l) {
       OutDecimal(o, v < 0 ? 0u - static_cast<unsigned>(v) : static_cast<unsigned>(v), v < 0);
       return f + 1;
     }
-    case 'u': OutDecimal(o, static_cast<unsigned>(FmtArgInteger(a, pos, ArgKind::kInt)), false); return f + 1;
-    case 'x': OutHex(o, static_cast<unsigned>(FmtArgInteger(a, pos, ArgKind::kInt)), false); return f + 1;
-    case 'X': OutHex(o, static_cast<unsigned>(FmtArgInteger(a, pos, ArgKind::kInt)), true); return f + 1;
+    case 'u':
+      OutDecimal(o, static_cast<unsigned>(FmtArgInteger(a, pos, ArgKind::kInt)), false);
+      return f + 1;
+    case 'x':
+      OutHex(o, static_cast<unsigned>(FmtArgInteger(a, pos, ArgKind::kInt)), false);
+      return f + 1;
+    case 'X':
+      OutHex(o, static_cast<unsigned>(FmtArgInteger(a, pos, ArgKind::kInt)), true);
+      return f + 1;
     case 's': {
       const char *text = static_cast<const char *>(FmtArgPointer(a, pos));
       if (text == nullptr) text = kNull;
       OutPut(o, text, strlen(text));
       return f + 1;
     }
-    case 'c': OutChar(o, static_cast<char>(FmtArgInteger(a, pos, ArgKind::kInt))); return f + 1;
+    case 'c':
+      OutChar(o, static_cast<char>(FmtArgInteger(a, pos, ArgKind::kInt)));
+      return f + 1;
     case '%':
       if (pos != 0) return nullptr;
       OutChar(o, '%');
@@ -365,15 +433,14 @@ const char *TryPlain(FmtOut *o, const char *f, FmtArgs *a, FmtLocale *l) {
 // NUL is stored whole; the piece before a stop is copied alone, so nothing
 // past the text is ever written.
 #if defined(__SSE2__)
-__attribute__((no_sanitize("address", "hwaddress")))
-const char *CopyLiteral(FmtOut *o, const char *f) {
+__attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(FmtOut *o, const char *f) {
   const __m128i percents = _mm_set1_epi8('%'), zeros = _mm_setzero_si128();
   const char *block = f - (reinterpret_cast<uintptr_t>(f) & 15);
   unsigned wanted = 0xffffu << (f - block);  // bytes from f on
   for (const char *p = f;; p = block += 16, wanted = 0xffffu) {
     __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
-    unsigned hits = static_cast<unsigned>(
-                        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, percents), _mm_cmpeq_epi8(v, zeros)))) &
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(
+                        _mm_or_si128(_mm_cmpeq_epi8(v, percents), _mm_cmpeq_epi8(v, zeros)))) &
                     wanted;
     if (hits != 0) {
       const char *stop = block + __builtin_ctz(hits);
@@ -389,8 +456,7 @@ const char *CopyLiteral(FmtOut *o, const char *f) {
   }
 }
 #elif defined(__aarch64__) && defined(__ARM_NEON)
-__attribute__((no_sanitize("address", "hwaddress")))
-const char *CopyLiteral(FmtOut *o, const char *f) {
+__attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(FmtOut *o, const char *f) {
   const uint8x16_t percents = vdupq_n_u8('%');
   const char *block = f - (reinterpret_cast<uintptr_t>(f) & 15);
   // Four mask bits per byte: the compare narrowed by a shift.
@@ -398,7 +464,8 @@ const char *CopyLiteral(FmtOut *o, const char *f) {
   for (const char *p = f;; p = block += 16, wanted = ~uint64_t(0)) {
     uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t *>(block));
     uint8x16_t match = vorrq_u8(vceqq_u8(v, percents), vceqzq_u8(v));
-    uint64_t hits = vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(match), 4)), 0) & wanted;
+    uint64_t hits =
+        vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(match), 4)), 0) & wanted;
     if (hits != 0) {
       const char *stop = block + (__builtin_ctzll(hits) >> 2);
       OutPut(o, p, stop - p);
@@ -415,8 +482,7 @@ const char *CopyLiteral(FmtOut *o, const char *f) {
 #elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 // Eight bytes per word, a byte equal to '%' or NUL found by the carry
 // trick; only the lowest flagged byte is exact, which is the one used.
-__attribute__((no_sanitize("address", "hwaddress")))
-const char *CopyLiteral(FmtOut *o, const char *f) {
+__attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(FmtOut *o, const char *f) {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
   constexpr uint64_t kPercents = kOnes * '%';
   const char *word = f - (reinterpret_cast<uintptr_t>(f) & 7);

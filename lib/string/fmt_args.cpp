@@ -83,7 +83,11 @@ const char *ParseLength(const char *p, FmtLength *length) {
 // D O U C S are the l forms of d o u c s.
 void FoldLegacy(FmtSpec *s) {
   switch (s->conv) {
-    case 'D': case 'O': case 'U': case 'C': case 'S':
+    case 'D':
+    case 'O':
+    case 'U':
+    case 'C':
+    case 'S':
       s->conv = static_cast<char>(s->conv | 0x20);
       s->length = FmtLength::kLong;
       break;
@@ -95,13 +99,26 @@ void FoldLegacy(FmtSpec *s) {
 const char *ParseFlags(const char *p, uint32_t *flags) {
   for (;; p++) {
     switch (*p) {
-      case '-': *flags |= kFlagMinus; break;
-      case '+': *flags |= kFlagPlus; break;
-      case ' ': *flags |= kFlagSpace; break;
-      case '#': *flags |= kFlagAlt; break;
-      case '0': *flags |= kFlagZero; break;
-      case '\'': *flags |= kFlagGroup; break;
-      default: return p;
+      case '-':
+        *flags |= kFlagMinus;
+        break;
+      case '+':
+        *flags |= kFlagPlus;
+        break;
+      case ' ':
+        *flags |= kFlagSpace;
+        break;
+      case '#':
+        *flags |= kFlagAlt;
+        break;
+      case '0':
+        *flags |= kFlagZero;
+        break;
+      case '\'':
+        *flags |= kFlagGroup;
+        break;
+      default:
+        return p;
     }
   }
 }
@@ -134,11 +151,21 @@ void FetchArguments(FmtArgs *a, const uint8_t *kinds) {
   for (int i = 0; i < a->count; i++) {
     FmtArgValue &v = a->table[i];
     switch (static_cast<ArgKind>(kinds[i])) {
-      case ArgKind::kInt64: v.i = va_arg(ap, int64_t); break;
-      case ArgKind::kDouble: v.d = va_arg(ap, double); break;
-      case ArgKind::kLongDouble: v.ld = va_arg(ap, long double); break;
-      case ArgKind::kPointer: v.p = va_arg(ap, void *); break;
-      default: v.i = va_arg(ap, int); break;  // an int, or a position nothing names
+      case ArgKind::kInt64:
+        v.i = va_arg(ap, int64_t);
+        break;
+      case ArgKind::kDouble:
+        v.d = va_arg(ap, double);
+        break;
+      case ArgKind::kLongDouble:
+        v.ld = va_arg(ap, long double);
+        break;
+      case ArgKind::kPointer:
+        v.p = va_arg(ap, void *);
+        break;
+      default:
+        v.i = va_arg(ap, int);
+        break;  // an int, or a position nothing names
     }
   }
   va_end(ap);
@@ -157,13 +184,17 @@ const char *FmtParseSpec(const char *p, FmtSpec *s) {
     }
   }
   p = ParseFlags(p, &s->flags);
-  if (*p == '*') p = ParseStar(p + 1, &s->widthArg, &s->overflow);
-  else if (IsDigit(*p)) p = ParseNumber(p, &s->width, &s->overflow);
+  if (*p == '*')
+    p = ParseStar(p + 1, &s->widthArg, &s->overflow);
+  else if (IsDigit(*p))
+    p = ParseNumber(p, &s->width, &s->overflow);
   if (*p == '.') {
     p++;
     s->prec = 0;
-    if (*p == '*') p = ParseStar(p + 1, &s->precArg, &s->overflow);
-    else p = ParseNumber(p, &s->prec, &s->overflow);
+    if (*p == '*')
+      p = ParseStar(p + 1, &s->precArg, &s->overflow);
+    else
+      p = ParseNumber(p, &s->prec, &s->overflow);
   }
   p = ParseLength(p, &s->length);
   s->conv = *p;
@@ -174,15 +205,29 @@ const char *FmtParseSpec(const char *p, FmtSpec *s) {
 
 ArgKind FmtArgKind(char conv, FmtLength length) {
   switch (conv) {
-    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+    case 'd':
+    case 'i':
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
       return (length == FmtLength::kNone || length == FmtLength::kChar || length == FmtLength::kShort)
                  ? ArgKind::kInt
                  : ArgKind::kInt64;
     case 'c':
       return ArgKind::kInt;
-    case 's': case 'p': case 'n':
+    case 's':
+    case 'p':
+    case 'n':
       return ArgKind::kPointer;
-    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'F':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
       return length == FmtLength::kQuad ? ArgKind::kLongDouble : ArgKind::kDouble;
     default:
       return ArgKind::kNone;
@@ -194,10 +239,12 @@ ArgKind FmtArgKind(char conv, FmtLength length) {
 bool FmtBuildArgTable(FmtArgs *a) {
   uint8_t inlineKinds[kInlineArgs] = {};
   int highest = 0;
-  if (!ScanArguments(a->format, [&](int pos, ArgKind kind) {
-        if (pos <= kInlineArgs) NoteKind(inlineKinds, pos, kind);
-        if (pos > highest) highest = pos;
-      }) || highest > kMaxArgs) {
+  if (!ScanArguments(a->format,
+                     [&](int pos, ArgKind kind) {
+                       if (pos <= kInlineArgs) NoteKind(inlineKinds, pos, kind);
+                       if (pos > highest) highest = pos;
+                     }) ||
+      highest > kMaxArgs) {
     errno = EOVERFLOW;
     return false;
   }

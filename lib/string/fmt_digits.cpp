@@ -70,8 +70,10 @@ struct BigFraction {
     for (int i = 0; i < n; i++) {
       int p = 32 * i - shift;
       uint32_t bits = 0;
-      if (p < 0) bits = static_cast<uint32_t>(f << -p);
-      else if (p < 128) bits = static_cast<uint32_t>(f >> p);
+      if (p < 0)
+        bits = static_cast<uint32_t>(f << -p);
+      else if (p < 128)
+        bits = static_cast<uint32_t>(f >> p);
       limb[i] = bits;
       if (bits != 0) hi = i + 1;
       if (p >= 128) break;
@@ -110,8 +112,10 @@ struct BigInteger {
     for (int i = 0; i < 5; i++) {
       int p = 32 * i - bitShift;
       uint32_t bits = 0;
-      if (p < 0) bits = static_cast<uint32_t>(m << -p);
-      else if (p < 128) bits = static_cast<uint32_t>(m >> p);
+      if (p < 0)
+        bits = static_cast<uint32_t>(m << -p);
+      else if (p < 128)
+        bits = static_cast<uint32_t>(m >> p);
       limb[base + i] = bits;
     }
     Trim();

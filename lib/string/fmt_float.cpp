@@ -1,11 +1,12 @@
 // Floating conversions: e, f and g (and upper case) laid out from the exact
 // digits of fmt_digits, with the locale's decimal point and grouping.
+#include <langinfo.h>
+
 #include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cwchar>
-#include <langinfo.h>
 
 #include "string/fmt_digits.h"
 #include "string/fmt_internal.h"
@@ -54,21 +55,25 @@ void PutFixed(FmtOut *o, const FmtSpec *s, char sign, const DecimalDigits &d, lo
   OutPad(o, ' ', pad.before);
   if (sign) OutChar(o, sign);
   OutPad(o, '0', pad.zeros);
-  if (d.decpt <= 0) OutChar(o, '0');
-  else if (grouped) FmtPutGrouped(o, intLen, l, [&](size_t a, size_t b) { PutDigits(o, d, a, b); });
-  else PutDigits(o, d, 0, intLen);
+  if (d.decpt <= 0)
+    OutChar(o, '0');
+  else if (grouped)
+    FmtPutGrouped(o, intLen, l, [&](size_t a, size_t b) { PutDigits(o, d, a, b); });
+  else
+    PutDigits(o, d, 0, intLen);
   if (point) OutPut(o, l->point, l->pointLen);
   PutDigits(o, d, d.decpt, d.decpt + fraction);
   OutPad(o, ' ', pad.after);
 }
 
 // [-]d.ddde+dd with `fraction` digits after the point.
-void PutExponent(FmtOut *o, const FmtSpec *s, char sign, const DecimalDigits &d, long fraction,
-                 bool upper, const FmtLocale *l) {
+void PutExponent(FmtOut *o, const FmtSpec *s, char sign, const DecimalDigits &d, long fraction, bool upper,
+                 const FmtLocale *l) {
   int exponent = d.count == 0 ? 0 : d.decpt - 1;
   unsigned magnitude = exponent < 0 ? -exponent : exponent;
   char expText[16];
-  int expLen = magnitude < 10 ? (expText[0] = '0', 1 + PutU64(expText + 1, magnitude)) : PutU64(expText, magnitude);
+  int expLen =
+      magnitude < 10 ? (expText[0] = '0', 1 + PutU64(expText + 1, magnitude)) : PutU64(expText, magnitude);
   if (magnitude == 0) expText[expLen++] = '0';
   bool point = fraction > 0 || (s->flags & kFlagAlt);
   size_t length = (sign != 0) + 1 + (point ? l->pointLen : 0) + fraction + 2 + expLen;
@@ -123,7 +128,8 @@ void FmtReadGrouping(FmtLocale *l) {
     if (static_cast<unsigned char>(sep[0]) >= 0x80) {
       mbstate_t state{};
       n = mbrlen(sep, strlen(sep), &state);
-      if (n == 0 || n > sizeof l->separator || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) n = 1;
+      if (n == 0 || n > sizeof l->separator || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2))
+        n = 1;
     }
     memcpy(l->separator, sep, n);
     l->separatorLen = n;
@@ -166,9 +172,12 @@ bool FmtFloat(FmtOut *o, const FmtSpec *s, const FloatParts &v, FmtLocale *l) {
     }
     d = FloatDigits(v, mode, wanted, buffer);
   }
-  if (kind == 'f') PutFixed(o, s, sign, d, prec, l);
-  else if (kind == 'e') PutExponent(o, s, sign, d, prec, upper, l);
-  else PutGeneral(o, s, sign, d, prec, upper, l);
+  if (kind == 'f')
+    PutFixed(o, s, sign, d, prec, l);
+  else if (kind == 'e')
+    PutExponent(o, s, sign, d, prec, upper, l);
+  else
+    PutGeneral(o, s, sign, d, prec, upper, l);
   free(heap);
   return true;
 }

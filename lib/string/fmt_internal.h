@@ -118,8 +118,10 @@ inline void OutPut(FmtOut *o, const char *s, size_t n) {
 }
 
 inline void OutChar(FmtOut *o, char c) {
-  if (o->cur < o->end) *o->cur++ = c;
-  else o->lost++;
+  if (o->cur < o->end)
+    *o->cur++ = c;
+  else
+    o->lost++;
 }
 
 inline void OutPad(FmtOut *o, char c, size_t n) {
@@ -169,7 +171,7 @@ struct FmtSpec {
   int precArg;
   int argPos;  // 0: next argument, n: argument n
   FmtLength length;
-  char conv;  // 0 when the format ended inside the directive
+  char conv;      // 0 when the format ended inside the directive
   bool overflow;  // a width, precision or position that does not fit an int
 };
 
@@ -182,7 +184,7 @@ struct FmtLocale {
   char separator[8];  // the thousands separator's first character; empty: no grouping
   size_t separatorLen;
   const char *grouping;
-  int groupCount;   // leading group sizes that are in use
+  int groupCount;    // leading group sizes that are in use
   bool groupRepeat;  // the last size repeats (the string ended, not CHAR_MAX)
 };
 
@@ -223,7 +225,8 @@ void FmtPutGrouped(FmtOut *o, size_t n, const FmtLocale *l, Put put) {
 // Length of n digits once grouped.
 inline size_t FmtGroupedLength(size_t n, const FmtLocale *l) {
   size_t rest = n, separators = 0;
-  for (int i = 0, g; (g = FmtGroupSize(l, i)) > 0 && rest > static_cast<size_t>(g); i++, separators++) rest -= g;
+  for (int i = 0, g; (g = FmtGroupSize(l, i)) > 0 && rest > static_cast<size_t>(g); i++, separators++)
+    rest -= g;
   return n + separators * l->separatorLen;
 }
 
@@ -237,9 +240,12 @@ inline FmtPadding FmtPad(const FmtSpec *s, size_t length, bool zeroAllowed) {
   FmtPadding p{0, 0, 0};
   size_t width = static_cast<size_t>(s->width);
   if (width <= length) return p;
-  if (s->flags & kFlagMinus) p.after = width - length;
-  else if ((s->flags & kFlagZero) && zeroAllowed) p.zeros = width - length;
-  else p.before = width - length;
+  if (s->flags & kFlagMinus)
+    p.after = width - length;
+  else if ((s->flags & kFlagZero) && zeroAllowed)
+    p.zeros = width - length;
+  else
+    p.before = width - length;
   return p;
 }
 

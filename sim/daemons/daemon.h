@@ -44,7 +44,8 @@ inline int Listen(const char *name, const char *path) {
   address.sun_family = AF_UNIX;
   snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
   unlink(path);
-  if (bind(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) Die(name, std::string("bind ") + path);
+  if (bind(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0)
+    Die(name, std::string("bind ") + path);
   chmod(path, 0666);
   if (listen(fd, 128) != 0) Die(name, "listen");
   return fd;

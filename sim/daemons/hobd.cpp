@@ -75,12 +75,23 @@ std::string RenderOne(const std::string &flags, const std::string &width, const 
   std::string conv = "%" + flags + width + precision;
   char out[4096];
   switch (conversion) {
-    case 'D': conversion = 'd'; break;
-    case 'O': conversion = 'o'; break;
-    case 'U': conversion = 'u'; break;
-    case 'C': conversion = 'c'; break;
-    case 'S': conversion = 's'; break;
-    default: break;
+    case 'D':
+      conversion = 'd';
+      break;
+    case 'O':
+      conversion = 'o';
+      break;
+    case 'U':
+      conversion = 'u';
+      break;
+    case 'C':
+      conversion = 'c';
+      break;
+    case 'S':
+      conversion = 's';
+      break;
+    default:
+      break;
   }
   switch (arg.type) {
     case 1: {
@@ -161,7 +172,8 @@ Json Decode(const uint8_t *m, size_t size) {
   uint32_t length = Load<uint32_t>(m + 16), argCount = Load<uint32_t>(m + 20);
   uint32_t idSize = Load<uint32_t>(m + 24), textSize = Load<uint32_t>(m + 28);
   if (length != size) return {{"error", "length field disagrees with the message"}};
-  if (idSize == 0 || textSize == 0 || idSize % 8 || textSize % 8) return {{"error", "field sizes not multiples of 8"}};
+  if (idSize == 0 || textSize == 0 || idSize % 8 || textSize % 8)
+    return {{"error", "field sizes not multiples of 8"}};
   uint64_t arrayStart = kHeaderSize + uint64_t{idSize} + textSize;
   uint64_t dataStart = arrayStart + uint64_t{argCount} * kRecordSize;
   if (dataStart > size) return {{"error", "fields and records run past the message"}};
@@ -185,7 +197,8 @@ Json Decode(const uint8_t *m, size_t size) {
       uint32_t offset = static_cast<uint32_t>(arg.value);
       if (arg.type != 9) {
         j["offset"] = offset;
-        if (offset == 0) arg.null = true;
+        if (offset == 0)
+          arg.null = true;
         else if (offset != cursor - arrayStart)
           return {{"error", "string " + std::to_string(i + 1) + " is not where its offset says"}};
       } else {
@@ -231,9 +244,9 @@ Json Decode(const uint8_t *m, size_t size) {
   if (cursor != size) return {{"error", "bytes after the last string"}};
   std::string message, error;
   if (!Render(text, args, message, error)) return {{"error", "text cannot be rendered: " + error}};
-  return {{"length", length},  {"uptimeUs", uptime}, {"argCount", argCount}, {"idSize", idSize},
-          {"textSize", textSize}, {"id", id},        {"text", text},         {"args", jsonArgs},
-          {"message", message}};
+  return {{"length", length}, {"uptimeUs", uptime},   {"argCount", argCount},
+          {"idSize", idSize}, {"textSize", textSize}, {"id", id},
+          {"text", text},     {"args", jsonArgs},     {"message", message}};
 }
 
 struct Connection {
@@ -250,7 +263,8 @@ bool Drain(Connection &c, daemon_kit::Records &records) {
   while (c.bytes.size() - at >= kHeaderSize) {
     uint32_t length = Load<uint32_t>(c.bytes.data() + at + 16);
     if (length < kHeaderSize || length > kMaxMessage) {
-      records.Add({{"connection", c.number}, {"error", "length " + std::to_string(length) + " out of range"}});
+      records.Add(
+          {{"connection", c.number}, {"error", "length " + std::to_string(length) + " out of range"}});
       ok = false;
       break;
     }
@@ -306,7 +320,8 @@ int main(int argc, char **argv) {
       bool ok = Drain(c, records);
       if (!open || !ok) {
         if (ok && !c.bytes.empty())
-          records.Add({{"connection", c.number}, {"error", std::to_string(c.bytes.size()) + " bytes of a cut message"}});
+          records.Add({{"connection", c.number},
+                       {"error", std::to_string(c.bytes.size()) + " bytes of a cut message"}});
         close(c.fd);
         connections.erase(connections.begin() + static_cast<long>(i));
       } else {

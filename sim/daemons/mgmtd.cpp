@@ -97,8 +97,10 @@ Json Element(pugi::xml_node node) {
   Json children = Json::array();
   std::string text;
   for (pugi::xml_node child : node.children()) {
-    if (child.type() == pugi::node_element) children.push_back(Element(child));
-    else if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) text += child.value();
+    if (child.type() == pugi::node_element)
+      children.push_back(Element(child));
+    else if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+      text += child.value();
   }
   e["text"] = text;
   if (!children.empty()) e["children"] = children;
@@ -113,7 +115,8 @@ Json Element(pugi::xml_node node) {
 std::string Envelope(const std::string &inner) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\" "
-         "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+         "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
          "<soapenv:Body>" +
          inner + "</soapenv:Body></soapenv:Envelope>";
 }
@@ -152,8 +155,8 @@ Reply Handle(const std::string &method, pugi::xml_node call, const std::string &
     if (!faultArg.empty()) path = faultArg;  // "ticket-path PATH"
     record["ticketUser"] = user;
     record["passwordFilePath"] = path;
-    reply.body = Envelope("<AcquireLocalTicketResponse xmlns=\"urn:internallum25\"><returnval><userName>" + user +
-                          "</userName><passwordFilePath>" + path +
+    reply.body = Envelope("<AcquireLocalTicketResponse xmlns=\"urn:internallum25\"><returnval><userName>" +
+                          user + "</userName><passwordFilePath>" + path +
                           "</passwordFilePath></returnval></AcquireLocalTicketResponse>");
     return reply;
   }
@@ -170,7 +173,8 @@ Reply Handle(const std::string &method, pugi::xml_node call, const std::string &
     record["session"] = session;
     reply.headers.push_back("Set-Cookie: hyxsim_session=\"" + session + "\"; Path=/; HttpOnly");
     reply.body = Envelope("<LoginResponse xmlns=\"urn:internallum25\"><returnval><key>" + session +
-                          "</key><userName>" + user + "</userName><loginTime>2026-01-01T00:00:00Z</loginTime>"
+                          "</key><userName>" + user +
+                          "</userName><loginTime>2026-01-01T00:00:00Z</loginTime>"
                           "</returnval></LoginResponse>");
     return reply;
   }
@@ -197,7 +201,8 @@ Reply Handle(const std::string &method, pugi::xml_node call, const std::string &
 }
 
 std::string Response(const Reply &reply, const std::string &mode) {
-  std::string text = "HTTP/1.1 " + std::to_string(reply.code) + (reply.code == 200 ? " OK" : " Internal Server Error") +
+  std::string text = "HTTP/1.1 " + std::to_string(reply.code) +
+                     (reply.code == 200 ? " OK" : " Internal Server Error") +
                      "\r\nContent-Type: text/xml; charset=utf-8\r\n";
   if (mode == "oversized-headers") text += "X-Padding: " + std::string(1100, 'p') + "\r\n";
   for (const std::string &h : reply.headers)
@@ -254,12 +259,15 @@ bool Serve(Connection &c, daemon_kit::Records &records) {
     record["body"] = body;
 
     pugi::xml_document doc;
-    pugi::xml_parse_result parsed = doc.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_declaration);
+    pugi::xml_parse_result parsed =
+        doc.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_declaration);
     pugi::xml_node envelope = doc.document_element();
     pugi::xml_node bodyElement, call;
-    if (parsed && Local(envelope.name()) == "Envelope" && NamespaceOf(envelope, envelope.name()) == kSoapEnv) {
+    if (parsed && Local(envelope.name()) == "Envelope" &&
+        NamespaceOf(envelope, envelope.name()) == kSoapEnv) {
       for (pugi::xml_node n : envelope.children())
-        if (n.type() == pugi::node_element && Local(n.name()) == "Body" && NamespaceOf(n, n.name()) == kSoapEnv)
+        if (n.type() == pugi::node_element && Local(n.name()) == "Body" &&
+            NamespaceOf(n, n.name()) == kSoapEnv)
           bodyElement = n;
       if (bodyElement) call = bodyElement.first_child();
     }
@@ -312,7 +320,8 @@ int main(int argc, char **argv) {
   address.sin_family = AF_INET;
   address.sin_port = htons(hostPaths::kMgmtdPort);
   inet_pton(AF_INET, hostPaths::kMgmtdAddress, &address.sin_addr);
-  if (bind(listener, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) daemon_kit::Die(kName, "bind");
+  if (bind(listener, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0)
+    daemon_kit::Die(kName, "bind");
   if (listen(listener, 128) != 0) daemon_kit::Die(kName, "listen");
   daemon_kit::SignalReady(argc, argv);
 

@@ -28,7 +28,8 @@ bool EndsWith(const std::string &s, const char *suffix) {
 std::vector<std::string> Lines(const std::string &text, bool &terminated) {
   std::vector<std::string> lines;
   size_t at = 0;
-  for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(text.substr(at, nl - at));
+  for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(text.substr(at, nl - at));
   terminated = at == text.size();
   if (!terminated) lines.push_back(text.substr(at));
   return lines;
@@ -53,7 +54,8 @@ Json Parse(const std::string &text) {
   if (lines.size() < 4) return fail("fewer than four lines");
   if (lines[0].size() < 2 || lines[0][0] != '.') return fail("enterprise line without a leading dot");
   uint64_t generic, specific;
-  if (!Number(lines[1], generic) || !Number(lines[2], specific)) return fail("generic or specific not a number");
+  if (!Number(lines[1], generic) || !Number(lines[2], specific))
+    return fail("generic or specific not a number");
   if (lines.back() != ";") return fail("no terminator line");
   Json bindings = Json::array();
   for (size_t i = 3; i + 1 < lines.size(); ++i) {
@@ -74,7 +76,8 @@ Json Parse(const std::string &text) {
 
 void ConsumeSpool(daemon_kit::Records &records) {
   DIR *dir = opendir(hostPaths::kSnmpSpoolDir);
-  if (dir == nullptr) return records.Add({{"error", std::string("cannot open the spool: ") + strerror(errno)}});
+  if (dir == nullptr)
+    return records.Add({{"error", std::string("cannot open the spool: ") + strerror(errno)}});
   std::vector<std::string> names;
   while (struct dirent *entry = readdir(dir))
     if (EndsWith(entry->d_name, ".trp")) names.push_back(entry->d_name);
@@ -130,8 +133,10 @@ int main(int argc, char **argv) {
           break;
         }
         for (ssize_t k = 0; k < n; ++k) {
-          if (bytes[k] == 'N') ConsumeSpool(records);
-          else records.Add({{"control", std::string(1, bytes[k])}});
+          if (bytes[k] == 'N')
+            ConsumeSpool(records);
+          else
+            records.Add({{"control", std::string(1, bytes[k])}});
         }
       }
       if (n == 0 || !open) {

@@ -10,9 +10,9 @@
 #include <cerrno>
 
 #include "../kit.h"
-#include "common/hostPaths.h"
 #include "../models.h"
 #include "../profile.h"
+#include "common/hostPaths.h"
 
 namespace hyxsim {
 namespace {

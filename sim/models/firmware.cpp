@@ -92,7 +92,8 @@ void SmbiosLength(Call &call) {
 void SmbiosData(Call &call) {
   if (call.args[0] == 0) return Answer(call, HYX_BAD_PARAM, EFAULT);
   if (SmbiosBlock().empty()) return Answer(call, HYX_NOT_FOUND);
-  if (static_cast<uint32_t>(call.args[1]) < SmbiosBlock().size()) return Answer(call, HYX_BUF_TOO_SMALL, EINVAL);
+  if (static_cast<uint32_t>(call.args[1]) < SmbiosBlock().size())
+    return Answer(call, HYX_BUF_TOO_SMALL, EINVAL);
   memcpy(CallerBytes(call.args[0]), SmbiosBlock().data(), SmbiosBlock().size());
   Answer(call, HYX_OK);
 }

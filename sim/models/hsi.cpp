@@ -24,7 +24,7 @@ constexpr size_t kUefiAttributesSize = 4;
 struct Server {
   std::mutex lock;
   HsiStore store;
-  std::deque<HsiModule> modules;  // in place: their tables point into them
+  std::deque<HsiModule> modules;    // in place: their tables point into them
   uint32_t uefiNode = HSI_NO_NODE;  // the kernel's UEFI variables
 };
 
@@ -47,7 +47,8 @@ bool LoadModules(const nlohmann::json *section, std::string &error) {
   }
   for (size_t i = 0; i < section->size(); ++i) {
     HsiModule &module = TheServer().modules.emplace_back();
-    if (!HsiLoadModule(KernelHsiTables(), (*section)[i], "hsiModules[" + std::to_string(i) + "]", module, error))
+    if (!HsiLoadModule(KernelHsiTables(), (*section)[i], "hsiModules[" + std::to_string(i) + "]", module,
+                       error))
       return false;
   }
   return true;
@@ -68,8 +69,8 @@ struct Scope {
 
 // The instance values of the caller's list (x3, x4), checked against the
 // node's instance path (less the node itself for a list call).
-uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size, const std::vector<uint32_t> &path,
-                    std::vector<HsiValue> &values) {
+uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size,
+                    const std::vector<uint32_t> &path, std::vector<HsiValue> &values) {
   uint32_t count = 0;
   const HsiParam *slots = nullptr;
   if (address != 0) {
@@ -110,7 +111,8 @@ uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size, 
 
 // Node, signature and parameter checks shared by the node calls.  Callers
 // send module nodes with signature 0; a non-zero one is checked.
-uint32_t Prepare(Server &server, Call &call, bool list, Scope &scope, uint32_t &node, std::vector<HsiValue> &values) {
+uint32_t Prepare(Server &server, Call &call, bool list, Scope &scope, uint32_t &node,
+                 std::vector<HsiValue> &values) {
   int32_t moduleId = static_cast<int32_t>(call.args[1]);
   node = static_cast<uint32_t>(call.args[0]);
   if (moduleId == 0) {
@@ -153,7 +155,8 @@ const HsiEntry *Find(HsiStore &store, uint32_t node, const std::vector<HsiValue>
 }
 
 // The value of a get, or HYX_NOT_FOUND.
-uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &values, std::vector<uint8_t> &bytes) {
+uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &values,
+               std::vector<uint8_t> &bytes) {
   if (scope.kernel && node == kHashNode) {
     bytes = NodeHashes();
     return HYX_OK;
@@ -164,7 +167,8 @@ uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &v
   return HYX_OK;
 }
 
-using NodeHandler = void (*)(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values);
+using NodeHandler = void (*)(Call &call, const Scope &scope, uint32_t node,
+                             const std::vector<HsiValue> &values);
 
 // The node calls: under the server's lock, check the node, its
 // signature, the parameters and the block address, then serve.
@@ -234,11 +238,13 @@ void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVal
   std::vector<uint8_t> bytes;
   if (kind == HSI_CALL_SET_BUFFER) {
     if (in == 0 && inLength != 0) return Answer(call, HYX_INVALID_ADDRESS);
-    if (inLength) bytes.assign(reinterpret_cast<const uint8_t *>(in), reinterpret_cast<const uint8_t *>(in) + inLength);
+    if (inLength)
+      bytes.assign(reinterpret_cast<const uint8_t *>(in), reinterpret_cast<const uint8_t *>(in) + inLength);
   } else if (kind == HSI_CALL_SET_SIZED) {
     if (in == 0 || inLength < sizeof(HsiSizedHeader)) return Answer(call, HYX_BAD_PARAM);
     const auto header = ReadBlock<HsiSizedHeader>(in);
-    if (header.capacity > inLength - sizeof header || header.length > header.capacity) return Answer(call, HYX_BAD_PARAM);
+    if (header.capacity > inLength - sizeof header || header.length > header.capacity)
+      return Answer(call, HYX_BAD_PARAM);
     bytes.assign(CallerBytes(in) + sizeof header, CallerBytes(in) + sizeof header + header.length);
   } else if (kind == HSI_CALL_SET_PARAMS) {
     if (in == 0 || inLength < sizeof(HsiParamListRecord)) return Answer(call, HYX_BAD_PARAM);
@@ -276,8 +282,9 @@ void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVal
   HsiStore &store = *scope.store;
   if (remove) {
     std::vector<HsiEntry> &entries = store[node];
-    auto kept = std::remove_if(entries.begin(), entries.end(),
-                               [&](const HsiEntry &entry) { return entry.instances == values && entry.hasValue; });
+    auto kept = std::remove_if(entries.begin(), entries.end(), [&](const HsiEntry &entry) {
+      return entry.instances == values && entry.hasValue;
+    });
     if (kept == entries.end()) return Answer(call, HYX_NOT_FOUND);
     entries.erase(kept, entries.end());
     return Answer(call, HYX_OK);
@@ -326,11 +333,13 @@ void List(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVa
   uint32_t size = block.size;
   if (address == 0 || size < sizeof(HsiParamListRecord)) return Answer(call, HYX_BAD_PARAM);
   auto *record = reinterpret_cast<HsiParamListRecord *>(address);
-  if (record->listType != HSI_PARAMLIST_INSTANCE || record->headerSize != HsiParamList_HeaderSize(record->capacity) ||
+  if (record->listType != HSI_PARAMLIST_INSTANCE ||
+      record->headerSize != HsiParamList_HeaderSize(record->capacity) ||
       uint64_t{record->headerSize} + record->dataCapacity > size)
     return Answer(call, HYX_BAD_PARAM);
   std::vector<HsiValue> instances = Instances(scope, node, values);
-  uint32_t fill = instances.size() < record->capacity ? static_cast<uint32_t>(instances.size()) : record->capacity;
+  uint32_t fill =
+      instances.size() < record->capacity ? static_cast<uint32_t>(instances.size()) : record->capacity;
   uint64_t needed = 0;
   for (uint32_t i = 0; i < fill; i++)
     if (!instances[i].isInt) needed += instances[i].text.size() + 1;

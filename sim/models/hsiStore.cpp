@@ -8,8 +8,8 @@
 
 #include "../kit.h"
 #include "../profile.h"
-#include "simhsi_renumbered/hsiTablesSim.h"
 #include "simhsi/hsiTablesSim.h"
+#include "simhsi_renumbered/hsiTablesSim.h"
 
 namespace hyxsim {
 namespace {
@@ -58,7 +58,8 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
         return true;
       }
       // IPv4 addresses may be written as text; they are held in network order.
-      if (type->size == 4 && value.is_string() && inet_pton(AF_INET, value.get<std::string>().c_str(), out) == 1)
+      if (type->size == 4 && value.is_string() &&
+          inet_pton(AF_INET, value.get<std::string>().c_str(), out) == 1)
         return true;
       if (!DecodeNumber(value, number, error)) return false;
       Put(out, type->size, number);
@@ -80,7 +81,8 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
         return true;
       }
       if (!value.is_array()) return Fail(error, type->name + std::string(" takes a list"));
-      if (value.size() > count) return Fail(error, "more than " + std::to_string(count) + " items for " + type->name);
+      if (value.size() > count)
+        return Fail(error, "more than " + std::to_string(count) + " items for " + type->name);
       for (size_t i = 0; i < value.size(); i++)
         if (!HsiEncode(element, value[i], out + i * element->size, error)) return false;
       return true;
@@ -93,7 +95,8 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
           if (name == type->b.fields[i].name) field = &type->b.fields[i];
         if (field == nullptr) return Fail(error, type->name + std::string(" has no field ") + name);
         if (field->offset + field->type->size > type->size) return Fail(error, "field " + name + " overruns");
-        if (!HsiEncode(field->type, item, out + field->offset, error)) return Fail(error, name + ": " + error);
+        if (!HsiEncode(field->type, item, out + field->offset, error))
+          return Fail(error, name + ": " + error);
       }
       return true;
     }
@@ -104,7 +107,8 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
 const HsiTableSet &KernelHsiTables() {
   static const HsiTableSet own{simhsi::hsiTables.nodes, simhsi::hsiTables.nodeCount, simhsi::HSI_SIGNATURE,
                                simhsi::hsiTables.types, simhsi::hsiTables.typeCount};
-  static const HsiTableSet renumbered{simhsi_renumbered::hsiTables.nodes, simhsi_renumbered::hsiTables.nodeCount,
+  static const HsiTableSet renumbered{simhsi_renumbered::hsiTables.nodes,
+                                      simhsi_renumbered::hsiTables.nodeCount,
                                       simhsi_renumbered::HSI_SIGNATURE, simhsi_renumbered::hsiTables.types,
                                       simhsi_renumbered::hsiTables.typeCount};
   bool renumber = CurrentProfile().hsiRenumbered;
@@ -144,7 +148,8 @@ std::vector<uint32_t> HsiInstancePath(const HsiTableSet &tables, uint32_t node) 
 
 namespace {
 
-bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, HsiEntry &entry, std::string &error) {
+bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, HsiEntry &entry,
+           std::string &error) {
   const HsiNodeDef &node = tables.Node(id);
   if (!item.is_object()) return Fail(error, "an entry is an object");
   for (const auto &field : item.items())
@@ -162,7 +167,8 @@ bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, H
       value.isInt = true;
       if (!DecodeNumber(instances[i], value.number, error)) return Fail(error, "instances: " + error);
     } else {
-      if (!instances[i].is_string()) return Fail(error, "instances: " + instances[i].dump() + " is not a string");
+      if (!instances[i].is_string())
+        return Fail(error, "instances: " + instances[i].dump() + " is not a string");
       value.text = instances[i].get<std::string>();
     }
     entry.instances.push_back(std::move(value));
@@ -175,7 +181,8 @@ bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, H
     entry.hasValue = true;
     if (node.getTypeDef == nullptr) return Fail(error, "value: the node has no get type; give \"bytes\"");
     entry.bytes.resize(node.getTypeDef->size);
-    if (!HsiEncode(node.getTypeDef, item["value"], entry.bytes.data(), error)) return Fail(error, "value: " + error);
+    if (!HsiEncode(node.getTypeDef, item["value"], entry.bytes.data(), error))
+      return Fail(error, "value: " + error);
     if (!node.variableLength && node.getSize) entry.bytes.resize(node.getSize);
   }
   return true;
@@ -183,7 +190,8 @@ bool Entry(const HsiTableSet &tables, uint32_t id, const nlohmann::json &item, H
 
 }  // namespace
 
-bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiStore &store, std::string &error) {
+bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiStore &store,
+                  std::string &error) {
   if (!section.is_object()) return Fail(error, "\"hsi\" is an object of node paths");
   for (const auto &[path, entries] : section.items()) {
     uint32_t id = HsiNodeByPath(tables, path);
@@ -192,7 +200,8 @@ bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiS
     for (size_t i = 0; i < list.size(); ++i) {
       HsiEntry entry;
       if (!Entry(tables, id, list[i], entry, error))
-        return Fail(error, "hsi." + path + (entries.is_array() ? "[" + std::to_string(i) + "]" : "") + ": " + error);
+        return Fail(error,
+                    "hsi." + path + (entries.is_array() ? "[" + std::to_string(i) + "]" : "") + ": " + error);
       store[id].push_back(std::move(entry));
     }
   }
@@ -278,8 +287,12 @@ bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, const 
     module.nodes.push_back(node);
   }
   for (size_t i = 0; i < module.nodes.size(); i++) module.nodes[i].name = module.names[i].c_str();
-  module.tables = HsiTableSet{module.nodes.data(), static_cast<uint32_t>(module.nodes.size()), nullptr, kernel.types,
-                              kernel.typeCount, HSI_MODULE_NODE_BASE};
+  module.tables = HsiTableSet{module.nodes.data(),
+                              static_cast<uint32_t>(module.nodes.size()),
+                              nullptr,
+                              kernel.types,
+                              kernel.typeCount,
+                              HSI_MODULE_NODE_BASE};
   if (values != nullptr && !HsiLoadStore(module.tables, *values, module.store, error))
     return Fail(error, where + "." + error);
   return true;

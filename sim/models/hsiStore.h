@@ -84,6 +84,7 @@ bool HsiHasInstance(const char *path, const std::string &name);
 
 // Reads the profile's "hsi" section into store; false with a reason on
 // a path, field or value the tables do not know.
-bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiStore &store, std::string &error);
+bool HsiLoadStore(const HsiTableSet &tables, const nlohmann::json &section, HsiStore &store,
+                  std::string &error);
 
 }  // namespace hyxsim

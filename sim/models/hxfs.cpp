@@ -46,7 +46,8 @@ void GetAttributes(Call &call) {
   uint64_t reply = call.args[2];
   if (reply == 0) return AnswerLinux(call, -EFAULT);
   WriteBlock(reply + HXFS_ATTR_VOLUME_START, volume->start);
-  WriteText(reply + HXFS_ATTR_DEVICE_NAME, HXFS_ATTR_REPLY_SIZE - HXFS_ATTR_DEVICE_NAME, volume->device.c_str());
+  WriteText(reply + HXFS_ATTR_DEVICE_NAME, HXFS_ATTR_REPLY_SIZE - HXFS_ATTR_DEVICE_NAME,
+            volume->device.c_str());
   AnswerLinux(call, 0);
 }
 

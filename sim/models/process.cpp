@@ -82,7 +82,8 @@ void RecordGroupArgument(pid_t pid, const char *text) {
 // its first trapped call would find no handler and end it.
 const char *SimLibraryPath() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void *>(&SimLibraryPath), &info) == 0 || info.dli_fname == nullptr) return nullptr;
+  if (dladdr(reinterpret_cast<void *>(&SimLibraryPath), &info) == 0 || info.dli_fname == nullptr)
+    return nullptr;
   return info.dli_fname;
 }
 
@@ -259,7 +260,10 @@ struct KernelSigaction {
 CHILD_CODE long Sys(long number, long a0 = 0, long a1 = 0, long a2 = 0, long a3 = 0) {
   long result;
   register long r10 asm("r10") = a3;
-  asm volatile("syscall" : "=a"(result) : "a"(number), "D"(a0), "S"(a1), "d"(a2), "r"(r10) : "rcx", "r11", "memory");
+  asm volatile("syscall"
+               : "=a"(result)
+               : "a"(number), "D"(a0), "S"(a1), "d"(a2), "r"(r10)
+               : "rcx", "r11", "memory");
   return result;
 }
 
@@ -298,7 +302,8 @@ CHILD_CODE long ApplyFileActions(const HyxuserSpawnFileActions *actions) {
   for (uint32_t i = 0; i < actions->count; ++i) {
     const HyxuserSpawnFileAction &action = actions->entries[i];
     if (action.kind == SPAWN_FILE_ACTION_OPEN) {
-      long fd = Sys(__NR_openat, AT_FDCWD, reinterpret_cast<long>(action.arg.path), action.openFlags, action.mode);
+      long fd =
+          Sys(__NR_openat, AT_FDCWD, reinterpret_cast<long>(action.arg.path), action.openFlags, action.mode);
       if (fd < 0) return fd;
       if (fd != action.fd) {
         long r = Sys(__NR_dup2, fd, action.fd);
@@ -322,8 +327,10 @@ CHILD_CODE long ApplyFileActions(const HyxuserSpawnFileActions *actions) {
 CHILD_CODE long SetUp(ChildPlan *plan) {
   long r = 0;
   ResetSignals(plan->sigDefault);
-  if (plan->newGroup) r = Sys(__NR_setpgid, 0, 0);
-  else if (plan->pgid > 0) r = Sys(__NR_setpgid, 0, plan->pgid);
+  if (plan->newGroup)
+    r = Sys(__NR_setpgid, 0, 0);
+  else if (plan->pgid > 0)
+    r = Sys(__NR_setpgid, 0, plan->pgid);
   if (r < 0) return r;
   if (plan->gid != 0xFFFFFFFF) {
     Sys(__NR_setgroups, 1, reinterpret_cast<long>(&plan->gid));  // only root may; others keep theirs
@@ -386,11 +393,14 @@ void ForkExec(Call &call) {
   auto *envp = reinterpret_cast<char *const *>(call.args[2]);
   const auto *fdMap = reinterpret_cast<const int32_t *>(call.args[4]);
   const auto *paramsAddress = reinterpret_cast<const unsigned char *>(call.args[5]);
-  if (path == nullptr || argv == nullptr || paramsAddress == nullptr) return Answer(call, HYX_INVALID_ADDRESS, EFAULT);
+  if (path == nullptr || argv == nullptr || paramsAddress == nullptr)
+    return Answer(call, HYX_INVALID_ADDRESS, EFAULT);
   const auto params = ReadBlock<ForkExecParams>(call.args[5]);
   auto *pidOut = reinterpret_cast<pid_t *>(static_cast<uintptr_t>(params.pidAddress));
-  if (pidOut == nullptr || (fdMap == nullptr && params.fdCount != 0)) return Answer(call, HYX_INVALID_ADDRESS, EFAULT);
-  if (argv[0] == nullptr || params.fdCount > FORK_EXEC_MAX_DESCRIPTORS) return Answer(call, HYX_BAD_PARAM, EINVAL);
+  if (pidOut == nullptr || (fdMap == nullptr && params.fdCount != 0))
+    return Answer(call, HYX_INVALID_ADDRESS, EFAULT);
+  if (argv[0] == nullptr || params.fdCount > FORK_EXEC_MAX_DESCRIPTORS)
+    return Answer(call, HYX_BAD_PARAM, EINVAL);
   for (uint32_t i = 0; i < params.fdCount; ++i)
     if (fdMap[i] >= 0 && fcntl(fdMap[i], F_GETFD) < 0) return AnswerErrno(call, EBADF);
   if (int err = CheckProgram(path)) return AnswerErrno(call, err);
@@ -400,7 +410,8 @@ void ForkExec(Call &call) {
   const char *group = argc > 1 && strncmp(argv[1], kGroupArgPrefix, sizeof kGroupArgPrefix - 1) == 0
                           ? argv[1] + sizeof kGroupArgPrefix - 1
                           : nullptr;
-  Arena arena(Arena::SizeFor((argc + 1) * sizeof(char *) + params.fdCount * sizeof(int) + EnvironmentExtra(envp)));
+  Arena arena(
+      Arena::SizeFor((argc + 1) * sizeof(char *) + params.fdCount * sizeof(int) + EnvironmentExtra(envp)));
   char **childArgv = arena.ok() ? arena.Take<char *>(argc + 1) : nullptr;
   int *tempFds = arena.ok() ? arena.Take<int>(params.fdCount) : nullptr;
   char **childEnvp = arena.ok() ? ChildEnvironment(arena, envp) : nullptr;
@@ -486,7 +497,7 @@ void RegisterProcessModels() {
 extern "C" int HyxSim_ChildGroup(int32_t pid, char *group, size_t size, uint64_t *memMB) {
   hyxsim::RecordsLock lock;
   size_t stored = hyxsim::groupRecordsWritten < hyxsim::kGroupRecords ? hyxsim::groupRecordsWritten
-                                                                        : hyxsim::kGroupRecords;
+                                                                      : hyxsim::kGroupRecords;
   for (size_t back = 1; back <= stored; ++back) {
     const hyxsim::GroupRecord &record =
         hyxsim::groupRecords[(hyxsim::groupRecordsWritten - back) % hyxsim::kGroupRecords];

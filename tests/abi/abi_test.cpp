@@ -80,9 +80,13 @@ TEST_F(AbiTest, PrivateNodeExportsNothing) {
 
 TEST_F(AbiTest, NeedsOnlyGlibc) {
   if (!Env("HYX_SANITIZE").empty()) GTEST_SKIP() << "sanitizer runtimes are linked in";
-  static const std::set<std::string> kGlibc = {
-      "libc.so.6",       "libm.so.6",        "libdl.so.2",          "libpthread.so.0",
-      "librt.so.1",      "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1"};
+  static const std::set<std::string> kGlibc = {"libc.so.6",
+                                               "libm.so.6",
+                                               "libdl.so.2",
+                                               "libpthread.so.0",
+                                               "librt.so.1",
+                                               "ld-linux-x86-64.so.2",
+                                               "ld-linux-aarch64.so.1"};
   for (const std::string &lib : image_->needed) EXPECT_TRUE(kGlibc.count(lib)) << "needs " << lib;
 }
 

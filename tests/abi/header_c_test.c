@@ -3,9 +3,9 @@
  * -std=c11 -D_POSIX_C_SOURCE=200809L -Wpedantic -Wstrict-prototypes -Werror,
  * and every record it declares must have the layout the kernel reads.
  */
-#include "hyxuser/hyxuser.h"
-
 #include <stddef.h>
+
+#include "hyxuser/hyxuser.h"
 
 #define LAYOUT(type, field, offset) \
   _Static_assert(offsetof(type, field) == (offset), #type "." #field " is at " #offset)

@@ -64,8 +64,8 @@ TEST_F(GateTest, StatusIsTheLowHalfAndOnlyANonZeroErrorSetsErrno) {
       {0xdeadbeef00000000ull | HYX_BAD_PARAM, 0, HYX_BAD_PARAM, kBefore},
       {HYX_FAILURE, static_cast<uint64_t>(-5), HYX_FAILURE, 5},
       {HYX_FAILURE, 0x00000000fffffffeull, HYX_FAILURE, 2},  // only the low half counts
-      {0, 0x1234567800000000ull, HYX_OK, kBefore},          // a zero low half is no error
-      {0, static_cast<uint64_t>(-1), HYX_OK, 1},            // an error even with HYX_OK
+      {0, 0x1234567800000000ull, HYX_OK, kBefore},           // a zero low half is no error
+      {0, static_cast<uint64_t>(-1), HYX_OK, 1},             // an error even with HYX_OK
   };
   for (const ErrnoCase &c : cases) {
     probe_.status = c.statusRegister;

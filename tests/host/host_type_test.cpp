@@ -25,8 +25,8 @@ std::string Hex(uint32_t value) {
 
 // The library's message for a kernel checksum of `kernel`.
 std::string Mismatch(uint32_t kernel) {
-  return "The system call API checksum does not match (" + Hex(kernel) + " [kernel] != " + Hex(SYSCALL_API_CHECKSUM) +
-         " [user]).";
+  return "The system call API checksum does not match (" + Hex(kernel) +
+         " [kernel] != " + Hex(SYSCALL_API_CHECKSUM) + " [user]).";
 }
 
 struct HostExpectation {
@@ -99,17 +99,18 @@ struct FailureCase {
 TEST(SyscallApiCheck, FailuresAreDescribedInTheCallersBuffer) {
   if (!OnHyxkernel()) GTEST_SKIP() << "needs the Hyxkernel";
   const FailureCase cases[] = {
-      {"mismatch", 0, 0, 0x12345678,
-       Mismatch(0x12345678)},
+      {"mismatch", 0, 0, 0x12345678, Mismatch(0x12345678)},
       {"refused as non-root", HYX_FAILURE, -1, 0,
        std::string("Failed to get hyxkernel version: ") + strerror(1) + " (running as non-root?)"},
       {"refused", HYX_NOT_IMPLEMENTED, 0, 0, "Failed to get hyxkernel version: " + Hex(HYX_NOT_IMPLEMENTED)},
-      {"refused with another errno", HYX_FAILURE, -5, 0, "Failed to get hyxkernel version: " + Hex(HYX_FAILURE)},
+      {"refused with another errno", HYX_FAILURE, -5, 0,
+       "Failed to get hyxkernel version: " + Hex(HYX_FAILURE)},
   };
   for (const FailureCase &c : cases) {
     EXPECT_EXIT(
         {
-          HyxSim_ScriptAnswer(kChecksumCall, c.status, c.error, &c.kernelChecksum, sizeof c.kernelChecksum, 0);
+          HyxSim_ScriptAnswer(kChecksumCall, c.status, c.error, &c.kernelChecksum, sizeof c.kernelChecksum,
+                              0);
           char message[256] = "";
           bool passed = SyscallApi_Check(false, message, sizeof message);
           bool again = SyscallApi_Check(false, message, sizeof message);  // a failure is not remembered
@@ -143,15 +144,16 @@ TEST(SyscallApiCheck, WithoutABufferAFailureGoesToStderrAndMayEndTheProcess) {
         exit(0);
       },
       testing::ExitedWithCode(255),
-      "^Error during version check: The system call API checksum does not match \\(0x12345678 \\[kernel\\] != " +
+      "^Error during version check: The system call API checksum does not match \\(0x12345678 \\[kernel\\] "
+      "!= " +
           Hex(SYSCALL_API_CHECKSUM) + " \\[user\\]\\)\\.\n$");
   EXPECT_EXIT(
       {
         HyxSim_ScriptAnswer(kChecksumCall, HYX_NOT_IMPLEMENTED, 0, nullptr, 0, 0);
         exit(SyscallApi_Check(false, nullptr, 0) ? 1 : 0);
       },
-      testing::ExitedWithCode(0), "^Error during version check: Failed to get hyxkernel version: " +
-                                      Hex(HYX_NOT_IMPLEMENTED) + "\n$");
+      testing::ExitedWithCode(0),
+      "^Error during version check: Failed to get hyxkernel version: " + Hex(HYX_NOT_IMPLEMENTED) + "\n$");
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // hyxsim itself: what a program sees inside, what leaks out (nothing), and
 // how the program's end comes back.
 #include <gtest/gtest.h>
-
-#include "run_command.h"
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,14 +8,16 @@
 #include <cstdio>
 #include <string>
 
+#include "run_command.h"
+
 namespace {
 
 using Outcome = CommandOutcome;
 
 // Runs `script` with /bin/sh inside a sandbox of `profile`.
 Outcome RunInside(const std::string &profile, const std::string &script) {
-  std::string command = std::string(HYXSIM_PATH) + " --profile " + HOSTS_DIR + "/" + profile + ".json -- /bin/sh -c '" +
-                        script + "' 2>&1";
+  std::string command = std::string(HYXSIM_PATH) + " --profile " + HOSTS_DIR + "/" + profile +
+                        ".json -- /bin/sh -c '" + script + "' 2>&1";
   return RunCommand(command);
 }
 
@@ -46,20 +46,23 @@ TEST(Sandbox, TheHostsFixedPathsAreLaidOut) {
       "/hxfs/devices/ramdisk /hxfs/devices/deltadisks /hxfs/devices/cdrom /hxfs/devices/genscsi "
       "/hxfs/devices/multiextent; do test -d $p || echo missing $p; done; "
       "test -e /dev/char/hyxdriver/nvdManagement || echo missing nvd; "
-      "test -e /lib64/libxml2.so.2 || echo missing libxml2; test -e /lib64/libpam.so.0 || echo missing libpam");
+      "test -e /lib64/libxml2.so.2 || echo missing libxml2; test -e /lib64/libpam.so.0 || echo missing "
+      "libpam");
   EXPECT_EQ(outcome.output, "");
   EXPECT_EQ(outcome.status, 0);
 }
 
 TEST(Sandbox, OnlyLoopbackAndItIsUp) {
-  Outcome outcome = RunInside("hypervisor", "tail -n +3 /proc/net/dev | cut -d: -f1 | tr -d \" \"; ip -o link show lo");
+  Outcome outcome =
+      RunInside("hypervisor", "tail -n +3 /proc/net/dev | cut -d: -f1 | tr -d \" \"; ip -o link show lo");
   EXPECT_EQ(outcome.output.rfind("lo\n", 0), 0u) << outcome.output;
   EXPECT_NE(outcome.output.find("UP"), std::string::npos) << outcome.output;
 }
 
 TEST(Sandbox, NothingIsCreatedOnTheMachinesRoot) {
-  const char *hostPaths[] = {"/etc/norvex", "/hxfs", "/dev/char/hyxdriver", "/run/norvex", "/run/hyxsim",
-                             "/var/spool/snmp/leak", "/tmp/.oldroot"};
+  const char *hostPaths[] = {"/etc/norvex",  "/hxfs",       "/dev/char/hyxdriver",
+                             "/run/norvex",  "/run/hyxsim", "/var/spool/snmp/leak",
+                             "/tmp/.oldroot"};
   for (const char *path : hostPaths)
     if (ExistsOnHost(path)) GTEST_SKIP() << path << " exists on this machine already";
   Outcome outcome = RunInside("mockup",

@@ -41,7 +41,8 @@ TEST(HsiAllocation, EveryFailedAllocationIsReportedAsNoMemory) {
       {"get, unpacked list", true,
        [&] { return Hsi_Get(HSI_NODE_net_pNics_properties, unpacked, buffer.data(), propertiesSize); }},
       {"module node get", true, [&] { return Hsi_Get(5001, module, buffer.data(), 8); }},
-      {"list", true, [] {
+      {"list", true,
+       [] {
          HsiParamList out = nullptr;
          HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_net_pNics, nullptr, 1, &out);
          HsiParamList_Free(out);

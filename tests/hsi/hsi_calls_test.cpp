@@ -18,15 +18,16 @@
 
 namespace {
 
-constexpr uint64_t kGet = KERNEL_CALL_HSI_GET, kList = KERNEL_CALL_HSI_LIST, kModuleId = KERNEL_CALL_HSI_MODULE_ID;
+constexpr uint64_t kGet = KERNEL_CALL_HSI_GET, kList = KERNEL_CALL_HSI_LIST,
+                   kModuleId = KERNEL_CALL_HSI_MODULE_ID;
 
 // What the kernel saw of each call, and how it answers.
 struct Script {
   std::vector<HyxSimCall> calls;
   std::vector<uint32_t> capacities, dataCapacities;  // of the lists handed to kList
-  std::vector<uint32_t> sentCounts;                   // values in the list each call sent
-  std::vector<std::array<uint8_t, 16>> blocks;        // the first 16 bytes of each call's block
-  uint32_t totalCount = 0;                            // instances the kernel reports
+  std::vector<uint32_t> sentCounts;                  // values in the list each call sent
+  std::vector<std::array<uint8_t, 16>> blocks;       // the first 16 bytes of each call's block
+  uint32_t totalCount = 0;                           // instances the kernel reports
   uint32_t status = 0;
 };
 
@@ -77,7 +78,8 @@ TEST_F(HsiCalls, GetWithoutBufferReachesTheKernelAsAddressZeroLengthZero) {
   EXPECT_EQ(call.args[1], 0u);
   EXPECT_EQ(call.args[2], hsiTables.nodes[HSI_NODE_system_version].signature);
   EXPECT_EQ(script_.blocks[0], (std::array<uint8_t, 16>{}));  // kind 0, address 0, length 0
-  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, nullptr, 4), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, nullptr, 4),
+            static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(script_.calls.size(), 1u);
 }
 
@@ -103,7 +105,7 @@ TEST_F(HsiCalls, ModuleNodesTakeTheirModuleFromTheFirstValue) {
   EXPECT_EQ(script_.calls[0].args[0], 5003u);
   EXPECT_EQ(script_.calls[0].args[1], 0xfffffffffffffff9ull);
   EXPECT_EQ(script_.calls[0].args[2], 0u);  // module nodes carry no signature
-  EXPECT_EQ(script_.sentCounts[0], 1u);  // the module name is not sent
+  EXPECT_EQ(script_.sentCounts[0], 1u);     // the module name is not sent
 }
 
 struct RetryCase {
@@ -119,7 +121,8 @@ TEST_F(HsiCalls, AnOverflowingListIsRetriedWithTheReportedCountAndAMargin) {
     script.totalCount = c.reported;
     HyxSim_SetHandler(kList, AnswerList, &script);
     HsiParamList out = nullptr;
-    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_OK)) << c.what;
+    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_OK))
+        << c.what;
     ASSERT_EQ(script.capacities.size(), 2u) << c.what;
     EXPECT_EQ(script.capacities[0], 10u) << c.what;
     EXPECT_EQ(script.capacities[1], c.secondCapacity) << c.what;
@@ -149,7 +152,8 @@ TEST_F(HsiCalls, NoMemoryRetryDoublesTheBytesPerEntryUpTo2048) {
   script_.status = HYX_NO_MEMORY_RETRY;
   HyxSim_SetHandler(kList, AnswerList, &script_);
   HsiParamList out = reinterpret_cast<HsiParamList>(1);
-  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 10, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 10, &out),
+            static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(script_.dataCapacities, (std::vector<uint32_t>{1280, 2560, 5120, 10240, 20480}));
 }
@@ -168,9 +172,10 @@ TEST_F(HsiCalls, TheListBoundStopsAListThatCannotFit) {
   HyxSim_SetHandler(kList, AnswerList, &script_);
   HsiParamList out = nullptr;
   // 64 + 32 x 45 = 1504 and the fallback 64 + 32 x 40 = 1344 both exceed 1000.
-  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 10, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 10, &out),
+            static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
   EXPECT_EQ(script_.capacities.size(), 1u);
-  Hsi_SetMaxListBytes(0);  // ignored
+  Hsi_SetMaxListBytes(0);          // ignored
   Hsi_SetMaxListBytes(0x2000000);  // ignored
   EXPECT_EQ(Hsi_MaxListBytes(), 1000u);
 }
@@ -207,9 +212,9 @@ TEST_F(HsiCalls, TranslationSendsTheKernelsIdsAndOwnIdsForNodesItLacks) {
         char buffer[8];
         Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer);
         Hsi_Get(HSI_NODE_timer_info, nullptr, buffer, sizeof buffer);
-        bool ok = built && script.calls.size() == 2 && script.calls[0].args[0] == HSI_NODE_system_version + 1u &&
-                  script.calls[1].args[0] == HSI_NODE_timer_info &&
-                  HsiNodeTranslation_Apply(5001) == 5001;
+        bool ok = built && script.calls.size() == 2 &&
+                  script.calls[0].args[0] == HSI_NODE_system_version + 1u &&
+                  script.calls[1].args[0] == HSI_NODE_timer_info && HsiNodeTranslation_Apply(5001) == 5001;
         exit(ok ? 0 : 1);
       },
       testing::ExitedWithCode(0), "^$");
@@ -244,7 +249,8 @@ void AnswerModuleField(HyxSimCall *call, void *) {
 void AnswerModuleEnumValue(HyxSimCall *call, void *) {
   uint64_t value = 10 + call->args[2];
   memcpy(reinterpret_cast<void *>(call->args[3]), &value, 8);
-  snprintf(reinterpret_cast<char *>(call->args[4]), 128, "value%lu", static_cast<unsigned long>(call->args[2]));
+  snprintf(reinterpret_cast<char *>(call->args[4]), 128, "value%lu",
+           static_cast<unsigned long>(call->args[2]));
   call->status = 0;
   call->error = 0;
 }
@@ -267,7 +273,8 @@ TEST_F(HsiCalls, ModuleTypesAreRebuiltFromTheKernel) {
   EXPECT_STREQ(mode->b.values[1].name, "value1");
   HsiModuleNode_FreeType(type);
 
-  HyxSim_ScriptAnswer(KERNEL_CALL_HSI_MODULE_FIELD, HYX_NOT_FOUND, 0, nullptr, 0, 0);  // a failure frees what was built
+  HyxSim_ScriptAnswer(KERNEL_CALL_HSI_MODULE_FIELD, HYX_NOT_FOUND, 0, nullptr, 0,
+                      0);  // a failure frees what was built
   EXPECT_EQ(HsiModuleNode_GetType(3, 1, &type), static_cast<HYX_ReturnStatus>(HYX_NOT_FOUND));
   EXPECT_EQ(type, nullptr);
 }
@@ -288,7 +295,6 @@ TEST_F(HsiCalls, SizedBuffers) {
   EXPECT_EQ(HsiSizedBuffer_Free(buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
 }
 
-
 // A kernel that fills the list record with something the library never
 // made: each case must give HYX_READ_ERROR, an empty list, and a free that
 // touches nothing the kernel named.
@@ -305,10 +311,13 @@ const Malformed kMalformed[] = {
      }},
     {"a string past the data area",
      [](HsiParamListRecord *rec, HsiParam *slots) {
-       slots[0] = HsiParam{rec->base, 0, uint64_t{rec->headerSize} + rec->dataCapacity - 2, 4, HSI_PARAM_STRING};
+       slots[0] =
+           HsiParam{rec->base, 0, uint64_t{rec->headerSize} + rec->dataCapacity - 2, 4, HSI_PARAM_STRING};
      }},
     {"a string inside the header",
-     [](HsiParamListRecord *rec, HsiParam *slots) { slots[0] = HsiParam{rec->base, 0, 8, 4, HSI_PARAM_STRING}; }},
+     [](HsiParamListRecord *rec, HsiParam *slots) {
+       slots[0] = HsiParam{rec->base, 0, 8, 4, HSI_PARAM_STRING};
+     }},
     {"a string based elsewhere",
      [](HsiParamListRecord *rec, HsiParam *slots) {
        slots[0] = HsiParam{rec->base + 64, 0, rec->headerSize, 4, HSI_PARAM_STRING};
@@ -316,9 +325,12 @@ const Malformed kMalformed[] = {
     {"an unknown slot type", [](HsiParamListRecord *, HsiParam *slots) { slots[0].type = 7; }},
     {"capacity rewritten", [](HsiParamListRecord *rec, HsiParam *) { rec->capacity *= 4; }},
     {"header size rewritten", [](HsiParamListRecord *rec, HsiParam *) { rec->headerSize += 32; }},
-    {"data used beyond the area", [](HsiParamListRecord *rec, HsiParam *) { rec->dataUsed = rec->dataCapacity + 1; }},
+    {"data used beyond the area",
+     [](HsiParamListRecord *rec, HsiParam *) { rec->dataUsed = rec->dataCapacity + 1; }},
     {"next data offset beyond the area",
-     [](HsiParamListRecord *rec, HsiParam *) { rec->nextDataOffset = uint64_t{rec->headerSize} + rec->dataCapacity + 1; }},
+     [](HsiParamListRecord *rec, HsiParam *) {
+       rec->nextDataOffset = uint64_t{rec->headerSize} + rec->dataCapacity + 1;
+     }},
 };
 
 struct SpoilScript {
@@ -343,7 +355,8 @@ TEST_F(HsiCalls, AListTheKernelFilledIsCheckedBeforeUse) {
     SpoilScript script{&m, HYX_OK};
     HyxSim_SetHandler(kList, AnswerSpoiledList, &script);
     HsiParamList out = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 256, 0);
-    EXPECT_EQ(Hsi_GetListInto(HSI_NODE_net_pNics, nullptr, out), static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
+    EXPECT_EQ(Hsi_GetListInto(HSI_NODE_net_pNics, nullptr, out),
+              static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
     EXPECT_EQ(HsiParamList_Count(out), 0u);
     EXPECT_EQ(HsiParamList_Capacity(out), 4u);
     const char *text = nullptr;
@@ -351,7 +364,8 @@ TEST_F(HsiCalls, AListTheKernelFilledIsCheckedBeforeUse) {
     EXPECT_EQ(HsiParamList_Free(out), static_cast<HYX_ReturnStatus>(HYX_OK));
 
     HsiParamList listed = reinterpret_cast<HsiParamList>(1);
-    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &listed), static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
+    EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &listed),
+              static_cast<HYX_ReturnStatus>(HYX_READ_ERROR));
     EXPECT_EQ(listed, nullptr);
 
     // A failing call may have written too: the list is freed without
@@ -375,7 +389,8 @@ TEST_F(HsiCalls, ListSizesAreComputedWithoutWrapping) {
   // A kernel reporting 0xffffffff instances: the margin is not wrapped into
   // a small list, the bound refuses it after one call.
   script_.totalCount = 0xffffffffu;
-  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out), static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
+  EXPECT_EQ(Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &out),
+            static_cast<HYX_ReturnStatus>(HYX_LIMIT_EXCEEDED));
   EXPECT_EQ(script_.capacities, (std::vector<uint32_t>{10}));
 }
 
@@ -417,8 +432,10 @@ TEST_F(HsiCalls, SetsSendTheirBlocks) {
   EXPECT_EQ(seen.block.inputLength, 4u);
   EXPECT_EQ(seen.block.output, reinterpret_cast<uintptr_t>(output));
   EXPECT_EQ(seen.block.outputLength, 8u);
-  EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, nullptr, 4, nullptr, 0), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
-  EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, nullptr, 1), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, nullptr, 4, nullptr, 0),
+            static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(Hsi_Set(HSI_NODE_system_version, nullptr, input, 4, nullptr, 1),
+            static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(seen.calls, 1);
 
   // No input list: an empty value list is sent.  A spilled input list is
@@ -451,7 +468,8 @@ TEST_F(HsiCalls, SizedSetsAlwaysSendAListOfTheirOwn) {
   HsiParamList params = HsiParamList_AllocSized(HSI_PARAMLIST_VALUES, 2, 64, 0);
   ASSERT_EQ(HsiParamList_AddString(params, "defaultTcpipStack"), static_cast<HYX_ReturnStatus>(HYX_OK));
   ASSERT_TRUE(HsiParamList_IsPacked(params));
-  ASSERT_EQ(Hsi_SetSized(HSI_NODE_net_tcpip_instances_config_arpTimeout, params, input, output), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_EQ(Hsi_SetSized(HSI_NODE_net_tcpip_instances_config_arpTimeout, params, input, output),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_NE(seen.sentRecord, HsiParamList_Record(params));  // a packed copy, though the caller's was packed
   EXPECT_EQ(seen.sentCount, 1u);
   EXPECT_EQ(seen.block.kind, HSI_CALL_SET_SIZED);
@@ -462,11 +480,13 @@ TEST_F(HsiCalls, SizedSetsAlwaysSendAListOfTheirOwn) {
 
   // An empty list of the caller's goes as it is; no output is address 0, size 0.
   HsiParamList empty = HsiParamList_Alloc(HSI_PARAMLIST_VALUES, 0);
-  ASSERT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, input, nullptr), static_cast<HYX_ReturnStatus>(HYX_OK));
+  ASSERT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, input, nullptr),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(seen.sentRecord, HsiParamList_Record(empty));
   EXPECT_EQ(seen.block.output, 0u);
   EXPECT_EQ(seen.block.outputLength, 0u);
-  EXPECT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, nullptr, output), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(Hsi_SetSized(HSI_NODE_system_version, empty, nullptr, output),
+            static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(seen.calls, 2);
   HsiParamList_Free(empty);
   HsiParamList_Free(params);
@@ -492,7 +512,8 @@ TEST_F(HsiCalls, SizedGetsAndSizeQueries) {
   ASSERT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, &length), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(length, 417u);
   HyxSim_ResetCounts();
-  EXPECT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, nullptr), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(Hsi_GetSize(HSI_NODE_system_version, nullptr, nullptr),
+            static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(HyxSim_CallCount(KERNEL_CALL_HSI_GET_SIZE), 0u);
 }
 
@@ -500,11 +521,13 @@ TEST_F(HsiCalls, AnErrorRegisterBesideSuccessStillSetsErrno) {
   char buffer[8];
   HyxSim_ScriptAnswer(kGet, HYX_OK, -EIO, nullptr, 0, 0);
   errno = 0;
-  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(errno, EIO);
   HyxSim_ScriptAnswer(kGet, HYX_OK, 0, nullptr, 0, 0);
   errno = ENOENT;
-  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, buffer, sizeof buffer),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(errno, ENOENT);  // a zero error register leaves errno alone
 }
 

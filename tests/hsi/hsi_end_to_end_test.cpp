@@ -57,12 +57,12 @@ TEST(HsiEndToEnd, AMissingInstanceIsNotFound) {
   HsiParamList_Free(one);
 }
 
-
 TEST(HsiEndToEnd, AListOfAModuleNodeTakesTheModuleFromItsFirstValue) {
   HsiParamList params = HsiParamList_Alloc(HSI_PARAMLIST_VALUES, 1);
   HsiParamList_AddString(params, "nfs41client");
   HsiParamList mounts = nullptr;
-  ASSERT_EQ(Hsi_GetList(5002, params, 0, &mounts), static_cast<HYX_ReturnStatus>(HYX_OK));  // the module's mounts
+  ASSERT_EQ(Hsi_GetList(5002, params, 0, &mounts),
+            static_cast<HYX_ReturnStatus>(HYX_OK));  // the module's mounts
   EXPECT_EQ(HsiParamList_Count(mounts), 2u);
   EXPECT_TRUE(HsiParamList_FindString(mounts, "/vmfs/volumes/backup"));
   EXPECT_TRUE(HsiParamList_FindString(mounts, "/vmfs/volumes/iso"));

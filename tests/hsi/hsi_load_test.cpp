@@ -22,7 +22,8 @@ TEST(BuildInfo, MissingPointersAreRefusedBeforeAnythingIsWritten) {
   char build[21] = "untouched";
   const char *library = nullptr;
   bool translated = true;
-  EXPECT_EQ(Hsi_GetBuildInfo(nullptr, 21, &library, &translated), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
+  EXPECT_EQ(Hsi_GetBuildInfo(nullptr, 21, &library, &translated),
+            static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(Hsi_GetBuildInfo(build, 21, nullptr, &translated), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(Hsi_GetBuildInfo(build, 21, &library, nullptr), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
   EXPECT_EQ(Hsi_GetBuildInfo(build, 0, &library, &translated), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM));
@@ -37,7 +38,8 @@ TEST(BuildInfo, OffTheHyxkernelNothingIsAskedAndTheLoadStatusIsAMismatch) {
   char build[21];
   const char *library = nullptr;
   bool translated = true;
-  EXPECT_EQ(Hsi_GetBuildInfo(build, sizeof build, &library, &translated), static_cast<HYX_ReturnStatus>(HYX_FAILURE));
+  EXPECT_EQ(Hsi_GetBuildInfo(build, sizeof build, &library, &translated),
+            static_cast<HYX_ReturnStatus>(HYX_FAILURE));
   EXPECT_STREQ(build, "_Unknown_");
   EXPECT_STREQ(library, "Dec 19 2024 12:17:48");
   EXPECT_FALSE(translated);
@@ -62,7 +64,8 @@ TEST(BuildInfo, AKernelThatWritesNothingLeavesUnknown) {
   char build[21];
   const char *library = nullptr;
   bool translated = true;
-  EXPECT_EQ(Hsi_GetBuildInfo(build, sizeof build, &library, &translated), static_cast<HYX_ReturnStatus>(HYX_OK));
+  EXPECT_EQ(Hsi_GetBuildInfo(build, sizeof build, &library, &translated),
+            static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_STREQ(build, "_Unknown_");
   EXPECT_FALSE(translated);
   HyxSim_ClearHandlers();

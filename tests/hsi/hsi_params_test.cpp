@@ -56,7 +56,7 @@ TEST(HsiParams, CreationRules) {
   EXPECT_EQ(HsiParamList_Capacity(Make(HSI_PARAMLIST_VALUES, 2, 10).get()), 2u);
   EXPECT_EQ(HsiParamList_Capacity(Make(HSI_PARAMLIST_VALUES, 2, 0, HSI_PARAMLIST_FIXED).get()), 2u);
   EXPECT_FALSE(Make(HSI_PARAMLIST_VALUES, 0, 10));
-  EXPECT_FALSE(Make(HSI_PARAMLIST_VALUES, 0x7ffffff, 0));        // header alone beyond 4 GiB
+  EXPECT_FALSE(Make(HSI_PARAMLIST_VALUES, 0x7ffffff, 0));          // header alone beyond 4 GiB
   EXPECT_FALSE(Make(HSI_PARAMLIST_VALUES, 16, 0xffffffffu - 64));  // header + data beyond 4 GiB
   EXPECT_FALSE(Make(7, 16, 0));
 
@@ -73,16 +73,16 @@ TEST(HsiParams, WireLayoutByteForByte) {
   const void *r = HsiParamList_Record(list.get());
   const uint64_t base = reinterpret_cast<uintptr_t>(r);
 
-  EXPECT_EQ(At<uint32_t>(r, 0), 1u);               // instance list
-  EXPECT_EQ(At<uint32_t>(r, 4), 0u);               // flags
-  EXPECT_EQ(At<uint32_t>(r, 8), 2u);               // count
-  EXPECT_EQ(At<uint32_t>(r, 12), 2u);              // total count
-  EXPECT_EQ(At<uint32_t>(r, 16), 2u);              // capacity
-  EXPECT_EQ(At<uint32_t>(r, 20), 128u);            // header size
-  EXPECT_EQ(At<uint32_t>(r, 24), 5u);              // data used
-  EXPECT_EQ(At<uint32_t>(r, 28), 32u);             // data capacity
-  EXPECT_EQ(At<uint64_t>(r, 32), 133u);            // next data offset
-  EXPECT_EQ(At<uint64_t>(r, 40), base);            // base address
+  EXPECT_EQ(At<uint32_t>(r, 0), 1u);     // instance list
+  EXPECT_EQ(At<uint32_t>(r, 4), 0u);     // flags
+  EXPECT_EQ(At<uint32_t>(r, 8), 2u);     // count
+  EXPECT_EQ(At<uint32_t>(r, 12), 2u);    // total count
+  EXPECT_EQ(At<uint32_t>(r, 16), 2u);    // capacity
+  EXPECT_EQ(At<uint32_t>(r, 20), 128u);  // header size
+  EXPECT_EQ(At<uint32_t>(r, 24), 5u);    // data used
+  EXPECT_EQ(At<uint32_t>(r, 28), 32u);   // data capacity
+  EXPECT_EQ(At<uint64_t>(r, 32), 133u);  // next data offset
+  EXPECT_EQ(At<uint64_t>(r, 40), base);  // base address
 
   EXPECT_EQ(At<uint64_t>(r, 64), 0x1122334455667788ull);
   EXPECT_EQ(At<uint64_t>(r, 72), 0u);
@@ -119,7 +119,7 @@ TEST(HsiParams, SpillAndPackedCopy) {
   ASSERT_EQ(HsiParamList_AddString(list.get(), "abc"), HYX_OK);      // inline, 4 bytes
   ASSERT_EQ(HsiParamList_AddString(list.get(), "defghij"), HYX_OK);  // 8 bytes: spills
   ASSERT_EQ(HsiParamList_AddInt(list.get(), 42), HYX_OK);
-  ASSERT_EQ(HsiParamList_AddString(list.get(), "x"), HYX_OK);        // used 12 of 8: spills
+  ASSERT_EQ(HsiParamList_AddString(list.get(), "x"), HYX_OK);  // used 12 of 8: spills
   const HsiParam *spilled = HsiParamList_GetParam(list.get(), 1);
   EXPECT_EQ(spilled->offset, 0u);
   EXPECT_NE(spilled->value, HsiParamList_Record(list.get())->base);
@@ -136,7 +136,8 @@ TEST(HsiParams, SpillAndPackedCopy) {
     EXPECT_EQ(rec->count, 4 - first);
     EXPECT_EQ(rec->totalCount, 4 - first);
     for (uint32_t i = first; i < 4; i++)
-      EXPECT_TRUE(HsiParam_Equal(HsiParamList_GetParam(list.get(), i), HsiParamList_GetParam(copy.get(), i - first)));
+      EXPECT_TRUE(
+          HsiParam_Equal(HsiParamList_GetParam(list.get(), i), HsiParamList_GetParam(copy.get(), i - first)));
     if (first == 0) {
       EXPECT_EQ(rec->capacity, 4u);
       EXPECT_EQ(rec->dataCapacity, 14u);
@@ -193,7 +194,8 @@ TEST(HsiParams, GrownRecordHasFlagsZero) {
 
 TEST(HsiParams, RemoveClosesUpTheDataArea) {
   List list = Make(HSI_PARAMLIST_INSTANCE, 8, 64);
-  for (const char *s : {"alpha", "be", "gamma", "delta"}) ASSERT_EQ(HsiParamList_AddString(list.get(), s), HYX_OK);
+  for (const char *s : {"alpha", "be", "gamma", "delta"})
+    ASSERT_EQ(HsiParamList_AddString(list.get(), s), HYX_OK);
   ASSERT_EQ(HsiParamList_AddStringFront(list.get(), "zero"), HYX_OK);
   List spillList = Make(HSI_PARAMLIST_INSTANCE, 2, 0);
   ASSERT_EQ(HsiParamList_Remove(list.get(), 2), HYX_OK);  // "be"
@@ -332,10 +334,10 @@ TEST(HsiParams, StringsFromTheKernelAreChecked) {
     HYX_ReturnStatus want;
   } cases[] = {
       {rec->headerSize, 5, HYX_OK},
-      {rec->headerSize, 4, HYX_BAD_PARAM_TYPE},        // no NUL at length - 1
-      {rec->headerSize, 0, HYX_BAD_PARAM_TYPE},        // empty
-      {rec->headerSize + 12, 5, HYX_BAD_PARAM_TYPE},   // runs past the data area
-      {rec->headerSize - 8, 5, HYX_BAD_PARAM_TYPE},    // inside the slots
+      {rec->headerSize, 4, HYX_BAD_PARAM_TYPE},       // no NUL at length - 1
+      {rec->headerSize, 0, HYX_BAD_PARAM_TYPE},       // empty
+      {rec->headerSize + 12, 5, HYX_BAD_PARAM_TYPE},  // runs past the data area
+      {rec->headerSize - 8, 5, HYX_BAD_PARAM_TYPE},   // inside the slots
   };
   for (const Case &c : cases) {
     *p = HsiParam{rec->base, 0, c.offset, c.length, HSI_PARAM_STRING};
@@ -385,7 +387,7 @@ TEST(HsiParams, AllocationFailuresLeaveListsUnchanged) {
 
   using Op = HYX_ReturnStatus (*)(HsiParamList);
   const Op ops[] = {
-      [](HsiParamList l) { return HsiParamList_AddInt(l, 5); },             // grows
+      [](HsiParamList l) { return HsiParamList_AddInt(l, 5); },              // grows
       [](HsiParamList l) { return HsiParamList_AddStringFront(l, "xyz"); },  // spills and grows
       [](HsiParamList l) { return HsiParamList_AddString(l, "q"); },
       [](HsiParamList l) { return HsiParamList_AddLongString(l, std::string(3000, 'w').c_str()); },

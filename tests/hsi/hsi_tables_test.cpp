@@ -70,17 +70,18 @@ TEST(HsiTables, Figures) {
     ASSERT_LT(t.kind, 4u);
     n[kinds[t.kind]]++;
     n["bitFlags"] += t.bitFlags;
-    n["relocations"] += 1 + !!t.format + (t.kind == HSI_TYPE_ARRAY) + (t.kind == HSI_TYPE_STRUCT || t.kind == HSI_TYPE_ENUM);
+    n["relocations"] +=
+        1 + !!t.format + (t.kind == HSI_TYPE_ARRAY) + (t.kind == HSI_TYPE_STRUCT || t.kind == HSI_TYPE_ENUM);
   }
   for (const HsiFieldDef &f : hsiTables.fields) n["relocations"] += 1 + !!f.type + !!f.description;
   for (const HsiEnumValueDef &v : hsiTables.enumValues) n["relocations"] += 1 + !!v.description;
   n["relocations"] += 1;  // the signature's address
 
   const std::map<std::string, uint64_t> want = {
-      {"leaves", 2278},       {"branches", 545},     {"instance", 488},   {"integerKey", 266},
-      {"variableLength", 14}, {"typedSetInput", 13}, {"recursive", 2},    {"recursiveOther", 1},
-      {"moduleRoot", 1},      {"topLevel", 27},      {"maxDepth", 9},     {"scalar", 81},
-      {"array", 495},         {"struct", 820},       {"enum", 241},       {"bitFlags", 63},
+      {"leaves", 2278},       {"branches", 545},     {"instance", 488}, {"integerKey", 266},
+      {"variableLength", 14}, {"typedSetInput", 13}, {"recursive", 2},  {"recursiveOther", 1},
+      {"moduleRoot", 1},      {"topLevel", 27},      {"maxDepth", 9},   {"scalar", 81},
+      {"array", 495},         {"struct", 820},       {"enum", 241},     {"bitFlags", 63},
       {"relocations", 33787},
   };
   EXPECT_EQ(n, want);
@@ -125,14 +126,28 @@ TEST(HsiTables, FixedTypes) {
     uint32_t kind, size;
     const char *format;
   } rows[] = {
-      {"HSI_STRING", 0, 1, "%s"},          {"HSI_CHAR_U8", 0, 1, "%c"},         {"HSI_BOOL", 0, 1, "%u"},
-      {"HSI_DEC_U8", 0, 1, "%u"},          {"HSI_HEX_U8", 0, 1, "0x%02x "},     {"HSI_DEC_S16", 0, 2, "%d"},
-      {"HSI_DEC_U16", 0, 2, "%u"},         {"HSI_HEX_U16", 0, 2, "0x%04x"},     {"HSI_DEC_S32", 0, 4, "%d"},
-      {"HSI_DEC_U32", 0, 4, "%u"},         {"HSI_HEX_U32", 0, 4, "0x%08x"},     {"HSI_DEC_S64", 0, 8, "%Ld"},
-      {"HSI_DEC_U64", 0, 8, "%Lu"},        {"HSI_HEX_U64", 0, 8, "0x%Lx"},      {"HSI_Empty_Output", 2, 0, "Empty output data"},
-      {"HSI_Empty_Input", 2, 0, "Empty input data"}, {"HSI_TIME_UNIT", 3, 4, "Time unit"},
-      {"HSI_KILOBYTE", 0, 8, "%Lu KB"},    {"HSI_MEGABYTE", 0, 4, "%u MB"},     {"HSI_GIGABYTE", 0, 4, "%u GB"},
-      {"HSI_VA", 0, 8, "%#lx"},            {"HSICompatHashArray", 1, 24000, nullptr},
+      {"HSI_STRING", 0, 1, "%s"},
+      {"HSI_CHAR_U8", 0, 1, "%c"},
+      {"HSI_BOOL", 0, 1, "%u"},
+      {"HSI_DEC_U8", 0, 1, "%u"},
+      {"HSI_HEX_U8", 0, 1, "0x%02x "},
+      {"HSI_DEC_S16", 0, 2, "%d"},
+      {"HSI_DEC_U16", 0, 2, "%u"},
+      {"HSI_HEX_U16", 0, 2, "0x%04x"},
+      {"HSI_DEC_S32", 0, 4, "%d"},
+      {"HSI_DEC_U32", 0, 4, "%u"},
+      {"HSI_HEX_U32", 0, 4, "0x%08x"},
+      {"HSI_DEC_S64", 0, 8, "%Ld"},
+      {"HSI_DEC_U64", 0, 8, "%Lu"},
+      {"HSI_HEX_U64", 0, 8, "0x%Lx"},
+      {"HSI_Empty_Output", 2, 0, "Empty output data"},
+      {"HSI_Empty_Input", 2, 0, "Empty input data"},
+      {"HSI_TIME_UNIT", 3, 4, "Time unit"},
+      {"HSI_KILOBYTE", 0, 8, "%Lu KB"},
+      {"HSI_MEGABYTE", 0, 4, "%u MB"},
+      {"HSI_GIGABYTE", 0, 4, "%u GB"},
+      {"HSI_VA", 0, 8, "%#lx"},
+      {"HSICompatHashArray", 1, 24000, nullptr},
       {"HSICompatData", 2, 24004, "hsi version compatibility data"},
   };
   for (uint32_t i = 0; i < std::size(rows); i++) {
@@ -147,8 +162,11 @@ TEST(HsiTables, FixedTypes) {
   EXPECT_EQ(hsiTables.types[14].a.count, 0u);
   EXPECT_EQ(hsiTables.types[21].b.elementIndex, 12u);
   const HsiTypeDef &unit = hsiTables.types[16];
-  const char *units[][2] = {{"HsiTime_Seconds", "s"},       {"HsiTime_Milliseconds", "ms"}, {"HsiTime_Microseconds", "us"},
-                            {"HsiTime_Nanoseconds", "ns"},  {"HsiTime_TimerCycles", "tc"}};
+  const char *units[][2] = {{"HsiTime_Seconds", "s"},
+                            {"HsiTime_Milliseconds", "ms"},
+                            {"HsiTime_Microseconds", "us"},
+                            {"HsiTime_Nanoseconds", "ns"},
+                            {"HsiTime_TimerCycles", "tc"}};
   ASSERT_EQ(unit.a.count, 5u);
   for (uint64_t v = 0; v < 5; v++) {
     EXPECT_STREQ(unit.b.values[v].name, units[v][0]);
@@ -232,26 +250,34 @@ TEST(HsiTables, PinnedNodes) {
       {180, HSI_NODE_net_pNics, "net_pNics", 0, nullptr},
       {182, HSI_NODE_net_pNics_properties, "net_pNics_properties", 1851, "NetHsi_pNicPropertiesStruct"},
       {366, HSI_NODE_net_tcpip_instances_vNics, "net_tcpip_instances_vNics", 0, nullptr},
-      {443, HSI_NODE_net_tcpip_instances_vNics_macaddr, "net_tcpip_instances_vNics_macaddr", 6, "NetHsi_vNicMacAddrStruct"},
+      {443, HSI_NODE_net_tcpip_instances_vNics_macaddr, "net_tcpip_instances_vNics_macaddr", 6,
+       "NetHsi_vNicMacAddrStruct"},
       {447, HSI_NODE_net_tcpip_instances_vNics_mtu, "net_tcpip_instances_vNics_mtu", 4, "NetHsi_MTUStruct"},
-      {449, HSI_NODE_net_tcpip_instances_vNics_tsoMss, "net_tcpip_instances_vNics_tsoMss", 4, "NetHsi_TsoMssStruct"},
-      {478, HSI_NODE_net_tcpip_instances_vNics_v4_ipaddr, "net_tcpip_instances_vNics_v4_ipaddr", 4, "NetHsi_IPAddrStruct"},
-      {479, HSI_NODE_net_tcpip_instances_vNics_v4_netmask, "net_tcpip_instances_vNics_v4_netmask", 4, "NetHsi_NetMaskStruct"},
+      {449, HSI_NODE_net_tcpip_instances_vNics_tsoMss, "net_tcpip_instances_vNics_tsoMss", 4,
+       "NetHsi_TsoMssStruct"},
+      {478, HSI_NODE_net_tcpip_instances_vNics_v4_ipaddr, "net_tcpip_instances_vNics_v4_ipaddr", 4,
+       "NetHsi_IPAddrStruct"},
+      {479, HSI_NODE_net_tcpip_instances_vNics_v4_netmask, "net_tcpip_instances_vNics_v4_netmask", 4,
+       "NetHsi_NetMaskStruct"},
       {864, HSI_NODE_vm_vmmGroupInfo, "vm_vmmGroupInfo", 3396, "WorldHsiGroupInfo"},
       {898, HSI_NODE_world_info, "world_info", 69, "WorldHsiInfo"},
       {904, HSI_NODE_worldGroups_vmmLeaderID, "worldGroups_vmmLeaderID", 4, "World_WorldID"},
       {1703, HSI_NODE_system_version, "system_version", 368, "SystemHsi_VersionStruct"},
       {1853, HSI_NODE_storage_scsifw_devices, "storage_scsifw_devices", 0, nullptr},
-      {1864, HSI_NODE_storage_scsifw_devices_info, "storage_scsifw_devices_info", 790, "PsaStorHsiDeviceInfo"},
-      {1868, HSI_NODE_storage_scsifw_devices_inquiryVPD_data, "storage_scsifw_devices_inquiryVPD_data", 255, "ScsiHsiVpdInqData"},
+      {1864, HSI_NODE_storage_scsifw_devices_info, "storage_scsifw_devices_info", 790,
+       "PsaStorHsiDeviceInfo"},
+      {1868, HSI_NODE_storage_scsifw_devices_inquiryVPD_data, "storage_scsifw_devices_inquiryVPD_data", 255,
+       "ScsiHsiVpdInqData"},
       {1951, HSI_NODE_storage_scsifw_paths, "storage_scsifw_paths", 0, nullptr},
       {1952, HSI_NODE_storage_scsifw_paths_info, "storage_scsifw_paths_info", 441, "PsaStorHsiPathInfo"},
       {1955, HSI_NODE_storage_scsifw_paths_deviceUid, "storage_scsifw_paths_deviceUid", 256, nullptr},
       {1956, HSI_NODE_storage_scsifw_paths_state, "storage_scsifw_paths_state", 4, "PsaStorHsiPathState"},
       {1971, HSI_NODE_storage_scsifw_adapters, "storage_scsifw_adapters", 0, nullptr},
-      {1972, HSI_NODE_storage_scsifw_adapters_info, "storage_scsifw_adapters_info", 1730, "PsaStorHsiAdapterInfo"},
+      {1972, HSI_NODE_storage_scsifw_adapters_info, "storage_scsifw_adapters_info", 1730,
+       "PsaStorHsiAdapterInfo"},
       {2085, HSI_NODE_timer_info, "timer_info", 88, "Timer_HSIInfo"},
-      {2741, HSI_NODE_hardware_nvd_system_capabilities, "hardware_nvd_system_capabilities", 16, "NVDHsiDriverCap"},
+      {2741, HSI_NODE_hardware_nvd_system_capabilities, "hardware_nvd_system_capabilities", 16,
+       "NVDHsiDriverCap"},
       {2754, HSI_NODE_uefi_variable, "uefi_variable", 0, nullptr},
   };
   for (const Pin &p : pins) {
@@ -262,12 +288,15 @@ TEST(HsiTables, PinnedNodes) {
       EXPECT_STREQ(Node(p.id).getTypeDef->name, p.type) << p.path;
     }
   }
-  auto isInstance = [](uint32_t id, bool integer) { return Node(id).instance && Node(id).integerKey == integer; };
+  auto isInstance = [](uint32_t id, bool integer) {
+    return Node(id).instance && Node(id).integerKey == integer;
+  };
   EXPECT_TRUE(isInstance(HSI_NODE_net_pNics, false) && !Node(HSI_NODE_net_pNics).leaf);
   EXPECT_TRUE(isInstance(HSI_NODE_net_tcpip_instances, false));
   EXPECT_TRUE(isInstance(HSI_NODE_storage_scsifw_devices, false));
   EXPECT_TRUE(isInstance(HSI_NODE_storage_scsifw_devices_inquiryVPD, true));
-  EXPECT_TRUE(isInstance(HSI_NODE_world, true) && isInstance(HSI_NODE_worldGroups, true) && isInstance(HSI_NODE_vm, true));
+  EXPECT_TRUE(isInstance(HSI_NODE_world, true) && isInstance(HSI_NODE_worldGroups, true) &&
+              isInstance(HSI_NODE_vm, true));
   const HsiNodeDef &variable = Node(HSI_NODE_uefi_variable);
   EXPECT_TRUE(variable.leaf && variable.instance && variable.variableLength && !variable.integerKey);
   EXPECT_EQ(variable.getType, HSI_NO_TYPE);
@@ -335,9 +364,20 @@ TEST(HsiTables, PinnedLayouts) {
     EXPECT_EQ(f->offset, a.offset) << a.field;
     EXPECT_EQ(f->type->size, a.size) << a.field;
   }
-  const char *version[] = {"product", "productVersion", "buildVersion", "buildType", "buildVersionNumeric",
-                           "releaseUpdate", "releasePatch", "buildDate", "buildTime", "cpuArch",
-                           "hyxkernelBuild", "hyxcall", "releaseVersionStr", "kernelReleaseVersionStr"};
+  const char *version[] = {"product",
+                           "productVersion",
+                           "buildVersion",
+                           "buildType",
+                           "buildVersionNumeric",
+                           "releaseUpdate",
+                           "releasePatch",
+                           "buildDate",
+                           "buildTime",
+                           "cpuArch",
+                           "hyxkernelBuild",
+                           "hyxcall",
+                           "releaseVersionStr",
+                           "kernelReleaseVersionStr"};
   const uint32_t offsets[] = {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 292, 296, 304, 336};
   const HsiTypeDef *v = Node(HSI_NODE_system_version).getTypeDef;
   ASSERT_EQ(v->a.count, std::size(version));
@@ -352,9 +392,11 @@ TEST(HsiTables, PinnedLayouts) {
   const HsiTypeDef *state = Node(HSI_NODE_storage_scsifw_paths_state).getTypeDef;
   ASSERT_EQ(state->a.count, 5u);
   EXPECT_STREQ(state->b.values[0].name, "HSI_HYX_SCSI_PATH_STATE_ON");
-  const HsiTypeDef *transport = Field(Node(HSI_NODE_storage_scsifw_adapters_info).getTypeDef, "transportType")->type;
+  const HsiTypeDef *transport =
+      Field(Node(HSI_NODE_storage_scsifw_adapters_info).getTypeDef, "transportType")->type;
   EXPECT_EQ(transport->b.values[transport->a.count - 1].value, 240u);
-  const HsiTypeDef *features = Field(Node(HSI_NODE_hardware_nvd_system_capabilities).getTypeDef, "supportedFeatures")->type;
+  const HsiTypeDef *features =
+      Field(Node(HSI_NODE_hardware_nvd_system_capabilities).getTypeDef, "supportedFeatures")->type;
   EXPECT_EQ(features->bitFlags, 1u);
   ASSERT_EQ(features->a.count, 21u);
   EXPECT_STREQ(features->b.values[18].name, "BLOCK_NAMESPACES_FLAG");
@@ -440,7 +482,8 @@ TEST(HsiTables, SignaturesSurviveRenumbering) {
   }
   EXPECT_GT(moved, hsiTables.nodeCount / 2);
   EXPECT_EQ(renumbered::HSI_NODE_sysInfoNodeHashes, 1);  // the kernel's hash node stays put
-  EXPECT_EQ(other.nodes[renumbered::HSI_NODE_uefi_variable].signature, Node(HSI_NODE_uefi_variable).signature);
+  EXPECT_EQ(other.nodes[renumbered::HSI_NODE_uefi_variable].signature,
+            Node(HSI_NODE_uefi_variable).signature);
 }
 
 }  // namespace

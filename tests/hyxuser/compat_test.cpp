@@ -1,8 +1,7 @@
 // The I/O resource management entries and the compatibility entry points
 // through the shipped library.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,7 +16,6 @@
 namespace {
 
 bool OnPlainLinux() { return OnProfile("plain-linux"); }
-
 
 TEST(Iorm, EveryEntryAnswersItsFixedResultWhateverItIsPassed) {
   struct Entry {
@@ -81,8 +79,7 @@ TEST(Compat, RelinquishingASocket) {
 
 TEST(Compat, MappingALinuxAdapterIsNotImplemented) {
   EXPECT_THAT(HyxuserCompat_MapLinuxHbaToHyxkernelHba(), IsStatus(HYX_NOT_IMPLEMENTED));
-  EXPECT_THAT(HyxuserCompat_MapLinuxHbaToHyxkernelHba(
-                "vmhba0", nullptr), IsStatus(HYX_NOT_IMPLEMENTED));
+  EXPECT_THAT(HyxuserCompat_MapLinuxHbaToHyxkernelHba("vmhba0", nullptr), IsStatus(HYX_NOT_IMPLEMENTED));
 }
 
 }  // namespace

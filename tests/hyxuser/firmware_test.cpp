@@ -95,8 +95,10 @@ TEST_F(Firmware, OffTheHyxkernelTheCallsAreNotImplemented) {
     const char *what;
     HYX_ReturnStatus (*call)(uint32_t *, unsigned char *);
   } calls[] = {
-      {"ACPI length", [](uint32_t *l, unsigned char *) { return HyxuserAcpi_GetTableLengthBySignature("APIC", 0, l); }},
-      {"ACPI table", [](uint32_t *, unsigned char *b) { return HyxuserAcpi_GetTableBySignature("APIC", 0, b, 16); }},
+      {"ACPI length",
+       [](uint32_t *l, unsigned char *) { return HyxuserAcpi_GetTableLengthBySignature("APIC", 0, l); }},
+      {"ACPI table",
+       [](uint32_t *, unsigned char *b) { return HyxuserAcpi_GetTableBySignature("APIC", 0, b, 16); }},
       {"SMBIOS length", [](uint32_t *l, unsigned char *) { return HyxuserSMBIOS_GetDataLen(l); }},
       {"SMBIOS data", [](uint32_t *, unsigned char *b) { return HyxuserSMBIOS_GetData(b, 16); }},
   };

@@ -20,13 +20,15 @@ TEST(GroupArg, OnlyTheGroupFlagMakesAnArgument) {
   const GroupCase cases[] = {
       {"no flags", 0, "pool/a", 512, ""},
       {"group", HYXUSER_SPAWN_SETRP, "pool/a", 512, "++group=pool/a"},
-      {"group and memory", HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB, "pool/a", 512, "++group=pool/a,mem=512"},
+      {"group and memory", HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB, "pool/a", 512,
+       "++group=pool/a,mem=512"},
       {"memory without group", HYXUSER_SPAWN_SETMEMMB, "pool/a", 512, ""},
       {"flag without a group", HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB, nullptr, 512, ""},
       {"other flags ignored", 0xFFFFFCFF, "pool/a", 512, ""},
       {"whole 64-bit limit", HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB, "p", UINT64_MAX,
        "++group=p,mem=18446744073709551615"},
-      {"300-character group", HYXUSER_SPAWN_SETRP, longGroup.c_str(), 0, ("++group=" + longGroup).substr(0, 199)},
+      {"300-character group", HYXUSER_SPAWN_SETRP, longGroup.c_str(), 0,
+       ("++group=" + longGroup).substr(0, 199)},
   };
   for (const GroupCase &c : cases) {
     HyxuserSpawnAttr attr{};

@@ -36,7 +36,8 @@ constexpr uint32_t kNoExtra = 0xFFFFFFFF;
 
 size_t OpenDescriptors() {
   size_t count = 0;
-  for (auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) count += entry.path().empty() ? 0 : 1;
+  for (auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    count += entry.path().empty() ? 0 : 1;
   return count;
 }
 
@@ -144,7 +145,8 @@ void Watch(HyxSimCall *call, void *) {
   seen.sigchldBlocked = sigismember(&mask, SIGCHLD);
   HyxSim_RunModel(call);
   seen.status = static_cast<uint32_t>(call->status);
-  seen.pid = seen.status == HYX_OK ? *reinterpret_cast<pid_t *>(static_cast<uintptr_t>(seen.params.pidAddress)) : -1;
+  seen.pid =
+      seen.status == HYX_OK ? *reinterpret_cast<pid_t *>(static_cast<uintptr_t>(seen.params.pidAddress)) : -1;
   seenCount.store(index + 1);
 }
 
@@ -182,8 +184,8 @@ class OffTheHyxkernel : public Spawning {
   }
 };
 
-using ForkExecOriginal = HYX_ReturnStatus (*)(const char *, char *const[], char *const[], int32_t, const int32_t *,
-                                              uint32_t, uint8_t, pid_t *);
+using ForkExecOriginal = HYX_ReturnStatus (*)(const char *, char *const[], char *const[], int32_t,
+                                              const int32_t *, uint32_t, uint8_t, pid_t *);
 
 ForkExecOriginal OriginalForkExec() {
   return reinterpret_cast<ForkExecOriginal>(
@@ -310,12 +312,12 @@ TEST_F(OnTheHyxkernel, TheShellGetsTheGroupArgumentFirstAndTheKernelRecordsTheGr
       {"no record", ~0u, nullptr, 0, "", "", 0},
       {"group without its flag", 0, "pool/a", 0, "", "", 0},
       {"group", HYXUSER_SPAWN_SETRP, "pool/a", 0, "++group=pool/a", "pool/a", 0},
-      {"group and memory", HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB, "pool/a", 512, "++group=pool/a,mem=512",
-       "pool/a", 512},
+      {"group and memory", HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB, "pool/a", 512,
+       "++group=pool/a,mem=512", "pool/a", 512},
       {"memory without the group flag", HYXUSER_SPAWN_SETMEMMB, "pool/a", 512, "", "", 0},
       {"group flag without a group", HYXUSER_SPAWN_SETRP, nullptr, 0, "", "", 0},
-      {"a 300-character group", HYXUSER_SPAWN_SETRP, longGroup.c_str(), 0, ("++group=" + longGroup).substr(0, 199),
-       longGroup.substr(0, 191), 0},
+      {"a 300-character group", HYXUSER_SPAWN_SETRP, longGroup.c_str(), 0,
+       ("++group=" + longGroup).substr(0, 199), longGroup.substr(0, 191), 0},
   };
   for (const VectorCase &c : cases) {
     for (bool usePOpen : {false, true}) {
@@ -431,7 +433,8 @@ TEST_F(OnTheHyxkernel, TheDescriptorMapIsAllTheChildGets) {
   const int32_t map[] = {in.ends[0], out.ends[1], -1};
   char *const argv[] = {const_cast<char *>("cat"), nullptr};
   pid_t pid = -1;
-  ASSERT_THAT(HyxuserCompat_ForkExec("/bin/cat", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsOk());
+  ASSERT_THAT(HyxuserCompat_ForkExec("/bin/cat", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+              IsOk());
   close(stray);
   in.CloseRead();
   out.CloseWrite();
@@ -465,7 +468,8 @@ TEST_F(OnTheHyxkernel, TheChildGetsItsArgumentsAndEnvironment) {
     char *const argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
                           const_cast<char *>("echo \"$SPAWN_TEST_MARK|$GREETING\""), nullptr};
     pid_t pid = -1;
-    ASSERT_THAT(HyxuserCompat_ForkExec("/bin/sh", argv, c.envp, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsOk());
+    ASSERT_THAT(HyxuserCompat_ForkExec("/bin/sh", argv, c.envp, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+                IsOk());
     out.CloseWrite();
     EXPECT_EQ(ReadAll(out.ends[0]), c.output);
     EXPECT_GT(pid, 0);
@@ -509,17 +513,22 @@ TEST_F(OnTheHyxkernel, FailuresCarryTheStatusAndTheStatusTablesErrno) {
   char *const argv[] = {const_cast<char *>("x"), nullptr};
   pid_t pid = -1;
   errno = 0;
-  EXPECT_THAT(HyxuserCompat_ForkExec("/no/such/program", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_NOT_FOUND));
+  EXPECT_THAT(
+      HyxuserCompat_ForkExec("/no/such/program", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+      IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(errno, 2);
   // The kernel's own error value gives way to the table's.
   HyxSim_ScriptAnswer(kForkExecCall, HYX_NO_MEMORY, -5, nullptr, 0, 0);
-  EXPECT_THAT(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_NO_MEMORY));
+  EXPECT_THAT(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+              IsStatus(HYX_NO_MEMORY));
   EXPECT_EQ(errno, 12);
   HyxSim_ClearHandlers();
   HyxSim_ResetCounts();
-  EXPECT_THAT(HyxuserCompat_ForkExec(nullptr, argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_ForkExec(nullptr, argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+              IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(errno, 22);
-  EXPECT_THAT(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserCompat_ForkExec("/bin/true", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, nullptr),
+              IsStatus(HYX_BAD_PARAM));
   EXPECT_EQ(HyxSim_CallCount(kForkExecCall), 0u);
   EXPECT_EQ(pid, -1);
 }
@@ -535,7 +544,8 @@ TEST_F(OnTheHyxkernel, AScriptIsStartedThroughItsInterpreterLine) {
   const int32_t map[] = {-1, out.ends[1], out.ends[1]};
   char *const argv[] = {const_cast<char *>("s"), const_cast<char *>("a"), nullptr};
   pid_t pid = -1;
-  ASSERT_THAT(HyxuserCompat_ForkExec(script.c_str(), argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsOk());
+  ASSERT_THAT(HyxuserCompat_ForkExec(script.c_str(), argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+              IsOk());
   out.CloseWrite();
   EXPECT_EQ(ReadAll(out.ends[0]), "+ echo arg=a\narg=a\n");
   EXPECT_EQ(WaitFor(pid), 0);
@@ -590,7 +600,8 @@ TEST_F(OnTheHyxkernel, TheScriptFallbackHasItsLimits) {
   const std::string sh = "#!/bin/sh";
   const ScriptCase cases[] = {
       {"first line ends at byte 127", sh + std::string(126 - sh.size(), ' ') + "\n", 0, HYX_OK, 0, 2},
-      {"first line ends at byte 128", sh + std::string(127 - sh.size(), ' ') + "\n", 0, HYX_NAME_TOO_LONG, 36, 1},
+      {"first line ends at byte 128", sh + std::string(127 - sh.size(), ' ') + "\n", 0, HYX_NAME_TOO_LONG, 36,
+       1},
       {"no newline at all", "#!" + std::string(200, 'a'), 0, HYX_NAME_TOO_LONG, 36, 1},
       {"not a script", "echo hi\n", 0, HYX_NOT_EXEC, 8, 1},
       {"empty file", "", 0, HYX_NOT_EXEC, 8, 1},
@@ -613,11 +624,14 @@ TEST_F(OnTheHyxkernel, TheScriptFallbackHasItsLimits) {
     HyxSim_ResetCounts();
     pid_t pid = -1;
     errno = 0;
-    EXPECT_THAT(HyxuserCompat_ForkExec(script.c_str(), argv.data(), nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
-                IsStatus(c.status));
+    EXPECT_THAT(
+        HyxuserCompat_ForkExec(script.c_str(), argv.data(), nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+        IsStatus(c.status));
     EXPECT_EQ(HyxSim_CallCount(kForkExecCall), c.calls);
-    if (c.status == HYX_OK) EXPECT_EQ(WaitFor(pid), 0);
-    else EXPECT_EQ(errno, c.err);
+    if (c.status == HYX_OK)
+      EXPECT_EQ(WaitFor(pid), 0);
+    else
+      EXPECT_EQ(errno, c.err);
   }
 }
 
@@ -628,7 +642,9 @@ TEST_F(OnTheHyxkernel, AnUnreadableScriptIsNotFound) {
   char *const argv[] = {const_cast<char *>("gone"), nullptr};
   pid_t pid = -1;
   errno = 0;
-  EXPECT_THAT(HyxuserCompat_ForkExec("/no/such/script", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid), IsStatus(HYX_NOT_FOUND));
+  EXPECT_THAT(
+      HyxuserCompat_ForkExec("/no/such/script", argv, nullptr, -1, map, 3, kNoExtra, kNoExtra, 0, &pid),
+      IsStatus(HYX_NOT_FOUND));
   EXPECT_EQ(errno, 2);
   EXPECT_EQ(HyxSim_CallCount(kForkExecCall), 1u);
 }
@@ -651,7 +667,8 @@ TEST_F(OnTheHyxkernel, SpawnHonoursTheRecordsItIsGiven) {
   HyxuserSpawnFileActions *actions = nullptr;
   ASSERT_THAT(HyxuserCompat_SpawnFileActionsInit(&actions, 4), IsOk());
   ASSERT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(actions, in.ends[0], 0), IsOk());
-  ASSERT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(actions, 1, "out", O_WRONLY | O_CREAT | O_TRUNC, 0644), IsOk());
+  ASSERT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(actions, 1, "out", O_WRONLY | O_CREAT | O_TRUNC, 0644),
+              IsOk());
   HyxuserSpawnAttr *attr = nullptr;
   ASSERT_THAT(HyxuserCompat_SpawnAttrInit(&attr), IsOk());
   sigset_t set;
@@ -661,7 +678,8 @@ TEST_F(OnTheHyxkernel, SpawnHonoursTheRecordsItIsGiven) {
   sigemptyset(&set);
   sigaddset(&set, SIGUSR2);
   HyxuserCompat_SpawnAttrSetSigDefault(attr, &set);
-  HyxuserCompat_SpawnAttrSetFlags(attr, 0x1 | HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB);  // 0x1: own group
+  HyxuserCompat_SpawnAttrSetFlags(attr,
+                                  0x1 | HYXUSER_SPAWN_SETRP | HYXUSER_SPAWN_SETMEMMB);  // 0x1: own group
   HyxuserCompat_SpawnAttrSetRP(attr, "pool/spawn");
   HyxuserCompat_SpawnAttrSetMemMB(attr, 64);
   HyxuserCompat_SpawnAttrSetWorkingDirFd(attr, dirFd);
@@ -669,7 +687,8 @@ TEST_F(OnTheHyxkernel, SpawnHonoursTheRecordsItIsGiven) {
   HyxuserCompat_SpawnAttrSetGID(attr, 65533);
 
   // The caller ignores two signals; the default set gives one of them back.
-  struct sigaction ignore {}, oldHup, oldUsr2;
+  struct sigaction ignore {
+  }, oldHup, oldUsr2;
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGHUP, &ignore, &oldHup);
   sigaction(SIGUSR2, &ignore, &oldUsr2);
@@ -718,7 +737,9 @@ TEST_F(OnTheHyxkernel, SpawnHasNoScriptFallback) {
   } cases[] = {{dir / "s", HYX_NOT_EXEC, 8}, {dir / "missing", HYX_NOT_FOUND, 2}};
   for (auto &c : cases) {
     errno = 0;
-    EXPECT_THAT(HyxuserCompat_Spawn(c.path.c_str(), argv, environ, nullptr, nullptr, &pid), IsStatus(c.status)) << c.path;
+    EXPECT_THAT(HyxuserCompat_Spawn(c.path.c_str(), argv, environ, nullptr, nullptr, &pid),
+                IsStatus(c.status))
+        << c.path;
     EXPECT_EQ(errno, c.err);
   }
   EXPECT_EQ(HyxSim_CallCount(kSpawnCall), 2u);
@@ -745,32 +766,37 @@ TEST_F(OffTheHyxkernel, EveryPathIsNotImplementedWithErrno38AndLeavesNothingBehi
     const char *what;
     HYX_ReturnStatus (*run)(HyxuserSpawnAttr *, pid_t *, int *, HyxuserPOpenHandle *);
   } paths[] = {
-      {"ForkExec", [](HyxuserSpawnAttr *, pid_t *p, int *, HyxuserPOpenHandle *) {
+      {"ForkExec",
+       [](HyxuserSpawnAttr *, pid_t *p, int *, HyxuserPOpenHandle *) {
          const int32_t m[] = {0, 1, 2};
          char *const v[] = {const_cast<char *>("true"), nullptr};
          return HyxuserCompat_ForkExec("/bin/true", v, nullptr, -1, m, 3, kNoExtra, kNoExtra, 0, p);
        }},
-      {"ForkExec, before its argument checks", [](HyxuserSpawnAttr *, pid_t *, int *, HyxuserPOpenHandle *) {
-         return HyxuserCompat_ForkExec(nullptr, nullptr, nullptr, -1, nullptr, 3, kNoExtra, kNoExtra, 0, nullptr);
+      {"ForkExec, before its argument checks",
+       [](HyxuserSpawnAttr *, pid_t *, int *, HyxuserPOpenHandle *) {
+         return HyxuserCompat_ForkExec(nullptr, nullptr, nullptr, -1, nullptr, 3, kNoExtra, kNoExtra, 0,
+                                       nullptr);
        }},
-      {"ForkExec 0.0", [](HyxuserSpawnAttr *, pid_t *p, int *, HyxuserPOpenHandle *) {
+      {"ForkExec 0.0",
+       [](HyxuserSpawnAttr *, pid_t *p, int *, HyxuserPOpenHandle *) {
          const int32_t m[] = {0, 1, 2};
          char *const v[] = {const_cast<char *>("true"), nullptr};
          return OriginalForkExec()("/bin/true", v, nullptr, -1, m, 3, 0, p);
        }},
-      {"System", [](HyxuserSpawnAttr *, pid_t *, int *s, HyxuserPOpenHandle *) {
-         return HyxuserCompat_System("true", s);
-       }},
-      {"System_SpawnAttrs", [](HyxuserSpawnAttr *a, pid_t *, int *s, HyxuserPOpenHandle *) {
+      {"System", [](HyxuserSpawnAttr *, pid_t *, int *s,
+                    HyxuserPOpenHandle *) { return HyxuserCompat_System("true", s); }},
+      {"System_SpawnAttrs",
+       [](HyxuserSpawnAttr *a, pid_t *, int *s, HyxuserPOpenHandle *) {
          return HyxuserCompat_System_SpawnAttrs(a, "true", s);
        }},
-      {"POpen", [](HyxuserSpawnAttr *, pid_t *, int *, HyxuserPOpenHandle *h) {
-         return HyxuserCompat_POpen("true", "r", h);
-       }},
-      {"POpen_SpawnAttrs", [](HyxuserSpawnAttr *a, pid_t *, int *, HyxuserPOpenHandle *h) {
+      {"POpen", [](HyxuserSpawnAttr *, pid_t *, int *,
+                   HyxuserPOpenHandle *h) { return HyxuserCompat_POpen("true", "r", h); }},
+      {"POpen_SpawnAttrs",
+       [](HyxuserSpawnAttr *a, pid_t *, int *, HyxuserPOpenHandle *h) {
          return HyxuserCompat_POpen_SpawnAttrs(a, "true", "w", h);
        }},
-      {"Spawn", [](HyxuserSpawnAttr *a, pid_t *p, int *, HyxuserPOpenHandle *) {
+      {"Spawn",
+       [](HyxuserSpawnAttr *a, pid_t *p, int *, HyxuserPOpenHandle *) {
          char *const v[] = {const_cast<char *>("true"), nullptr};
          return HyxuserCompat_Spawn("/bin/true", v, environ, nullptr, a, p);
        }},

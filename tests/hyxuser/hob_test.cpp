@@ -33,7 +33,8 @@ std::vector<Json> NewRecords(size_t count) {
   return fresh;
 }
 
-HyxuserHobContext Context(uint32_t severity, const std::string &component = "tester", const std::string &kb = "KB-1") {
+HyxuserHobContext Context(uint32_t severity, const std::string &component = "tester",
+                          const std::string &kb = "KB-1") {
   HyxuserHobContext context;
   memset(&context, 0, sizeof context);
   context.severity = severity;
@@ -60,7 +61,9 @@ TEST(HobNotify, EachSeverityGivesItsIdAndTheWholeLayout) {
     uint32_t severity;
     const char *id;
     uint32_t idSize;
-  } cases[] = {{1, "hob.user.external.info", 24}, {2, "hob.user.external.warning", 32}, {3, "hob.user.external.error", 24}};
+  } cases[] = {{1, "hob.user.external.info", 24},
+               {2, "hob.user.external.warning", 32},
+               {3, "hob.user.external.error", 24}};
   for (const Case &c : cases) {
     HyxuserHobContext context = Context(c.severity, "disk-monitor", "KB 2081");
     ASSERT_EQ(HyxuserHob_Notify(&context, "%d of %s are %s", 3, "8 paths", "down"), S(HYX_OK));
@@ -75,10 +78,13 @@ TEST(HobNotify, EachSeverityGivesItsIdAndTheWholeLayout) {
     EXPECT_EQ(r["text"], "%s reported an observation with KB (%s). Message is :%s");
     EXPECT_EQ(r["argCount"], 3u);
     EXPECT_EQ(r["args"][0]["offset"], 96u);  // right behind the three records
-    EXPECT_EQ(r["length"], 32 + c.idSize + 56 + 96 + strlen("disk-monitor") + strlen("KB 2081") + text.size() + 3);
+    EXPECT_EQ(r["length"],
+              32 + c.idSize + 56 + 96 + strlen("disk-monitor") + strlen("KB 2081") + text.size() + 3);
     EXPECT_EQ(r["message"], Rendered("disk-monitor", "KB 2081", text));
-    if (OnHyxkernelHost()) EXPECT_GE(r["uptimeUs"].get<uint64_t>(), 825785982u);
-    else EXPECT_EQ(r["uptimeUs"], 0u);  // the kernel lacks the uptime call
+    if (OnHyxkernelHost())
+      EXPECT_GE(r["uptimeUs"].get<uint64_t>(), 825785982u);
+    else
+      EXPECT_EQ(r["uptimeUs"], 0u);  // the kernel lacks the uptime call
   }
 }
 
@@ -173,13 +179,15 @@ TEST(HobNotify, ConcurrentNotifiesNeverInterleave) {
   for (int t = 0; t < kThreads; ++t)
     for (int i = 0; i < kEach; ++i) {
       std::string pad(static_cast<size_t>((t * 37 + i * 11) % 300), 'x');
-      EXPECT_TRUE(messages.count(Rendered("thread" + std::to_string(t), "KB-1", "n=" + std::to_string(i) + " " + pad)));
+      EXPECT_TRUE(messages.count(
+          Rendered("thread" + std::to_string(t), "KB-1", "n=" + std::to_string(i) + " " + pad)));
     }
 }
 
 TEST(HobNotify, HyxinfoNotifyAndItsFailures) {
-  CommandOutcome sent = RunCommand(std::string(HYXINFO_PATH) +
-                                   " notify --severity warning --component cli --kb 'KB 7' 'disk 3 is %s' 2>&1");
+  CommandOutcome sent =
+      RunCommand(std::string(HYXINFO_PATH) +
+                 " notify --severity warning --component cli --kb 'KB 7' 'disk 3 is %s' 2>&1");
   EXPECT_EQ(sent.status, 0) << sent.output;
   std::vector<Json> records = NewRecords(1);
   ASSERT_EQ(records.size(), 1u);

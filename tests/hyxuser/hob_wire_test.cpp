@@ -63,7 +63,8 @@ TEST(HobWire, AMessageLaidOutByteForByte) {
   EXPECT_EQ(h.textSize, 16u);  // "%s=%d %s|%ls": 12 bytes
   EXPECT_EQ(h.argCount, 4u);
   EXPECT_EQ(std::string(reinterpret_cast<const char *>(b.bytes + 32), 32), id + std::string(8, '\0'));
-  EXPECT_EQ(std::string(reinterpret_cast<const char *>(b.bytes + 64), 16), "%s=%d %s|%ls" + std::string(4, '\0'));
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(b.bytes + 64), 16),
+            "%s=%d %s|%ls" + std::string(4, '\0'));
 
   MsgFmt_Arg key = b.Arg(0), number = b.Arg(1), null = b.Arg(2), wide = b.Arg(3);
   EXPECT_EQ(key.type, MSGFMT_ARG_STRING8);
@@ -119,8 +120,10 @@ TEST(HobWire, BadFormatsAndCapacities) {
   for (const Case &c : cases) {
     Built b = Build(c.capacity, c.format.c_str(), 1, 2);
     EXPECT_EQ(b.result, c.err ? -1 : 0) << c.name;
-    if (c.err) EXPECT_EQ(b.err, c.err) << c.name;
-    else EXPECT_LE(b.length, c.capacity) << c.name;
+    if (c.err)
+      EXPECT_EQ(b.err, c.err) << c.name;
+    else
+      EXPECT_LE(b.length, c.capacity) << c.name;
   }
   uint32_t length = 0;
   va_list none{};

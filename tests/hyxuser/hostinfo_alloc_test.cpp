@@ -2,9 +2,8 @@
 // reports HYX_NO_MEMORY, hands nothing out and leaves no descriptor open
 // (the asan preset checks for leaks).  Through the static archive, whose
 // mallocs the injector sees.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <functional>
@@ -48,13 +47,19 @@ TEST(HostinfoAllocation, EveryFailedAllocationIsReportedAndNothingIsHandedOut) {
   char uuid[128], path[1984];
   const Case cases[] = {
       {"bus/slot/function",
-       [&] { return HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function); },
+       [&] {
+         return HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot,
+                                                                               &function);
+       },
        [] { return true; }},
       {"adapter at a PCI location",
        [&] { return HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name); },
        [] { return true; }},
       {"active device uids",
-       [] { return HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids, 8, &uidCount); },
+       [] {
+         return HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids, 8,
+                                                                                 &uidCount);
+       },
        [] { return uidCount == 0 && uids[0] == nullptr; }},
       {"channels, targets and luns",
        [] {
@@ -63,11 +68,17 @@ TEST(HostinfoAllocation, EveryFailedAllocationIsReportedAndNothingIsHandedOut) {
        },
        // Entries filled before the failure are the caller's, up to the index.
        [] { return entryCount >= -1 && (entryCount == -1 || adapters[entryCount] != nullptr); }},
-      {"page 0x83", [&] { return HyxuserStorage_GetVPD83ForHyxkernelDeviceUID("naa.600a098038314d6a2b5d4f7a6c2f6b41", &buffer, 8); },
+      {"page 0x83",
+       [&] {
+         return HyxuserStorage_GetVPD83ForHyxkernelDeviceUID("naa.600a098038314d6a2b5d4f7a6c2f6b41", &buffer,
+                                                             8);
+       },
        [] { return true; }},
-      {"next-generation NVMe", [&] { return HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID("eui.0025385b71b0a1e4", &flag); },
+      {"next-generation NVMe",
+       [&] { return HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID("eui.0025385b71b0a1e4", &flag); },
        [] { return true; }},
-      {"vm mapping", [&] { return HyxuserVM_MapWorldIdToUUIDAndPath_0_24(526441, uuid, path); }, [] { return true; }},
+      {"vm mapping", [&] { return HyxuserVM_MapWorldIdToUUIDAndPath_0_24(526441, uuid, path); },
+       [] { return true; }},
   };
   for (const Case &c : cases) {
     int descriptors = OpenDescriptors();

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -49,7 +49,8 @@ TEST(HostinfoTool, UefiSetGetAndRemoveRoundTripAcrossProcesses) {
   EXPECT_EQ(got["length"], 5);
   EXPECT_EQ(got["data"], "0100687978");
   nlohmann::json listed = Json("uefi list");
-  EXPECT_NE(std::find(listed["variables"].begin(), listed["variables"].end(), name), listed["variables"].end());
+  EXPECT_NE(std::find(listed["variables"].begin(), listed["variables"].end(), name),
+            listed["variables"].end());
 
   ASSERT_EQ(Hyxinfo("uefi rm " + name).exitCode, 0);
   Outcome gone = Hyxinfo("uefi get " + name);
@@ -58,7 +59,8 @@ TEST(HostinfoTool, UefiSetGetAndRemoveRoundTripAcrossProcesses) {
   snprintf(expected, sizeof expected, "hyxinfo: uefi get: HYX_NOT_FOUND (0x%08x): ", HYX_NOT_FOUND);
   EXPECT_EQ(gone.output.rfind(expected, 0), 0u) << gone.output;
   listed = Json("uefi list");
-  EXPECT_EQ(std::find(listed["variables"].begin(), listed["variables"].end(), name), listed["variables"].end());
+  EXPECT_EQ(std::find(listed["variables"].begin(), listed["variables"].end(), name),
+            listed["variables"].end());
 }
 
 TEST(HostinfoTool, NicsAndVersionShowTheProfilesHost) {

@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include <array>
-#include <functional>
 #include <cstdarg>
 #include <cstring>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -117,7 +117,8 @@ TEST_F(Hxfs, IteratesTheHeldSlotsOfBothGeometriesInSlotOrder) {
     ASSERT_THAT(HyxuserHXFS_ActiveHostIterBegin(c.volume, &iter), IsOk());
     EXPECT_EQ(HeldSlots(iter), c.held);
     HxfsHostInfo *info = nullptr;
-    EXPECT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &info), IsStatus(HYX_NOT_FOUND)) << "past the end stays past the end";
+    EXPECT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &info), IsStatus(HYX_NOT_FOUND))
+        << "past the end stays past the end";
     EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsOk());
     EXPECT_EQ(iter, nullptr);
     EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsStatus(HYX_BAD_PARAM));
@@ -203,7 +204,8 @@ TEST_F(Hxfs, TellsHxfsVolumesFromOthers) {
   HxfsHostIter *iter = nullptr;
   testing::internal::CaptureStderr();
   EXPECT_THAT(HyxuserHXFS_ActiveHostIterBegin(kOtherFs, &iter), IsStatus(HYX_BAD_PARAM));
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("Volume ") + kOtherFs + " is not a HXFS volume\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            std::string("Volume ") + kOtherFs + " is not a HXFS volume\n");
   EXPECT_EQ(iter, nullptr);
   uint32_t isHxfs = 0;
   EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(nullptr, &isHxfs), IsStatus(HYX_BAD_PARAM));

@@ -62,7 +62,8 @@ TEST(HyxinfoHost, VmShowsTheWorldsVirtualMachine) {
   EXPECT_EQ(vm["configPath"], "/vmfs/volumes/fc-lun1/db-01/db-01.vmx");
   CommandOutcome table = RunCommand(HYX_HYXINFO " vm 526441");
   EXPECT_EQ(table.status, 0);
-  EXPECT_NE(table.output.find("config path:   /vmfs/volumes/datastore1/web-01/web-01.vmx\n"), std::string::npos)
+  EXPECT_NE(table.output.find("config path:   /vmfs/volumes/datastore1/web-01/web-01.vmx\n"),
+            std::string::npos)
       << table.output;
 }
 

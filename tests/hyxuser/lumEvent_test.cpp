@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/hostPaths.h"
 #include "alloc_fail.h"
+#include "common/hostPaths.h"
 #include "daemon_records.h"
 #include "hyxsim/hyxsim.h"
 #include "hyxuser/hyxuser.h"
@@ -30,9 +30,7 @@ constexpr uint64_t kMs = 1000000;
 constexpr char kXsi[] = "http://www.w3.org/2001/XMLSchema-instance";
 constexpr char kXsd[] = "http://www.w3.org/2001/XMLSchema";
 
-void SetFaults(const std::string &lines) {
-  std::ofstream(HYXSIM_MGMTD_FAULTS, std::ios::trunc) << lines;
-}
+void SetFaults(const std::string &lines) { std::ofstream(HYXSIM_MGMTD_FAULTS, std::ios::trunc) << lines; }
 
 // The daemon records one line per request before it answers, so the
 // records of a finished call are all there.
@@ -96,14 +94,16 @@ class LumEvent : public testing::Test {
 
 TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
   ExpireSession();
-  const HyxuserLumEventArg args[] = {{"plain", "value"}, {"<k&\"'>", "<v attr=\"x\">&amp;</v>"}, {"empty", ""}};
+  const HyxuserLumEventArg args[] = {
+      {"plain", "value"}, {"<k&\"'>", "<v attr=\"x\">&amp;</v>"}, {"empty", ""}};
   ASSERT_THAT(Send(2, args, 3), IsOk());
   std::vector<Json> records = NewRecords();
   std::vector<std::string> methods = Methods(records);
   // An old session, if any, is logged out first.
   if (!methods.empty() && methods[0] == "Logout") records.erase(records.begin());
   ASSERT_EQ(Methods(records), (std::vector<std::string>{"AcquireLocalTicket", "Login", "PostEvent"}));
-  EXPECT_EQ(records[0]["connection"], records[2]["connection"]) << "one connection for the login and the event";
+  EXPECT_EQ(records[0]["connection"], records[2]["connection"])
+      << "one connection for the login and the event";
 
   for (const Json &r : records) {
     SCOPED_TRACE(r.dump());
@@ -111,7 +111,8 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
     EXPECT_FALSE(r.contains("fault"));
     EXPECT_EQ(r["requestLine"], "POST /sdk HTTP/1.1");
     EXPECT_EQ(r["headers"]["SOAPAction"], "\"urn:internallum25/uABE7C9B3\"");
-    for (const char *absent : {"Host", "Content-Type", "Connection"}) EXPECT_FALSE(r["headers"].contains(absent));
+    for (const char *absent : {"Host", "Content-Type", "Connection"})
+      EXPECT_FALSE(r["headers"].contains(absent));
     EXPECT_EQ(r["declaration"]["version"], "1.0");
     EXPECT_EQ(r["declaration"]["encoding"], "UTF-8");
     EXPECT_EQ(r["envelope"], Json({{"xmlns:soapenc", "http://schemas.xmlsoap.org/soap/encoding/"},
@@ -149,12 +150,13 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
   const Json &event = call["children"][1];
   EXPECT_EQ(event["name"], "eventToPost");
   EXPECT_EQ(event["ns"], "urn:lum25");
-  EXPECT_EQ(event["attributes"], Json({{"versionId", "uABE7C9B3"}, {"xmlns", "urn:lum25"}, {"xsi:type", "EventEx"}}));
+  EXPECT_EQ(event["attributes"],
+            Json({{"versionId", "uABE7C9B3"}, {"xmlns", "urn:lum25"}, {"xsi:type", "EventEx"}}));
   EXPECT_EQ(event["typeNs"], kXsi);
   std::vector<std::string> names;
   for (const Json &c : event["children"]) names.push_back(c["name"]);
-  EXPECT_EQ(names, (std::vector<std::string>{"key", "chainId", "createdTime", "userName", "eventTypeId", "severity",
-                                             "arguments", "arguments", "arguments"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"key", "chainId", "createdTime", "userName", "eventTypeId",
+                                             "severity", "arguments", "arguments", "arguments"}));
   EXPECT_EQ(Child(event, "key")->at("text"), "0");
   EXPECT_EQ(Child(event, "chainId")->at("text"), "0");
   EXPECT_EQ(Child(event, "userName")->at("text"), "");
@@ -260,7 +262,8 @@ TEST_F(LumEvent, SessionReusedFor16MinutesThenLoggedOut) {
   HyxSim_AdvanceMonotonicClock(300000 * kMs);
   ASSERT_THAT(Send(), IsOk());
   std::vector<Json> renewed = NewRecords();
-  ASSERT_EQ(Methods(renewed), (std::vector<std::string>{"Logout", "AcquireLocalTicket", "Login", "PostEvent"}));
+  ASSERT_EQ(Methods(renewed),
+            (std::vector<std::string>{"Logout", "AcquireLocalTicket", "Login", "PostEvent"}));
   EXPECT_EQ(renewed[0]["connection"], login["connection"]);
   EXPECT_EQ(renewed[0]["session"], login["session"]);
   EXPECT_NE(renewed[1]["connection"], login["connection"]);
@@ -357,7 +360,8 @@ TEST_F(LumEvent, EveryFailedAllocationFailsTheEventAndLeaksNothing) {
         return Send(1, args, 1);
       },
       [&](HYX_ReturnStatus status, uint64_t nth) {
-        EXPECT_TRUE(status == HYX_FAILURE || status == HYX_OK) << StatusText(status) << ", allocation " << nth;
+        EXPECT_TRUE(status == HYX_FAILURE || status == HYX_OK)
+            << StatusText(status) << ", allocation " << nth;
         failed += status == HYX_FAILURE;
         EXPECT_LE(SessionSockets().size(), 1u) << "allocation " << nth;
       });

@@ -20,7 +20,9 @@ constexpr HYX_ReturnStatus kOk = HYX_OK;
 // Where the kernel's NIC properties record keeps its MAC text.
 constexpr size_t kMacTextOffset = 1819;
 
-bool OnPlainLinux() { return std::string(getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : "") == "plain-linux"; }
+bool OnPlainLinux() {
+  return std::string(getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : "") == "plain-linux";
+}
 
 class Net : public ::testing::Test {
  protected:
@@ -168,7 +170,8 @@ TEST_F(Net, ListElementsThatAreNotNamesAreRefused) {
   // one-time set-up.
   for (int call = 0; call < 2; call++) {
     size_t heap = HeapInUse();
-    EXPECT_EQ(HyxuserTcpip_GetInterfaces(interfaces, 2, &count), static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM_TYPE));
+    EXPECT_EQ(HyxuserTcpip_GetInterfaces(interfaces, 2, &count),
+              static_cast<HYX_ReturnStatus>(HYX_BAD_PARAM_TYPE));
     if (call == 1) {
       EXPECT_EQ(HeapInUse(), heap);
     }
@@ -184,7 +187,8 @@ TEST_F(Net, AnInterfaceNameOf128CharactersIsTooLong) {
   HyxSim_ScriptAnswer(kGet, HYX_OK, 0, nullptr, 0, 0);  // every leaf reads as zeros
   HyxuserTcpipInterface interface;
   uint32_t count = 7;
-  EXPECT_EQ(HyxuserTcpip_GetInterfaces(&interface, 1, &count), static_cast<HYX_ReturnStatus>(HYX_NAME_TOO_LONG));
+  EXPECT_EQ(HyxuserTcpip_GetInterfaces(&interface, 1, &count),
+            static_cast<HYX_ReturnStatus>(HYX_NAME_TOO_LONG));
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(std::string(interface.name), longName.substr(0, 127));
 }
@@ -195,7 +199,8 @@ TEST(NetOffTheHyxkernel, BothCallsAreGated) {
   uint32_t count = 7;
   EXPECT_EQ(HyxuserNet_GetPnics(nullptr, 0, &count), static_cast<HYX_ReturnStatus>(HYX_CHECKSUM_MISMATCH));
   EXPECT_EQ(count, 7u);
-  EXPECT_EQ(HyxuserTcpip_GetInterfaces(nullptr, 0, &count), static_cast<HYX_ReturnStatus>(HYX_CHECKSUM_MISMATCH));
+  EXPECT_EQ(HyxuserTcpip_GetInterfaces(nullptr, 0, &count),
+            static_cast<HYX_ReturnStatus>(HYX_CHECKSUM_MISMATCH));
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(HyxSim_CallCount(kList) + HyxSim_CallCount(kGet), 0u);
 }

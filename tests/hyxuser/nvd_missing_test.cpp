@@ -3,7 +3,6 @@
 // the next command opens it.  A process of its own: the library keeps the
 // device open once it has it.
 #include <gtest/gtest.h>
-
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <syslog.h>
@@ -19,7 +18,6 @@
 #include "status_matchers.h"
 
 namespace {
-
 
 // The host's log socket, bound by the test: what the library logs.
 class LogSocket {

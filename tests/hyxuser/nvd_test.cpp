@@ -1,9 +1,8 @@
 // NVDIMM passthrough and driver capabilities through the shipped library,
 // against the simulated management device and its driver.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,13 +11,13 @@
 #include <cstring>
 #include <string>
 
+#include "common/hostPaths.h"
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
 #include "test_host.h"
-#include "common/hostPaths.h"
 
 namespace {
 
@@ -33,7 +32,8 @@ int DeviceDescriptors(int *last) {
   while (dirent *entry = readdir(dir)) {
     char link[300], target[256] = {};
     snprintf(link, sizeof link, "/proc/self/fd/%s", entry->d_name);
-    if (readlink(link, target, sizeof target - 1) > 0 && strcmp(target, hostPaths::kNvdManagementDevice) == 0) {
+    if (readlink(link, target, sizeof target - 1) > 0 &&
+        strcmp(target, hostPaths::kNvdManagementDevice) == 0) {
       n++;
       *last = atoi(entry->d_name);
     }
@@ -124,10 +124,10 @@ TEST(NvdPassthrough, DriverErrorsBecomeStatuses) {
   struct Case {
     int err;
     HYX_ReturnStatus status;
-  } cases[] = {{EPERM, HYX_NO_PERMISSION}, {ENOENT, HYX_NOT_FOUND},      {EIO, HYX_IO_ERROR},
+  } cases[] = {{EPERM, HYX_NO_PERMISSION}, {ENOENT, HYX_NOT_FOUND},       {EIO, HYX_IO_ERROR},
                {ENOMEM, HYX_NO_MEMORY},    {EFAULT, HYX_INVALID_ADDRESS}, {EBUSY, HYX_BUSY},
-               {EEXIST, HYX_EXISTS},       {EINVAL, HYX_BAD_PARAM},      {EFBIG, HYX_LIMIT_EXCEEDED},
-               {EROFS, HYX_READ_ONLY},     {ENOSYS, HYX_NOT_SUPPORTED},  {ENOSPC, HYX_FAILURE},
+               {EEXIST, HYX_EXISTS},       {EINVAL, HYX_BAD_PARAM},       {EFBIG, HYX_LIMIT_EXCEEDED},
+               {EROFS, HYX_READ_ONLY},     {ENOSYS, HYX_NOT_SUPPORTED},   {ENOSPC, HYX_FAILURE},
                {EBADF, HYX_FAILURE}};
   // A device-control request answers -errno in the whole result register.
   struct Fail {

@@ -2,10 +2,9 @@
 // make the first command at once, one descriptor stays open, and unloading
 // the library closes it.  The library is loaded with dlopen here, so that it
 // can be unloaded.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,7 +23,8 @@ int DeviceDescriptors() {
   while (dirent *entry = readdir(dir)) {
     char link[300], target[256] = {};
     snprintf(link, sizeof link, "/proc/self/fd/%s", entry->d_name);
-    if (readlink(link, target, sizeof target - 1) > 0 && strcmp(target, hostPaths::kNvdManagementDevice) == 0) n++;
+    if (readlink(link, target, sizeof target - 1) > 0 && strcmp(target, hostPaths::kNvdManagementDevice) == 0)
+      n++;
   }
   closedir(dir);
   return n;

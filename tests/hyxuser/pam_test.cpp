@@ -83,7 +83,8 @@ TEST_F(Pam, ArgumentsAreCheckedBeforeLibpamIsLoaded) {
                   dlopen(hostPaths::kLibPam, RTLD_LAZY | RTLD_NOLOAD) == nullptr;
         // The bridge closes libpam after each call.
         ok = ok && HyxuserPam_Start("hyxsim", "hyxuser", kPassword, &handle) == HYX_OK &&
-             HyxuserPam_End(handle) == HYX_OK && dlopen(hostPaths::kLibPam, RTLD_LAZY | RTLD_NOLOAD) == nullptr;
+             HyxuserPam_End(handle) == HYX_OK &&
+             dlopen(hostPaths::kLibPam, RTLD_LAZY | RTLD_NOLOAD) == nullptr;
         _exit(ok ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
@@ -107,7 +108,6 @@ TEST_F(Pam, AHandlePamRefusesIsPassedOn) {
   EXPECT_EQ(HyxuserPam_End(nullptr), HYX_FAILURE);
 }
 
-
 TEST_F(Pam, HyxinfoChecksAPasswordFromStandardInput) {
   CommandOutcome good = RunCommand("echo hyx-secret | " HYX_HYXINFO " pam check hyxsim hyxuser 2>&1");
   EXPECT_EQ(good.status, 0) << good.output;
@@ -115,7 +115,8 @@ TEST_F(Pam, HyxinfoChecksAPasswordFromStandardInput) {
   CommandOutcome bad = RunCommand("echo wrong | " HYX_HYXINFO " pam check hyxsim hyxuser 2>&1");
   EXPECT_EQ(WEXITSTATUS(bad.status), 1);
   char expected[96];
-  snprintf(expected, sizeof expected, "hyxinfo: authenticate: HYX_IO_ERROR (0x%08x): I/O error\n", HYX_IO_ERROR);
+  snprintf(expected, sizeof expected, "hyxinfo: authenticate: HYX_IO_ERROR (0x%08x): I/O error\n",
+           HYX_IO_ERROR);
   EXPECT_EQ(bad.output, expected);
 }
 
@@ -145,7 +146,8 @@ TEST_F(StandinPam, ValuesPastTheTableFailAndFlagsFollowSilent) {
   const struct {
     int value;
     HYX_ReturnStatus status;
-  } values[] = {{0, HYX_OK}, {31, HYX_WAIT_INTERRUPTED}, {32, HYX_FAILURE}, {40, HYX_FAILURE}, {-1, HYX_FAILURE}};
+  } values[] = {
+      {0, HYX_OK}, {31, HYX_WAIT_INTERRUPTED}, {32, HYX_FAILURE}, {40, HYX_FAILURE}, {-1, HYX_FAILURE}};
   for (const auto &v : values) {
     SCOPED_TRACE(v.value);
     std::string service = "start=0 check=" + std::to_string(v.value) + " end=" + std::to_string(v.value);

@@ -83,11 +83,11 @@ TEST_F(Snmp, ATrapReachesTheAgentWithItsFileLaidOut) {
   EXPECT_GE(seconds, static_cast<unsigned long long>(before));
   EXPECT_LE(seconds, static_cast<unsigned long long>(after));
   EXPECT_EQ(t["mode"], "0600");
-  EXPECT_EQ(t["lines"], Json::array({".1.3.6.1.4.1.1234.1", "6", "7", ".1.3.6.1.4.1.1234.2.1|2|-17",
-                                     ".1.3.6.1.4.1.1234.2.2|4|text with | and spaces",
-                                     ".1.3.6.1.4.1.1234.2.3|6|1.3.6.1", ".1.3.6.1.4.1.1234.2.4|66|42",
-                                     ".1.3.6.1.4.1.1234.2.5|67|100", ".1.3.6.1.4.1.1234.2.6|40|a",
-                                     ".1.3.6.1.4.1.1234.2.7|100|b", ";"}));
+  EXPECT_EQ(t["lines"],
+            Json::array({".1.3.6.1.4.1.1234.1", "6", "7", ".1.3.6.1.4.1.1234.2.1|2|-17",
+                         ".1.3.6.1.4.1.1234.2.2|4|text with | and spaces", ".1.3.6.1.4.1.1234.2.3|6|1.3.6.1",
+                         ".1.3.6.1.4.1.1234.2.4|66|42", ".1.3.6.1.4.1.1234.2.5|67|100",
+                         ".1.3.6.1.4.1.1234.2.6|40|a", ".1.3.6.1.4.1.1234.2.7|100|b", ";"}));
   EXPECT_TRUE(SpoolFiles().empty());
 }
 
@@ -124,10 +124,10 @@ TEST_F(Snmp, OidSyntax) {
     std::string oid;
     bool valid;
   } cases[] = {
-      {"1.3.6.1.4.1.9.0.0000000004294967295", true},   // 19 digits that fit
-      {"1.3.6.1.4.1.9.0.4294967296", false},           // 10 digits that do not
-      {"1.3.6.1.4.1.9.0.1000000000000000000", false},  // 19 digits that do not
-      {"1.3.6.1.4.1.9.0.00000000000000000001", false}, // 20 digits
+      {"1.3.6.1.4.1.9.0.0000000004294967295", true},    // 19 digits that fit
+      {"1.3.6.1.4.1.9.0.4294967296", false},            // 10 digits that do not
+      {"1.3.6.1.4.1.9.0.1000000000000000000", false},   // 19 digits that do not
+      {"1.3.6.1.4.1.9.0.00000000000000000001", false},  // 20 digits
       {"1.3.6.1.4.1..9.1", false},
       {".1.3.6.1.4.1.9.1", false},
       {"1.3.6.1.4.1.9.1.", false},
@@ -210,9 +210,9 @@ TEST_F(Snmp, ARefusedTrapStillStartsAWindow) {
     std::string oid;
     HYX_ReturnStatus status;
   } cases[] = {
-      {"1.3.6.1.2.1.1.5", HYX_BAD_PARAM},              // not under the enterprises arc
-      {"1.3.6.1.4.1.1234", HYX_BAD_PARAM},             // no specific-trap number
-      {"1.3.6.1.4.1.1234.0.5.6", HYX_BAD_PARAM},       // more than a number after ".0."
+      {"1.3.6.1.2.1.1.5", HYX_BAD_PARAM},         // not under the enterprises arc
+      {"1.3.6.1.4.1.1234", HYX_BAD_PARAM},        // no specific-trap number
+      {"1.3.6.1.4.1.1234.0.5.6", HYX_BAD_PARAM},  // more than a number after ".0."
       {long128, HYX_BAD_PARAM},
       {long127, HYX_OK},
   };
@@ -231,7 +231,10 @@ TEST_F(Snmp, SizeLimits) {
     uint32_t flags;
     size_t total;
     HYX_ReturnStatus status;
-  } cases[] = {{0, 1472, HYX_OK}, {0, 1473, HYX_RESULT_TOO_LARGE}, {1, 65507, HYX_OK}, {1, 65508, HYX_RESULT_TOO_LARGE}};
+  } cases[] = {{0, 1472, HYX_OK},
+               {0, 1473, HYX_RESULT_TOO_LARGE},
+               {1, 65507, HYX_OK},
+               {1, 65508, HYX_RESULT_TOO_LARGE}};
   for (const Case &c : cases) {
     HyxSim_AdvanceMonotonicClock(10000 * kMs);
     HyxuserSnmp_Configure(c.flags);
@@ -314,8 +317,9 @@ TEST_F(Snmp, ANameCollisionFailsWithoutClobberingTheOtherTrap) {
 }
 
 TEST_F(Snmp, HyxinfoTrapAndItsFailures) {
-  CommandOutcome sent = RunCommand(std::string(HYXINFO_PATH) +
-                                   " trap 1.3.6.1.4.1.1234.1.0.7 1.3.6.1.2.1.1.5.0:string:host:a 1.3.6.1.2.1.1.3.0:5:77 2>&1");
+  CommandOutcome sent =
+      RunCommand(std::string(HYXINFO_PATH) +
+                 " trap 1.3.6.1.4.1.1234.1.0.7 1.3.6.1.2.1.1.5.0:string:host:a 1.3.6.1.2.1.1.3.0:5:77 2>&1");
   EXPECT_EQ(sent.status, 0) << sent.output;
   std::vector<Json> traps = NewTraps(1);
   ASSERT_EQ(traps.size(), 1u);

@@ -1,6 +1,8 @@
 // The SOAP client underneath event posting: the HTTP response reader and the
 // request writer over real socket pairs, the response path search over
 // documents parsed by the real libxml2, and the password-file reader.
+#include "hyxuser/soap.h"
+
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,7 +15,6 @@
 #include <thread>
 
 #include "hyxuser/lumEvent.h"
-#include "hyxuser/soap.h"
 #include "status_matchers.h"
 
 namespace {
@@ -34,7 +35,8 @@ struct Pair {
 };
 
 std::string Ok(const std::string &headers, const std::string &body) {
-  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         body;
 }
 
 struct ReadResult {
@@ -59,10 +61,12 @@ TEST(HttpResponse, BodyAndHeaderBlockLimits) {
 
   // A header block (blank line included) of exactly 1023 bytes fits; 1024 does not.
   std::string base = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nX: \r\n\r\n";
-  std::string fits = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nX: " + std::string(1023 - base.size(), 'x') + "\r\n\r\n";
+  std::string fits =
+      "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nX: " + std::string(1023 - base.size(), 'x') + "\r\n\r\n";
   ASSERT_EQ(fits.size(), 1023u);
   EXPECT_THAT(Read(fits, 0, false).status, IsOk());
-  std::string over = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nX: " + std::string(1024 - base.size(), 'x') + "\r\n\r\n";
+  std::string over =
+      "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nX: " + std::string(1024 - base.size(), 'x') + "\r\n\r\n";
   EXPECT_THAT(Read(over, 0, false).status, IsStatus(HYX_FAILURE));
 }
 
@@ -86,13 +90,13 @@ TEST(HttpResponse, Cookies) {
 
 TEST(HttpResponse, MalformedOrCutShort) {
   const char *const cases[] = {
-      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n",                  // closed before the blank line
-      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabc",           // closed inside the body
-      "HTTP/1.1 200 OK\r\n\r\nabc",                                // no length
-      "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nabc",           // wrong case
-      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabc",           // more than the length already read
-      "SMTP 220 ready\r\nContent-Length: 3\r\n\r\nabc",            // not HTTP
-      "",                                                          // closed at once
+      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n",         // closed before the blank line
+      "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nabc",  // closed inside the body
+      "HTTP/1.1 200 OK\r\n\r\nabc",                       // no length
+      "HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nabc",  // wrong case
+      "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabc",  // more than the length already read
+      "SMTP 220 ready\r\nContent-Length: 3\r\n\r\nabc",   // not HTTP
+      "",                                                 // closed at once
   };
   for (const char *text : cases) EXPECT_THAT(Read(text, 0, false).status, IsStatus(HYX_FAILURE)) << text;
 }
@@ -121,8 +125,9 @@ TEST(HttpPost, RequestFramingAndPartialWrites) {
   std::string received;
   std::thread peer([&] {
     char buffer[8192];
-    std::string expectedHead = "POST /sdk HTTP/1.1\r\nSOAPAction: \"urn:internallum25/uABE7C9B3\"\r\n"
-                               "Cookie: k=\"v\"\r\nContent-Length: 300000\r\n\r\n";
+    std::string expectedHead =
+        "POST /sdk HTTP/1.1\r\nSOAPAction: \"urn:internallum25/uABE7C9B3\"\r\n"
+        "Cookie: k=\"v\"\r\nContent-Length: 300000\r\n\r\n";
     while (received.size() < expectedHead.size() + body.size()) {
       ssize_t n = read(p.fd[1], buffer, sizeof buffer);
       if (n <= 0) break;
@@ -133,8 +138,10 @@ TEST(HttpPost, RequestFramingAndPartialWrites) {
   char out[kResponseBufferSize];
   EXPECT_THAT(Http_PostSoap(p.fd[0], "k=\"v\"", body.c_str(), nullptr, 0, out), IsOk());
   peer.join();
-  EXPECT_EQ(received, "POST /sdk HTTP/1.1\r\nSOAPAction: \"urn:internallum25/uABE7C9B3\"\r\n"
-                      "Cookie: k=\"v\"\r\nContent-Length: 300000\r\n\r\n" + body);
+  EXPECT_EQ(received,
+            "POST /sdk HTTP/1.1\r\nSOAPAction: \"urn:internallum25/uABE7C9B3\"\r\n"
+            "Cookie: k=\"v\"\r\nContent-Length: 300000\r\n\r\n" +
+                body);
   EXPECT_STREQ(out, "<r/>");
 }
 
@@ -154,11 +161,14 @@ class SoapXml : public testing::Test {
 TEST_F(SoapXml, PathsMatchLocalNamesUnderAnyPrefix) {
   const char *const path[] = {"Envelope", "Body", "LoginResponse", "returnval", "loginTime", nullptr};
   for (const char *doc : {
-           "<soapenv:Envelope xmlns:soapenv='u'><soapenv:Body><LoginResponse><returnval><loginTime>t1</loginTime>"
+           "<soapenv:Envelope "
+           "xmlns:soapenv='u'><soapenv:Body><LoginResponse><returnval><loginTime>t1</loginTime>"
            "</returnval></LoginResponse></soapenv:Body></soapenv:Envelope>",
-           "<S:Envelope xmlns:S='other'><S:Body><x:LoginResponse xmlns:x='y'>\n <returnval><!-- c --><loginTime>t1"
+           "<S:Envelope xmlns:S='other'><S:Body><x:LoginResponse xmlns:x='y'>\n <returnval><!-- c "
+           "--><loginTime>t1"
            "</loginTime></returnval></x:LoginResponse></S:Body></S:Envelope>",
-           "<Envelope><Body><LoginResponse><returnval><loginTime>t1</loginTime></returnval></LoginResponse></Body>"
+           "<Envelope><Body><LoginResponse><returnval><loginTime>t1</loginTime></returnval></LoginResponse></"
+           "Body>"
            "</Envelope>",
        }) {
     xmlNodePtr holder = Soap_ParseResponse(doc);
@@ -171,7 +181,8 @@ TEST_F(SoapXml, PathsMatchLocalNamesUnderAnyPrefix) {
 TEST_F(SoapXml, FaultsAndNearMissesFailThePath) {
   const char *const post[] = {"Envelope", "Body", "PostEventResponse", nullptr};
   const char *fault =
-      "<soapenv:Envelope xmlns:soapenv='http://schemas.xmlsoap.org/soap/envelope/'><soapenv:Body><soapenv:Fault>"
+      "<soapenv:Envelope "
+      "xmlns:soapenv='http://schemas.xmlsoap.org/soap/envelope/'><soapenv:Body><soapenv:Fault>"
       "<faultcode>ServerFaultCode</faultcode></soapenv:Fault></soapenv:Body></soapenv:Envelope>";
   xmlNodePtr holder = Soap_ParseResponse(fault);
   ASSERT_NE(holder, nullptr);

@@ -52,8 +52,8 @@ TEST(SpawnAttr, InitGivesTheDocumentedDefaults) {
   EXPECT_EQ(group, reinterpret_cast<char *>(&set));  // untouched
 
   // The bytes the kernel reads: 64 of them, reserved ones zero.
-  const unsigned char expected[64] = {0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                      0xff, 0xff, 0xff, 0xff};
+  const unsigned char expected[64] = {0,    0,    0,    0,    0,    0,    0,    0,    0xff, 0xff,
+                                      0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
   EXPECT_EQ(memcmp(a.attr, expected, sizeof expected), 0);
 }
 
@@ -105,8 +105,8 @@ TEST(SpawnAttr, MissingPointersAreBadParameters) {
   EXPECT_THAT(HyxuserCompat_SpawnAttrGetRP(a.attr, nullptr), IsStatus(HYX_BAD_PARAM));
   EXPECT_THAT(HyxuserCompat_SpawnAttrGetRP(nullptr, &group), IsStatus(HYX_BAD_PARAM));
   // Nothing changed on the way.
-  const unsigned char expected[24] = {0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 0xff, 0xff,
-                                      0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+  const unsigned char expected[24] = {0,    0,    0,    0,    0,    0,    0,    0,    0xff, 0xff,
+                                      0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
   EXPECT_EQ(memcmp(a.attr, expected, sizeof expected), 0);
   EXPECT_EQ(At<const char *>(a.attr, 48), nullptr);
 }
@@ -155,7 +155,9 @@ TEST(SpawnAttr, SignalSetsKeepSignalsOneToSixtyFourOnly) {
 }
 
 struct Actions {
-  explicit Actions(int32_t capacity) { EXPECT_THAT(HyxuserCompat_SpawnFileActionsInit(&list, capacity), IsOk()); }
+  explicit Actions(int32_t capacity) {
+    EXPECT_THAT(HyxuserCompat_SpawnFileActionsInit(&list, capacity), IsOk());
+  }
   ~Actions() { EXPECT_THAT(HyxuserCompat_SpawnFileActionsDestroy(list), IsOk()); }
   HyxuserSpawnFileActions *list = nullptr;
 };
@@ -179,8 +181,10 @@ TEST(SpawnFileActions, CapacityIsOneTo8192) {
 TEST(SpawnFileActions, AFullListRefusesAndCountsNothing) {
   for (bool openFirst : {true, false}) {
     Actions a(1);
-    if (openFirst) EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 3, "/dev/null", O_RDONLY, 0), IsOk());
-    else EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, 2), IsOk());
+    if (openFirst)
+      EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 3, "/dev/null", O_RDONLY, 0), IsOk());
+    else
+      EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, 2), IsOk());
     EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddOpen(a.list, 4, "/x", O_RDONLY, 0), IsStatus(HYX_FAILURE));
     EXPECT_THAT(HyxuserCompat_SpawnFileActionsAddDup2(a.list, 1, 2), IsStatus(HYX_FAILURE));
     EXPECT_EQ(a.list->count, 1u);

@@ -1,9 +1,8 @@
 // Storage adapters, devices and paths through the shipped library, on the
 // example host (two adapters, active, standby and dead paths), on the host
 // with an FC-NPIV port listed first, and off the Hyxkernel.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,13 +18,13 @@
 
 namespace {
 
-constexpr uint64_t kHsiGet = KERNEL_CALL_HSI_GET, kHsiList = KERNEL_CALL_HSI_LIST, kRescan = KERNEL_CALL_RESCAN_ADAPTER;
+constexpr uint64_t kHsiGet = KERNEL_CALL_HSI_GET, kHsiList = KERNEL_CALL_HSI_LIST,
+                   kRescan = KERNEL_CALL_RESCAN_ADAPTER;
 constexpr char kLocalDisk[] = "naa.614187704e5b3a002a3c5b2e1f0e8d41";
 constexpr char kFcLun1[] = "naa.600a098038314d6a2b5d4f7a6c2f6b41";
 constexpr char kFcLun2[] = "naa.600a098038314d6a2b5d4f7a6c2f6b42";
 constexpr char kNextgenNvme[] = "eui.0025385b71b0a1e4";
 constexpr char kNvme[] = "eui.0025385b71b0a1f5";
-
 
 bool OnPlainLinux() { return OnProfile("plain-linux"); }
 bool OnEdges() { return OnProfile("edges"); }
@@ -61,20 +60,27 @@ class Storage : public ::testing::Test {
 
 TEST_F(Storage, AnAdaptersPciLocationAndTheAdapterAtALocation) {
   uint32_t bus = 9, slot = 9, function = 9;
-  ASSERT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function), IsStatus(HYX_OK));
+  ASSERT_THAT(
+      HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function),
+      IsStatus(HYX_OK));
   EXPECT_EQ(bus, 59u);
   EXPECT_EQ(slot, 0u);
   EXPECT_EQ(function, 0u);
   char name[32] = "untouched";
-  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), IsStatus(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name),
+              IsStatus(HYX_OK));
   EXPECT_STREQ(name, "vmhba2");
-  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(2, 0, 0, name, sizeof name), IsStatus(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(2, 0, 0, name, sizeof name),
+              IsStatus(HYX_OK));
   EXPECT_STREQ(name, "vmhba0");
   // Nothing there: OK, and the buffer keeps what it held.
   strcpy(name, "untouched");
-  EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(7, 1, 2, name, sizeof name), IsStatus(HYX_OK));
+  EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(7, 1, 2, name, sizeof name),
+              IsStatus(HYX_OK));
   EXPECT_STREQ(name, "untouched");
-  EXPECT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba9", &bus, &slot, &function), IsStatus(HYX_NOT_FOUND));
+  EXPECT_THAT(
+      HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba9", &bus, &slot, &function),
+      IsStatus(HYX_NOT_FOUND));
 }
 
 TEST_F(Storage, TheAdapterNameMustFitWithItsTerminator) {
@@ -83,11 +89,15 @@ TEST_F(Storage, TheAdapterNameMustFitWithItsTerminator) {
     int size;
     HYX_ReturnStatus status;
     const char *name;
-  } cases[] = {{6, HYX_NAME_TOO_LONG, "untouched"}, {7, HYX_OK, "vmhba2"}, {0, HYX_NAME_TOO_LONG, "untouched"},
+  } cases[] = {{6, HYX_NAME_TOO_LONG, "untouched"},
+               {7, HYX_OK, "vmhba2"},
+               {0, HYX_NAME_TOO_LONG, "untouched"},
                {-1, HYX_NAME_TOO_LONG, "untouched"}};
   for (const Case &c : cases) {
     char name[32] = "untouched";
-    EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, c.size), IsStatus(c.status)) << c.size;
+    EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, c.size),
+                IsStatus(c.status))
+        << c.size;
     EXPECT_STREQ(name, c.name) << c.size;
   }
 }
@@ -95,32 +105,42 @@ TEST_F(Storage, TheAdapterNameMustFitWithItsTerminator) {
 TEST_F(Storage, AnFcNpivPortHasNoPciLocationAndHidesNoAdapterBehindIt) {
   if (!OnEdges()) GTEST_SKIP();
   uint32_t bus = 9, slot = 9, function = 9;
-  EXPECT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba32", &bus, &slot, &function), IsStatus(HYX_FAILURE));
+  EXPECT_THAT(
+      HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba32", &bus, &slot, &function),
+      IsStatus(HYX_FAILURE));
   EXPECT_EQ(bus + slot + function, 27u);
   char name[32] = "";
-  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), IsStatus(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name),
+              IsStatus(HYX_OK));
   EXPECT_STREQ(name, "vmhba2");
 }
 
 TEST_F(Storage, ActiveDevicesSkipStandbyAndDeadPathsAndKeepDuplicates) {
   Uids uids;
   uint32_t count = 99;
-  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count), IsStatus(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count),
+              IsStatus(HYX_OK));
   // T1:L1 is standby and T2:L4 dead; LUN 2 is reached over two active paths.
   EXPECT_EQ(uids.List(count), (std::vector<std::string>{kFcLun1, kFcLun2, kFcLun2, kNextgenNvme}));
   EXPECT_EQ(uids.at[4], nullptr);
 
   Uids one;
-  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", one.at, 1, &count), IsStatus(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", one.at, 1, &count),
+              IsStatus(HYX_OK));
   EXPECT_EQ(one.List(count), std::vector<std::string>{kFcLun1});
   EXPECT_EQ(one.at[1], nullptr);
 
   Uids none;
-  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba", none.at, 10, &count), IsStatus(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba", none.at, 10, &count),
+              IsStatus(HYX_OK));
   EXPECT_EQ(count, 0u);
-  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 0, &count), IsStatus(HYX_BAD_PARAM));
-  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", nullptr, 10, &count), IsStatus(HYX_BAD_PARAM));
-  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 10, nullptr), IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 0, &count),
+              IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", nullptr, 10, &count),
+              IsStatus(HYX_BAD_PARAM));
+  EXPECT_THAT(
+      HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", none.at, 10, nullptr),
+      IsStatus(HYX_BAD_PARAM));
 }
 
 // Fails the nth get from now with HYX_NOT_FOUND; the others go to the host.
@@ -167,7 +187,9 @@ TEST_F(Storage, ChannelsTargetsAndLunsOfEveryPathToADevice) {
   uint32_t *l[4] = {&luns[0], &luns[1], &luns[2], &luns[3]};
   int count = 99;
   // Standby paths count: they are paths to the device.
-  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, c, t, l, 4, &count), IsStatus(HYX_OK));
+  ASSERT_THAT(
+      HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, c, t, l, 4, &count),
+      IsStatus(HYX_OK));
   ASSERT_EQ(count, 2);
   EXPECT_STREQ(adapters[0], "vmhba2");
   EXPECT_STREQ(adapters[1], "vmhba2");
@@ -181,17 +203,22 @@ TEST_F(Storage, ChannelsTargetsAndLunsOfEveryPathToADevice) {
   adapters[0] = adapters[1] = nullptr;
 
   // One entry for two paths: the second is passed over.
-  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, adapters, c, t, l, 1, &count), IsStatus(HYX_OK));
+  ASSERT_THAT(
+      HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, adapters, c, t, l, 1, &count),
+      IsStatus(HYX_OK));
   EXPECT_EQ(count, 1);
   EXPECT_EQ(adapters[1], nullptr);
   free(adapters[0]);
   adapters[0] = nullptr;
 
   // maxEntries 0, and a device without paths: nothing, count 0.
-  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, nullptr, nullptr, nullptr, nullptr, 0,
-                                                                         &count), IsStatus(HYX_OK));
+  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun2, nullptr, nullptr,
+                                                                            nullptr, nullptr, 0, &count),
+              IsStatus(HYX_OK));
   EXPECT_EQ(count, 0);
-  ASSERT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID("naa.none", adapters, c, t, l, 4, &count), IsStatus(HYX_OK));
+  ASSERT_THAT(
+      HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID("naa.none", adapters, c, t, l, 4, &count),
+      IsStatus(HYX_OK));
   EXPECT_EQ(count, 0);
   EXPECT_EQ(adapters[0], nullptr);
 }
@@ -205,7 +232,9 @@ TEST_F(Storage, AFailedPathInfoReadLeavesTheIndexOfTheLastEntry) {
   uint32_t value[4];
   uint32_t *p[4] = {&value[0], &value[1], &value[2], &value[3]};
   int count = 99;
-  EXPECT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, p, p, p, 4, &count), IsStatus(HYX_NOT_FOUND));
+  EXPECT_THAT(
+      HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, p, p, p, 4, &count),
+      IsStatus(HYX_NOT_FOUND));
   HyxSim_ClearHandlers();
   EXPECT_EQ(count, 0);
   EXPECT_STREQ(adapters[0], "vmhba2");
@@ -236,7 +265,9 @@ TEST_F(Storage, InquiryPageLengthsOutsideThePageAreRefused) {
   uint8_t *buffer = page;
   HyxSim_ResetCounts();
   for (int length : {-1, 256, 4096, -2147483647 - 1}) {
-    EXPECT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, length), IsStatus(HYX_BAD_PARAM)) << length;
+    EXPECT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, length),
+                IsStatus(HYX_BAD_PARAM))
+        << length;
   }
   EXPECT_EQ(HyxSim_CallCount(kHsiList) + HyxSim_CallCount(kHsiGet), 0u);
   for (uint8_t byte : page) ASSERT_EQ(byte, 0xee);
@@ -287,11 +318,16 @@ TEST(StorageOffTheHyxkernel, EveryCallButTheRescanAnswersTheGateAtOnce) {
   uint8_t page[8], *buffer = page, flag = 7;
   int entries = 5;
   const HYX_ReturnStatus gated = HYX_CHECKSUM_MISMATCH;
-  EXPECT_THAT(HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function), IsStatus(gated));
-  EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name), IsStatus(gated));
-  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids, 2, &count), IsStatus(gated));
-  EXPECT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, nullptr, nullptr, nullptr, nullptr, 0,
-                                                                         &entries), IsStatus(gated));
+  EXPECT_THAT(
+      HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier("vmhba2", &bus, &slot, &function),
+      IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name),
+              IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids, 2, &count),
+              IsStatus(gated));
+  EXPECT_THAT(HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, nullptr, nullptr,
+                                                                            nullptr, nullptr, 0, &entries),
+              IsStatus(gated));
   EXPECT_THAT(HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(kFcLun1, &buffer, 8), IsStatus(gated));
   EXPECT_THAT(HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(kFcLun1, &flag), IsStatus(gated));
   EXPECT_EQ(count, 5u);

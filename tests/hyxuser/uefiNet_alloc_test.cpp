@@ -59,7 +59,8 @@ TEST(HostinfoAllocation, EveryFailedAllocationIsReportedAndNothingIsKept) {
       {"uefi set", [&] { return HyxuserUefi_SetVariable("HyxAlloc-0", 7, 5, "bytes"); }, nullptr, nullptr},
       {"uefi remove", [&] { return HyxuserUefi_RemoveVariable("HyxAlloc-0"); }, nullptr,
        [&] { HyxuserUefi_SetVariable("HyxAlloc-0", 7, 5, "bytes"); }},
-      {"nics", [&] { return HyxuserNet_GetPnics(nics, 3, &count); }, [&] { EXPECT_TRUE(count == 3 || count == 99) << count; },  // the list's own failure: untouched
+      {"nics", [&] { return HyxuserNet_GetPnics(nics, 3, &count); },
+       [&] { EXPECT_TRUE(count == 3 || count == 99) << count; },  // the list's own failure: untouched
        nullptr},
       {"interfaces", [&] { return HyxuserTcpip_GetInterfaces(interfaces, 2, &count); },
        [&] { EXPECT_EQ(count, 0u); }, nullptr},

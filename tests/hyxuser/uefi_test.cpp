@@ -15,11 +15,13 @@
 
 namespace {
 
-constexpr uint64_t kGet = KERNEL_CALL_HSI_GET, kGetSize = KERNEL_CALL_HSI_GET_SIZE, kSet = KERNEL_CALL_HSI_SET,
-                   kList = KERNEL_CALL_HSI_LIST;
+constexpr uint64_t kGet = KERNEL_CALL_HSI_GET, kGetSize = KERNEL_CALL_HSI_GET_SIZE,
+                   kSet = KERNEL_CALL_HSI_SET, kList = KERNEL_CALL_HSI_LIST;
 constexpr HYX_ReturnStatus kOk = HYX_OK, kBadParam = HYX_BAD_PARAM, kNotFound = HYX_NOT_FOUND;
 
-bool OnPlainLinux() { return std::string(getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : "") == "plain-linux"; }
+bool OnPlainLinux() {
+  return std::string(getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : "") == "plain-linux";
+}
 
 std::vector<std::string> Names() {
   char **names = nullptr;
@@ -54,7 +56,9 @@ TEST_F(Uefi, TheHostsVariablesAreListedAndRead) {
   uint32_t attributes = 0;
   uint64_t length = 0;
   void *data = nullptr;
-  ASSERT_EQ(HyxuserUefi_GetVariable("BootOrder-8be4df61-93ca-11d2-aa0d-00e098032b8c", &attributes, &length, &data), kOk);
+  ASSERT_EQ(
+      HyxuserUefi_GetVariable("BootOrder-8be4df61-93ca-11d2-aa0d-00e098032b8c", &attributes, &length, &data),
+      kOk);
   EXPECT_EQ(attributes, 7u);
   ASSERT_EQ(length, 8u);
   EXPECT_EQ(memcmp(data, "\0\0\1\0\2\0\3\0", 8), 0);
@@ -129,7 +133,8 @@ TEST_F(Uefi, BadArgumentsAreRefusedBeforeTheKernelAndAllocateNothing) {
   EXPECT_EQ(HyxuserUefi_SetVariable("HyxNoData-0", 7, 2, nullptr), kBadParam);
   // Lengths whose buffer would not fit 32 bits: refused before any copy
   // (a copy would read far past these two bytes).
-  for (uint64_t tooLong : {uint64_t{0xFFFFFFF4}, uint64_t{0xFFFFFFFC}, uint64_t{1} << 32, (uint64_t{1} << 32) + 3})
+  for (uint64_t tooLong :
+       {uint64_t{0xFFFFFFF4}, uint64_t{0xFFFFFFFC}, uint64_t{1} << 32, (uint64_t{1} << 32) + 3})
     EXPECT_EQ(HyxuserUefi_SetVariable("HyxHuge-0", 7, tooLong, "xy"), kBadParam) << tooLong;
   EXPECT_EQ(HyxuserUefi_RemoveVariable(nullptr), kBadParam);
   EXPECT_EQ(HyxuserUefi_GetVariable(nullptr, &attributes, &length, &data), kBadParam);
@@ -139,7 +144,9 @@ TEST_F(Uefi, BadArgumentsAreRefusedBeforeTheKernelAndAllocateNothing) {
   EXPECT_EQ(HyxuserUefi_GetVariableList(nullptr, &count), kBadParam);
   EXPECT_EQ(HyxuserUefi_GetVariableList(&names, nullptr), kBadParam);
   EXPECT_EQ(HeapInUse(), heap);
-  EXPECT_EQ(HyxSim_CallCount(kSet) + HyxSim_CallCount(kGet) + HyxSim_CallCount(kGetSize) + HyxSim_CallCount(kList), 0u);
+  EXPECT_EQ(
+      HyxSim_CallCount(kSet) + HyxSim_CallCount(kGet) + HyxSim_CallCount(kGetSize) + HyxSim_CallCount(kList),
+      0u);
 }
 
 TEST_F(Uefi, NamesUpTo2047CharactersAreAccepted) {
@@ -223,8 +230,9 @@ TEST_F(Uefi, AFailedReadClearsTheDataOutputsAndKeepsTheKernelsErrno) {
   uint64_t length = 9;
   void *data = &length;
   errno = 0;
-  EXPECT_EQ(HyxuserUefi_GetVariable("SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c", &attributes, &length, &data),
-            static_cast<HYX_ReturnStatus>(HYX_NO_ACCESS));
+  EXPECT_EQ(
+      HyxuserUefi_GetVariable("SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c", &attributes, &length, &data),
+      static_cast<HYX_ReturnStatus>(HYX_NO_ACCESS));
   EXPECT_EQ(errno, EACCES);
   EXPECT_EQ(attributes, 77u);
   EXPECT_EQ(length, 0u);
@@ -263,7 +271,8 @@ TEST(UefiOffTheHyxkernel, OnlyTheListIsGated) {
   HyxSim_ResetCounts();
   char **names = nullptr;
   uint32_t count = 5;
-  EXPECT_EQ(HyxuserUefi_GetVariableList(&names, &count), static_cast<HYX_ReturnStatus>(HYX_CHECKSUM_MISMATCH));
+  EXPECT_EQ(HyxuserUefi_GetVariableList(&names, &count),
+            static_cast<HYX_ReturnStatus>(HYX_CHECKSUM_MISMATCH));
   EXPECT_EQ(count, 5u);
   EXPECT_EQ(HyxSim_CallCount(kList), 0u);
   // The others go to the kernel, which here has no such call.

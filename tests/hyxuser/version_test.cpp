@@ -2,7 +2,6 @@
 // load-time gate that keeps these reads from a kernel that speaks another
 // interface.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cerrno>

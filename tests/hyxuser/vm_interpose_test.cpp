@@ -1,9 +1,8 @@
 // A program that interposes the default VM mapping: programs bound to the
 // oldest version reach it too, since that version calls the default through
 // the dynamic binding.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -18,9 +17,11 @@ int interposedCalls = 0;
 }  // namespace
 
 // The program's own default: counts, then hands on to the library's.
-extern "C" HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath(uint32_t worldId, char *uuidOut, char *pathOut) {
+extern "C" HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath(uint32_t worldId, char *uuidOut,
+                                                              char *pathOut) {
   interposedCalls++;
-  auto next = reinterpret_cast<MapFn>(dlvsym(RTLD_NEXT, "HyxuserVM_MapWorldIdToUUIDAndPath", "NORVEX_HYXUSERVERSION_0.15"));
+  auto next = reinterpret_cast<MapFn>(
+      dlvsym(RTLD_NEXT, "HyxuserVM_MapWorldIdToUUIDAndPath", "NORVEX_HYXUSERVERSION_0.15"));
   return next ? next(worldId, uuidOut, pathOut) : static_cast<HYX_ReturnStatus>(HYX_FAILURE);
 }
 

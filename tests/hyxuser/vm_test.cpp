@@ -1,8 +1,7 @@
 // From a world to its VM, under every symbol version of the mapping, through
 // the shipped library.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -24,7 +23,6 @@ constexpr char kWeb01Uuid[] = "42 1c 5e 0a 9b 3d 47 21-8f 6a 0e 2d 71 c4 93 58";
 constexpr char kWeb01Instance[] = "5012a6f3-7c41-4b9e-a0d2-3e8f61c79b04";
 constexpr char kWeb01Path[] = "/vmfs/volumes/datastore1/web-01/web-01.vmx";
 constexpr uint32_t kWeb01Vcpu = 526441, kHostd = 2097, kDeepVm = 600001;
-
 
 MapFn Versioned(const char *name, const char *version) {
   return reinterpret_cast<MapFn>(dlvsym(RTLD_DEFAULT, name, version));
@@ -53,7 +51,8 @@ std::vector<Variant> Variants() {
 TEST(VmMapping, EveryVersionIsBound) {
   for (const Variant &v : Variants()) EXPECT_NE(v.map, nullptr) << v.what;
   EXPECT_EQ(Versioned(kUuidName, "NORVEX_HYXUSERVERSION_0.15"), HyxuserVM_MapWorldIdToUUIDAndPath);
-  EXPECT_EQ(Versioned(kInstanceName, "NORVEX_HYXUSERVERSION_0.16"), HyxuserVM_MapWorldIdToInstanceUUIDAndPath);
+  EXPECT_EQ(Versioned(kInstanceName, "NORVEX_HYXUSERVERSION_0.16"),
+            HyxuserVM_MapWorldIdToInstanceUUIDAndPath);
 }
 
 TEST(VmMapping, AVcpuWorldMapsToItsVm) {

@@ -1,4 +1,6 @@
 // The hash table, its atomic insert mode and the errno-text cache.
+#include "misc/hashTable.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -13,17 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "../support/silent_abort.h"
 #include "alloc_fail.h"
 #include "misc/err.h"
-#include "misc/hashTable.h"
 #include "misc/utf8.h"
-#include "../support/silent_abort.h"
 
 namespace {
 
 const void *IntKey(intptr_t k) { return reinterpret_cast<const void *>(k); }
 void *Value(intptr_t v) { return reinterpret_cast<void *>(v); }
-
 
 // Frees its table at the end of a test.
 struct Table {
@@ -185,7 +185,8 @@ TEST(HashTableConcurrency, AtomicInsertsAndErrnoTexts) {
         EXPECT_EQ(reinterpret_cast<intptr_t>(got) % 100000, k);
         if (k % 25 == 0) texts[t * 40 + k / 25] = Err_ErrnoToText(k / 25);
       }
-      for (int k = 0; k < kOwn; k++) EXPECT_TRUE(HashTable_Insert(table, IntKey(-1 - (t * kOwn + k)), Value(k)));
+      for (int k = 0; k < kOwn; k++)
+        EXPECT_TRUE(HashTable_Insert(table, IntKey(-1 - (t * kOwn + k)), Value(k)));
     });
   }
   for (auto &th : threads) th.join();
@@ -230,14 +231,14 @@ TEST(ErrnoText, TrailingPartialUtf8IsCut) {
   } cases[] = {
       {"plain", 5},
       {"", 0},
-      {"caf\xC3\xA9", 5},          // complete 2-byte character
-      {"caf\xC3", 3},              // lead byte without its continuation
-      {"x\xE2\x82\xAC", 4},        // complete 3-byte character
-      {"x\xE2\x82", 1},            // 3-byte lead with one continuation
-      {"\xF0\x9F\x98\x80", 4},     // complete 4-byte character
-      {"\xF0\x9F\x98", 0},         // cut down to nothing
-      {"\x80\x80", 0},             // only continuation bytes
-      {"ab\xC3\xA9\xA9", 2},       // lead followed by too many continuations
+      {"caf\xC3\xA9", 5},       // complete 2-byte character
+      {"caf\xC3", 3},           // lead byte without its continuation
+      {"x\xE2\x82\xAC", 4},     // complete 3-byte character
+      {"x\xE2\x82", 1},         // 3-byte lead with one continuation
+      {"\xF0\x9F\x98\x80", 4},  // complete 4-byte character
+      {"\xF0\x9F\x98", 0},      // cut down to nothing
+      {"\x80\x80", 0},          // only continuation bytes
+      {"ab\xC3\xA9\xA9", 2},    // lead followed by too many continuations
   };
   for (const auto &c : cases) EXPECT_EQ(Utf8CompleteLength(c.text, strlen(c.text)), c.keep) << c.text;
 }

@@ -1,5 +1,7 @@
 // The message-format argument collector: record types and layout, string
 // copies, buffer mode, and every error text.
+#include "misc/msgfmt.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -12,7 +14,6 @@
 
 #include "alloc_fail.h"
 #include "misc/err.h"
-#include "misc/msgfmt.h"
 
 namespace {
 
@@ -65,8 +66,8 @@ TEST(MsgFmt, RecordsByPositionAndType) {
   MsgFmt_FreeArgs(r.args, r.count);
 
   int x;
-  r = Collect("%d %ld %lld %zu %hhd %p %f %c %C %x %lx %s %S %ls %g", 1, 2L, 3LL, size_t(4), 5, &x, 6.5, 'c', L'C',
-              7, 8L, "s", L"S", L"ls", 9.5);
+  r = Collect("%d %ld %lld %zu %hhd %p %f %c %C %x %lx %s %S %ls %g", 1, 2L, 3LL, size_t(4), 5, &x, 6.5, 'c',
+              L'C', 7, 8L, "s", L"S", L"ls", 9.5);
   ASSERT_TRUE(r.ok) << r.error;
   const uint32_t types[] = {1, 2, 2, 2, 1, 4, 5, 1, 1, 1, 2, 6, 8, 8, 5};
   ASSERT_EQ(r.count, 15);
@@ -94,8 +95,8 @@ TEST(MsgFmt, RecordLayoutIsTheWireLayout) {
 
 TEST(MsgFmt, StringCopiesHonourPrecisionAndNulls) {
   const char unterminated[3] = {'x', 'y', 'z'};
-  Result r = Collect("%.3s|%s|%ls|%.2ls|%.9s|%.3s", "abcdef", static_cast<char *>(nullptr), L"wide", L"wide", "ab",
-                     unterminated);
+  Result r = Collect("%.3s|%s|%ls|%.2ls|%.9s|%.3s", "abcdef", static_cast<char *>(nullptr), L"wide", L"wide",
+                     "ab", unterminated);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_STREQ(r.args[0].v.string8, "abc");
   EXPECT_EQ(r.args[1].v.signed64, 0);
@@ -131,7 +132,9 @@ TEST(MsgFmt, EveryErrorText) {
       {"%*d", "MsgFmt_GetArgs: error in format string"},
       {"%y", "MsgFmt_GetArgs: error in format string"},
       {"%1$s %3$d", "MsgFmt_GetArgs: gap in arguments at position 2"},
-      {"%1$d %1$s", "MsgFmtGetArg1: incompatible specifiers for argument 1, old type 1, new type 6, pos \"1\", type \"s\""},
+      {"%1$d %1$s",
+       "MsgFmtGetArg1: incompatible specifiers for argument 1, old type 1, new type 6, pos \"1\", type "
+       "\"s\""},
       {"%n", "MsgFmtGetArg1: %n not supported, pos \"1\", type \"n\""},
       {"%d %5.2Lf", "MsgFmtGetArg1: %Lf not supported, pos \"2\", type \"5.2Lf\""},
       {"%jg", "MsgFmtGetArg1: %jg not supported, pos \"1\", type \"jg\""},
@@ -147,12 +150,12 @@ TEST(MsgFmt, ParseSpecFoldsLengths) {
     const char *type;
     char length;
   } cases[] = {{"hhd", 'H'}, {"hd", 'h'}, {"lld", 'L'}, {"qd", 'L'}, {"Ld", 'L'}, {"I64d", 'L'}, {"ld", 'l'},
-               {"jd", 'j'},  {"td", 't'}, {"zd", 'z'},  {"Zd", 'z'}, {"Id", 'z'},  {"I32d", 0},  {"d", 0}};
+               {"jd", 'j'},  {"td", 't'}, {"zd", 'z'},  {"Zd", 'z'}, {"Id", 'z'}, {"I32d", 0},   {"d", 0}};
   for (const auto &c : cases) {
     int position, flags, width, precision;
     char length, conversion;
-    ASSERT_EQ(MsgFmt_ParseSpec("12", 2, c.type, strlen(c.type), &position, &flags, &width, &precision, &length,
-                               &conversion),
+    ASSERT_EQ(MsgFmt_ParseSpec("12", 2, c.type, strlen(c.type), &position, &flags, &width, &precision,
+                               &length, &conversion),
               0)
         << c.type;
     EXPECT_EQ(length, c.length) << c.type;
@@ -161,8 +164,9 @@ TEST(MsgFmt, ParseSpecFoldsLengths) {
   }
   int position, flags, width, precision;
   char length, conversion;
-  ASSERT_EQ(MsgFmt_ParseSpec("3", 1, "#0- +'12.e", 10, &position, &flags, &width, &precision, &length, &conversion),
-            0);
+  ASSERT_EQ(
+      MsgFmt_ParseSpec("3", 1, "#0- +'12.e", 10, &position, &flags, &width, &precision, &length, &conversion),
+      0);
   EXPECT_EQ(flags, 0x3f);
   EXPECT_EQ(width, 12);
   EXPECT_EQ(precision, 0);
@@ -170,11 +174,14 @@ TEST(MsgFmt, ParseSpecFoldsLengths) {
   ASSERT_EQ(MsgFmt_ParseSpec("1", 1, "s", 1, &position, &flags, &width, &precision, &length, &conversion), 0);
   EXPECT_EQ(precision, -1);
   for (const char *bad : {"", "hd d", "99999999999d", ".99999999999s"})
-    EXPECT_EQ(MsgFmt_ParseSpec("1", 1, bad, strlen(bad), &position, &flags, &width, &precision, &length, &conversion),
+    EXPECT_EQ(MsgFmt_ParseSpec("1", 1, bad, strlen(bad), &position, &flags, &width, &precision, &length,
+                               &conversion),
               -2)
         << bad;
-  EXPECT_EQ(MsgFmt_ParseSpec("0", 1, "d", 1, &position, &flags, &width, &precision, &length, &conversion), -2);
-  EXPECT_EQ(MsgFmt_ParseSpec("1x", 2, "d", 1, &position, &flags, &width, &precision, &length, &conversion), -2);
+  EXPECT_EQ(MsgFmt_ParseSpec("0", 1, "d", 1, &position, &flags, &width, &precision, &length, &conversion),
+            -2);
+  EXPECT_EQ(MsgFmt_ParseSpec("1x", 2, "d", 1, &position, &flags, &width, &precision, &length, &conversion),
+            -2);
 }
 
 // Collects what MsgFmt_Parse reports.
@@ -183,7 +190,12 @@ int Literal(void *data, const char *text, int length) {
   return 0;
 }
 int Spec(void *data, const char *pos, unsigned posSize, const char *type, unsigned typeSize) {
-  static_cast<std::string *>(data)->append("S[").append(pos, posSize).append("|").append(type, typeSize).append("]");
+  static_cast<std::string *>(data)
+      ->append("S[")
+      .append(pos, posSize)
+      .append("|")
+      .append(type, typeSize)
+      .append("]");
   return 0;
 }
 
@@ -195,9 +207,10 @@ TEST(MsgFmt, ParseWalksLiteralsAndSpecifiers) {
   EXPECT_EQ(MsgFmt_Parse(Literal, Spec, &seen, "%2$s=%1$'d"), 0);
   EXPECT_EQ(seen, "S[2|s]L[=]S[1|'d]");
   EXPECT_EQ(MsgFmt_Parse(nullptr, nullptr, nullptr, "%0$d"), -2);  // a position starts with 1 to 9
-  EXPECT_EQ(MsgFmt_Parse(nullptr, [](void *, const char *, unsigned, const char *, unsigned) { return -7; }, nullptr,
-                         "x%d"),
-            -7);
+  EXPECT_EQ(
+      MsgFmt_Parse(
+          nullptr, [](void *, const char *, unsigned, const char *, unsigned) { return -7; }, nullptr, "x%d"),
+      -7);
 }
 
 TEST(MsgFmt, BufferModePlacesEverythingInTheBuffer) {

@@ -1,5 +1,7 @@
 // The safe allocation wrappers and the panic routine.  Death tests check
 // that every fatal path ends in SIGABRT and prints nothing.
+#include "misc/util.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -7,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "misc/util.h"
 #include "../support/silent_abort.h"
 
 namespace {
@@ -15,7 +16,6 @@ namespace {
 // Too large for any allocator (above PTRDIFF_MAX, or above the sanitizers'
 // configured maximum), so the request fails without touching memory.
 volatile size_t hugeSize = SIZE_MAX / 2;
-
 
 TEST(SafeAlloc, EmptyRequestsAreReturnedAsTheyCome) {
   void *p = Util_SafeMalloc(0);

@@ -57,9 +57,9 @@ int main(int argc, char **argv) {
       const char *childArgv[] = {self, "checksum", nullptr};
       const char *childEnv[] = {nullptr};
       pid_t pid = 0;
-      HYX_ReturnStatus status =
-          Kernel_Call(KERNEL_CALL_SPAWN, static_cast<const void *>(self), static_cast<const void *>(childArgv),
-                      static_cast<const void *>(childEnv), uint64_t{0}, uint64_t{0}, static_cast<void *>(&pid));
+      HYX_ReturnStatus status = Kernel_Call(
+          KERNEL_CALL_SPAWN, static_cast<const void *>(self), static_cast<const void *>(childArgv),
+          static_cast<const void *>(childEnv), uint64_t{0}, uint64_t{0}, static_cast<void *>(&pid));
       int child = 0;
       if (status == HYX_OK) waitpid(pid, &child, 0);
       printf("spawn %d\n", status == HYX_OK ? pid : -1);

@@ -25,7 +25,9 @@ CommandOutcome Probe(const std::string &profile, const char *facts) {
   return RunCommand(env + PROBE_PATH + " " + facts + " 2>&1");
 }
 
-int ExitCode(const CommandOutcome &outcome) { return WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1; }
+int ExitCode(const CommandOutcome &outcome) {
+  return WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1;
+}
 
 TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWith127) {
   struct Case {
@@ -34,14 +36,16 @@ TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWith127) {
       {"hex", R"({"firmware": {"smbios": "hex:5f5z"}})", "firmware.smbios: bad hex digits \"5z\""},
       {"odd-hex", R"({"firmware": {"acpi": [{"signature": "APIC", "bytes": "hex:414"}]}})",
        "firmware.acpi[0].bytes: odd number of hex digits"},
-      {"signature", R"({"firmware": {"acpi": [{"signature": "APC"}]}})", "firmware.acpi[0].signature: takes 4"},
+      {"signature", R"({"firmware": {"acpi": [{"signature": "APC"}]}})",
+       "firmware.acpi[0].signature: takes 4"},
       {"acpi-list", R"({"firmware": {"acpi": {}}})", "firmware.acpi: takes a list"},
       {"firmware-field", R"({"firmware": {"smbois": "x"}})", "firmware.smbois: unknown field"},
       {"checksum", R"({"kernel": {"syscallApiChecksum": "0xb535zz"}})", "kernel.syscallApiChecksum: "},
       {"checksum-size", R"({"kernel": {"syscallApiChecksum": 4294967296}})", "kernel.syscallApiChecksum: "},
       {"type", R"({"kernel": {"type": "bsd"}})", "kernel.type: \"bsd\" is none of"},
       {"numbering", R"({"kernel": {"hsiNumbering": 7}})", "kernel.hsiNumbering: takes text"},
-      {"kernel-field", R"({"kernel": {"acceptsHsiSignatur": true}})", "kernel.acceptsHsiSignatur: unknown field"},
+      {"kernel-field", R"({"kernel": {"acceptsHsiSignatur": true}})",
+       "kernel.acceptsHsiSignatur: unknown field"},
       {"kernel-object", R"({"kernel": []})", "kernel: takes an object"},
       {"mockup", R"({"mockup": "yes"})", "mockup: takes true or false"},
       {"section", R"({"firmwear": {}})", "firmwear: unknown section"},
@@ -58,11 +62,13 @@ TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWith127) {
        "volumes[0].directory: \"floppy\" is no device directory"},
       {"volume-uuid", R"({"volumes": [{"name": "v", "hosts": [{"slot": 1, "uuid": "hex:01"}]}]})",
        "volumes[0].hosts[0].uuid: takes 16 bytes"},
-      {"volume-slot", R"({"volumes": [{"name": "v", "slots": 4, "hosts": [{"slot": 4, "uuid": [0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]}]}]})",
+      {"volume-slot",
+       R"({"volumes": [{"name": "v", "slots": 4, "hosts": [{"slot": 4, "uuid": [0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]}]}]})",
        "volumes[0].hosts[0].slot: beyond"},
       {"volume-status", R"({"volumes": [{"name": "v", "lockStatus": "HYX_NOPE"}]})",
        "volumes[0].lockStatus: \"HYX_NOPE\" is no status name"},
-      {"volume-field", R"({"volumes": [{"name": "v", "slotsize": 4096}]})", "volumes[0].slotsize: unknown field"},
+      {"volume-field", R"({"volumes": [{"name": "v", "slotsize": 4096}]})",
+       "volumes[0].slotsize: unknown field"},
       {"base", R"({"base": "no-such-profile.json"})", "cannot read"},
       {"base-loop", R"({"base": "base-loop.json"})", "base: more than"},
       {"json", R"({"kernel": )", "is not a JSON object"},

@@ -19,11 +19,13 @@ namespace {
 
 using nlohmann::json;
 
-int ExitCode(const CommandOutcome &outcome) { return WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1; }
+int ExitCode(const CommandOutcome &outcome) {
+  return WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1;
+}
 
 std::string Hyxsim(const std::string &options, const std::string &profile) {
-  return std::string(HYXSIM_PATH) + " --profile " + HOSTS_DIR + "/" + profile + ".json --ro " + BUILD_DIR + " " +
-         options + " -- ";
+  return std::string(HYXSIM_PATH) + " --profile " + HOSTS_DIR + "/" + profile + ".json --ro " + BUILD_DIR +
+         " " + options + " -- ";
 }
 
 std::vector<json> JsonLines(const std::string &text) {
@@ -138,9 +140,9 @@ TEST(SimTrace, AFailingCallShowsTheStatusAndErrnoTheProgramReceived) {
 
 TEST(SimTrace, AChildIsTracedUnderItsOwnPidEvenWithAnEmptyEnvironment) {
   std::string trace = std::string(WORK_DIR) + "/child.trace";
-  CommandOutcome outcome = RunCommand(Hyxsim("--trace=" + trace + " --trace-format=json --trace-calls=process,system",
-                                             "hypervisor") +
-                                      PROBE_PATH + " spawn 2>&1");
+  CommandOutcome outcome = RunCommand(
+      Hyxsim("--trace=" + trace + " --trace-format=json --trace-calls=process,system", "hypervisor") +
+      PROBE_PATH + " spawn 2>&1");
   ASSERT_EQ(ExitCode(outcome), 0) << outcome.output;
   std::vector<json> lines = JsonLines(ReadFile(trace));
   const json *spawn = nullptr;
@@ -169,16 +171,16 @@ TEST(SimTrace, SettingsTheSimulatorCannotUseStopTheProgram) {
   };
   std::string trace = std::string(WORK_DIR) + "/settings.trace";
   for (const Case &c : cases) {
-    CommandOutcome outcome =
-        RunCommand("env -u HYXSIM_PROFILE HYXSIM_TRACE=" + trace + " " + c.env + " " + PROBE_PATH + " uname 2>&1");
+    CommandOutcome outcome = RunCommand("env -u HYXSIM_PROFILE HYXSIM_TRACE=" + trace + " " + c.env + " " +
+                                        PROBE_PATH + " uname 2>&1");
     EXPECT_EQ(ExitCode(outcome), 127) << c.env << ": " << outcome.output;
     EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.env << ": " << outcome.output;
   }
   // Calls by name, in any case, with or without their prefix.
   unlink(trace.c_str());
-  CommandOutcome outcome = RunCommand("env -u HYXSIM_PROFILE HYXSIM_TRACE=" + trace +
-                                      " HYXSIM_TRACE_CALLS=smbios_length,IOCTL " + PROBE_PATH +
-                                      " uname checksum smbios socket 2>&1");
+  CommandOutcome outcome =
+      RunCommand("env -u HYXSIM_PROFILE HYXSIM_TRACE=" + trace + " HYXSIM_TRACE_CALLS=smbios_length,IOCTL " +
+                 PROBE_PATH + " uname checksum smbios socket 2>&1");
   EXPECT_EQ(ExitCode(outcome), 0) << outcome.output;
   std::string text = ReadFile(trace);
   EXPECT_NE(text.find("] SMBIOS_LENGTH() = HYX_OK {length=0} <"), std::string::npos) << text;

@@ -1,12 +1,12 @@
 // A profile whose system-information section names a node, field or value
 // the kernel's tables do not have stops the host at once, saying which.
 #include <gtest/gtest.h>
-
-#include "run_command.h"
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
+
+#include "run_command.h"
 
 namespace {
 
@@ -28,7 +28,8 @@ TEST(SimHsiProfile, FaultsAreNamed) {
       {"no-node", R"("hsi": {"system_nosuch": {"value": 1}})", "no node system_nosuch"},
       {"no-field", R"("hsi": {"timer_info": {"value": {"tcHertz": 1}}})", "has no field tcHertz"},
       {"bad-enum", R"("hsi": {"system_version": {"value": {"cpuArch": "Sparc"}}})", "cpuArch"},
-      {"long-text", R"("hsi": {"system_version": {"value": {"product": "0123456789012345678901234567890123"}}})",
+      {"long-text",
+       R"("hsi": {"system_version": {"value": {"product": "0123456789012345678901234567890123"}}})",
        "longer than"},
       {"instances", R"("hsi": {"net_pNics_properties": {"value": {}}})", "takes 1 instance values"},
       {"module-type", R"("hsiModules": [{"name": "m", "nodes": [{"name": "x", "get": "NoSuchType"}]}])",

@@ -41,7 +41,8 @@ struct Params {
 HYX_ReturnStatus Get(uint32_t kernelNode, uint64_t signature, Params &params, void *buffer, uint32_t length,
                      uint32_t kind = HSI_CALL_GET) {
   HsiGetBlock block{kind, reinterpret_cast<uintptr_t>(buffer), length};
-  return Kernel_Call(KERNEL_CALL_HSI_GET, kernelNode, int32_t{0}, signature, params.Record(), params.Size(), &block);
+  return Kernel_Call(KERNEL_CALL_HSI_GET, kernelNode, int32_t{0}, signature, params.Record(), params.Size(),
+                     &block);
 }
 
 // The kernel's own node ids, from its node-signature reply (node 1).
@@ -64,19 +65,22 @@ uint32_t KernelId(uint32_t node) {
   return 0;
 }
 
-HYX_ReturnStatus GetNode(uint32_t node, Params &params, void *buffer, uint32_t length, uint32_t kind = HSI_CALL_GET) {
+HYX_ReturnStatus GetNode(uint32_t node, Params &params, void *buffer, uint32_t length,
+                         uint32_t kind = HSI_CALL_GET) {
   return Get(KernelId(node), Signature(node), params, buffer, length, kind);
 }
 
 HYX_ReturnStatus List(uint32_t node, Params &params, HsiParamList out) {
   HsiListBlock block{reinterpret_cast<uintptr_t>(HsiParamList_Record(out)), HsiParamList_BufferSize(out), 0};
-  return Kernel_Call(KERNEL_CALL_HSI_LIST, KernelId(node), int32_t{0}, Signature(node), params.Record(), params.Size(), &block);
+  return Kernel_Call(KERNEL_CALL_HSI_LIST, KernelId(node), int32_t{0}, Signature(node), params.Record(),
+                     params.Size(), &block);
 }
 
 TEST(SimHsi, SignatureExchange) {
   char build[64];
   memset(build, 'x', sizeof build);
-  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, HSI_SIGNATURE, build, uint64_t{sizeof build});
+  HYX_ReturnStatus status =
+      Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, HSI_SIGNATURE, build, uint64_t{sizeof build});
   if (Renumbered()) {
     EXPECT_EQ(status, HYX_CHECKSUM_MISMATCH);
     EXPECT_EQ(build[0], 'x');
@@ -87,7 +91,8 @@ TEST(SimHsi, SignatureExchange) {
     EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, HSI_SIGNATURE, small, uint64_t{sizeof small}), HYX_OK);
     EXPECT_STREQ(small, "Hyxkerne");  // cut and terminated
   }
-  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, "0123456789abcdef0123456789abcdef", build, uint64_t{sizeof build}),
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_SIGNATURE, "0123456789abcdef0123456789abcdef", build,
+                        uint64_t{sizeof build}),
             HYX_CHECKSUM_MISMATCH);
 }
 
@@ -140,8 +145,8 @@ TEST(SimHsi, GetsProfileValues) {
   EXPECT_EQ(sized[4], 5u);  // length
   EXPECT_EQ(memcmp(sized + 8, "\x06\x00\x00\x00\x01", 5), 0);
   uint32_t size = 0;
-  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET_SIZE, KernelId(HSI_NODE_uefi_variable), int32_t{0}, Signature(HSI_NODE_uefi_variable),
-                        var.Record(), var.Size(), &size),
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET_SIZE, KernelId(HSI_NODE_uefi_variable), int32_t{0},
+                        Signature(HSI_NODE_uefi_variable), var.Record(), var.Size(), &size),
             HYX_OK);
   EXPECT_EQ(size, 5u);
 
@@ -154,7 +159,8 @@ TEST(SimHsi, GetsProfileValues) {
 }
 
 TEST(SimHsi, RefusesBadCalls) {
-  Params none, vmk0{"defaultTcpipStack", "vmk0"}, oneValue{"defaultTcpipStack"}, nine{"defaultTcpipStack", "vmk9"};
+  Params none, vmk0{"defaultTcpipStack", "vmk0"}, oneValue{"defaultTcpipStack"},
+      nine{"defaultTcpipStack", "vmk9"};
   Params intForString;
   intForString.Int(0).Int(1);
   uint32_t mtuNode = HSI_NODE_net_tcpip_instances_vNics_mtu;
@@ -171,10 +177,11 @@ TEST(SimHsi, RefusesBadCalls) {
       {"too few values", KernelId(mtuNode), Signature(mtuNode), &oneValue, 4, HYX_BAD_PARAM_COUNT, 0},
       {"too many values", KernelId(HSI_NODE_system_version), Signature(HSI_NODE_system_version), &vmk0, 368,
        HYX_BAD_PARAM_COUNT, 0},
-      {"integer for a string key", KernelId(mtuNode), Signature(mtuNode), &intForString, 4, HYX_BAD_PARAM_TYPE, 0},
+      {"integer for a string key", KernelId(mtuNode), Signature(mtuNode), &intForString, 4,
+       HYX_BAD_PARAM_TYPE, 0},
       {"unknown node", hsiTables.nodeCount, 0, &none, 4, HYX_HSI_INVALID_NODE_ID, 0},
-      {"another node's signature", KernelId(mtuNode), Signature(HSI_NODE_net_tcpip_instances_vNics_tsoMss), &vmk0, 4,
-       HYX_CHECKSUM_MISMATCH, 0},
+      {"another node's signature", KernelId(mtuNode), Signature(HSI_NODE_net_tcpip_instances_vNics_tsoMss),
+       &vmk0, 4, HYX_CHECKSUM_MISMATCH, 0},
       {"no such instance", KernelId(mtuNode), Signature(mtuNode), &nine, 4, HYX_NOT_FOUND, ENOENT},
       {"buffer too small", KernelId(HSI_NODE_system_version), Signature(HSI_NODE_system_version), &none, 367,
        HYX_HSI_DATA_LENGTH_MISMATCH, 0},
@@ -246,7 +253,8 @@ TEST(SimHsi, SetValuesAreReadBack) {
   uint32_t node = HSI_NODE_net_tcpip_instances_vNics_tsoMss;
   uint32_t mss = 8948;
   HsiSetBlock block{HSI_CALL_SET_BUFFER, reinterpret_cast<uintptr_t>(&mss), 4, 0, 0, 0};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(node), int32_t{0}, Signature(node), vmk0.Record(), vmk0.Size(), &block),
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(node), int32_t{0}, Signature(node), vmk0.Record(),
+                        vmk0.Size(), &block),
             HYX_OK);
   uint32_t read = 0;
   ASSERT_EQ(GetNode(node, vmk0, &read, 4), HYX_OK);
@@ -254,7 +262,8 @@ TEST(SimHsi, SetValuesAreReadBack) {
 
   // A set on a new instance makes it appear in the instance list.
   Params vmk7{"defaultTcpipStack", "vmk7"};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(node), int32_t{0}, Signature(node), vmk7.Record(), vmk7.Size(), &block),
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(node), int32_t{0}, Signature(node), vmk7.Record(),
+                        vmk7.Size(), &block),
             HYX_OK);
   Params stack{"defaultTcpipStack"};
   HsiParamList vnics = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 512, 0);
@@ -268,21 +277,28 @@ TEST(SimHsi, SetValuesAreReadBack) {
   uint32_t uefi = HSI_NODE_uefi_variable;
   uint8_t in[8 + 8] = {8, 0, 0, 0, 3, 0, 0, 0, 7, 0, 9};
   uint8_t out[8 + 4] = {4, 0, 0, 0, 0xff, 0xff, 0xff, 0xff};
-  HsiSetBlock sized{HSI_CALL_SET_SIZED, reinterpret_cast<uintptr_t>(in), sizeof in, reinterpret_cast<uintptr_t>(out),
-                    sizeof out, 0};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &sized), HYX_OK);
+  HsiSetBlock sized{HSI_CALL_SET_SIZED, reinterpret_cast<uintptr_t>(in),
+                    sizeof in,          reinterpret_cast<uintptr_t>(out),
+                    sizeof out,         0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(),
+                        var.Size(), &sized),
+            HYX_OK);
   EXPECT_EQ(out[4] | out[5] | out[6] | out[7], 0);
   uint8_t back[8] = {};
   ASSERT_EQ(GetNode(uefi, var, back, sizeof back), HYX_OK);
   EXPECT_EQ(memcmp(back, "\x07\x00\x09", 3), 0);
   uint32_t size = 0;
-  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET_SIZE, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &size), HYX_OK);
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET_SIZE, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(),
+                        var.Size(), &size),
+            HYX_OK);
   EXPECT_EQ(size, 3u);
 
   Params input{"on"};
   input.Int(5);
-  HsiSetBlock fromList{HSI_CALL_SET_PARAMS, reinterpret_cast<uintptr_t>(input.Record()), input.Size(), 0, 0, 0};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(), var.Size(), &fromList),
+  HsiSetBlock fromList{
+      HSI_CALL_SET_PARAMS, reinterpret_cast<uintptr_t>(input.Record()), input.Size(), 0, 0, 0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_SET, KernelId(uefi), int32_t{0}, Signature(uefi), var.Record(),
+                        var.Size(), &fromList),
             HYX_OK);
   uint8_t listBytes[16] = {};
   ASSERT_EQ(GetNode(uefi, var, listBytes, sizeof listBytes), HYX_OK);
@@ -316,7 +332,8 @@ TEST(SimHsi, ModuleNodes) {
   EXPECT_EQ(def.parent, HSI_MODULE_NODE_BASE);
   EXPECT_EQ(def.nextSibling, 5001u);
   EXPECT_EQ(def.firstChild, 5004u);
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_DEF, uint32_t{5003}, module, &def, name, uint32_t{128}), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_DEF, uint32_t{5003}, module, &def, name, uint32_t{128}),
+            HYX_OK);
   EXPECT_STREQ(name, "info");
   EXPECT_EQ(def.getSize, 417u);
   uint32_t infoType = def.getType;
@@ -325,25 +342,33 @@ TEST(SimHsi, ModuleNodes) {
   uint32_t version = 0;
   Params empty;
   HsiGetBlock block{HSI_CALL_GET, reinterpret_cast<uintptr_t>(&version), 4};
-  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET, uint32_t{5001}, module, uint64_t{0}, empty.Record(), empty.Size(), &block), HYX_OK);
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET, uint32_t{5001}, module, uint64_t{0}, empty.Record(),
+                        empty.Size(), &block),
+            HYX_OK);
   EXPECT_EQ(version, 41u);
   HsiParamList mounts = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 512, 0);
-  HsiListBlock list{reinterpret_cast<uintptr_t>(HsiParamList_Record(mounts)), HsiParamList_BufferSize(mounts), 0};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_LIST, uint32_t{5002}, module, uint64_t{0}, empty.Record(), empty.Size(), &list), HYX_OK);
+  HsiListBlock list{reinterpret_cast<uintptr_t>(HsiParamList_Record(mounts)), HsiParamList_BufferSize(mounts),
+                    0};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_LIST, uint32_t{5002}, module, uint64_t{0}, empty.Record(),
+                        empty.Size(), &list),
+            HYX_OK);
   EXPECT_EQ(HsiParamList_Count(mounts), 2u);
   EXPECT_TRUE(HsiParamList_FindString(mounts, "/vmfs/volumes/backup"));
   HsiParamList_Free(mounts);
   Params iso{"/vmfs/volumes/iso"};
   char info[417];
   block = HsiGetBlock{HSI_CALL_GET, reinterpret_cast<uintptr_t>(info), sizeof info};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_GET, uint32_t{5003}, module, uint64_t{0}, iso.Record(), iso.Size(), &block), HYX_OK);
+  ASSERT_EQ(
+      Kernel_Call(KERNEL_CALL_HSI_GET, uint32_t{5003}, module, uint64_t{0}, iso.Record(), iso.Size(), &block),
+      HYX_OK);
   EXPECT_STREQ(info + 256, "nfs41");
 
   // The struct's type, a field and an enum value of the kernel's type table.
   HsiModuleTypeReply reply{};
   char description[128];
   HsiModuleTypeText text{reinterpret_cast<uintptr_t>(description), sizeof description, 0};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_TYPE, module, infoType, &reply, name, uint32_t{128}, &text), HYX_OK);
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_TYPE, module, infoType, &reply, name, uint32_t{128}, &text),
+            HYX_OK);
   EXPECT_STREQ(name, "SystemHsi_MountInfo");
   EXPECT_STREQ(description, "mounted file system");
   EXPECT_EQ(uint32_t{reply.kind}, HSI_TYPE_STRUCT);
@@ -351,19 +376,24 @@ TEST(SimHsi, ModuleNodes) {
   EXPECT_EQ(uint32_t{reply.countOrElement}, 6u);
   uint32_t fieldType = 0, offset = 0;
   char fieldName[64];
-  HsiModuleFieldText names{reinterpret_cast<uintptr_t>(fieldName), sizeof fieldName, reinterpret_cast<uintptr_t>(description),
-          sizeof description};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, module, infoType, uint32_t{1}, &fieldType, &offset, &names), HYX_OK);
+  HsiModuleFieldText names{reinterpret_cast<uintptr_t>(fieldName), sizeof fieldName,
+                           reinterpret_cast<uintptr_t>(description), sizeof description};
+  ASSERT_EQ(
+      Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, module, infoType, uint32_t{1}, &fieldType, &offset, &names),
+      HYX_OK);
   EXPECT_STREQ(fieldName, "type");
   EXPECT_EQ(offset, 256u);
   uint64_t value = 0;
-  HsiModuleEnumText valueNames{sizeof fieldName, reinterpret_cast<uintptr_t>(description), sizeof description};
-  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{2}, &value, fieldName, &valueNames),
+  HsiModuleEnumText valueNames{sizeof fieldName, reinterpret_cast<uintptr_t>(description),
+                               sizeof description};
+  ASSERT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_ENUM_VALUE, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT},
+                        uint32_t{2}, &value, fieldName, &valueNames),
             HYX_OK);
   EXPECT_EQ(value, 2u);
   EXPECT_STREQ(fieldName, "HsiTime_Microseconds");
   EXPECT_STREQ(description, "us");
-  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{0}, &fieldType, &offset, &names),
+  EXPECT_EQ(Kernel_Call(KERNEL_CALL_HSI_MODULE_FIELD, module, uint32_t{HSI_TYPE_INDEX_TIME_UNIT}, uint32_t{0},
+                        &fieldType, &offset, &names),
             HYX_BAD_PARAM_TYPE);
 }
 

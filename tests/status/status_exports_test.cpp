@@ -26,8 +26,8 @@ std::string Unknown(HYX_ReturnStatus code) {
 // Positions of the kernel's range that hold no status.
 constexpr HYX_ReturnStatus kKernelZero = HYX_FAILURE - 1;  // the range's first position
 constexpr HYX_ReturnStatus kPastLast = HYX_GENERIC_LINUX_ERROR + 1;
-constexpr HYX_ReturnStatus kHoles[] = {HYX_NO_FCNTL_LOCK_HOLDER + 1, HYX_FT_NOT_RUNNING + 1, HYX_SVM_IO_RETRY + 1,
-                                       HYX_SVM_IO_RETRY + 2};
+constexpr HYX_ReturnStatus kHoles[] = {HYX_NO_FCNTL_LOCK_HOLDER + 1, HYX_FT_NOT_RUNNING + 1,
+                                       HYX_SVM_IO_RETRY + 1, HYX_SVM_IO_RETRY + 2};
 
 TEST(CodeToString, TextAndResultPerCode) {
   const TextCase cases[] = {
@@ -54,7 +54,8 @@ TEST(CodeToString, TextAndResultPerCode) {
   for (const TextCase &c : cases) {
     char buffer[128];
     int length = -1;
-    EXPECT_EQ(HyxuserStatus_CodeToString(c.code, buffer, sizeof buffer, &length), c.result) << std::hex << c.code;
+    EXPECT_EQ(HyxuserStatus_CodeToString(c.code, buffer, sizeof buffer, &length), c.result)
+        << std::hex << c.code;
     EXPECT_EQ(buffer, c.text) << std::hex << c.code;
     EXPECT_EQ(length, static_cast<int>(c.text.size())) << std::hex << c.code;
   }

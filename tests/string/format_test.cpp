@@ -2,6 +2,8 @@
 // library's snprintf on the same arguments (its results are correctly
 // rounded); the extensions against the texts they must give.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cfloat>
@@ -12,9 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "string/bsd_vsnprintf.h"
 
@@ -78,8 +77,8 @@ TEST(Format, DoublesAreCorrectlyRounded) {
   EXPECT_AS_LIBC("%.20e %.30f %.17g %.15g %.16g", 0.1, 0.1, 0.1, 0.3, 0.3);
   EXPECT_AS_LIBC("%g %g %g %g %g %g %g", 100000.0, 1000000.0, 0.0001, 0.00001, 123456789.0, 0.0, 1.0);
   EXPECT_AS_LIBC("%#g %#.0f %#.0e %#.3g %#g", 1.0, 3.0, 3.0, 100.0, 0.0);
-  EXPECT_AS_LIBC("%10.3f|%-10.3f|%010.3f|%+.2e|% .3g|%010e|%-+12.4g", 3.14159, -3.14159, -3.14159, 12345.678, 0.5,
-                 1.5, 2e-5);
+  EXPECT_AS_LIBC("%10.3f|%-10.3f|%010.3f|%+.2e|% .3g|%010e|%-+12.4g", 3.14159, -3.14159, -3.14159, 12345.678,
+                 0.5, 1.5, 2e-5);
   EXPECT_AS_LIBC("%.3e %.10g %g %e %.0e %.1e", DBL_MAX, DBL_MIN, 4.9e-324, 4.9e-324, 5.0, 0.25);
   EXPECT_AS_LIBC("%.1100f|%f", 4.9e-324, DBL_MAX);
   EXPECT_AS_LIBC("%g %g %.3g %.2g %.1g", 9.9999995, 999999.5, 99.95, 0.0995, 0.95);
@@ -98,7 +97,8 @@ TEST(Format, LongDoublesAreCorrectlyRounded) {
 }
 
 TEST(Format, InfinitiesAndNaNsFollowTheLettersCase) {
-  EXPECT_EQ(Lib("%f %F %e %E %g %G", INFINITY, INFINITY, -INFINITY, -INFINITY, NAN, NAN), "inf INF -inf -INF nan NAN");
+  EXPECT_EQ(Lib("%f %F %e %E %g %G", INFINITY, INFINITY, -INFINITY, -INFINITY, NAN, NAN),
+            "inf INF -inf -INF nan NAN");
   EXPECT_EQ(Lib("%5f|%-5f|%05f|%+f|% f|%Lf", INFINITY, INFINITY, -INFINITY, INFINITY, INFINITY,
                 static_cast<long double>(-INFINITY)),
             "  inf|inf  | -inf|+inf| inf|-inf");
@@ -111,8 +111,8 @@ TEST(Format, PositionalArguments) {
   EXPECT_EQ(Lib("%1$s %1$s %2$c", "ab", 'z'), "ab ab z");
   EXPECT_AS_LIBC("%2$*1$d|%3$-*1$s|%4$.*5$e", 6, 42, "s", 1.5, 3);
   // Positions up to 40 go beyond the table kept on the stack.
-  EXPECT_EQ(Lib("%40$d %1$d", 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
-                25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40),
+  EXPECT_EQ(Lib("%40$d %1$d", 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
+                23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40),
             "40 1");
   // Long doubles, doubles and 64-bit integers mixed in the table.
   EXPECT_EQ(Lib("%3$Lf %2$lld %1$g", 0.5, 1LL << 40, 2.25L), "2.250000 1099511627776 0.5");
@@ -124,7 +124,8 @@ TEST(Format, PositionalArguments) {
 }
 
 TEST(Format, LengthModifierExtensions) {
-  EXPECT_EQ(Lib("%qd %Ld %qx", -(1LL << 40), 1LL << 40, 0xffffffffffLL), "-1099511627776 1099511627776 ffffffffff");
+  EXPECT_EQ(Lib("%qd %Ld %qx", -(1LL << 40), 1LL << 40, 0xffffffffffLL),
+            "-1099511627776 1099511627776 ffffffffff");
   EXPECT_EQ(Lib("%Zu %Iu %Id", SIZE_MAX, SIZE_MAX, static_cast<ssize_t>(-3)),
             "18446744073709551615 18446744073709551615 -3");
   EXPECT_EQ(Lib("%I64d %I32d %I64x", INT64_MIN, -7, 0x1234567890LL), "-9223372036854775808 -7 1234567890");
@@ -137,7 +138,9 @@ TEST(Format, WideStringsBecomeUtf8) {
   const wchar_t pair[] = {0xD83D, 0xDE00, 0};
   const wchar_t lone[] = {'a', 0xD800, 'b', 0xDC00, 0};
   const wchar_t beyond[] = {0x110000, 0};
-  EXPECT_EQ(Lib("%ls|%ls|%ls", pair, lone, beyond), "\xF0\x9F\x98\x80|a\xED\xA0\x80" "b\xED\xB0\x80|\xEF\xBF\xBD");
+  EXPECT_EQ(Lib("%ls|%ls|%ls", pair, lone, beyond),
+            "\xF0\x9F\x98\x80|a\xED\xA0\x80"
+            "b\xED\xB0\x80|\xEF\xBF\xBD");
   // A precision counts UTF-8 bytes and never splits a character.
   EXPECT_EQ(Lib("[%.3ls][%.2ls][%6.3ls][%-6ls]", L"\u00e9\u00e9", L"\u20ac", L"a\u00e9b", L"\u00e9"),
             "[\xC3\xA9][][   a\xC3\xA9][\xC3\xA9    ]");  // width counts bytes
@@ -232,17 +235,20 @@ TEST(Format, ShortPathsCutAndAlignLikeLibc) {
         b = snprintf(theirs, size, format, LONG_MIN, 0);
       }
       EXPECT_EQ(a, b) << format << " size " << size;
-      EXPECT_EQ(memcmp(ours, theirs, sizeof ours), 0) << format << " size " << size;  // nothing past the NUL either
+      EXPECT_EQ(memcmp(ours, theirs, sizeof ours), 0)
+          << format << " size " << size;  // nothing past the NUL either
     }
   }
   // Decimal widths change at every power of ten.
   for (uint64_t p = 1; p != 0 && p <= UINT64_MAX / 10; p *= 10)
-    for (uint64_t v : {p - 1, p, p + 1}) EXPECT_AS_LIBC("%llu %lld %u %d", v, -static_cast<long long>(v), (unsigned)v, (int)v);
+    for (uint64_t v : {p - 1, p, p + 1})
+      EXPECT_AS_LIBC("%llu %lld %u %d", v, -static_cast<long long>(v), (unsigned)v, (int)v);
   EXPECT_AS_LIBC("%llu %lld %lld %x %lx", ULLONG_MAX, LLONG_MIN, LLONG_MAX, 0u, 1ul << 63);
 
   // Formats ending right before a page that is not mapped.
   long page = sysconf(_SC_PAGESIZE);
-  char *map = static_cast<char *>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  char *map = static_cast<char *>(
+      mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(map, MAP_FAILED);
   ASSERT_EQ(mprotect(map + page, page, PROT_NONE), 0);
   for (size_t length = 1; length <= 40; length++) {

@@ -1,5 +1,7 @@
 // The bounded string functions: truncation that never splits a UTF-8
 // character, allocation, and the copy that aborts instead of overflowing.
+#include "string/str.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include "string/str.h"
 #include "../support/silent_abort.h"
 
 namespace {
@@ -19,11 +20,9 @@ TEST(StrSnprintf, TruncationKeepsWholeCharacters) {
     int result;
     std::string held;
   } cases[] = {
-      {5, 4, text},           // fits exactly
-      {4, -1, "ab"},          // the cut character is dropped
-      {3, -1, "ab"},
-      {2, -1, "a"},
-      {1, -1, ""},
+      {5, 4, text},   // fits exactly
+      {4, -1, "ab"},  // the cut character is dropped
+      {3, -1, "ab"}, {2, -1, "a"}, {1, -1, ""},
   };
   for (const auto &c : cases) {
     char buffer[8];
@@ -44,7 +43,10 @@ TEST(StrSnprintf, CutsInsideLongerCharacters) {
   EXPECT_STREQ(buffer, "x");
   EXPECT_EQ(Str_Snprintf(buffer, 4, "x\xE2\x82\xAC"), -1);
   EXPECT_STREQ(buffer, "x");
-  EXPECT_EQ(Str_Snprintf(buffer, 5, "x\xE2\x82\xAC" "y"), -1);
+  EXPECT_EQ(Str_Snprintf(buffer, 5,
+                         "x\xE2\x82\xAC"
+                         "y"),
+            -1);
   EXPECT_STREQ(buffer, "x\xE2\x82\xAC");
   // A 4-byte character that exactly fills the buffer stays.
   EXPECT_EQ(Str_Snprintf(buffer, 5, "\xF0\x9F\x98\x80!"), -1);

@@ -86,8 +86,10 @@ __attribute__((constructor)) void FindLibrary() {
   dl_iterate_phdr(
       [](dl_phdr_info *info, size_t, void *data) {
         auto *f = static_cast<Found *>(data);
-        if (f->first) f->programCount = AddRanges(info, f->program, 0);
-        else if (IsLibrary(info->dlpi_name)) f->libraryCount = AddRanges(info, f->library, f->libraryCount);
+        if (f->first)
+          f->programCount = AddRanges(info, f->program, 0);
+        else if (IsLibrary(info->dlpi_name))
+          f->libraryCount = AddRanges(info, f->library, f->libraryCount);
         f->first = false;
         return 0;
       },

@@ -54,8 +54,10 @@ vector<string> Tokenize(const string &text) {
       size_t start = i;
       bool quoted = false;
       for (; i < text.size() && (quoted || !isspace(static_cast<unsigned char>(text[i]))); i++) {
-        if (text[i] == '\\' && quoted) i++;
-        else if (text[i] == '"') quoted = !quoted;
+        if (text[i] == '\\' && quoted)
+          i++;
+        else if (text[i] == '"')
+          quoted = !quoted;
       }
       tokens.push_back(text.substr(start, i - start));
     }
@@ -71,8 +73,10 @@ void Load(const string &path, vector<Line> &out) {
   for (int number = 1; std::getline(in, text); number++) {
     Line line{path, number, Tokenize(text)};
     if (line.tokens.empty()) continue;
-    if (line.tokens[0] == "include" && line.tokens.size() == 2) Load(dir + line.tokens[1], out);
-    else out.push_back(line);
+    if (line.tokens[0] == "include" && line.tokens.size() == 2)
+      Load(dir + line.tokens[1], out);
+    else
+      out.push_back(line);
   }
 }
 
@@ -100,14 +104,17 @@ string Substitute(const Line &at, const string &token, const Vars &vars) {
     }
     bool braced = i + 1 < token.size() && token[i + 1] == '{';
     size_t start = i + 1 + braced, end = start;
-    while (end < token.size() && (isalnum(static_cast<unsigned char>(token[end])) || token[end] == '_')) end++;
+    while (end < token.size() && (isalnum(static_cast<unsigned char>(token[end])) || token[end] == '_'))
+      end++;
     string name = token.substr(start, end - start);
     bool capital = braced && end < token.size() && token[end] == '^';
-    if (braced && (end += capital, end >= token.size() || token[end] != '}')) Fail(at, "bad ${...} in " + token);
+    if (braced && (end += capital, end >= token.size() || token[end] != '}'))
+      Fail(at, "bad ${...} in " + token);
     auto var = vars.find(name);
     if (var == vars.end()) Fail(at, "unknown variable $" + name);
     string value = var->second;
-    if (capital && !value.empty()) value[0] = static_cast<char>(toupper(static_cast<unsigned char>(value[0])));
+    if (capital && !value.empty())
+      value[0] = static_cast<char>(toupper(static_cast<unsigned char>(value[0])));
     out += value;
     i = braced ? end : end - 1;
   }
@@ -139,9 +146,12 @@ void Expand(const vector<Line> &in, size_t begin, size_t end, const Vars &vars, 
       size_t close = MatchingClose(in, i);
       vector<string> names = Split(t[1], ':'), items;
       for (size_t k = 3; k + 1 < t.size(); k++) {
-        if (t[k][0] != '@') items.push_back(t[k]);
-        else if (gLists.count(t[k].substr(1))) items.insert(items.end(), gLists[t[k].substr(1)].begin(), gLists[t[k].substr(1)].end());
-        else Fail(line, "unknown list " + t[k]);
+        if (t[k][0] != '@')
+          items.push_back(t[k]);
+        else if (gLists.count(t[k].substr(1)))
+          items.insert(items.end(), gLists[t[k].substr(1)].begin(), gLists[t[k].substr(1)].end());
+        else
+          Fail(line, "unknown list " + t[k]);
       }
       for (const string &item : items) {
         vector<string> parts = Split(item, ':');
@@ -257,7 +267,8 @@ int TypeRef(const Line &at, const string &ref, const string &arrayName) {
   return AddType(at, array);
 }
 
-void AddField(const Line &at, int structIndex, const string &name, const string &typeRef, const string &description) {
+void AddField(const Line &at, int structIndex, const string &name, const string &typeRef,
+              const string &description) {
   int type = TypeRef(at, typeRef, gTypes[structIndex].name + "_" + name);
   Type &s = gTypes[structIndex];
   for (const Field &f : s.fields)
@@ -270,9 +281,9 @@ void AddValue(const Line &at, Type &e, const string &item, const string &descrip
   size_t eq = item.find('=');
   string name = item.substr(0, eq);
   uint64_t value = eq != string::npos ? Number(at, item.substr(eq + 1))
-                   : e.values.empty()  ? (e.bitFlags ? 1 : 0)
-                   : e.bitFlags        ? e.values.back().value << 1
-                                       : e.values.back().value + 1;
+                   : e.values.empty() ? (e.bitFlags ? 1 : 0)
+                   : e.bitFlags       ? e.values.back().value << 1
+                                      : e.values.back().value + 1;
   e.values.push_back({name, value, description.empty() ? name : description});
 }
 
@@ -295,20 +306,33 @@ int AddNode(const Line &at, int parent, bool leaf) {
   for (size_t k = 2; k < t.size(); k++) {
     const string &a = t[k];
     if (a == "{") continue;
-    if (a[0] == '=') n.pinned = static_cast<long>(Number(at, a.substr(1)));
-    else if (a == "inst" || a == "inst:str") n.instance = true;
-    else if (a == "inst:int") n.instance = n.integerKey = true;
-    else if (a == "rec") n.recursive = 1;
-    else if (a == "rec2") n.recursive = 2;
-    else if (a == "modroot") n.moduleRoot = true;
-    else if (a == "var" && leaf) n.variableLength = true;
-    else if (a == "set" && leaf) n.hasSet = true;
-    else if (a.rfind("get:", 0) == 0 && leaf) n.get = TypeRef(at, a.substr(4), arrayName);
-    else if (a.rfind("in:", 0) == 0 && leaf) n.input = TypeRef(at, a.substr(3), arrayName + "In");
-    else if (a.rfind("out:", 0) == 0 && leaf) n.output = TypeRef(at, a.substr(4), arrayName + "Out");
-    else Fail(at, "unknown node attribute " + a);
+    if (a[0] == '=')
+      n.pinned = static_cast<long>(Number(at, a.substr(1)));
+    else if (a == "inst" || a == "inst:str")
+      n.instance = true;
+    else if (a == "inst:int")
+      n.instance = n.integerKey = true;
+    else if (a == "rec")
+      n.recursive = 1;
+    else if (a == "rec2")
+      n.recursive = 2;
+    else if (a == "modroot")
+      n.moduleRoot = true;
+    else if (a == "var" && leaf)
+      n.variableLength = true;
+    else if (a == "set" && leaf)
+      n.hasSet = true;
+    else if (a.rfind("get:", 0) == 0 && leaf)
+      n.get = TypeRef(at, a.substr(4), arrayName);
+    else if (a.rfind("in:", 0) == 0 && leaf)
+      n.input = TypeRef(at, a.substr(3), arrayName + "In");
+    else if (a.rfind("out:", 0) == 0 && leaf)
+      n.output = TypeRef(at, a.substr(4), arrayName + "Out");
+    else
+      Fail(at, "unknown node attribute " + a);
   }
-  if (leaf && n.get < 0 && !n.variableLength && !n.hasSet && n.input < 0) Fail(at, "a leaf needs get:, var or set");
+  if (leaf && n.get < 0 && !n.variableLength && !n.hasSet && n.input < 0)
+    Fail(at, "a leaf needs get:, var or set");
   if (n.recursive && !n.instance) Fail(at, "only instance nodes nest");
   gNodes.push_back(n);
   int index = static_cast<int>(gNodes.size()) - 1;
@@ -349,7 +373,8 @@ void Parse(const vector<Line> &lines) {
         Fail(l, "field " + w + " lands at offset " + std::to_string(at) + ", not " + t[2].substr(1));
     } else if (typeBlock >= 0) {  // NAME [VALUE] ["text"]
       bool valued = t.size() > 1 && !Quoted(t[1]);
-      AddValue(l, gTypes[typeBlock], valued ? w + "=" + t[1] : w, Quoted(t.back()) ? Unquote(l, t.back()) : "");
+      AddValue(l, gTypes[typeBlock], valued ? w + "=" + t[1] : w,
+               Quoted(t.back()) ? Unquote(l, t.back()) : "");
     } else if (w == "signature" && t.size() == 2) {
       gSignature = t[1];
     } else if (w == "scalar" && t.size() == 4) {
@@ -377,7 +402,8 @@ void Parse(const vector<Line> &lines) {
       size_t k = 2;
       if (Quoted(t[k])) s.text = Unquote(l, t[k++]);
       long wantSize = -1;
-      if (k < t.size() && t[k].rfind("size=", 0) == 0) wantSize = static_cast<long>(Number(l, t[k++].substr(5)));
+      if (k < t.size() && t[k].rfind("size=", 0) == 0)
+        wantSize = static_cast<long>(Number(l, t[k++].substr(5)));
       string common;
       if (k + 1 < t.size() && t[k] == "of") common = t[k + 1], k += 2;
       if (s.text.empty()) s.text = s.name;
@@ -390,14 +416,16 @@ void Parse(const vector<Line> &lines) {
       } else if (k < t.size() && t[k] == "=") {
         for (k++; k < t.size(); k++) {
           vector<string> parts = Split(t[k], ':');
-          if (parts.size() > 2 || (parts.size() == 1 && common.empty())) Fail(l, "field needs a type: " + t[k]);
+          if (parts.size() > 2 || (parts.size() == 1 && common.empty()))
+            Fail(l, "field needs a type: " + t[k]);
           AddField(l, index, parts[0], parts.size() == 2 ? parts[1] : common, "");
         }
       } else if (k != t.size()) {
         Fail(l, "struct NAME [\"text\"] [size=N] [of TYPE] { or = FIELD...");
       }
       if (wantSize >= 0 && gTypes[index].size != static_cast<uint64_t>(wantSize))
-        Fail(l, t[1] + " is " + std::to_string(gTypes[index].size) + " bytes, not " + std::to_string(wantSize));
+        Fail(l,
+             t[1] + " is " + std::to_string(gTypes[index].size) + " bytes, not " + std::to_string(wantSize));
     } else if (w == "branch" || w == "leaf") {
       if (parents.back() < 0) Fail(l, "node inside a type");
       int node = AddNode(l, parents.back(), w == "leaf");
@@ -445,8 +473,9 @@ const string &Canonical(int index) {
 string NodeCanonical(const Node &n) {
   auto type = [](int t) { return t < 0 ? string("-") : Canonical(t); };
   std::ostringstream c;
-  c << n.path << "|" << n.leaf << n.input + 1 << n.variableLength << n.instance << n.moduleRoot << int(n.recursive)
-    << n.integerKey << "|get " << type(n.get) << "|in " << type(n.input) << "|out " << type(n.output);
+  c << n.path << "|" << n.leaf << n.input + 1 << n.variableLength << n.instance << n.moduleRoot
+    << int(n.recursive) << n.integerKey << "|get " << type(n.get) << "|in " << type(n.input) << "|out "
+    << type(n.output);
   return c.str();
 }
 
@@ -542,7 +571,8 @@ void WriteHeader(const string &path, const string &ns) {
       << "struct HsiTables {\n  HsiFieldDef fields[HSI_FIELD_COUNT];\n"
       << "  HsiEnumValueDef enumValues[HSI_ENUM_VALUE_COUNT];\n  HsiNodeDef nodes[HSI_NODE_COUNT];\n"
       << "  HsiTypeDef types[HSI_TYPE_COUNT];\n  uint32_t nodeCount;\n  uint32_t typeCount;\n"
-      << "  const char *signature;\n};\n\nextern const HsiTables hsiTables;\nextern const char HSI_SIGNATURE[33];\n\n";
+      << "  const char *signature;\n};\n\nextern const HsiTables hsiTables;\nextern const char "
+         "HSI_SIGNATURE[33];\n\n";
   vector<const Node *> sorted;
   for (size_t i = 1; i < gNodes.size(); i++) sorted.push_back(&gNodes[i]);
   std::sort(sorted.begin(), sorted.end(), [](const Node *a, const Node *b) { return a->path < b->path; });
@@ -556,7 +586,8 @@ void WriteHeader(const string &path, const string &ns) {
 
 void WriteSource(const string &path, const string &header, const string &ns, const string &signature) {
   std::ofstream out(path);
-  out << "// Generated by hsigen from the interface definitions; do not edit.\n#include \"" << header << "\"\n\n";
+  out << "// Generated by hsigen from the interface definitions; do not edit.\n#include \"" << header
+      << "\"\n\n";
   if (!ns.empty()) out << "namespace " << ns << " {\n\n";
   out << "const char HSI_SIGNATURE[33] = " << Quote(signature) << ";\n\n";
   out << "constinit const HsiTables hsiTables = {\n  {\n";
@@ -565,8 +596,8 @@ void WriteSource(const string &path, const string &header, const string &ns, con
   for (size_t i = 0; i < gTypes.size(); i++) {
     firstField[i] = fields;
     for (const Field &f : gTypes[i].fields)
-      out << "    {" << Quote(f.name) << ", " << TypeAddress(f.type) << ", " << f.type << ", " << f.offset << ", "
-          << Quote(f.description) << "},\n";
+      out << "    {" << Quote(f.name) << ", " << TypeAddress(f.type) << ", " << f.type << ", " << f.offset
+          << ", " << Quote(f.description) << "},\n";
     fields += gTypes[i].fields.size();
   }
   out << "  },\n  {\n";
@@ -584,15 +615,15 @@ void WriteSource(const string &path, const string &header, const string &ns, con
     const vector<int> &siblings = n->parent < 0 ? vector<int>{} : gNodes[n->parent].children;
     auto self = std::find(siblings.begin(), siblings.end(), static_cast<int>(index));
     int next = self != siblings.end() && self + 1 != siblings.end() ? *(self + 1) : -1;
-    out << "    {" << n->id << "u, " << n->leaf << ", " << (n->input >= 0) << ", " << n->variableLength << ", "
-        << n->instance << ", " << n->moduleRoot << ", " << int(n->recursive) << ", " << n->integerKey << ", "
-        << Link(n->parent) << ", " << Link(next) << ", "
+    out << "    {" << n->id << "u, " << n->leaf << ", " << (n->input >= 0) << ", " << n->variableLength
+        << ", " << n->instance << ", " << n->moduleRoot << ", " << int(n->recursive) << ", " << n->integerKey
+        << ", " << Link(n->parent) << ", " << Link(next) << ", "
         << Link(n->children.empty() ? -1 : n->children[0]) << ", " << (n->variableLength ? 0 : Size(n->get))
         << "u, " << TypeIndex(n->get) << ", " << Size(n->input) << "u, " << TypeIndex(n->input) << ", "
         << Size(n->output) << "u, " << TypeIndex(n->output) << ", "
-        << (n->statsIndex == UINT32_MAX ? "0xFFFFFFFFu" : std::to_string(n->statsIndex) + "u") << ", 0x" << std::hex
-        << n->signature << std::dec << "ull, " << Quote(n->name) << ", " << TypeAddress(n->get) << ", "
-        << TypeAddress(n->input) << ", " << TypeAddress(n->output) << "},\n";
+        << (n->statsIndex == UINT32_MAX ? "0xFFFFFFFFu" : std::to_string(n->statsIndex) + "u") << ", 0x"
+        << std::hex << n->signature << std::dec << "ull, " << Quote(n->name) << ", " << TypeAddress(n->get)
+        << ", " << TypeAddress(n->input) << ", " << TypeAddress(n->output) << "},\n";
   }
   out << "  },\n  {\n";
   for (size_t i = 0; i < gTypes.size(); i++) {
@@ -602,10 +633,11 @@ void WriteSource(const string &path, const string &header, const string &ns, con
     if (t.kind == kArray)
       out << "{.element = " << TypeAddress(t.element) << "}, {.elementIndex = " << t.element << "}, 0},\n";
     else if (t.kind == kStruct)
-      out << "{.count = " << t.fields.size() << "}, {.fields = hsiTables.fields + " << firstField[i] << "}, 0},\n";
+      out << "{.count = " << t.fields.size() << "}, {.fields = hsiTables.fields + " << firstField[i]
+          << "}, 0},\n";
     else if (t.kind == kEnum)
-      out << "{.count = " << t.values.size() << "}, {.values = hsiTables.enumValues + " << firstValue[i] << "}, "
-          << t.bitFlags << "},\n";
+      out << "{.count = " << t.values.size() << "}, {.values = hsiTables.enumValues + " << firstValue[i]
+          << "}, " << t.bitFlags << "},\n";
     else
       out << "{.count = 0}, {.elementIndex = 0}, 0},\n";
   }
@@ -671,12 +703,17 @@ int main(int argc, char **argv) {
   vector<string> files;
   for (int i = 1; i < argc; i++) {
     string a = argv[i];
-    if (a == "--namespace" && i + 1 < argc) ns = argv[++i];
-    else if (a == "--stats" && i + 1 < argc) statsPath = argv[++i];
-    else if (a == "--renumber" && i + 1 < argc) renumber = true, seed = strtoull(argv[++i], nullptr, 0);
-    else files.push_back(a);
+    if (a == "--namespace" && i + 1 < argc)
+      ns = argv[++i];
+    else if (a == "--stats" && i + 1 < argc)
+      statsPath = argv[++i];
+    else if (a == "--renumber" && i + 1 < argc)
+      renumber = true, seed = strtoull(argv[++i], nullptr, 0);
+    else
+      files.push_back(a);
   }
-  if (files.size() != 3) Fail("usage: hsigen [--namespace NS] [--renumber SEED] [--stats FILE] DEFS OUT.h OUT.cpp");
+  if (files.size() != 3)
+    Fail("usage: hsigen [--namespace NS] [--renumber SEED] [--stats FILE] DEFS OUT.h OUT.cpp");
   vector<Line> raw, lines;
   Load(files[0], raw);
   Expand(raw, 0, raw.size(), {}, lines);

@@ -65,7 +65,9 @@ struct Structure {
     return index >= 1 && index <= strings.size() ? strings[index - 1].c_str() : "";
   }
   unsigned Byte(size_t offset) const { return offset < length ? formatted[offset] : 0; }
-  unsigned Word(size_t offset) const { return offset + 1 < length ? formatted[offset] | formatted[offset + 1] << 8 : 0; }
+  unsigned Word(size_t offset) const {
+    return offset + 1 < length ? formatted[offset] | formatted[offset + 1] << 8 : 0;
+  }
 };
 
 // The structure table, after the entry point when the block starts with one.
@@ -106,8 +108,8 @@ std::string Uuid(const Structure &s) {
   const uint8_t *u = s.formatted + 8;
   char text[40];
   // The first three fields are little-endian.
-  snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", u[3], u[2], u[1],
-           u[0], u[5], u[4], u[7], u[6], u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
+  snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", u[3],
+           u[2], u[1], u[0], u[5], u[4], u[7], u[6], u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
   return text;
 }
 
@@ -176,11 +178,11 @@ int PrintSummary(const std::vector<uint8_t> &block) {
   printf("SMBIOS data: %zu bytes, %zu structures\n", block.size(), structures.size());
   if (bios != nullptr) printf("BIOS:       %s %s (%s)\n", bios->String(4), bios->String(5), bios->String(8));
   if (system != nullptr)
-    printf("System:     %s %s %s, serial %s, UUID %s\n", system->String(4), system->String(5), system->String(6),
-           system->String(7), Uuid(*system).c_str());
+    printf("System:     %s %s %s, serial %s, UUID %s\n", system->String(4), system->String(5),
+           system->String(6), system->String(7), Uuid(*system).c_str());
   for (const Structure *p : processors)
-    printf("Processor:  %s: %s %s, %u MHz (max %u MHz), %u cores\n", p->String(4), p->String(7), p->String(0x10),
-           p->Word(0x16), p->Word(0x14), Cores(*p));
+    printf("Processor:  %s: %s %s, %u MHz (max %u MHz), %u cores\n", p->String(4), p->String(7),
+           p->String(0x10), p->Word(0x16), p->Word(0x14), Cores(*p));
   return 0;
 }
 

@@ -47,8 +47,9 @@ void FormatMac(const uint8_t *mac, char *out) {
 }
 
 HYX_ReturnStatus ReadHost(HxfsHostIter *iter, HxfsHostInfo *info, Host &host) {
-  host.slot = static_cast<size_t>(reinterpret_cast<const char *>(info) - reinterpret_cast<const char *>(iter)) /
-              kEntryStride;
+  host.slot =
+      static_cast<size_t>(reinterpret_cast<const char *>(info) - reinterpret_cast<const char *>(iter)) /
+      kEntryStride;
   HYX_ReturnStatus status = HyxuserHXFS_GetHostInfoUUID(info, host.uuid);
   if (status == HYX_OK) status = HyxuserHXFS_GetMacAddr(info, host.mac);
   if (status == HYX_OK) status = HyxuserHXFS_GetHostInfoState(info, &host.state);

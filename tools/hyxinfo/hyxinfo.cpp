@@ -1,52 +1,61 @@
 // hyxinfo: a command-line view of what libhyxuser can tell and do on its
 // host.  `hyxinfo COMMAND ...`; each command lives in the source of its
 // family.
+#include "hyxinfo.h"
+
 #include <cstdio>
 #include <cstring>
-
-#include "hyxinfo.h"
 
 namespace hyxinfo {
 namespace {
 
 constexpr Command kCommands[] = {
-    {"status", "status CODE       name, message, errno and PAM value of a status code\n"
-               "       status --all      the whole status table\n",
+    {"status",
+     "status CODE       name, message, errno and PAM value of a status code\n"
+     "       status --all      the whole status table\n",
      RunStatus},
     {"host", "host              the kernel and whether it speaks the library's interfaces\n", RunHost},
-    {"notify", "notify --severity info|warning|error --component C --kb K TEXT\n"
-               "                         an observation to the observation daemon\n",
+    {"notify",
+     "notify --severity info|warning|error --component C --kb K TEXT\n"
+     "                         an observation to the observation daemon\n",
      RunNotify},
-    {"trap", "trap OID [OID:TYPE:VALUE ...]\n"
-             "                         an SNMP trap; TYPE is integer, string, oid, gauge, timeticks or a code 0-6\n",
+    {"trap",
+     "trap OID [OID:TYPE:VALUE ...]\n"
+     "                         an SNMP trap; TYPE is integer, string, oid, gauge, timeticks or a code 0-6\n",
      RunTrap},
-    {"event", "event TYPEID [--severity info|warning|error|N] [KEY=VALUE ...]\n"
-              "                         an event to the management daemon's event log\n"
-              "       event --throttle  milliseconds until the next event may pass, and the period\n",
+    {"event",
+     "event TYPEID [--severity info|warning|error|N] [KEY=VALUE ...]\n"
+     "                         an event to the management daemon's event log\n"
+     "       event --throttle  milliseconds until the next event may pass, and the period\n",
      RunEvent},
     {"pam", "pam check SERVICE USER   a password (read from stdin) and account through PAM\n", RunPam},
     {"version", "version           the host kernel's product and build\n", RunVersion},
     {"uptime", "uptime            time since the host started\n", RunUptime},
     {"acpi", "acpi SIG [INSTANCE] [-o FILE]   an ACPI table: hex dump, or its bytes to FILE\n", RunAcpi},
-    {"smbios", "smbios [-o FILE]  the BIOS, system and processor structures (or the raw block to FILE)\n"
-               "       smbios raw        hex dump of the SMBIOS data block\n",
+    {"smbios",
+     "smbios [-o FILE]  the BIOS, system and processor structures (or the raw block to FILE)\n"
+     "       smbios raw        hex dump of the SMBIOS data block\n",
      RunSmbios},
-    {"uefi", "uefi list         names of the firmware's UEFI variables\n"
-             "       uefi get NAME     a variable's attributes and contents\n"
-             "       uefi set NAME ATTRS FILE   write a variable (FILE - is stdin; empty contents delete)\n"
-             "       uefi rm NAME      delete a variable\n",
+    {"uefi",
+     "uefi list         names of the firmware's UEFI variables\n"
+     "       uefi get NAME     a variable's attributes and contents\n"
+     "       uefi set NAME ATTRS FILE   write a variable (FILE - is stdin; empty contents delete)\n"
+     "       uefi rm NAME      delete a variable\n",
      RunUefi},
     {"nics", "nics              the physical NICs: link, speed, MAC, capabilities\n", RunNics},
-    {"interfaces", "interfaces        the default TCP/IP stack's interfaces: MTU, MAC, IPv4\n", RunInterfaces},
-    {"storage", "storage adapters  adapters, their PCI location and the devices on active paths\n"
-                "       storage devices   devices: next-generation NVMe, paths, inquiry page 0x83\n"
-                "       storage paths     every path: adapter, channel, target, LUN and device\n"
-                "       storage pci ADAPTER   an adapter's PCI location\n",
+    {"interfaces", "interfaces        the default TCP/IP stack's interfaces: MTU, MAC, IPv4\n",
+     RunInterfaces},
+    {"storage",
+     "storage adapters  adapters, their PCI location and the devices on active paths\n"
+     "       storage devices   devices: next-generation NVMe, paths, inquiry page 0x83\n"
+     "       storage paths     every path: adapter, channel, target, LUN and device\n"
+     "       storage pci ADAPTER   an adapter's PCI location\n",
      RunStorage},
     {"vm", "vm WORLDID        the virtual machine a world belongs to\n", RunVm},
     {"nvd", "nvd caps          the NVDIMM driver's capabilities\n", RunNvd},
-    {"hxfs", "hxfs hosts PATH   the hosts heartbeating on the HXFS volume holding PATH\n"
-             "       hxfs is PATH      whether PATH lies on an HXFS volume\n",
+    {"hxfs",
+     "hxfs hosts PATH   the hosts heartbeating on the HXFS volume holding PATH\n"
+     "       hxfs is PATH      whether PATH lies on an HXFS volume\n",
      RunHxfs},
 };
 

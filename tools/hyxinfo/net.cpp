@@ -24,7 +24,8 @@ namespace {
 
 std::string MacText(const uint8_t (&mac)[6]) {
   char text[18];
-  snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+  snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
+           mac[5]);
   return text;
 }
 
@@ -89,8 +90,8 @@ int RunNics(int argc, char **) {
       const HyxuserPnicInfo &n = nics[i];
       char speed[16];
       snprintf(speed, sizeof speed, "%u Mb/s", n.linkSpeed);
-      printf("%-16s %-5s %10s  %-17s  0x%08x  0x%08x\n", n.name, n.linkUp ? "up" : "down", n.linkUp ? speed : "-",
-             MacText(n.macAddress).c_str(), n.hwCapSupported, n.hwCapActivated);
+      printf("%-16s %-5s %10s  %-17s  0x%08x  0x%08x\n", n.name, n.linkUp ? "up" : "down",
+             n.linkUp ? speed : "-", MacText(n.macAddress).c_str(), n.hwCapSupported, n.hwCapActivated);
     }
   }
   free(nics);

@@ -13,11 +13,26 @@ namespace {
 
 // The driver's feature bits, by position.
 constexpr const char *kFeatureNames[] = {
-    "GET_PLATFORM_CAP_FLAG", "GET_TOPOLOGY_FLAG",      "GET_INTERLEAVE_FLAG",     "GET_DIMM_DETAILS_FLAG",
-    "GET_NAMESPACES_FLAG",   "GET_NS_DETAILS_FLAG",    "GET_BOOT_STATUS_FLAG",    "CREATE_NAMESPACE_FLAG",
-    "RENAME_NAMESPACE_FLAG", "GROW_NAMESPACE_FLAG",    "SHRINK_NAMESPACE_FLAG",   "DELETE_NAMESPACE_FLAG",
-    "ENABLE_NAMESPACE_FLAG", "DISABLE_NAMESPACE_FLAG", "RUN_DIAGNOSTIC_FLAG",     "SEND_PASSTHRU_FLAG",
-    "SEND_DSM",              "APP_DIRECT_NAMESPACES_FLAG", "BLOCK_NAMESPACES_FLAG", "MEMORY_PAGE_ALLOCATION",
+    "GET_PLATFORM_CAP_FLAG",
+    "GET_TOPOLOGY_FLAG",
+    "GET_INTERLEAVE_FLAG",
+    "GET_DIMM_DETAILS_FLAG",
+    "GET_NAMESPACES_FLAG",
+    "GET_NS_DETAILS_FLAG",
+    "GET_BOOT_STATUS_FLAG",
+    "CREATE_NAMESPACE_FLAG",
+    "RENAME_NAMESPACE_FLAG",
+    "GROW_NAMESPACE_FLAG",
+    "SHRINK_NAMESPACE_FLAG",
+    "DELETE_NAMESPACE_FLAG",
+    "ENABLE_NAMESPACE_FLAG",
+    "DISABLE_NAMESPACE_FLAG",
+    "RUN_DIAGNOSTIC_FLAG",
+    "SEND_PASSTHRU_FLAG",
+    "SEND_DSM",
+    "APP_DIRECT_NAMESPACES_FLAG",
+    "BLOCK_NAMESPACES_FLAG",
+    "MEMORY_PAGE_ALLOCATION",
     "ADDRESS_SCRUB_DATA",
 };
 
@@ -44,7 +59,8 @@ int RunNvd(int argc, char **argv) {
     return 0;
   }
   printf("max namespaces:     %u\nmin namespace size: %llu\nfeatures:           0x%06x\n",
-         static_cast<uint32_t>(caps.maxNamespaces), static_cast<unsigned long long>(caps.minNamespaceSize), features);
+         static_cast<uint32_t>(caps.maxNamespaces), static_cast<unsigned long long>(caps.minNamespaceSize),
+         features);
   for (size_t bit = 0; bit < sizeof kFeatureNames / sizeof kFeatureNames[0]; bit++)
     if (features & (1u << bit)) printf("  %s\n", kFeatureNames[bit]);
   return 0;

@@ -44,7 +44,8 @@ int PrintStatus(const char *arg) {
 
 // One line per row of the table: code, name, errno and the row's message.
 int PrintAllStatuses() {
-  for (const StatusRow &row : kStatusRows) printf("0x%08x  %-45s %4d  %s\n", row.code, row.name, row.err, row.message);
+  for (const StatusRow &row : kStatusRows)
+    printf("0x%08x  %-45s %4d  %s\n", row.code, row.name, row.err, row.message);
   return 0;
 }
 

@@ -53,8 +53,8 @@ HYX_ReturnStatus PathsOf(const std::string &device, std::vector<Path> &paths) {
   uint32_t *c[kMaxEntries], *t[kMaxEntries], *l[kMaxEntries];
   for (uint32_t i = 0; i < kMaxEntries; i++) c[i] = &channels[i], t[i] = &targets[i], l[i] = &luns[i];
   int count = -1;
-  HYX_ReturnStatus status = HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(device.c_str(), adapters, c,
-                                                                                         t, l, kMaxEntries, &count);
+  HYX_ReturnStatus status = HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(
+      device.c_str(), adapters, c, t, l, kMaxEntries, &count);
   for (int i = 0; i < count; i++) paths.push_back({adapters[i], channels[i], targets[i], luns[i]});
   for (char *name : adapters) free(name);
   return status;
@@ -65,12 +65,14 @@ int Adapters() {
   HYX_ReturnStatus status = Names(HSI_NODE_storage_scsifw_adapters, names);
   if (status != HYX_OK) return Fail("adapters", status);
   JsonWriter *json = JsonOutput() ? new JsonWriter(stdout) : nullptr;
-  if (json) json->BeginArray();
-  else printf("%-12s %-14s %s\n", "ADAPTER", "PCI", "ACTIVE DEVICES");
+  if (json)
+    json->BeginArray();
+  else
+    printf("%-12s %-14s %s\n", "ADAPTER", "PCI", "ACTIVE DEVICES");
   for (const std::string &name : names) {
     uint32_t bus = 0, slot = 0, function = 0;
-    bool pci = HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(name.c_str(), &bus, &slot, &function) ==
-               HYX_OK;
+    bool pci = HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(name.c_str(), &bus, &slot,
+                                                                              &function) == HYX_OK;
     char *uids[kMaxEntries] = {};
     uint32_t count = 0;
     HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier(name.c_str(), uids, kMaxEntries, &count);
@@ -109,8 +111,10 @@ int Devices() {
   HYX_ReturnStatus status = Names(HSI_NODE_storage_scsifw_devices, uids);
   if (status != HYX_OK) return Fail("devices", status);
   JsonWriter *json = JsonOutput() ? new JsonWriter(stdout) : nullptr;
-  if (json) json->BeginArray();
-  else printf("%-40s %-13s %-5s %s\n", "DEVICE", "NEXTGEN NVME", "PATHS", "PAGE 0x83");
+  if (json)
+    json->BeginArray();
+  else
+    printf("%-40s %-13s %-5s %s\n", "DEVICE", "NEXTGEN NVME", "PATHS", "PAGE 0x83");
   for (const std::string &uid : uids) {
     uint8_t nextgen = 0;
     HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(uid.c_str(), &nextgen);
@@ -147,8 +151,10 @@ int Paths() {
   HYX_ReturnStatus status = Names(HSI_NODE_storage_scsifw_devices, uids);
   if (status != HYX_OK) return Fail("paths", status);
   JsonWriter *json = JsonOutput() ? new JsonWriter(stdout) : nullptr;
-  if (json) json->BeginArray();
-  else printf("%-12s %-7s %-6s %-4s %s\n", "ADAPTER", "CHANNEL", "TARGET", "LUN", "DEVICE");
+  if (json)
+    json->BeginArray();
+  else
+    printf("%-12s %-7s %-6s %-4s %s\n", "ADAPTER", "CHANNEL", "TARGET", "LUN", "DEVICE");
   for (const std::string &uid : uids) {
     std::vector<Path> paths;
     status = PathsOf(uid, paths);
@@ -175,7 +181,8 @@ int Paths() {
 
 int Pci(const char *adapter) {
   uint32_t bus = 0, slot = 0, function = 0;
-  HYX_ReturnStatus status = HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(adapter, &bus, &slot, &function);
+  HYX_ReturnStatus status =
+      HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(adapter, &bus, &slot, &function);
   if (status != HYX_OK) return Fail(adapter, status);
   if (JsonOutput()) {
     JsonWriter json(stdout);

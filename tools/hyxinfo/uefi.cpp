@@ -69,7 +69,8 @@ int Set(const char *name, const char *attributesText, const char *file) {
   char *end = nullptr;
   errno = 0;
   unsigned long long attributes = strtoull(attributesText, &end, 0);
-  if (errno != 0 || end == attributesText || *end != '\0' || attributes > UINT32_MAX || attributesText[0] == '-')
+  if (errno != 0 || end == attributesText || *end != '\0' || attributes > UINT32_MAX ||
+      attributesText[0] == '-')
     return kUsage;
   std::vector<uint8_t> contents;
   if (!ReadWholeFile(file, contents)) return kFailed;

@@ -36,7 +36,8 @@ int RunVm(int argc, char **argv) {
     json.Field("configPath", path);
     json.EndObject();
   } else {
-    printf("world:         %lu\nuuid:          %s\ninstance uuid: %s\nconfig path:   %s\n", world, uuid, instance, path);
+    printf("world:         %lu\nuuid:          %s\ninstance uuid: %s\nconfig path:   %s\n", world, uuid,
+           instance, path);
   }
   return 0;
 }

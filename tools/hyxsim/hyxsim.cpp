@@ -31,9 +31,11 @@
 namespace {
 
 int Usage() {
-  fputs("usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n"
-        "       trace options: --trace[=FILE] --trace-format=text|json --trace-calls=LIST --trace-nodes=PREFIX\n",
-        stderr);
+  fputs(
+      "usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n"
+      "       trace options: --trace[=FILE] --trace-format=text|json --trace-calls=LIST "
+      "--trace-nodes=PREFIX\n",
+      stderr);
   return 2;
 }
 
@@ -74,7 +76,8 @@ bool TakeTraceOption(const std::string &option, TraceRequest &trace) {
   trace.on = true;
   if (option == "--trace") return true;
   if (value("--trace=", trace.file)) {
-    if (trace.file == "json" || trace.file == "text") trace.format = std::move(trace.file), trace.file.clear();
+    if (trace.file == "json" || trace.file == "text")
+      trace.format = std::move(trace.file), trace.file.clear();
     return true;
   }
   return value("--trace-format=", trace.format) || value("--trace-calls=", trace.calls) ||
@@ -93,7 +96,8 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
     fprintf(stderr, "hyxsim: %s: %s\n", trace.file.empty() ? "stderr" : trace.file.c_str(), strerror(errno));
     return false;
   }
-  sandbox.environment.push_back("HYXSIM_TRACE=/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd));
+  sandbox.environment.push_back("HYXSIM_TRACE=/proc/" + std::to_string(getpid()) + "/fd/" +
+                                std::to_string(fd));
   if (!trace.format.empty()) sandbox.environment.push_back("HYXSIM_TRACE_FORMAT=" + trace.format);
   if (!trace.calls.empty()) sandbox.environment.push_back("HYXSIM_TRACE_CALLS=" + trace.calls);
   if (!trace.nodes.empty()) sandbox.environment.push_back("HYXSIM_TRACE_NODES=" + trace.nodes);
@@ -119,10 +123,14 @@ int main(int argc, char **argv) {
       continue;
     }
     if (i + 1 >= argc) return Usage();
-    if (option == "--profile") profile = argv[++i];
-    else if (option == "--bind") sandbox.binds.push_back(Absolute(argv[++i]));
-    else if (option == "--ro") sandbox.readOnly.push_back(Absolute(argv[++i]));
-    else return Usage();
+    if (option == "--profile")
+      profile = argv[++i];
+    else if (option == "--bind")
+      sandbox.binds.push_back(Absolute(argv[++i]));
+    else if (option == "--ro")
+      sandbox.readOnly.push_back(Absolute(argv[++i]));
+    else
+      return Usage();
   }
   if (i + 1 >= argc) return Usage();
   sandbox.command.assign(argv + i + 1, argv + argc);
@@ -138,7 +146,8 @@ int main(int argc, char **argv) {
   sandbox.profileText = document.dump(2);
   // A faulty section is left for the simulated kernel to name at start.
   auto volumes = document.find("volumes");
-  if (volumes != document.end() && !hyxsim::ParseVolumes(&*volumes, sandbox.volumes, error)) sandbox.volumes.clear();
+  if (volumes != document.end() && !hyxsim::ParseVolumes(&*volumes, sandbox.volumes, error))
+    sandbox.volumes.clear();
   auto mockup = document.find("mockup");
   sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 
@@ -146,7 +155,8 @@ int main(int argc, char **argv) {
   sandbox.simLibrary =
       Absolute(library && *library ? library : InstalledOr(HYXSIM_INSTALLED_LIBRARY, HYXSIM_LIBRARY_PATH));
   sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
-  if (strchr(sandbox.command[0].c_str(), '/')) sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
+  if (strchr(sandbox.command[0].c_str(), '/'))
+    sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
   if (daemons) {
     for (const std::string &daemon : {InstalledOr(HYXSIM_INSTALLED_HOBD, HYXSIM_HOBD_PATH),
                                       InstalledOr(HYXSIM_INSTALLED_SNMP_AGENT, HYXSIM_SNMP_AGENT_PATH),

@@ -51,7 +51,8 @@ void MakeDirs(const std::string &path, mode_t mode = 0755) {
 
 void WriteFile(const std::string &path, const std::string &text, mode_t mode = 0644) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) Fail("write " + path);
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    Fail("write " + path);
   close(fd);
 }
 

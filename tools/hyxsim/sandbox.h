@@ -8,14 +8,14 @@
 #include "volumes.h"
 
 struct SandboxSpec {
-  std::string profileText;          // copied to /run/hyxsim/profile.json
-  bool mockup = false;              // place the mock-up marker
-  std::string simLibrary;           // preloaded into the program
-  std::vector<std::string> binds;   // host directories bound read-write at the same path
-  std::vector<std::string> readOnly;  // host paths bound read-only at the same path
-  std::vector<std::string> daemons;  // started before the command, stopped after it
+  std::string profileText;                  // copied to /run/hyxsim/profile.json
+  bool mockup = false;                      // place the mock-up marker
+  std::string simLibrary;                   // preloaded into the program
+  std::vector<std::string> binds;           // host directories bound read-write at the same path
+  std::vector<std::string> readOnly;        // host paths bound read-only at the same path
+  std::vector<std::string> daemons;         // started before the command, stopped after it
   std::vector<hyxsim::VolumeSpec> volumes;  // laid out on the sandbox's tmpfs
-  std::vector<std::string> environment;  // NAME=VALUE entries the program gets
+  std::vector<std::string> environment;     // NAME=VALUE entries the program gets
   std::vector<std::string> command;
 };
 

@@ -3,8 +3,8 @@
  *
  * Loaded into a process (linked, or preloaded by hyxsim), it traps the
  * kernel's calls (KERNEL_CALL_FIRST and up, lib/hyxsysinfo/kernelCall.h),
- * uname and the host's device-control requests, and answers them from a host profile (HYXSIM_PROFILE names the
- * JSON file).  This header is what tests use to watch and script it.
+ * uname and the host's device-control requests, and answers them from a host profile (HYXSIM_PROFILE names
+ * the JSON file).  This header is what tests use to watch and script it.
  */
 #ifndef HYXSIM_HYXSIM_H
 #define HYXSIM_HYXSIM_H
@@ -34,8 +34,8 @@ void HyxSim_SetHandler(uint64_t number, HyxSimHandler handler, void *context);
 /* Scripts a fixed answer for `number`: the status and error registers, and
  * `length` bytes copied to the address held in argument `argIndex` (none when
  * bytes is null). */
-void HyxSim_ScriptAnswer(uint64_t number, uint32_t status, int32_t error, const void *bytes,
-                         size_t length, unsigned argIndex);
+void HyxSim_ScriptAnswer(uint64_t number, uint32_t status, int32_t error, const void *bytes, size_t length,
+                         unsigned argIndex);
 
 /* Runs the host model for `call` as if no handler were set: a handler that
  * only watches a call hands it on with this. */
