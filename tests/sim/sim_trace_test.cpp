@@ -93,6 +93,27 @@ TEST(SimTrace, HyxinfoHostShowsTheLoadTimeCheckAndTheSignatureExchange) {
   EXPECT_EQ(lines[0]["out"]["sysname"], "Hyxkernel");
 }
 
+TEST(SimTrace, HyxinfoVersionShowsItsGetsWithTheirNodePaths) {
+  std::string hyxinfo = std::string(HYXINFO_PATH) + " version";
+  CommandOutcome traced = RunCommand(Hyxsim("--trace=json", "hypervisor") + hyxinfo + " 2>&1 >/dev/null");
+  ASSERT_EQ(ExitCode(traced), 0) << traced.output;
+  std::vector<json> lines = JsonLines(traced.output);
+  // The load-time check, then one get of the version record per export
+  // (the system version and the unique system version).
+  std::vector<std::string> expected = {
+      "uname 0",
+      "KERNEL_CALL_SYSCALL_API_CHECKSUM HYX_OK",
+      "KERNEL_CALL_HSI_SIGNATURE HYX_OK",
+      "KERNEL_CALL_HSI_GET system_version HYX_OK",
+      "KERNEL_CALL_HSI_GET system_version HYX_OK",
+  };
+  EXPECT_EQ(Sequence(lines), expected) << traced.output;
+  ASSERT_EQ(lines.size(), expected.size());
+  EXPECT_EQ(lines[3]["number"], KERNEL_CALL_HSI_GET);
+  EXPECT_EQ(lines[3]["family"], "hsi");
+  EXPECT_EQ(lines[3]["errno"], nullptr);
+}
+
 TEST(SimTrace, OnARenumberedKernelTheSignatureIsRefusedAndTheNodeTableRead) {
   CommandOutcome traced = RunCommand(Hyxsim("--trace=json --trace-calls=hsi", "renumbered") + HYXINFO_PATH +
                                      " host 2>&1 >/dev/null");
