@@ -345,6 +345,13 @@ const char *HsiKindName(uint32_t kind) {
   return nullptr;
 }
 
+// The block's kind by name, or its number when the kernel knows no such kind.
+void PutKind(Line &line, uint32_t kind) {
+  line.Key("kind");
+  if (const char *name = HsiKindName(kind)) return line.Name(name);
+  line.Number(kind);
+}
+
 // ---- what a call is ------------------------------------------------------------
 
 bool IsNodeCall(uint64_t number) {
@@ -432,21 +439,13 @@ void PutNodeCall(Line &line, const Call &call, const std::string &path, bool has
   if (call.number == KERNEL_CALL_HSI_GET) {
     HsiGetBlock block{};
     if (!PeekBlock(call.args[5], block)) return;
-    line.Key("kind");
-    if (const char *kind = HsiKindName(block.kind))
-      line.Name(kind);
-    else
-      line.Number(block.kind);
+    PutKind(line, block.kind);
     line.Key("length");
     line.Number(block.length);
   } else if (call.number == KERNEL_CALL_HSI_SET) {
     HsiSetBlock block{};
     if (!PeekBlock(call.args[5], block)) return;
-    line.Key("kind");
-    if (const char *kind = HsiKindName(block.kind))
-      line.Name(kind);
-    else
-      line.Number(block.kind);
+    PutKind(line, block.kind);
     line.Key("inputLength");
     line.Number(block.inputLength);
     line.Key("outputLength");
