@@ -421,8 +421,8 @@ const char *TryPlain(FmtOut *o, const char *f, FmtArgs *a, FmtLocale *l) {
     if (*conv >= '0' && *conv <= '9') prec = prec * 10 + (*conv++ - '0');
   }
   if (!IsFloatLetter(*conv)) return nullptr;
-  FmtSpec spec{0, 0, prec, 0, 0, pos, FmtLength::kNone, *conv, false};
-  return PutFloating(o, &spec, a, l) ? conv + 1 : kFailed;
+  FmtSpec directive{0, 0, prec, 0, 0, pos, FmtLength::kNone, *conv, false};
+  return PutFloating(o, &directive, a, l) ? conv + 1 : kFailed;
 }
 
 // Literal text up to the next '%' or the end of the format, copied while it
