@@ -48,6 +48,16 @@ const char *StatusNameAt(size_t index) {
   return index < sizeof kStatusNames / sizeof kStatusNames[0] ? kStatusNames[index].name : nullptr;
 }
 
+int PrintDone(const char *key) {
+  if (JsonOutput()) {
+    JsonWriter json(stdout);
+    json.BeginObject();
+    json.Field(key, true);
+    json.EndObject();
+  }
+  return 0;
+}
+
 int PrintThrottle(uint32_t remainingMs, uint32_t periodMs) {
   if (JsonOutput()) {
     JsonWriter json(stdout);

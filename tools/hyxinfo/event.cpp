@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "hyxinfo.h"
-#include "json.h"
 
 namespace hyxinfo {
 
@@ -57,14 +56,7 @@ int RunEvent(int argc, char **argv) {
   }
   if (typeId == nullptr) return kUsage;
   HYX_ReturnStatus status = HyxuserLumEvent_Send(typeId, severity, args, count);
-  if (status != HYX_OK) return Fail("event", status);
-  if (JsonOutput()) {
-    JsonWriter json(stdout);
-    json.BeginObject();
-    json.Field("posted", true);
-    json.EndObject();
-  }
-  return 0;
+  return status == HYX_OK ? PrintDone("posted") : Fail("event", status);
 }
 
 }  // namespace hyxinfo

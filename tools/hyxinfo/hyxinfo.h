@@ -45,6 +45,9 @@ const char *StatusNameAt(size_t index);
 // "hyxinfo: WHAT: NAME (0xCODE): message" on stderr; returns kFailed.
 int Fail(const char *what, HYX_ReturnStatus status);
 
+// What a command that only sends prints: nothing, or {"KEY": true} under
+// --json; returns 0.
+int PrintDone(const char *key);
 // A throttle's state, "remaining MS of PERIOD ms" or its JSON; returns 0.
 int PrintThrottle(uint32_t remainingMs, uint32_t periodMs);
 

@@ -7,22 +7,10 @@
 #include <cstring>
 
 #include "hyxinfo.h"
-#include "json.h"
 
 namespace hyxinfo {
 
 namespace {
-
-// With --json, a command that only sends says so: {"sent": true}.
-int Sent() {
-  if (JsonOutput()) {
-    JsonWriter json(stdout);
-    json.BeginObject();
-    json.Field("sent", true);
-    json.EndObject();
-  }
-  return 0;
-}
 
 bool ParseU32(const char *text, uint32_t *value) {
   char *end = nullptr;
@@ -65,7 +53,7 @@ int RunNotify(int argc, char **argv) {
   }
   if (text == nullptr) return kUsage;
   HYX_ReturnStatus status = HyxuserHob_Notify(&context, "%s", text);
-  return status == HYX_OK ? Sent() : Fail("notify", status);
+  return status == HYX_OK ? PrintDone("sent") : Fail("notify", status);
 }
 
 // trap OID [OID:TYPE:VALUE ...]; TYPE is integer, string, oid, gauge,
@@ -101,7 +89,7 @@ int RunTrap(int argc, char **argv) {
     if (b.type == UINT32_MAX && !ParseU32(type, &b.type)) return kUsage;
   }
   HYX_ReturnStatus status = HyxuserSnmp_SendTrap(argv[0], bindings, static_cast<uint64_t>(argc - 1));
-  return status == HYX_OK ? Sent() : Fail("trap", status);
+  return status == HYX_OK ? PrintDone("sent") : Fail("trap", status);
 }
 
 }  // namespace hyxinfo
