@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -19,18 +20,18 @@ namespace {
 
 const std::string kHyxinfo = HYX_HYXINFO;
 
-struct Run {
+struct ToolRun {
   int exitCode;
   std::string out, err;
 };
 
 // Runs hyxinfo with arguments (shell words), keeping stdout and stderr apart.
-Run Hyxinfo(const std::string &arguments, const std::string &input = "") {
+ToolRun Hyxinfo(const std::string &arguments, const std::string &input = "") {
   const std::string errFile = "/tmp/hyxinfo_cli_stderr";
   std::string command = kHyxinfo + " " + arguments + " 2>" + errFile;
   if (!input.empty()) command = "printf '%s\\n' '" + input + "' | " + command;
   CommandOutcome outcome = RunCommand(command);
-  Run run{WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1, outcome.output, ""};
+  ToolRun run{WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1, outcome.output, ""};
   if (FILE *f = fopen(errFile.c_str(), "r")) {
     char buffer[4096];
     size_t n;
@@ -73,7 +74,7 @@ std::string ActionOf(const std::string &form) {
 }
 
 TEST(HyxinfoCli, HelpAtEveryLevelGoesToStdoutAndExitsZero) {
-  Run top = Hyxinfo("--help");
+  ToolRun top = Hyxinfo("--help");
   ASSERT_EQ(top.exitCode, 0) << top.err;
   EXPECT_EQ(top.err, "");
   EXPECT_EQ(top.out.rfind("usage: hyxinfo [--json] COMMAND [ACTION] [ARGS]\n", 0), 0u) << top.out;
@@ -83,7 +84,7 @@ TEST(HyxinfoCli, HelpAtEveryLevelGoesToStdoutAndExitsZero) {
   std::set<std::string> commands;
   for (const std::string &form : forms) commands.insert(FirstWord(form));
   for (const std::string &command : commands) {
-    Run family = Hyxinfo(command + " --help");
+    ToolRun family = Hyxinfo(command + " --help");
     ASSERT_EQ(family.exitCode, 0) << command << ": " << family.err;
     EXPECT_EQ(family.err, "") << command;
     EXPECT_EQ(family.out.rfind("usage: hyxinfo [--json] " + command + " ...\n", 0), 0u) << family.out;
@@ -92,13 +93,16 @@ TEST(HyxinfoCli, HelpAtEveryLevelGoesToStdoutAndExitsZero) {
     for (const std::string &line : Lines(family.out)) shapes += line.find("--json: ") != std::string::npos;
     std::vector<std::string> own = Forms(family.out);
     EXPECT_EQ(shapes, own.size()) << family.out;
-    for (const std::string &form : forms)
-      if (FirstWord(form) == command) EXPECT_NE(std::find(own.begin(), own.end(), form), own.end()) << form;
+    for (const std::string &form : forms) {
+      if (FirstWord(form) == command) {
+        EXPECT_NE(std::find(own.begin(), own.end(), form), own.end()) << form;
+      }
+    }
 
     for (const std::string &form : own) {
       std::string action = ActionOf(form);
       if (action.empty()) continue;
-      Run one = Hyxinfo(command + " " + action + " --help");
+      ToolRun one = Hyxinfo(command + " " + action + " --help");
       ASSERT_EQ(one.exitCode, 0) << form << ": " << one.err;
       for (const std::string &shown : Forms(one.out))
         EXPECT_EQ(shown.rfind(command + " " + action, 0), 0u) << shown;
@@ -127,7 +131,7 @@ TEST(HyxinfoCli, UsageErrorsGoToStderrWithExitTwo) {
       "acpi APIC 0 -o",
   };
   for (const char *arguments : kCases) {
-    Run run = Hyxinfo(arguments);
+    ToolRun run = Hyxinfo(arguments);
     EXPECT_EQ(run.exitCode, 2) << arguments;
     EXPECT_EQ(run.out, "") << arguments;
     EXPECT_NE(run.err.find("usage: hyxinfo"), std::string::npos) << arguments << ": " << run.err;
@@ -136,13 +140,13 @@ TEST(HyxinfoCli, UsageErrorsGoToStderrWithExitTwo) {
 
 TEST(HyxinfoCli, StatusCodesByNameAndByNumber) {
   for (const char *code : {"HYX_NOT_FOUND", "hyx_not_found", "NOT_FOUND", "0x0bad0003", "195887107"}) {
-    Run run = Hyxinfo(std::string("--json status ") + code);
+    ToolRun run = Hyxinfo(std::string("--json status ") + code);
     ASSERT_EQ(run.exitCode, 0) << code << ": " << run.err;
     nlohmann::json value = nlohmann::json::parse(run.out);
     EXPECT_EQ(value["name"], "HYX_NOT_FOUND") << code;
     EXPECT_EQ(value["code"], 0x0bad0003u) << code;
   }
-  Run unknown = Hyxinfo("--json status 0x0badffff");
+  ToolRun unknown = Hyxinfo("--json status 0x0badffff");
   EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_EQ(nlohmann::json::parse(unknown.out)["known"], false);
 }
@@ -194,7 +198,7 @@ TEST(HyxinfoCli, EveryFormPrintsOneJsonValue) {
 #if defined(__SANITIZE_ADDRESS__)
     if (form.rfind("pam ", 0) == 0) continue;  // pam_unix.so crashes under AddressSanitizer
 #endif
-    Run run = Hyxinfo("--json " + arguments, form.rfind("pam ", 0) == 0 ? "hyx-secret" : "");
+    ToolRun run = Hyxinfo("--json " + arguments, form.rfind("pam ", 0) == 0 ? "hyx-secret" : "");
     ASSERT_EQ(run.exitCode, 0) << arguments << ": " << run.err;
     nlohmann::json value = nlohmann::json::parse(run.out, nullptr, false);
     ASSERT_FALSE(value.is_discarded()) << arguments << ": " << run.out;
@@ -204,7 +208,7 @@ TEST(HyxinfoCli, EveryFormPrintsOneJsonValue) {
 }
 
 TEST(HyxinfoCli, BashCompletionFollowsTheCommandTable) {
-  Run script = Hyxinfo("--completion bash");
+  ToolRun script = Hyxinfo("--completion bash");
   ASSERT_EQ(script.exitCode, 0) << script.err;
   FILE *f = fopen("/tmp/hyxinfo-completion", "w");
   ASSERT_NE(f, nullptr);

@@ -42,9 +42,13 @@ TEST(ProfileReference, DocumentsEveryFieldTheSimulatorReads) {
   std::set<std::string> documented = Documented(), read = Read();
   ASSERT_GT(read.size(), 30u);
   for (const std::string &field : read)
-    if (!NodeValue(field)) EXPECT_EQ(documented.count(field), 1u) << field << " is read but not documented";
+    if (!NodeValue(field)) {
+      EXPECT_EQ(documented.count(field), 1u) << field << " is read but not documented";
+    }
   for (const std::string &field : documented)
-    if (!NodeValue(field)) EXPECT_EQ(read.count(field), 1u) << field << " is documented but never read";
+    if (!NodeValue(field)) {
+      EXPECT_EQ(read.count(field), 1u) << field << " is documented but never read";
+    }
 }
 
 }  // namespace
