@@ -331,6 +331,21 @@ HYX_ReturnStatus Lookup(HsiNodeID node, HsiModuleID module, Slot *slot) {
   return HYX_OK;
 }
 
+// The node record a get or list answers from (the cache is initialised); a
+// node the index cannot place is reported (as the calling look-up) and not
+// found.
+HYX_ReturnStatus FindRecord(const char *function, HsiNodeID node, HsiModuleID module,
+                            HsiCacheNodeRecord *record) {
+  Slot slot;
+  if (Lookup(node, module, &slot) != HYX_OK) {
+    Report(kDiagnostics, function, "Invalid node %d\n", static_cast<int>(node));
+    return HYX_NOT_FOUND;
+  }
+  if (slot.node == 0) return HYX_BAD_PARAM;
+  *record = Load<HsiCacheNodeRecord>(slot.node);
+  return HYX_OK;
+}
+
 // A node's definition as the cache judges it: the library's own row for a
 // static node, the recorded one for a module node (in scratch).
 HYX_ReturnStatus NodeDef(HsiNodeID node, HsiModuleID module, HsiNodeDef *scratch, const HsiNodeDef **def) {
@@ -368,42 +383,41 @@ bool ArgsMatch(uint32_t chain, HsiParamList args) {
   return at == 0;
 }
 
-HYX_ReturnStatus HsiCacheCheckValidLeaf(HsiNodeID node, HsiModuleID module, const HsiCacheNodeRecord &record,
-                                        HsiParamList args) {
+// The checks before a recorded get (isList false) or list is answered: the
+// node is of the right kind, it was recorded with the signature the cache
+// knows it by, and the arguments fit its place in the tree.  Messages name
+// the calling check.
+HYX_ReturnStatus CheckRecordedNode(const char *function, HsiNodeID node, HsiModuleID module,
+                                   const HsiCacheNodeRecord &record, bool isList, HsiParamList args) {
   HsiNodeDef scratch;
   const HsiNodeDef *def;
   HYX_ReturnStatus status = NodeDef(node, module, &scratch, &def);
   if (status != HYX_OK) return status;
-  if (!def->leaf) {
-    CACHE_DIAGNOSTIC("Node %d isn't a leaf\n", static_cast<int>(node));
+  if (isList && !def->instance) {
+    Report(kDiagnostics, function, "Node %d is not an instance node", static_cast<int>(node));
+    return HYX_NOT_FOUND;
+  }
+  if (!isList && !def->leaf) {
+    Report(kDiagnostics, function, "Node %d isn't a leaf\n", static_cast<int>(node));
     return HYX_IS_A_DIRECTORY;
   }
   if (def->signature != record.signature) {
-    CACHE_DIAGNOSTIC("HSI iface mismatch on node %d, client=%#lx server=%#lx", static_cast<int>(node),
-                     static_cast<unsigned long>(record.signature),
-                     static_cast<unsigned long>(def->signature));
+    Report(kDiagnostics, function, "HSI iface mismatch on node %d, client=%#lx server=%#lx",
+           static_cast<int>(node), static_cast<unsigned long>(record.signature),
+           static_cast<unsigned long>(def->signature));
     return HYX_CHECKSUM_MISMATCH;
   }
-  return HsiCacheVerifyInstanceArgs(node, module, false, args);
+  return HsiCacheVerifyInstanceArgs(node, module, isList, args);
+}
+
+HYX_ReturnStatus HsiCacheCheckValidLeaf(HsiNodeID node, HsiModuleID module, const HsiCacheNodeRecord &record,
+                                        HsiParamList args) {
+  return CheckRecordedNode(__func__, node, module, record, false, args);
 }
 
 HYX_ReturnStatus HsiCacheCheckValidInstanceNode(HsiNodeID node, HsiModuleID module,
                                                 const HsiCacheNodeRecord &record, HsiParamList args) {
-  HsiNodeDef scratch;
-  const HsiNodeDef *def;
-  HYX_ReturnStatus status = NodeDef(node, module, &scratch, &def);
-  if (status != HYX_OK) return status;
-  if (!def->instance) {
-    CACHE_DIAGNOSTIC("Node %d is not an instance node", static_cast<int>(node));
-    return HYX_NOT_FOUND;
-  }
-  if (def->signature != record.signature) {
-    CACHE_DIAGNOSTIC("HSI iface mismatch on node %d, client=%#lx server=%#lx", static_cast<int>(node),
-                     static_cast<unsigned long>(record.signature),
-                     static_cast<unsigned long>(def->signature));
-    return HYX_CHECKSUM_MISMATCH;
-  }
-  return HsiCacheVerifyInstanceArgs(node, module, true, args);
+  return CheckRecordedNode(__func__, node, module, record, true, args);
 }
 
 // Appends a recorded list's items to list.  Every item's kind is checked
@@ -607,14 +621,10 @@ HYX_ReturnStatus HsiCache_Get(HsiNodeID node, HsiModuleID module, HsiParamList a
                               uint32_t length) {
   if (!cache.initialised) return HYX_NOT_INITIALIZED;
   if (buffer == nullptr && length != 0) return HYX_BAD_PARAM;
-  Slot slot;
-  if (Lookup(node, module, &slot) != HYX_OK) {
-    CACHE_DIAGNOSTIC("Invalid node %d\n", static_cast<int>(node));
-    return HYX_NOT_FOUND;
-  }
-  if (slot.node == 0) return HYX_BAD_PARAM;
-  auto record = Load<HsiCacheNodeRecord>(slot.node);
-  HYX_ReturnStatus status = HsiCacheCheckValidLeaf(node, module, record, args);
+  HsiCacheNodeRecord record;
+  HYX_ReturnStatus status = FindRecord(__func__, node, module, &record);
+  if (status != HYX_OK) return status;
+  status = HsiCacheCheckValidLeaf(node, module, record, args);
   if (status != HYX_OK) {
     CACHE_ERROR("Node %d failed validation checks for leaf node\n", static_cast<int>(node));
     return status;
@@ -644,14 +654,10 @@ HYX_ReturnStatus HsiCache_GetInstanceList(HsiNodeID node, HsiModuleID module, Hs
                                           HsiParamList list) {
   if (!cache.initialised) return HYX_NOT_INITIALIZED;
   if (list == nullptr) return HYX_BAD_PARAM;
-  Slot slot;
-  if (Lookup(node, module, &slot) != HYX_OK) {
-    CACHE_DIAGNOSTIC("Invalid node %d\n", static_cast<int>(node));
-    return HYX_NOT_FOUND;
-  }
-  if (slot.node == 0) return HYX_BAD_PARAM;
-  auto record = Load<HsiCacheNodeRecord>(slot.node);
-  HYX_ReturnStatus status = HsiCacheCheckValidInstanceNode(node, module, record, args);
+  HsiCacheNodeRecord record;
+  HYX_ReturnStatus status = FindRecord(__func__, node, module, &record);
+  if (status != HYX_OK) return status;
+  status = HsiCacheCheckValidInstanceNode(node, module, record, args);
   if (status != HYX_OK) {
     CACHE_ERROR("Node %d failed validation checks for instance node\n", static_cast<int>(node));
     return status;
