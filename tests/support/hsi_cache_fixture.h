@@ -10,7 +10,10 @@
 // node keyed by name and a leaf under it with a type.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -130,6 +133,26 @@ inline hsicache::Writer SampleWriter() {
   AddModuleTree(writer, 8, "netx", 0x80);
   return writer;
 }
+
+// A snapshot in a temporary file of its own, removed with the object.
+class SnapshotFile {
+ public:
+  explicit SnapshotFile(const std::vector<uint8_t> &bytes) {
+    const char *dir = getenv("TMPDIR");
+    path_ = std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/hsi_snapshot_XXXXXX";
+    int fd = mkstemp(path_.data());
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      path_ += ".unwritten";
+    if (fd >= 0) close(fd);
+  }
+  ~SnapshotFile() { unlink(path_.c_str()); }
+  SnapshotFile(const SnapshotFile &) = delete;
+  SnapshotFile &operator=(const SnapshotFile &) = delete;
+  const char *path() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
 
 inline std::vector<uint8_t> SampleFile(uint32_t blockSize = 0, hsicache::Placement *placement = nullptr) {
   return SampleWriter().Finish(kBuild, HSI_SIGNATURE, blockSize, placement);
