@@ -84,8 +84,8 @@ show event hyx.tour.DatastoreFull --severity warning datastore=datastore1 used=9
 # The library logs in first; the event is the request after.
 record /run/hyxsim/mgmtd.jsonl "$before" '"method":"PostEvent"' requestLine method session body
 
-step "Status codes, by number and by name"
-show status 0x0bad0003
-show status HYX_CHECKSUM_MISMATCH
-show status 0x2bad0002
+step "Status codes, by name and by number"
+show status HYX_NOT_FOUND
+show status checksum_mismatch
+show status 0x2bad0002   # a code that carries an errno
 show --json status BAD_PARAM

@@ -14,7 +14,7 @@ namespace hyxinfo {
 namespace {
 
 constexpr Form kStatusForms[] = {
-    {nullptr, "CODE|NAME", "name, message, errno and PAM value of a status code (0x0bad0003, HYX_NOT_FOUND)",
+    {nullptr, "CODE|NAME", "name, message, errno and PAM value of a status code, by number or name",
      "{\"code\": number, \"name\": text, \"message\": text, \"errno\": number, \"pam\": number or null, "
      "\"known\": bool}"},
     {"list", "", "the whole status table (also: status --all)",
