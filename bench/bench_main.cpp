@@ -5,10 +5,13 @@
 // other peers too, every peer's time and the library's ratio against it.
 // Times are CPU time, or wall-clock time for cases that use real or manual
 // time; with --benchmark_repetitions they are the medians of the
-// repetitions.
+// repetitions.  When HYX_BENCH_RATIOS names a file, every library/peer pair
+// is also appended to it, one tab-separated line each (case, peer, library
+// time, peer time, unit), for bench/report.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -42,6 +45,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
         e.unit = benchmark::GetTimeUnitString(run.time_unit);
       }
     }
+  }
+
+  void AppendPairs(const char *path) const {
+    FILE *out = fopen(path, "ae");
+    if (out == nullptr) {
+      perror(path);
+      return;
+    }
+    for (const auto &[stem, members] : cases_) {
+      auto library = members.find(kLibrary);
+      if (library == members.end()) continue;
+      for (const auto &[peer, e] : members)
+        if (peer != kLibrary && e.time > 0)
+          fprintf(out, "%s\t%s\t%.6g\t%.6g\t%s\n", stem.c_str(), peer.c_str(), library->second.time, e.time,
+                  e.unit.c_str());
+    }
+    fclose(out);
   }
 
   void PrintRatios() const {
@@ -85,6 +105,7 @@ int main(int argc, char **argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
+  if (const char *pairs = getenv("HYX_BENCH_RATIOS")) reporter.AppendPairs(pairs);
   benchmark::Shutdown();
   return 0;
 }
