@@ -73,7 +73,7 @@ long double LongDoubleFrom(uint64_t mantissa, uint16_t signExponent) {
   uint64_t halves[2] = {mantissa << 48, uint64_t{signExponent} << 48 | mantissa >> 16};
   memcpy(&v, halves, sizeof halves);
 #else
-  uint64_t bits = mantissa ^ uint64_t{signExponent} << 48;
+  uint64_t bits = mantissa ^ uint64_t { signExponent } << 48;
   memcpy(&v, &bits, sizeof bits);
 #endif
   return v;
