@@ -5,10 +5,14 @@
 // other peers too, every peer's time and the library's ratio against it.
 // Times are CPU time, or wall-clock time for cases that use real or manual
 // time; with --benchmark_repetitions they are the medians of the
-// repetitions.
+// repetitions.  With HYX_BENCH_PAIRS set, every library/peer pair is also
+// printed as one tab-separated line, "pair", case, peer, library time, peer
+// time, unit, for bench/report (on stdout: a program inside the sandbox may
+// have no writable path shared with the outside).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -41,6 +45,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
         e.median = median;
         e.unit = benchmark::GetTimeUnitString(run.time_unit);
       }
+    }
+  }
+
+  void PrintPairs() const {
+    for (const auto &[stem, members] : cases_) {
+      auto library = members.find(kLibrary);
+      if (library == members.end()) continue;
+      for (const auto &[peer, e] : members)
+        if (peer != kLibrary && e.time > 0)
+          printf("pair\t%s\t%s\t%.6g\t%.6g\t%s\n", stem.c_str(), peer.c_str(), library->second.time, e.time,
+                 e.unit.c_str());
     }
   }
 
@@ -85,6 +100,7 @@ int main(int argc, char **argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.PrintRatios();
+  if (getenv("HYX_BENCH_PAIRS") != nullptr) reporter.PrintPairs();
   benchmark::Shutdown();
   return 0;
 }

@@ -6,6 +6,7 @@
 // define is generated: no %p, %n, %a, wide conversions or extensions.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cfloat>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -57,14 +58,24 @@ std::string Literal(FuzzedDataProvider &in) {
   return out;
 }
 
-// A valid x87 extended value from raw bits: the explicit integer bit must
+// A long double from raw bits.  x87 extended: the explicit integer bit must
 // agree with the exponent (pseudo-denormals and unnormals are not values).
+// binary128 (aarch64): the bits fill the 15-bit exponent and the top of the
+// fraction, the rest of it stays 0; every pattern is a value.
 long double LongDoubleFrom(uint64_t mantissa, uint16_t signExponent) {
+  long double v = 0;
+#if LDBL_MANT_DIG == 64
   bool normal = (signExponent & 0x7fff) != 0;
   mantissa = normal ? (mantissa | (1ull << 63)) : (mantissa & ~(1ull << 63));
-  long double v = 0;
   memcpy(&v, &mantissa, 8);
   memcpy(reinterpret_cast<char *>(&v) + 8, &signExponent, 2);
+#elif LDBL_MANT_DIG == 113
+  uint64_t halves[2] = {mantissa << 48, uint64_t{signExponent} << 48 | mantissa >> 16};
+  memcpy(&v, halves, sizeof halves);
+#else
+  uint64_t bits = mantissa ^ uint64_t { signExponent } << 48;
+  memcpy(&v, &bits, sizeof bits);
+#endif
   return v;
 }
 

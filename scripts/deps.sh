@@ -7,7 +7,7 @@ packages=(
   googletest libbenchmark-dev libfmt-dev
   nlohmann-json3-dev libseccomp-dev
   libxml2 libxml2-dev libpugixml-dev libpam0g libpam0g-dev bubblewrap iproute2 locales
-  g++-aarch64-linux-gnu qemu-user abigail-tools clang-format
+  g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user abigail-tools clang-format
   python3 man-db
 )
 missing=()

@@ -129,11 +129,9 @@ HYX_ReturnStatus ScriptInterp_Retry(const char *path, char *const argv[], char *
 
 // Two entries of one name: programs built before the two extra values
 // existed keep binding to the older one.
-extern "C" HYX_EXPORT __attribute__((symver("HyxuserCompat_ForkExec@@NORVEX_HYXUSERCOMPAT_0.2")))
-HYX_ReturnStatus
-ForkExec_Current(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
-                 const int32_t *fdMap, uint32_t fdCount, uint32_t extraA, uint32_t extraB, uint8_t flag,
-                 pid_t *pid) {
+HYX_EXPORT HYX_ReturnStatus ForkExec_Current(const char *path, char *const argv[], char *const envp[],
+                                             int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
+                                             uint32_t extraA, uint32_t extraB, uint8_t flag, pid_t *pid) {
   if (envp == nullptr) envp = environ;
   HYX_ReturnStatus status;
   if (!IsHyxkernelHost()) {
@@ -149,14 +147,15 @@ ForkExec_Current(const char *path, char *const argv[], char *const envp[], int32
   errno = Status_ToErrno(status);
   return status;
 }
+HYX_SYMVER(ForkExec_Current, "HyxuserCompat_ForkExec@@NORVEX_HYXUSERCOMPAT_0.2");
 
-extern "C" HYX_EXPORT __attribute__((symver("HyxuserCompat_ForkExec@NORVEX_HYXUSERCOMPAT_0.0")))
-HYX_ReturnStatus
-ForkExec_Original(const char *path, char *const argv[], char *const envp[], int32_t passThrough,
-                  const int32_t *fdMap, uint32_t fdCount, uint8_t flag, pid_t *pid) {
+HYX_EXPORT HYX_ReturnStatus ForkExec_Original(const char *path, char *const argv[], char *const envp[],
+                                              int32_t passThrough, const int32_t *fdMap, uint32_t fdCount,
+                                              uint8_t flag, pid_t *pid) {
   return ForkExec_Current(path, argv, envp, passThrough, fdMap, fdCount, FORK_EXEC_NO_EXTRA,
                           FORK_EXEC_NO_EXTRA, flag, pid);
 }
+HYX_SYMVER(ForkExec_Original, "HyxuserCompat_ForkExec@NORVEX_HYXUSERCOMPAT_0.0");
 
 HYX_EXPORT HYX_ReturnStatus HyxuserCompat_System_SpawnAttrs(const HyxuserSpawnAttr *attr, const char *command,
                                                             int *waitStatus) {

@@ -71,18 +71,18 @@ HYX_ReturnStatus MapWorld(uint32_t world, size_t uuidOffset, size_t pathSize, ch
 }  // namespace
 
 // Today's default: the uuid and the path cut to 1024 bytes.
-extern "C" HYX_EXPORT __attribute__((symver("HyxuserVM_MapWorldIdToUUIDAndPath@@NORVEX_HYXUSERVERSION_0.15")))
-HYX_ReturnStatus
-VM_MapWorldIdToUUIDAndPath_0_15(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_15(uint32_t worldId, char *uuidOut, char *pathOut) {
   return MapWorld(worldId, kUuidOffset, kShortPathSize, uuidOut, pathOut);
 }
+HYX_SYMVER(VM_MapWorldIdToUUIDAndPath_0_15, "HyxuserVM_MapWorldIdToUUIDAndPath@@NORVEX_HYXUSERVERSION_0.15");
 
 // The oldest version calls the default by name, through the dynamic binding.
-extern "C" HYX_EXPORT
-    __attribute__((symver("HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.11.1"))) HYX_ReturnStatus
-    VM_MapWorldIdToUUIDAndPath_0_11_1(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_11_1(uint32_t worldId, char *uuidOut,
+                                                              char *pathOut) {
   return HyxuserVM_MapWorldIdToUUIDAndPath(worldId, uuidOut, pathOut);
 }
+HYX_SYMVER(VM_MapWorldIdToUUIDAndPath_0_11_1,
+           "HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.11.1");
 
 // The whole path, under its own name and as a non-default version of the
 // old name.
@@ -91,19 +91,18 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath_0_24(uint32_t worl
   return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
 }
 
-extern "C" HYX_EXPORT __attribute__((symver("HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.24")))
-HYX_ReturnStatus
-VM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
   return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
 }
+HYX_SYMVER(VM_MapWorldIdToUUIDAndPath_0_24, "HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.24");
 
 // The instance uuid and the path cut to 1024 bytes.
-extern "C" HYX_EXPORT
-    __attribute__((symver("HyxuserVM_MapWorldIdToInstanceUUIDAndPath@@NORVEX_HYXUSERVERSION_0.16")))
-    HYX_ReturnStatus
-    VM_MapWorldIdToInstanceUUIDAndPath_0_16(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToInstanceUUIDAndPath_0_16(uint32_t worldId, char *uuidOut,
+                                                                    char *pathOut) {
   return MapWorld(worldId, kInstanceUuidOffset, kShortPathSize, uuidOut, pathOut);
 }
+HYX_SYMVER(VM_MapWorldIdToInstanceUUIDAndPath_0_16,
+           "HyxuserVM_MapWorldIdToInstanceUUIDAndPath@@NORVEX_HYXUSERVERSION_0.16");
 
 // From 0.24 on the instance mapping is the uuid mapping of 0.24: the uuid,
 // not the instance uuid, and the whole path.
@@ -112,9 +111,9 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVM_MapWorldIdToInstanceUUIDAndPath_0_24(uint3
   return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
 }
 
-extern "C" HYX_EXPORT
-    __attribute__((symver("HyxuserVM_MapWorldIdToInstanceUUIDAndPath@NORVEX_HYXUSERVERSION_0.24")))
-    HYX_ReturnStatus
-    VM_MapWorldIdToInstanceUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
+HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToInstanceUUIDAndPath_0_24(uint32_t worldId, char *uuidOut,
+                                                                    char *pathOut) {
   return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
 }
+HYX_SYMVER(VM_MapWorldIdToInstanceUUIDAndPath_0_24,
+           "HyxuserVM_MapWorldIdToInstanceUUIDAndPath@NORVEX_HYXUSERVERSION_0.24");
