@@ -371,8 +371,9 @@ enum {
  * listens; HYX_NAME_TOO_LONG for a component without a NUL in its 32 bytes,
  * HYX_LIMIT_EXCEEDED for a kb without a NUL or a text that is too long,
  * HYX_BAD_PARAM for a missing or empty field or another severity.  The daemon
- * sends no answer: HYX_OK says the observation was handed on.  A failure
- * status also sets errno to the status's errno.
+ * sends no answer: HYX_OK says the observation was handed on, and
+ * HYX_WRITE_ERROR that the connection failed before all of it was written.
+ * A failure status also sets errno to the status's errno.
  */
 HYXUSER_API HYX_ReturnStatus HyxuserHob_Notify(const HyxuserHobContext *context, const char *format, ...);
 
