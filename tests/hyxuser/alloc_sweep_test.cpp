@@ -18,21 +18,13 @@
 #include <string>
 
 #include "alloc_fail.h"
+#include "descriptors.h"
 #include "hyxuser/hyxuser.h"
 #include "status_matchers.h"
 
 namespace {
 
 constexpr char kVolume[] = "/hxfs/volumes/datastore1";
-
-std::set<std::string> OpenDescriptors() {
-  std::set<std::string> open;
-  DIR *dir = opendir("/proc/self/fd");
-  while (struct dirent *entry = readdir(dir))
-    if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir)) open.insert(entry->d_name);
-  closedir(dir);
-  return open;
-}
 
 struct Operation {
   const char *what;

@@ -30,6 +30,7 @@
 
 #include "alloc_fail.h"
 #include "common/hostPaths.h"
+#include "descriptors.h"
 #include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxuser/hyxuser.h"
@@ -38,15 +39,6 @@
 namespace {
 
 constexpr uint64_t kMs = 1000000;
-
-std::set<std::string> OpenDescriptors() {
-  std::set<std::string> open;
-  DIR *dir = opendir("/proc/self/fd");
-  while (struct dirent *entry = readdir(dir))
-    if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir)) open.insert(entry->d_name);
-  closedir(dir);
-  return open;
-}
 
 // Signals at a fast interval to this thread's system calls, none restarted.
 class SignalStorm {
