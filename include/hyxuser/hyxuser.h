@@ -489,8 +489,8 @@ enum {
  * Returns: HYX_OK; HYX_NO_CONNECT when no daemon listens; HYX_NAME_TOO_LONG
  * for a component without a NUL in its 32 bytes; HYX_LIMIT_EXCEEDED for a
  * kb without a NUL or a text that is too long; HYX_BAD_PARAM for a missing
- * or empty field or another severity.  A message the daemon does not take
- * once connected is not reported.
+ * or empty field or another severity; HYX_WRITE_ERROR when the connection
+ * failed before the whole message was written.
  * Gated: no.
  */
 HYXUSER_API HYX_ReturnStatus HyxuserHob_Notify(const HyxuserHobContext *context, const char *format, ...);

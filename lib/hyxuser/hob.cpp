@@ -68,7 +68,10 @@ int HobUser_Connect(void) {
   memset(&address, 0, sizeof address);
   address.sun_family = AF_UNIX;
   memcpy(address.sun_path, hostPaths::kObservationSocket, sizeof hostPaths::kObservationSocket);
-  if (connect(fd.get(), reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) return -1;
+  // A signal while the daemon's queue is full leaves the socket unconnected:
+  // asking again is a new attempt.
+  while (connect(fd.get(), reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0)
+    if (errno != EINTR) return -1;
   __atomic_store_n(&hobFd, fd.release(), __ATOMIC_RELAXED);
   hobRefCount = 1;
   return 0;
@@ -103,14 +106,14 @@ int HobUser_Send(const char *format, ...) {
     errno = ENOTCONN;
     return -1;
   }
-  ssize_t n = 0;
-  for (uint32_t sent = 0; sent < length; sent += static_cast<uint32_t>(n)) {
-    n = send(fd, message + sent, length - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-  }
-  if (n <= 0) {
-    if (n == 0) errno = EPIPE;
-    return -1;
+  for (uint32_t sent = 0; sent < length;) {
+    ssize_t n = send(fd, message + sent, length - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;  // a signal is no reason to lose the message
+    if (n <= 0) {
+      if (n == 0) errno = EPIPE;
+      return -1;
+    }
+    sent += static_cast<uint32_t>(n);
   }
   return 0;
 }
@@ -134,8 +137,9 @@ HYX_EXPORT HYX_ReturnStatus HyxuserHob_Notify(const HyxuserHobContext *context, 
   HYX_ReturnStatus status = HYX_OK;
   uint32_t severity = context->severity;
   if (severity >= 1 && severity <= 3) {
-    // A message that cannot be built or written is not reported.
-    HobUser_Send(kNotifyFormats[severity - 1], context->component, context->kb, text);
+    // The caller learns that its observation did not reach the daemon.
+    if (HobUser_Send(kNotifyFormats[severity - 1], context->component, context->kb, text) != 0)
+      status = HYX_WRITE_ERROR;
   } else {
     status = HYX_BAD_PARAM;
   }

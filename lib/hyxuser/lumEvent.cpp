@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <sys/socket.h>
@@ -90,6 +91,25 @@ void Logout() {
   DropSession();
 }
 
+// A connect a signal interrupted goes on in the background (asking again
+// would only say it is under way): waits for its outcome, as long as the
+// session's timeout.
+bool AwaitConnected(int fd) {
+  struct pollfd wait = {fd, POLLOUT, 0};
+  int ready;
+  do ready = poll(&wait, 1, kSessionTimeoutSeconds * 1000);
+  while (ready < 0 && errno == EINTR);
+  if (ready <= 0) {
+    if (ready == 0) errno = ETIMEDOUT;
+    return false;
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+  errno = error;
+  return error == 0;
+}
+
 int Connect() {
   guard::Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return -1;
@@ -101,9 +121,9 @@ int Connect() {
   address.sin_family = AF_INET;
   address.sin_port = htons(hostPaths::kMgmtdPort);
   if (inet_pton(AF_INET, hostPaths::kMgmtdAddress, &address.sin_addr) != 1) return -1;
-  while (connect(fd.get(), reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
-    if (errno != EINTR) return -1;
-  }
+  if (connect(fd.get(), reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0 &&
+      (errno != EINTR || !AwaitConnected(fd.get())))
+    return -1;
   return fd.release();
 }
 

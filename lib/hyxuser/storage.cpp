@@ -141,6 +141,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
   if (maxUids == 0 || uidsOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr || adapterName == nullptr) return HYX_BAD_PARAM;
+  *countOut = 0;  // whichever way the read fails, the caller counts nothing
   ListHolder paths;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
   if (status != HYX_OK) return status;

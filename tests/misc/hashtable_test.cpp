@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,6 +157,41 @@ void AllocateHugeTable() {
 TEST(HashTableDeathTest, FailedAllocationEndsTheProcess) {
   if (getenv("HYX_UNDER_EMULATOR") != nullptr) GTEST_SKIP() << "the emulator ignores address-space limits";
   EXPECT_SILENT_ABORT(AllocateHugeTable());
+}
+
+// Each allocation of an insert with a copied key, and of the first look-up
+// of an errno's text, failed in turn: every one ends the process silently.
+TEST(HashTableDeathTest, EveryFailedAllocationOfAnInsertOrATextEndsTheProcess) {
+  // The cache's tables exist from here on, so a text never asked for costs
+  // the same as EMLINK's.
+  Err_ErrnoToText(EXDEV);
+  const struct {
+    const char *what;
+    std::function<void()> count, call;
+  } cases[] = {
+      {"copied-key insert",
+       [] {
+         HashTable *table = HashTable_Alloc(8, HASH_KEY_STRING | HASH_FLAG_COPYKEY, nullptr);
+         HashTable_Insert(table, "key", Value(1));
+         HashTable_Free(table);
+       },
+       nullptr},
+      {"errno text", [] { Err_ErrnoToText(EMLINK); }, [] { Err_ErrnoToText(ENOTBLK); }},
+  };
+  for (const auto &c : cases) {
+    uint64_t before = AllocFail_Count();
+    c.count();
+    uint64_t allocations = AllocFail_Count() - before;
+    EXPECT_GT(allocations, 0u) << c.what;
+    const std::function<void()> &call = c.call ? c.call : c.count;
+    for (uint64_t nth = 1; nth <= allocations; nth++) {
+      EXPECT_SILENT_ABORT({
+        AllocFail_Arm(nth);
+        call();
+      }) << c.what
+         << ", allocation " << nth;
+    }
+  }
 }
 
 TEST(HashTable, AllocOnceKeepsTheFirstTable) {

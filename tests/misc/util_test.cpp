@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "../support/silent_abort.h"
+#include "alloc_fail.h"
 
 namespace {
 
@@ -66,6 +67,31 @@ TEST(SafeAllocDeathTest, FailedRequestsAbortSilently) {
   EXPECT_SILENT_ABORT(Util_SafeMallocAt(hugeSize, -1, "f.c", 10));
   EXPECT_SILENT_ABORT(Util_SafeCallocAt(hugeSize, 4, 1234, "f.c", 10));
   EXPECT_SILENT_ABORT(Util_SafeReallocAt(nullptr, hugeSize, 7, "f.c", 10));
+}
+
+// The copies cannot be made to fail by their size: the allocator is told
+// to fail them.
+TEST(SafeAllocDeathTest, FailedCopiesAbortSilently) {
+  EXPECT_SILENT_ABORT({
+    AllocFail_Arm(1);
+    Util_SafeStrdup("text");
+  });
+  EXPECT_SILENT_ABORT({
+    AllocFail_Arm(1);
+    Util_SafeStrdupAt("text", -1, "f.c", 10);
+  });
+  EXPECT_SILENT_ABORT({
+    AllocFail_Arm(1);
+    Util_SafeStrdupAt("text", 99, "f.c", 10);
+  });
+  EXPECT_SILENT_ABORT({
+    AllocFail_Arm(1);
+    Util_SafeStrndup("text", 2);
+  });
+  EXPECT_SILENT_ABORT({
+    AllocFail_Arm(1);
+    Util_SafeMalloc(16);
+  });
 }
 
 TEST(SafeAllocDeathTest, ReallocFailureAborts) {

@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <sched.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -103,16 +104,83 @@ __attribute__((constructor)) void FindLibrary() {
 uint64_t calls;
 uint64_t failAt;  // the counted call that fails; 0 = none
 
-// Counts a call made from caller; true when it is the one to fail.
-bool Fails(const void *caller) {
+// The blocks the library's code allocated that nobody has freed yet: an
+// open-addressed set without tombstones (a removal shifts its cluster back),
+// under a spin lock, since it lives below the allocator.  Past its capacity
+// blocks are no longer tracked and the count is given up on.
+constexpr size_t kLiveSlots = size_t{1} << 16;
+uintptr_t live[kLiveSlots];
+uint64_t liveCount;
+bool liveOverflow;
+bool liveLock;
+
+struct LiveLocked {
+  LiveLocked() {
+    while (__atomic_exchange_n(&liveLock, true, __ATOMIC_ACQUIRE)) sched_yield();
+  }
+  ~LiveLocked() { __atomic_store_n(&liveLock, false, __ATOMIC_RELEASE); }
+};
+
+size_t Home(uintptr_t p) {
+  return static_cast<size_t>((p >> 4) * 0x9e3779b97f4a7c15ull >> 48) & (kLiveSlots - 1);
+}
+
+void AddLive(void *block) {
+  if (block == nullptr) return;
+  auto p = reinterpret_cast<uintptr_t>(block);
+  LiveLocked locked;
+  if (liveCount + 1 >= kLiveSlots / 2) {
+    liveOverflow = true;
+    return;
+  }
+  size_t i = Home(p);
+  while (live[i] != 0) i = (i + 1) & (kLiveSlots - 1);
+  live[i] = p;
+  liveCount++;
+}
+
+void RemoveLive(void *block) {
+  if (block == nullptr) return;
+  auto p = reinterpret_cast<uintptr_t>(block);
+  LiveLocked locked;
+  if (liveCount == 0) return;
+  size_t i = Home(p);
+  while (live[i] != 0 && live[i] != p) i = (i + 1) & (kLiveSlots - 1);
+  if (live[i] == 0) return;
+  live[i] = 0;
+  liveCount--;
+  // Moves back each later entry of the cluster whose home does not lie
+  // cyclically in (i, j].
+  for (size_t j = (i + 1) & (kLiveSlots - 1); live[j] != 0; j = (j + 1) & (kLiveSlots - 1)) {
+    size_t home = Home(live[j]);
+    bool stays = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (stays) continue;
+    live[i] = live[j];
+    live[j] = 0;
+    i = j;
+  }
+}
+
+bool FromLibrary(const void *caller) {
   auto address = reinterpret_cast<uintptr_t>(caller);
   int count = __atomic_load_n(&rangeCount, __ATOMIC_SEQ_CST);
   bool library = false;
   for (int i = 0; i < count && !library; i++) library = address >= ranges[i].begin && address < ranges[i].end;
-  if (!library) return false;
+  return library;
+}
+
+// Counts a call made from caller; true when it is the one to fail.
+bool Fails(const void *caller) {
+  if (!FromLibrary(caller)) return false;
   uint64_t n = __atomic_add_fetch(&calls, 1, __ATOMIC_SEQ_CST);
   uint64_t expected = n;
   return __atomic_compare_exchange_n(&failAt, &expected, 0, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+}
+
+// What the library's code was handed, tracked until it is freed.
+void *Tracked(void *block, const void *caller) {
+  if (FromLibrary(caller)) AddLive(block);
+  return block;
 }
 
 void *Allocate(size_t size, const void *caller) {
@@ -121,7 +189,7 @@ void *Allocate(size_t size, const void *caller) {
     errno = ENOMEM;
     return nullptr;
   }
-  return realMalloc(size);
+  return Tracked(realMalloc(size), caller);
 }
 
 }  // namespace
@@ -136,7 +204,7 @@ void *calloc(size_t count, size_t size) {
     errno = ENOMEM;
     return nullptr;
   }
-  return realCalloc(count, size);
+  return Tracked(realCalloc(count, size), __builtin_return_address(0));
 }
 
 void *realloc(void *p, size_t size) {
@@ -145,7 +213,11 @@ void *realloc(void *p, size_t size) {
     errno = ENOMEM;
     return nullptr;
   }
-  if (!FromBootstrap(p)) return realRealloc(p, size);
+  if (!FromBootstrap(p)) {
+    void *moved = realRealloc(p, size);
+    if (moved != nullptr || size == 0) RemoveLive(p);
+    return Tracked(moved, __builtin_return_address(0));
+  }
   void *moved = realMalloc(size);
   if (moved != nullptr) memcpy(moved, p, size);  // the bootstrap block is at least as long as any use of it
   return moved;
@@ -153,6 +225,7 @@ void *realloc(void *p, size_t size) {
 
 void free(void *p) {
   if (p == nullptr || FromBootstrap(p)) return;
+  RemoveLive(p);
   if (Resolve()) realFree(p);
 }
 
@@ -181,3 +254,8 @@ void AllocFail_Arm(uint64_t nth) {
 }
 
 uint64_t AllocFail_Count() { return __atomic_load_n(&calls, __ATOMIC_SEQ_CST); }
+
+int64_t AllocFail_Outstanding() {
+  LiveLocked locked;
+  return liveOverflow ? -1 : static_cast<int64_t>(liveCount);
+}

@@ -15,6 +15,9 @@
 void AllocFail_Arm(uint64_t nth);
 // Counted allocations since the program started.
 uint64_t AllocFail_Count();
+// Blocks the library's code allocated that are not yet freed (by anyone);
+// -1 once more were live at a time than the injector can follow.
+int64_t AllocFail_Outstanding();
 
 // Runs call once to count its allocations, then once more for each of them
 // with that one failed, handing check the status and which allocation
