@@ -57,6 +57,13 @@ constexpr Command kCommands[] = {
      "hxfs hosts PATH   the hosts heartbeating on the HXFS volume holding PATH\n"
      "       hxfs is PATH      whether PATH lies on an HXFS volume\n",
      RunHxfs},
+    {"hsi",
+     "hsi ls [PATH [ARGS]]    a node of the system-information tree, its children, modules, instances\n"
+     "       hsi get PATH [ARGS]     a leaf's value decoded through its type\n"
+     "       hsi types PATH    the node's data types\n"
+     "                         PATH: net/pNics/properties, net_pNics_properties, MODULE:path;\n"
+     "                         ARGS: instance values, outermost first\n",
+     RunHsi},
 };
 
 void PrintUsage(FILE *to) {

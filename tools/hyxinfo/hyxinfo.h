@@ -47,5 +47,6 @@ int RunStorage(int argc, char **argv);
 int RunVm(int argc, char **argv);
 int RunNvd(int argc, char **argv);
 int RunHxfs(int argc, char **argv);
+int RunHsi(int argc, char **argv);
 
 }  // namespace hyxinfo
