@@ -16,6 +16,9 @@ namespace {
 
 // Deeper than any real tree: stops a looping parent chain.
 constexpr int kMaxDepth = 64;
+// More nodes than a module's table can hold (node ids are 32 bits wide,
+// but the count is asked of a snapshot only to show it).
+constexpr uint32_t kMaxModuleNodes = 1u << 20;
 // How far the instances of a nesting (recursive) instance node are followed.
 constexpr int kMaxNesting = 8;
 
@@ -60,6 +63,36 @@ class Walker {
     std::vector<uint8_t> data;
     HYX_ReturnStatus status = Read(node, args, data);
     visitor_.OnGet(node, args, status, data);
+  }
+
+  // Every definition of the static tree and of each module, with the
+  // module root's list that names the modules.
+  HYX_ReturnStatus DescribeAll() {
+    Node root, moduleRoot;
+    HYX_ReturnStatus status = Definition(0, 0, "", root);
+    if (status == HYX_OK) status = Definitions(root, 0);
+    if (status == HYX_OK) status = Definition(HSI_NODE_hyxModules, 0, "", moduleRoot);
+    if (status != HYX_OK) return status;
+    Args names;
+    if (ListAndReport(moduleRoot, {}, names) != HYX_OK) return HYX_OK;
+    for (const Arg &name : names) {
+      if (!name.isString) continue;
+      Module module;
+      Node top;
+      if ((status = ModuleByName(name.text, module)) != HYX_OK) return status;
+      visitor_.OnModule(module);
+      if ((status = Definition(HSI_MODULE_NODE_BASE, module.id, module.name, top)) != HYX_OK) return status;
+      Report(top);
+      Node inModule = moduleRoot;
+      inModule.module = module.id;
+      inModule.moduleName = module.name;
+      std::vector<Node> children;
+      if ((status = Children(inModule, children)) != HYX_OK) return status;
+      for (const Node &child : children) {
+        if ((status = Definitions(child, 1)) != HYX_OK) return status;
+      }
+    }
+    return HYX_OK;
   }
 
   HYX_ReturnStatus ModuleTree(const Node &moduleRoot, const std::string &name) {
@@ -206,9 +239,14 @@ HYX_ReturnStatus ModuleByName(const std::string &name, Module &module) {
   module = Module{};
   module.name = name;
   HYX_ReturnStatus status = Hsi_GetModuleID(name.c_str(), &module.id);
-  // A snapshot need not answer the count: it is then left 0.
-  if (status == HYX_OK && HsiModuleNode_Count(module.id, &module.nodeCount) != HYX_OK) module.nodeCount = 0;
-  return status;
+  if (status != HYX_OK || HsiModuleNode_Count(module.id, &module.nodeCount) == HYX_OK) return status;
+  // A snapshot does not answer the count: the nodes it holds are counted,
+  // from the module's top up to the first it lacks.
+  module.nodeCount = 0;
+  while (module.nodeCount < kMaxModuleNodes &&
+         HsiNode_IsValid(HSI_MODULE_NODE_BASE + module.nodeCount, module.id))
+    module.nodeCount++;
+  return HYX_OK;
 }
 
 HYX_ReturnStatus Modules(std::vector<Module> &modules) {
@@ -340,6 +378,11 @@ HYX_ReturnStatus Resolve(const std::string &path, Node &node) {
   if ((status = Descend(start, rest, slashes, node, 0)) == HYX_OK || slashes) return status;
   // A single name with no separator at all is also tried as a '/' path.
   return Descend(start, rest, true, node, 0);
+}
+
+HYX_ReturnStatus Describe(Visitor &visitor) {
+  Walker walker(visitor);
+  return walker.DescribeAll();
 }
 
 HYX_ReturnStatus Walk(const Node &node, const Args &args, Visitor &visitor) {

@@ -38,7 +38,7 @@ struct Node {
 struct Module {
   std::string name;
   HsiModuleID id = 0;
-  uint32_t nodeCount = 0;  // 0 when the host does not say
+  uint32_t nodeCount = 0;  // from a snapshot: the nodes it holds from the top on
 };
 
 // The definition of a node (module nodes: of module, named moduleName).
@@ -82,6 +82,10 @@ class Visitor {
   virtual void OnList(const Node &, const Args &, HYX_ReturnStatus, const Args &) {}
   virtual void OnGet(const Node &, const Args &, HYX_ReturnStatus, const std::vector<uint8_t> &) {}
 };
+
+// Reports every node definition, of the static tree and of each module
+// (listing the module root for their names), and nothing else.
+HYX_ReturnStatus Describe(Visitor &visitor);
 
 // Walks node and everything below it, node's ancestors' instances given by
 // args.  Each node is reported once (before its lists and gets), each

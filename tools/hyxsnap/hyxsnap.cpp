@@ -32,9 +32,10 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: hyxsnap [-o FILE] [--block-size BYTES] [NODE-PATH...]\n"
-    "Records the host's system-information tree (or the subtrees the paths\n"
-    "name, e.g. net/pNics or nfs41client:mounts) into a cache file: node\n"
-    "definitions and data types, instance lists and values.\n"
+    "Records the host's system-information tree into a cache file: node\n"
+    "definitions and data types, instance lists and values.  With paths\n"
+    "(e.g. net/pNics or nfs41client:mounts), lists and values only of the\n"
+    "subtrees they name (and the instances above them); definitions of all.\n"
     "  -o FILE             where to write it (default: standard output, not a terminal)\n"
     "  --block-size BYTES  split the file's data area into blocks of at most BYTES\n"
     "Exit status: 0 written, 1 the host could not be read or the file written, 2 bad usage.\n";
@@ -83,19 +84,28 @@ class Recorder : public hsiwalk::Visitor {
     modules_.push_back(module);
   }
   void OnNode(const hsiwalk::Node &node) override {
+    size_t known = nodes_.size();
     Recorded &recorded = At(node);
+    if (nodes_.size() == known) return;
     if (hsiwalk::GetType(node, HSI_TYPE_OF_GET, &recorded.type) != HYX_OK) recorded.type = nullptr;
     Tick();
   }
+  // A call made twice (two paths reaching the same node) is kept once.
   void OnList(const hsiwalk::Node &node, const hsiwalk::Args &args, HYX_ReturnStatus status,
               const hsiwalk::Args &items) override {
-    At(node).lists.push_back({args, status, items});
+    Recorded &recorded = At(node);
+    for (const Recorded::List &list : recorded.lists)
+      if (list.args == args) return;
+    recorded.lists.push_back({args, status, items});
     lists_++;
     Tick();
   }
   void OnGet(const hsiwalk::Node &node, const hsiwalk::Args &args, HYX_ReturnStatus status,
              const std::vector<uint8_t> &data) override {
-    At(node).gets.push_back({args, status, data});
+    Recorded &recorded = At(node);
+    for (const Recorded::Get &get : recorded.gets)
+      if (get.args == args) return;
+    recorded.gets.push_back({args, status, data});
     gets_++;
     Tick();
   }
@@ -250,6 +260,12 @@ int main(int argc, char **argv) {
     starts.push_back(node);
   }
   Recorder recorder;
+  // Chosen subtrees still get every definition, so that paths resolve
+  // from the file as they do on the host.
+  if (!(paths.size() == 1 && starts[0].id == 0) && (status = hsiwalk::Describe(recorder)) != HYX_OK) {
+    recorder.EndProgress();
+    return Fail("reading the node definitions", status);
+  }
   for (const hsiwalk::Node &node : starts) {
     status = hsiwalk::Walk(node, {}, recorder);
     if (status != HYX_OK) {
