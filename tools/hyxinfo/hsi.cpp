@@ -595,6 +595,8 @@ int Types(int argc, char **argv) {
 
 }  // namespace
 
+bool SnapshotActive() { return Hsi_CacheEnabled(); }
+
 int RunHsi(int argc, char **argv) {
   if (argc < 1) return kUsage;
   if (strcmp(argv[0], "ls") == 0) return Ls(argc - 1, argv + 1);

@@ -3,8 +3,13 @@
 // family.
 #include "hyxinfo.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace hyxinfo {
 namespace {
@@ -67,7 +72,10 @@ constexpr Command kCommands[] = {
 };
 
 void PrintUsage(FILE *to) {
-  fputs("usage: hyxinfo [--json] COMMAND [ARGS]\n", to);
+  fputs("usage: hyxinfo [--json] [--snapshot FILE] COMMAND [ARGS]\n", to);
+  fputs(
+      "       --snapshot FILE   answer from a system-information cache file (hyxsnap) instead of the host\n",
+      to);
   for (const Command &c : kCommands) fprintf(to, "       %s", c.usage);
 }
 
@@ -91,9 +99,58 @@ int TakeJsonFlag(int argc, char **argv) {
   return kept;
 }
 
+// The library turns its cache on while it loads, so --snapshot FILE is
+// handed to it through the environment and hyxinfo starts again, without
+// the option.  The restarted hyxinfo refuses to answer from the host when
+// the file did not load (the library has said why on stderr).
+constexpr char kSnapshotVariable[] = "HYXUSER_HSI_SNAPSHOT";
+constexpr char kRestartedVariable[] = "HYXINFO_SNAPSHOT_RESTARTED";
+
+int TakeSnapshotOption(int argc, char **argv) {
+  const char *file = nullptr;
+  int at = 1;
+  if (argc >= 3 && strcmp(argv[1], "--snapshot") == 0) {
+    file = argv[2];
+    at = 3;
+  } else if (argc >= 2 && strncmp(argv[1], "--snapshot=", 11) == 0) {
+    file = argv[1] + 11;
+    at = 2;
+  } else if (argc >= 2 && strcmp(argv[1], "--snapshot") == 0) {
+    fputs("hyxinfo: --snapshot needs a FILE\n", stderr);
+    return hyxinfo::kUsage;
+  } else {
+    return -1;
+  }
+  if (*file == '\0') {
+    fputs("hyxinfo: --snapshot needs a FILE\n", stderr);
+    return hyxinfo::kUsage;
+  }
+  std::vector<char *> args{argv[0]};
+  char json[] = "--json";
+  if (hyxinfo::JsonOutput()) args.push_back(json);
+  for (int i = at; i < argc; i++) args.push_back(argv[i]);
+  args.push_back(nullptr);
+  if (setenv(kSnapshotVariable, file, 1) != 0 || setenv(kRestartedVariable, "1", 1) != 0) {
+    perror("hyxinfo: setenv");
+    return hyxinfo::kFailed;
+  }
+  execv("/proc/self/exe", args.data());
+  fprintf(stderr, "hyxinfo: restarting with the snapshot: %s\n", strerror(errno));
+  return hyxinfo::kFailed;
+}
+
 int main(int argc, char **argv) {
   using namespace hyxinfo;
   argc = TakeJsonFlag(argc, argv);
+  int restart = TakeSnapshotOption(argc, argv);
+  if (restart >= 0) return restart;
+  if (getenv(kRestartedVariable) != nullptr) {
+    unsetenv(kRestartedVariable);
+    if (!SnapshotActive()) {
+      fprintf(stderr, "hyxinfo: %s: the snapshot did not load\n", getenv(kSnapshotVariable));
+      return kFailed;
+    }
+  }
   if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     PrintUsage(stdout);
     return 0;

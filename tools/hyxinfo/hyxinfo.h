@@ -48,5 +48,7 @@ int RunVm(int argc, char **argv);
 int RunNvd(int argc, char **argv);
 int RunHxfs(int argc, char **argv);
 int RunHsi(int argc, char **argv);
+// Whether the library answers system-information calls from a snapshot.
+bool SnapshotActive();
 
 }  // namespace hyxinfo
