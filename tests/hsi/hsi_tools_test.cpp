@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "hsiWalk.h"
 #include "hyxsysinfo/hsiCacheFormat.h"
+#include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiTables.h"
 #include "run_command.h"
 
@@ -33,6 +35,24 @@ std::vector<uint8_t> ReadFile(const std::string &path) {
 
 std::string TempPath(const char *name) {
   return std::string("/tmp/hsi_tools_test.") + std::to_string(getpid()) + "." + name;
+}
+
+// A command line, the exit status it must end with and a text its output
+// must hold.
+struct Outcomes {
+  const char *arguments;
+  int exit;
+  const char *says;
+};
+
+template <size_t N>
+void ExpectOutcomes(const char *program, const Outcomes (&cases)[N]) {
+  for (const Outcomes &c : cases) {
+    CommandOutcome outcome = RunCommand(program + (" " + std::string(c.arguments)) + " 2>&1");
+    EXPECT_TRUE(WIFEXITED(outcome.status)) << c.arguments;
+    EXPECT_EQ(WEXITSTATUS(outcome.status), c.exit) << c.arguments << ": " << outcome.output;
+    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.arguments << ": " << outcome.output;
+  }
 }
 
 TEST(HsiBrowser, ListsChildrenInstancesAndModules) {
@@ -118,11 +138,7 @@ TEST(HsiBrowser, ShowsTypeTrees) {
 }
 
 TEST(HsiBrowser, RefusesWhatItCannotShow) {
-  struct Case {
-    const char *arguments;
-    int exit;
-    const char *says;
-  } cases[] = {
+  Outcomes cases[] = {
       {"hsi get net/nosuch", 1, "HYX_NOT_FOUND"},
       {"hsi get nosuchmodule:version", 1, "HYX_NOT_FOUND"},
       {"hsi get net/pNics", 1, "not a readable leaf"},
@@ -133,12 +149,7 @@ TEST(HsiBrowser, RefusesWhatItCannotShow) {
       {"hsi types", 2, "usage"},
       {"hsi frob", 2, "usage"},
   };
-  for (const Case &c : cases) {
-    CommandOutcome outcome = RunCommand(HYX_HYXINFO " " + std::string(c.arguments) + " 2>&1");
-    EXPECT_TRUE(WIFEXITED(outcome.status)) << c.arguments;
-    EXPECT_EQ(WEXITSTATUS(outcome.status), c.exit) << c.arguments << ": " << outcome.output;
-    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.arguments << ": " << outcome.output;
-  }
+  ExpectOutcomes(HYX_HYXINFO, cases);
 }
 
 TEST(Hyxsnap, WritesTheHostsBuildSignatureAndModules) {
@@ -166,24 +177,106 @@ TEST(Hyxsnap, WritesTheHostsBuildSignatureAndModules) {
   EXPECT_EQ(second.slotCount, 5);
 }
 
+std::string Hex(const void *bytes, size_t length) {
+  std::string text;
+  char pair[3];
+  for (size_t i = 0; i < length; i++) {
+    snprintf(pair, sizeof pair, "%02x", static_cast<const uint8_t *>(bytes)[i]);
+    text += pair;
+  }
+  return text;
+}
+
+std::string ArgsText(const hsiwalk::Args &args) {
+  std::string text;
+  for (const hsiwalk::Arg &arg : args) text += " " + (arg.isString ? arg.text : std::to_string(arg.value));
+  return text;
+}
+
+// Everything a walk of the tree reports, one line each.  A value whose
+// size is asked first cannot come from a snapshot: only its asking is kept.
+class Transcript : public hsiwalk::Visitor {
+ public:
+  std::vector<std::string> lines;
+  void OnModule(const hsiwalk::Module &module) override {
+    lines.push_back("module " + module.name + " " + std::to_string(module.id));
+  }
+  void OnNode(const hsiwalk::Node &node) override {
+    lines.push_back("node " + hsiwalk::PathOf(node) + " " + Hex(&node.def, HSI_NODE_REPLY_SIZE));
+  }
+  void OnList(const hsiwalk::Node &node, const hsiwalk::Args &args, HYX_ReturnStatus status,
+              const hsiwalk::Args &items) override {
+    lines.push_back("list " + hsiwalk::PathOf(node) + ArgsText(args) + " = " + std::to_string(status) +
+                    ArgsText(items));
+  }
+  void OnGet(const hsiwalk::Node &node, const hsiwalk::Args &args, HYX_ReturnStatus status,
+             const std::vector<uint8_t> &data) override {
+    std::string line = "get " + hsiwalk::PathOf(node) + ArgsText(args);
+    if (!node.def.variableLength)
+      line += " = " + std::to_string(status) + " " + Hex(data.data(), data.size());
+    lines.push_back(line);
+  }
+};
+
+Transcript WalkFrom(const char *path) {
+  Transcript transcript;
+  hsiwalk::Node node;
+  EXPECT_EQ(hsiwalk::Resolve(path, node), HYX_OK) << path;
+  EXPECT_EQ(hsiwalk::Walk(node, {}, transcript), HYX_OK) << path;
+  return transcript;
+}
+
+void ExpectSame(const Transcript &replayed, const Transcript &live) {
+  EXPECT_EQ(replayed.lines.size(), live.lines.size());
+  for (size_t i = 0; i < live.lines.size() && i < replayed.lines.size(); i++) {
+    ASSERT_EQ(replayed.lines[i], live.lines[i]) << "line " << i;
+  }
+}
+
+// The whole tree, walked through the library's client live and then from
+// the file hyxsnap wrote (in one block, and in many): every definition,
+// list and value the same.
+TEST(Hyxsnap, ItsFileAnswersEveryCallAsTheHostDid) {
+  Transcript live = WalkFrom("/");
+  EXPECT_GT(live.lines.size(), 4000u);
+  for (const char *blocks : {"", "--block-size 4096 "}) {
+    std::string path = TempPath("replay");
+    CommandOutcome outcome = RunCommand(HYX_HYXSNAP " " + std::string(blocks) + "-o " + path + " 2>&1");
+    ASSERT_EQ(outcome.status, 0) << outcome.output;
+    ASSERT_EQ(Hsi_EnableCache(path.c_str(), 0), HYX_OK) << blocks;
+    Transcript replayed = WalkFrom("/");
+    Hsi_DisableCache();
+    unlink(path.c_str());
+    ExpectSame(replayed, live);
+  }
+}
+
+// Chosen subtrees: the instances above them are recorded, nothing else is.
+TEST(Hyxsnap, RecordsOnlyTheSubtreesNamed) {
+  Transcript pnics = WalkFrom("net_pNics_properties");
+  Transcript mounts = WalkFrom("nfs41client:mounts/info");
+  std::string path = TempPath("chosen");
+  CommandOutcome outcome =
+      RunCommand(HYX_HYXSNAP " -o " + path + " net/pNics/properties nfs41client:mounts/info 2>&1");
+  ASSERT_EQ(outcome.status, 0) << outcome.output;
+  ASSERT_EQ(Hsi_EnableCache(path.c_str(), 0), HYX_OK);
+  ExpectSame(WalkFrom("net_pNics_properties"), pnics);
+  ExpectSame(WalkFrom("nfs41client:mounts/info"), mounts);
+  uint8_t timer[88];
+  EXPECT_NE(Hsi_Get(HSI_NODE_timer_info, nullptr, timer, sizeof timer), HYX_OK);
+  Hsi_DisableCache();
+  unlink(path.c_str());
+}
+
 TEST(Hyxsnap, RefusesBadUsageAndUnknownNodes) {
-  struct Case {
-    const char *arguments;
-    int exit;
-    const char *says;
-  } cases[] = {
+  Outcomes cases[] = {
       {"--frob", 2, "usage: hyxsnap"},
       {"--block-size 3 -o /dev/null", 2, "usage: hyxsnap"},
       {"-o /dev/null net/nosuch", 1, "net/nosuch: HYX_NOT_FOUND"},
       {"-o /nonexistent/dir/file", 1, "/nonexistent/dir/file.partial"},
       {"--help", 0, "usage: hyxsnap"},
   };
-  for (const Case &c : cases) {
-    CommandOutcome outcome = RunCommand(HYX_HYXSNAP " " + std::string(c.arguments) + " 2>&1");
-    EXPECT_TRUE(WIFEXITED(outcome.status)) << c.arguments;
-    EXPECT_EQ(WEXITSTATUS(outcome.status), c.exit) << c.arguments << ": " << outcome.output;
-    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.arguments << ": " << outcome.output;
-  }
+  ExpectOutcomes(HYX_HYXSNAP, cases);
 }
 
 }  // namespace
