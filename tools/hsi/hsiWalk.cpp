@@ -65,6 +65,23 @@ class Walker {
     visitor_.OnGet(node, args, status, data);
   }
 
+  // Reports a module and its top node (HSI_MODULE_NODE_BASE); its own
+  // nodes below the module root go to children.
+  HYX_ReturnStatus EnterModule(const std::string &name, std::vector<Node> *children) {
+    Module module;
+    HYX_ReturnStatus status = ModuleByName(name, module);
+    if (status != HYX_OK) return status;
+    visitor_.OnModule(module);
+    Node top, inModule;
+    if ((status = Definition(HSI_MODULE_NODE_BASE, module.id, module.name, top)) != HYX_OK) return status;
+    Report(top);
+    if (children == nullptr) return HYX_OK;
+    if ((status = Definition(HSI_NODE_hyxModules, 0, "", inModule)) != HYX_OK) return status;
+    inModule.module = module.id;
+    inModule.moduleName = module.name;
+    return Children(inModule, *children);
+  }
+
   // Every definition of the static tree and of each module, with the
   // module root's list that names the modules.
   HYX_ReturnStatus DescribeAll() {
@@ -76,40 +93,11 @@ class Walker {
     Args names;
     if (ListAndReport(moduleRoot, {}, names) != HYX_OK) return HYX_OK;
     for (const Arg &name : names) {
-      if (!name.isString) continue;
-      Module module;
-      Node top;
-      if ((status = ModuleByName(name.text, module)) != HYX_OK) return status;
-      visitor_.OnModule(module);
-      if ((status = Definition(HSI_MODULE_NODE_BASE, module.id, module.name, top)) != HYX_OK) return status;
-      Report(top);
-      Node inModule = moduleRoot;
-      inModule.module = module.id;
-      inModule.moduleName = module.name;
       std::vector<Node> children;
-      if ((status = Children(inModule, children)) != HYX_OK) return status;
+      if (name.isString && (status = EnterModule(name.text, &children)) != HYX_OK) return status;
       for (const Node &child : children) {
         if ((status = Definitions(child, 1)) != HYX_OK) return status;
       }
-    }
-    return HYX_OK;
-  }
-
-  HYX_ReturnStatus ModuleTree(const Node &moduleRoot, const std::string &name) {
-    Module module;
-    HYX_ReturnStatus status = ModuleByName(name, module);
-    if (status != HYX_OK) return status;
-    visitor_.OnModule(module);
-    Node top;
-    if ((status = Definition(HSI_MODULE_NODE_BASE, module.id, module.name, top)) != HYX_OK) return status;
-    Report(top);
-    Node inModule = moduleRoot;
-    inModule.module = module.id;
-    inModule.moduleName = module.name;
-    std::vector<Node> children;
-    if ((status = Children(inModule, children)) != HYX_OK) return status;
-    for (const Node &child : children) {
-      if ((status = Subtree(child, {}, 0)) != HYX_OK) return status;
     }
     return HYX_OK;
   }
@@ -121,8 +109,10 @@ class Walker {
       Args names;
       if (ListAndReport(node, args, names) != HYX_OK) return HYX_OK;
       for (const Arg &name : names) {
-        if (!name.isString) continue;
-        HYX_ReturnStatus status = ModuleTree(node, name.text);
+        std::vector<Node> children;
+        HYX_ReturnStatus status =
+            name.isString ? EnterModule(name.text, &children) : HYX_ReturnStatus{HYX_OK};
+        for (size_t i = 0; status == HYX_OK && i < children.size(); i++) status = Subtree(children[i], {}, 0);
         if (status != HYX_OK) return status;
       }
       return HYX_OK;
@@ -388,13 +378,8 @@ HYX_ReturnStatus Describe(Visitor &visitor) {
 HYX_ReturnStatus Walk(const Node &node, const Args &args, Visitor &visitor) {
   Walker walker(visitor);
   if (node.IsModuleNode()) {
-    Module module;
-    HYX_ReturnStatus status = ModuleByName(node.moduleName, module);
+    HYX_ReturnStatus status = walker.EnterModule(node.moduleName, nullptr);
     if (status != HYX_OK) return status;
-    visitor.OnModule(module);
-    Node top;
-    if ((status = Definition(HSI_MODULE_NODE_BASE, module.id, module.name, top)) != HYX_OK) return status;
-    walker.Report(top);
   }
   // The instances of every instance node above the node, when args does
   // not give them.

@@ -91,7 +91,7 @@ int64_t SignExtend(uint64_t value, uint32_t size) {
 // this tool accepts: a format from a snapshot file is never handed to
 // printf as it stands.
 struct Conversion {
-  std::string spec;  // "%" flags width precision, without length or conversion
+  std::string directive;  // "%" flags width precision, without length or conversion
   char conversion = 'u';
 };
 
@@ -113,15 +113,15 @@ std::string FormatScalar(const char *format, uint64_t value, uint32_t size, bool
       continue;
     }
     Conversion c;
-    c.spec = "%";
+    c.directive = "%";
     p++;
-    while (*p != '\0' && strchr("#0- +", *p) && c.spec.size() < 6) c.spec += *p++;
+    while (*p != '\0' && strchr("#0- +", *p) && c.directive.size() < 6) c.directive += *p++;
     for (int digits = 0; *p >= '0' && *p <= '9'; p++)
-      if (digits++ < 2) c.spec += *p;
+      if (digits++ < 2) c.directive += *p;
     if (*p == '.') {
-      c.spec += *p++;
+      c.directive += *p++;
       for (int digits = 0; *p >= '0' && *p <= '9'; p++)
-        if (digits++ < 2) c.spec += *p;
+        if (digits++ < 2) c.directive += *p;
     }
     while (*p != '\0' && strchr("hlLqjzt", *p)) p++;
     c.conversion = *p != '\0' ? *p++ : 'u';
@@ -130,14 +130,14 @@ std::string FormatScalar(const char *format, uint64_t value, uint32_t size, bool
       case 'd':
       case 'i':
         *isSigned = true;
-        snprintf(text, sizeof text, (c.spec + "lld").c_str(),
+        snprintf(text, sizeof text, (c.directive + "lld").c_str(),
                  static_cast<long long>(SignExtend(value, size)));
         break;
       case 'u':
       case 'x':
       case 'X':
       case 'o':
-        snprintf(text, sizeof text, (c.spec + "ll" + c.conversion).c_str(),
+        snprintf(text, sizeof text, (c.directive + "ll" + c.conversion).c_str(),
                  static_cast<unsigned long long>(value));
         break;
       case 'c':
