@@ -40,6 +40,7 @@
 #include "hsiWalk.h"
 #include "hyxinfo.h"
 #include "hyxsysinfo/hsiCallsUser.h"
+#include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 #include "json.h"
@@ -595,7 +596,15 @@ int Types(int argc, char **argv) {
 
 }  // namespace
 
-bool SnapshotActive() { return Hsi_CacheEnabled(); }
+// The archive's client is a copy of the library's with a cache switch of
+// its own, and the archive's load step is not linked in (it would check the
+// host a second time).  The library has already said what is wrong with a
+// file that does not load, so this copy says nothing.
+bool FollowSnapshot() {
+  const char *path = secure_getenv(HSI_SNAPSHOT_VARIABLE);
+  if (path == nullptr || *path == '\0' || Hsi_CacheEnabled()) return true;
+  return Hsi_EnableCache(path, -1) == HYX_OK;
+}
 
 int RunHsi(int argc, char **argv) {
   if (argc < 1) return kUsage;

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "hyxsysinfo/hsiLoad.h"
+
 namespace hyxinfo {
 namespace {
 
@@ -103,7 +105,6 @@ int TakeJsonFlag(int argc, char **argv) {
 // handed to it through the environment and hyxinfo starts again, without
 // the option.  The restarted hyxinfo refuses to answer from the host when
 // the file did not load (the library has said why on stderr).
-constexpr char kSnapshotVariable[] = "HYXUSER_HSI_SNAPSHOT";
 constexpr char kRestartedVariable[] = "HYXINFO_SNAPSHOT_RESTARTED";
 
 int TakeSnapshotOption(int argc, char **argv) {
@@ -130,7 +131,7 @@ int TakeSnapshotOption(int argc, char **argv) {
   if (hyxinfo::JsonOutput()) args.push_back(json);
   for (int i = at; i < argc; i++) args.push_back(argv[i]);
   args.push_back(nullptr);
-  if (setenv(kSnapshotVariable, file, 1) != 0 || setenv(kRestartedVariable, "1", 1) != 0) {
+  if (setenv(HSI_SNAPSHOT_VARIABLE, file, 1) != 0 || setenv(kRestartedVariable, "1", 1) != 0) {
     perror("hyxinfo: setenv");
     return hyxinfo::kFailed;
   }
@@ -144,12 +145,11 @@ int main(int argc, char **argv) {
   argc = TakeJsonFlag(argc, argv);
   int restart = TakeSnapshotOption(argc, argv);
   if (restart >= 0) return restart;
-  if (getenv(kRestartedVariable) != nullptr) {
-    unsetenv(kRestartedVariable);
-    if (!SnapshotActive()) {
-      fprintf(stderr, "hyxinfo: %s: the snapshot did not load\n", getenv(kSnapshotVariable));
-      return kFailed;
-    }
+  bool restarted = getenv(kRestartedVariable) != nullptr;
+  unsetenv(kRestartedVariable);
+  if (!FollowSnapshot() && restarted) {
+    fprintf(stderr, "hyxinfo: %s: the snapshot did not load\n", getenv(HSI_SNAPSHOT_VARIABLE));
+    return kFailed;
   }
   if (argc >= 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     PrintUsage(stdout);
