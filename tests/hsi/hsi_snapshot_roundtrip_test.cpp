@@ -92,6 +92,10 @@ TEST_F(HsiSnapshotRoundTrip, HyxinfoRefusesASnapshotThatDoesNotLoad) {
     CommandOutcome outcome = RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + file + " version 2>&1");
     EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.output;
     EXPECT_NE(outcome.output.find("the snapshot did not load"), std::string::npos) << outcome.output;
+    // The library says why, once.
+    size_t said = outcome.output.find("HsiCache_Init():");
+    EXPECT_NE(said, std::string::npos) << outcome.output;
+    EXPECT_EQ(outcome.output.find("HsiCache_Init():", said + 1), std::string::npos) << outcome.output;
   }
   unlink(path.c_str());
   CommandOutcome bare = RunCommand(std::string(HYXINFO_PATH) + " --snapshot 2>&1");

@@ -28,6 +28,9 @@
 //            "format" (scalar) or "description", "element": TYPE (array),
 //            "fields": [{"name", "offset", "description", "type": TYPE}],
 //            "values": [{"name", "value", "description"}], "bitFlags"}
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -37,6 +40,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "common/guard.h"
 #include "hsiWalk.h"
 #include "hyxinfo.h"
 #include "hyxsysinfo/hsiCallsUser.h"
@@ -599,11 +603,18 @@ int Types(int argc, char **argv) {
 // The archive's client is a copy of the library's with a cache switch of
 // its own, and the archive's load step is not linked in (it would check the
 // host a second time).  The library has already said what is wrong with a
-// file that does not load, so this copy says nothing.
+// file that does not load, so this copy's messages are put aside.
 bool FollowSnapshot() {
   const char *path = secure_getenv(HSI_SNAPSHOT_VARIABLE);
   if (path == nullptr || *path == '\0' || Hsi_CacheEnabled()) return true;
-  return Hsi_EnableCache(path, -1) == HYX_OK;
+  fflush(stderr);
+  guard::Fd saved(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3));
+  guard::Fd quiet(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  bool aside = saved.valid() && quiet.valid() && dup2(quiet.get(), STDERR_FILENO) >= 0;
+  HYX_ReturnStatus status = Hsi_EnableCache(path, -1);
+  fflush(stderr);
+  if (aside) dup2(saved.get(), STDERR_FILENO);
+  return status == HYX_OK;
 }
 
 int RunHsi(int argc, char **argv) {
