@@ -30,12 +30,28 @@
 
 namespace {
 
+constexpr const char kUsage[] =
+    "usage: hyxsim [OPTIONS] -- PROGRAM [ARGS...]\n"
+    "       hyxsim --help\n"
+    "\n"
+    "  --profile FILE         the host profile (default: the example hypervisor host)\n"
+    "  --daemons              run the observation daemon, SNMP agent and management\n"
+    "                         daemon in the sandbox; each records what it receives\n"
+    "                         in /run/hyxsim/*.jsonl\n"
+    "  --bind DIR             make DIR visible in the sandbox, writable (repeatable)\n"
+    "  --ro PATH              make PATH visible in the sandbox, read-only (repeatable)\n"
+    "  --trace[=FILE]         every kernel call of the program and its children,\n"
+    "                         decoded, on stderr or in FILE\n"
+    "  --trace=json, --trace-format=text|json\n"
+    "                         the trace as text or as JSON lines\n"
+    "  --trace-calls=LIST     only these calls (names or groups, comma-separated)\n"
+    "  --trace-nodes=PREFIX   only system-information calls on nodes under PREFIX\n"
+    "\n"
+    "Exit status: the program's; 127 for a profile the simulator refuses; 2 for bad\n"
+    "usage.\n";
+
 int Usage() {
-  fputs(
-      "usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n"
-      "       trace options: --trace[=FILE] --trace-format=text|json --trace-calls=LIST "
-      "--trace-nodes=PREFIX\n",
-      stderr);
+  fputs(kUsage, stderr);
   return 2;
 }
 
@@ -112,6 +128,10 @@ int main(int argc, char **argv) {
   bool daemons = false;
   TraceRequest trace;
   int i = 1;
+  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    fputs(kUsage, stdout);
+    return 0;
+  }
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
     if (option == "--daemons") {

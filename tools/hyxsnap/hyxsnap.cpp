@@ -32,6 +32,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: hyxsnap [-o FILE] [--block-size BYTES] [NODE-PATH...]\n"
+    "\n"
     "Records the host's system-information tree into a cache file: node\n"
     "definitions and data types, instance lists and values.  With paths\n"
     "(e.g. net/pNics or nfs41client:mounts), lists and values only of the\n"
