@@ -306,11 +306,17 @@ bool Within(const HsiTableSet &tables, uint32_t node, uint32_t ancestor) {
 }
 
 // The instances of node under the given outer values: every value that
-// an entry at or below node holds in node's place, first seen first.
+// an entry at or below node holds in node's place, first seen first; for
+// the module root, the modules.
 std::vector<HsiValue> Instances(const Scope &scope, uint32_t node, const std::vector<HsiValue> &outer) {
   const HsiTableSet &tables = *scope.tables;
   const HsiStore &store = *scope.store;
   std::vector<HsiValue> found;
+  // The module root's instances are the kernel's modules, by name.
+  if (scope.kernel && tables.Node(node).moduleRoot) {
+    for (const HsiModule &module : TheServer().modules) found.push_back(HsiValue{false, 0, module.name});
+    return found;
+  }
   for (const auto &[id, entries] : store) {
     if (!Within(tables, id, node)) continue;
     for (const HsiEntry &entry : entries) {

@@ -187,6 +187,8 @@ TEST(HsiCacheWriter, RecordsAreReachedFromTheTrailerWhereFinishSays) {
   auto failed = At<HsiCacheGetEntry>(file, p.gets[1]);
   EXPECT_EQ(failed.args, 0u);
   EXPECT_EQ(failed.status, static_cast<uint32_t>(HYX_NOT_FOUND));
+  EXPECT_EQ(failed.data, 0u);
+  EXPECT_EQ(p.getData[1], 0u);
   EXPECT_EQ(failed.next, 0u);
 
   // A short data vector is padded to the node's length.
@@ -246,6 +248,26 @@ TEST(HsiCacheWriter, TypeTreesKeepEveryDescriptor) {
   EXPECT_EQ(down.value, 2u);
   EXPECT_EQ(down.description, 0u);
   EXPECT_EQ(StringAt(file, At<HsiCacheEnumValueDef>(file, stateType.b).description), "link up");
+}
+
+TEST(HsiCacheWriter, EqualDescriptorsAreWrittenOnce) {
+  // A copy of the port struct at another address, as a rebuilt tree would be.
+  const HsiTypeDef copy = kPort;
+  HsiTypeDef other = kPort;
+  other.size = 12;
+  hsicache::Writer writer;
+  size_t module = writer.AddModule(0, "", 10);
+  size_t a = writer.AddNode(module, 1, 1, 8, nullptr, "a", &kPort);
+  size_t b = writer.AddNode(module, 2, 1, 8, nullptr, "b", &copy);
+  size_t c = writer.AddNode(module, 3, 1, 12, nullptr, "c", &other);
+  size_t d = writer.AddNode(module, 4, 1, 4, nullptr, "d", &kU32);
+  hsicache::Placement p;
+  auto file = writer.Finish("b", "s", 0, &p);
+  EXPECT_EQ(p.types[a], p.types[b]);
+  EXPECT_NE(p.types[a], p.types[c]);
+  // The struct's field of type u32 is the record node d uses.
+  auto port = At<HsiCacheTypeDef>(file, p.types[c]);
+  EXPECT_EQ(At<HsiCacheFieldDef>(file, port.b).type, p.types[d]);
 }
 
 TEST(HsiCacheWriter, ABlockSizeSplitsTheDataAreaWithoutCuttingARecord) {

@@ -78,7 +78,8 @@ TEST(HyxinfoCli, HelpAtEveryLevelGoesToStdoutAndExitsZero) {
   ToolRun top = Hyxinfo("--help");
   ASSERT_EQ(top.exitCode, 0) << top.err;
   EXPECT_EQ(top.err, "");
-  EXPECT_EQ(top.out.rfind("usage: hyxinfo [--json] COMMAND [ACTION] [ARGS]\n", 0), 0u) << top.out;
+  EXPECT_EQ(top.out.rfind("usage: hyxinfo [--json] [--snapshot FILE] COMMAND [ACTION] [ARGS]\n", 0), 0u)
+      << top.out;
   std::vector<std::string> forms = Forms(top.out);
   ASSERT_GT(forms.size(), 20u) << top.out;
 
@@ -195,6 +196,9 @@ TEST(HyxinfoCli, EveryFormPrintsOneJsonValue) {
       {"nvd caps", "nvd caps"},
       {"hxfs hosts PATH", "hxfs hosts /hxfs/volumes/datastore1"},
       {"hxfs is PATH", "hxfs is /hxfs/volumes/datastore1"},
+      {"hsi ls [PATH [ARGS]]", "hsi ls net/pNics"},
+      {"hsi get PATH [ARGS]", "hsi get net/pNics/properties vmnic0"},
+      {"hsi types PATH", "hsi types timer/info"},
   };
   std::map<std::string, std::string> runs(kRuns.begin(), kRuns.end());
   for (const std::string &form : Forms(Hyxinfo("--help").out))

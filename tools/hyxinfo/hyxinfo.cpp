@@ -5,10 +5,17 @@
 // made from it.
 #include "hyxinfo.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
+
+#include "hyxsysinfo/hsiLoad.h"
 
 namespace hyxinfo {
 namespace {
@@ -111,6 +118,26 @@ constexpr Form kHxfsForms[] = {
     {"is", "PATH", "whether PATH lies on an HXFS volume", "{\"path\": text, \"hxfs\": bool}"},
 };
 
+constexpr Form kHsiForms[] = {
+    {"ls", "[PATH [ARGS]]",
+     "a node of the system-information tree: its children, the modules below the module root, an instance "
+     "node's instances (ARGS: the instances above it)",
+     "{\"path\": text, \"node\": NODE, \"children\": [NODE, ...], \"modules\": [{\"name\", \"id\", "
+     "\"nodes\"}] (module root), \"instances\": [value, ...] (instance node)}; NODE: {\"name\", \"path\", "
+     "\"id\", \"module\", \"leaf\", \"instance\", \"integerKey\", \"variableLength\", \"moduleRoot\", "
+     "\"recursive\", \"getSize\", \"getType\": text or null}"},
+    {"get", "PATH [ARGS]",
+     "a leaf's value, decoded through its type (ARGS: instance values, outermost first)",
+     "{\"path\": text, \"instances\": [value, ...], \"type\": text or null, \"length\": number, \"value\": "
+     "struct {field: value} | array [value, ...] or text | enum name, or [names] for bit flags | number, "
+     "\"hex\": hex text}"},
+    {"types", "PATH", "the node's data types: get, set input, set output",
+     "{\"path\": text, \"get\", \"setInput\", \"setOutput\": TYPE or null}; TYPE: {\"name\", \"kind\", "
+     "\"size\", \"format\" or \"description\", \"element\": TYPE, \"fields\": [{\"name\", \"offset\", "
+     "\"description\", \"type\": TYPE}], \"values\": [{\"name\", \"value\", \"description\"}], "
+     "\"bitFlags\"}"},
+};
+
 #define HYXINFO_FORMS(forms) forms, std::size(forms)
 
 constexpr Command kCommands[] = {
@@ -131,6 +158,7 @@ constexpr Command kCommands[] = {
     {"vm", HYXINFO_FORMS(kVmForms), RunVm},
     {"nvd", HYXINFO_FORMS(kNvdForms), RunNvd},
     {"hxfs", HYXINFO_FORMS(kHxfsForms), RunHxfs},
+    {"hsi", HYXINFO_FORMS(kHsiForms), RunHsi},
 };
 
 // "uefi get NAME": the command, its action and its arguments.
@@ -158,7 +186,7 @@ void PrintForms(FILE *to, const Command &c, const char *action, bool shapes) {
 
 void PrintTopUsage(FILE *to) {
   fputs(
-      "usage: hyxinfo [--json] COMMAND [ACTION] [ARGS]\n"
+      "usage: hyxinfo [--json] [--snapshot FILE] COMMAND [ACTION] [ARGS]\n"
       "       hyxinfo [COMMAND [ACTION]] --help\n"
       "       hyxinfo --completion bash\n"
       "\n",
@@ -167,8 +195,10 @@ void PrintTopUsage(FILE *to) {
   fputs(
       "\n"
       "--json anywhere on the line: one JSON value on stdout, in the shape that\n"
-      "`hyxinfo COMMAND --help` gives.  Exit status: 0 success; 1 the library\n"
-      "refused (status name, code and message on stderr); 2 bad usage.\n",
+      "`hyxinfo COMMAND --help` gives.  --snapshot FILE, first: the command answers\n"
+      "from a system-information snapshot that hyxsnap wrote instead of the host\n"
+      "(exit status 1 when the file does not load).  Exit status: 0 success; 1 the\n"
+      "library refused (status name, code and message on stderr); 2 bad usage.\n",
       to);
 }
 
@@ -199,7 +229,7 @@ void PrintBashCompletion() {
       "    [[ ${COMP_WORDS[i]} == --json ]] || words+=(\"${COMP_WORDS[i]}\")\n"
       "  done\n"
       "  if ((${#words[@]} == 0)); then\n"
-      "    COMPREPLY=($(compgen -W \"--json --help --completion",
+      "    COMPREPLY=($(compgen -W \"--json --help --snapshot --completion",
       stdout);
   for (const Command &c : kCommands) printf(" %s", c.name);
   fputs(
@@ -248,9 +278,56 @@ int TakeJsonFlag(int argc, char **argv) {
   return kept;
 }
 
+// The library turns its cache on while it loads, so --snapshot FILE is
+// handed to it through the environment and hyxinfo starts again, without
+// the option.  The restarted hyxinfo refuses to answer from the host when
+// the file did not load (the library has said why on stderr).
+constexpr char kRestartedVariable[] = "HYXINFO_SNAPSHOT_RESTARTED";
+
+int TakeSnapshotOption(int argc, char **argv) {
+  const char *file = nullptr;
+  int at = 1;
+  if (argc >= 3 && strcmp(argv[1], "--snapshot") == 0) {
+    file = argv[2];
+    at = 3;
+  } else if (argc >= 2 && strncmp(argv[1], "--snapshot=", 11) == 0) {
+    file = argv[1] + 11;
+    at = 2;
+  } else if (argc >= 2 && strcmp(argv[1], "--snapshot") == 0) {
+    fputs("hyxinfo: --snapshot needs a FILE\n", stderr);
+    return hyxinfo::kUsage;
+  } else {
+    return -1;
+  }
+  if (*file == '\0') {
+    fputs("hyxinfo: --snapshot needs a FILE\n", stderr);
+    return hyxinfo::kUsage;
+  }
+  std::vector<char *> args{argv[0]};
+  char json[] = "--json";
+  if (hyxinfo::JsonOutput()) args.push_back(json);
+  for (int i = at; i < argc; i++) args.push_back(argv[i]);
+  args.push_back(nullptr);
+  if (setenv(HSI_SNAPSHOT_VARIABLE, file, 1) != 0 || setenv(kRestartedVariable, "1", 1) != 0) {
+    perror("hyxinfo: setenv");
+    return hyxinfo::kFailed;
+  }
+  execv("/proc/self/exe", args.data());
+  fprintf(stderr, "hyxinfo: restarting with the snapshot: %s\n", strerror(errno));
+  return hyxinfo::kFailed;
+}
+
 int main(int argc, char **argv) {
   using namespace hyxinfo;
   argc = TakeJsonFlag(argc, argv);
+  int restart = TakeSnapshotOption(argc, argv);
+  if (restart >= 0) return restart;
+  bool restarted = getenv(kRestartedVariable) != nullptr;
+  unsetenv(kRestartedVariable);
+  if (!FollowSnapshot() && restarted) {
+    fprintf(stderr, "hyxinfo: %s: the snapshot did not load\n", getenv(HSI_SNAPSHOT_VARIABLE));
+    return kFailed;
+  }
   if (argc == 2 && IsHelp(argv[1])) {
     PrintTopUsage(stdout);
     return 0;

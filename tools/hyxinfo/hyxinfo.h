@@ -68,5 +68,10 @@ int RunStorage(int argc, char **argv);
 int RunVm(int argc, char **argv);
 int RunNvd(int argc, char **argv);
 int RunHxfs(int argc, char **argv);
+int RunHsi(int argc, char **argv);
+// Makes the system-information client hyxinfo takes from the library's
+// internal archive answer from the snapshot HYXUSER_HSI_SNAPSHOT names, as
+// the shipped library does; false when one is named and does not load.
+bool FollowSnapshot();
 
 }  // namespace hyxinfo

@@ -50,13 +50,58 @@ size_t Writer::AddParam(const Param &param) {
   return record;
 }
 
-// Writes a descriptor tree depth first: each descriptor, then its name and
-// description, then what it points to.  A descriptor met twice in one tree
-// is written once.
-size_t Writer::AddType(const HsiTypeDef *type) {
-  for (const auto &[seen, record] : types_) {
-    if (seen == type) return record;
+namespace {
+
+// Deeper descriptor trees are cut off in the key (never met in practice).
+constexpr int kMaxTypeDepth = 64;
+
+void KeyText(std::string &key, const char *text) {
+  if (text == nullptr) {
+    key += '-';
+    return;
   }
+  key += std::to_string(std::strlen(text)) + ':' + text;
+}
+
+}  // namespace
+
+std::string Writer::TypeKey(const HsiTypeDef *type, int depth) {
+  if (type == nullptr || depth > kMaxTypeDepth) return "-";
+  auto known = keys_.find(type);
+  if (known != keys_.end()) return known->second;
+  std::string key = "(" + std::to_string(type->kind) + "," + std::to_string(type->size) + "," +
+                    std::to_string(type->bitFlags) + ",";
+  KeyText(key, type->name);
+  KeyText(key, type->format);
+  if (type->kind == HSI_TYPE_ARRAY) {
+    key += std::to_string(type->b.elementIndex) + TypeKey(type->a.element, depth + 1);
+  } else if (type->kind == HSI_TYPE_STRUCT) {
+    for (uint64_t i = 0; i < type->a.count && type->b.fields; i++) {
+      const HsiFieldDef &field = type->b.fields[i];
+      key += "[" + std::to_string(field.typeIndex) + "," + std::to_string(field.offset) + ",";
+      KeyText(key, field.name);
+      KeyText(key, field.description);
+      key += TypeKey(field.type, depth + 1) + "]";
+    }
+  } else if (type->kind == HSI_TYPE_ENUM) {
+    for (uint64_t i = 0; i < type->a.count && type->b.values; i++) {
+      key += "[" + std::to_string(type->b.values[i].value) + ",";
+      KeyText(key, type->b.values[i].name);
+      KeyText(key, type->b.values[i].description);
+      key += "]";
+    }
+  }
+  key += ")";
+  keys_[type] = key;
+  return key;
+}
+
+// Writes a descriptor tree depth first: each descriptor, then its name and
+// description, then what it points to.
+size_t Writer::AddType(const HsiTypeDef *type) {
+  std::string key = TypeKey(type, 0);
+  auto known = types_.find(key);
+  if (known != types_.end()) return known->second;
   HsiCacheTypeDef out{};
   out.kind = type->kind;
   out.size = type->size;
@@ -68,7 +113,7 @@ size_t Writer::AddType(const HsiTypeDef *type) {
     out.b = type->b.elementIndex;  // an index, not a pointer: kept as it is
   }
   size_t record = NewRecord(BytesOf(out));
-  types_.emplace_back(type, record);
+  types_.emplace(std::move(key), record);
   auto fix = [&](size_t owner, uint32_t at, size_t target) {
     records_[owner].fixups.push_back({at, 8, target});
   };
@@ -141,9 +186,8 @@ size_t Writer::AddNode(size_t module, uint32_t slot, uint64_t signature, uint32_
   records_[node.info].fixups.push_back({offsetof(HsiCacheNodeInfo, name), 8, node.name});
   node.type = SIZE_MAX;
   if (type) {
-    types_.clear();
     node.type = AddType(type);
-    types_.clear();
+    keys_.clear();
     records_[node.info].fixups.push_back({offsetof(HsiCacheNodeInfo, type), 8, node.type});
   }
   records_[node.record].fixups.push_back({offsetof(HsiCacheNodeRecord, info), 4, node.info});
@@ -178,7 +222,8 @@ bool Writer::AddGet(size_t node, const std::vector<Param> &args, uint32_t status
     records_[entry.record].fixups.push_back({offsetof(HsiCacheGetEntry, args), 4, entry.argLinks[0]});
   HsiCacheNodeRecord record;
   std::memcpy(&record, records_[nodes_[node].record].bytes.data(), sizeof record);
-  if (record.dataLength > 0) {
+  // A failed get's data is never read: it gets none unless some is given.
+  if (record.dataLength > 0 && (status == 0 || !data.empty())) {
     std::vector<uint8_t> bytes(record.dataLength, 0);
     if (!data.empty()) std::memcpy(bytes.data(), data.data(), std::min<size_t>(data.size(), bytes.size()));
     entry.data = NewRecord(std::move(bytes));

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,13 +62,15 @@ class Writer {
   // slot: the node id, minus HSI_MODULE_NODE_BASE for a module node.
   // def: the first HSI_NODE_REPLY_SIZE bytes of the packed definition.
   // type: the node's data type descriptor tree (null: none); it is copied
-  // at once, so the caller may free it afterwards.  Returns the node's index
+  // at once, so the caller may free it afterwards.  Descriptors equal to
+  // ones already added are not written again.  Returns the node's index
   // for AddGet and AddList, or SIZE_MAX for a module index never added.
   size_t AddNode(size_t module, uint32_t slot, uint64_t signature, uint32_t dataLength, const uint8_t *def,
                  const std::string &name, const HsiTypeDef *type = nullptr);
 
   // args in call order.  data must hold the node's data length in bytes
-  // (shorter is padded with zeros, longer cut); a failed get may pass none.
+  // (shorter is padded with zeros, longer cut); a failed get may pass none,
+  // and then has no data record.
   // Returns false for a node index never added.
   bool AddGet(size_t node, const std::vector<Param> &args, uint32_t status, const std::vector<uint8_t> &data);
   bool AddList(size_t node, const std::vector<Param> &args, uint32_t status, const std::vector<Param> &items);
@@ -116,7 +119,12 @@ class Writer {
   std::vector<Module> modules_;
   std::vector<Node> nodes_;
   std::vector<Entry> gets_, lists_;
-  std::vector<std::pair<const HsiTypeDef *, size_t>> types_;  // written once each
+  // Descriptors are written once per content: a key spelling out the whole
+  // tree below a descriptor maps to its record.  keys_ caches the keys of
+  // the tree AddNode is copying.
+  std::string TypeKey(const HsiTypeDef *type, int depth);
+  std::map<std::string, size_t> types_;
+  std::map<const HsiTypeDef *, std::string> keys_;
 };
 
 }  // namespace hsicache
