@@ -1,6 +1,11 @@
 // hyxsim: runs a program as if it were on a Hyxkernel host.
 //
-//   hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... [TRACE OPTIONS] -- PROGRAM ARGS
+//   hyxsim [--profile FILE] [--snapshot FILE] [--daemons] [--bind DIR]... [--ro PATH]... [TRACE OPTIONS]
+//          -- PROGRAM ARGS
+//
+// --snapshot FILE serves the system-information calls from a snapshot of a
+// host's tree (lib/hyxsysinfo/hsiCacheFormat.h) instead of the profile's
+// values; every other call still answers from the profile.
 //
 // --trace[=FILE] writes one line per kernel call the program and its
 // children make (sim/README.md shows the formats) to FILE or stderr;
@@ -27,16 +32,39 @@
 
 #include "profileDocument.h"
 #include "sandbox.h"
+#include "sandboxPaths.h"
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: hyxsim [--profile FILE] [--snapshot FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM "
+    "[ARGS...]\n"
+    "       trace options: --trace[=FILE] --trace-format=text|json --trace-calls=LIST "
+    "--trace-nodes=PREFIX\n";
+
 int Usage() {
-  fputs(
-      "usage: hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM [ARGS...]\n"
-      "       trace options: --trace[=FILE] --trace-format=text|json --trace-calls=LIST "
-      "--trace-nodes=PREFIX\n",
-      stderr);
+  fputs(kUsage, stderr);
   return 2;
+}
+
+int Help() {
+  fputs(kUsage, stdout);
+  fputs(
+      "\nRuns PROGRAM in a private host with the simulated Hyxkernel preloaded.\n"
+      "  --profile FILE    the host profile (default: the example hypervisor host)\n"
+      "  --snapshot FILE   answer the system-information calls (gets, lists, the signature\n"
+      "                    exchange, module ids and node definitions) from this snapshot of a\n"
+      "                    host's tree; sets are refused with HYX_HSI_HANDLER_NOT_FOUND, and\n"
+      "                    every other call (uname, uptime, firmware, processes) still comes\n"
+      "                    from the profile.  A faulty snapshot stops the program with status\n"
+      "                    127 and names the fault\n"
+      "  --daemons         run the host's observation daemon, SNMP agent and management daemon\n"
+      "  --bind DIR        bind DIR read-write at the same path (the working directory always is)\n"
+      "  --ro PATH         bind PATH read-only at the same path\n"
+      "  --trace[=FILE]    one line per kernel call on stderr or in FILE;\n"
+      "                    --trace-format, --trace-calls, --trace-nodes choose the form and calls\n",
+      stdout);
+  return 0;
 }
 
 std::string Absolute(const std::string &path) {
@@ -109,11 +137,13 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
   std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
+  std::string snapshot;
   bool daemons = false;
   TraceRequest trace;
   int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
+    if (option == "--help") return Help();
     if (option == "--daemons") {
       daemons = true;
       continue;
@@ -125,6 +155,8 @@ int main(int argc, char **argv) {
     if (i + 1 >= argc) return Usage();
     if (option == "--profile")
       profile = argv[++i];
+    else if (option == "--snapshot")
+      snapshot = argv[++i];
     else if (option == "--bind")
       sandbox.binds.push_back(Absolute(argv[++i]));
     else if (option == "--ro")
@@ -148,6 +180,18 @@ int main(int argc, char **argv) {
   auto volumes = document.find("volumes");
   if (volumes != document.end() && !hyxsim::ParseVolumes(&*volumes, sandbox.volumes, error))
     sandbox.volumes.clear();
+  // The snapshot is bound read-only into the sandbox, where the simulated
+  // kernel checks it when the program starts.
+  if (!snapshot.empty()) {
+    int fd = open(snapshot.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      fprintf(stderr, "hyxsim: %s: %s\n", snapshot.c_str(), strerror(errno));
+      return 2;
+    }
+    close(fd);
+    sandbox.snapshot = Absolute(snapshot);
+    sandbox.environment.push_back(std::string("HYXSIM_SNAPSHOT=") + hyxsim::kSandboxSnapshot);
+  }
   auto mockup = document.find("mockup");
   sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 
