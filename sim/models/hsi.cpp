@@ -176,10 +176,12 @@ const HsiEntry *Find(HsiStore &store, uint32_t node, const std::vector<HsiValue>
 }
 
 // The value of a get, a snapshot's recorded failure, or HYX_NOT_FOUND.
-// Node 1 is made from the node table unless a snapshot recorded it.
+// Node 1 always describes the table the host serves: a snapshot's nodes
+// sit at the slots it recorded them in, whatever numbering the recorded
+// host's own reply gave.
 uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &values,
                std::vector<uint8_t> &bytes) {
-  if (scope.kernel && node == kHashNode && (scope.lists == nullptr || scope.store->count(node) == 0)) {
+  if (scope.kernel && node == kHashNode) {
     bytes = NodeHashes(*scope.tables);
     return HYX_OK;
   }
