@@ -123,11 +123,14 @@ static_assert(sizeof(HsiCacheTrailer) == 66 && offsetof(HsiCacheTrailer, build) 
               offsetof(HsiCacheTrailer, signature) == 25 && offsetof(HsiCacheTrailer, unused) == 58 &&
               offsetof(HsiCacheTrailer, firstModule) == 62);
 static_assert(sizeof(HsiCacheModuleRecord) == 52 && offsetof(HsiCacheModuleRecord, name) == 4 &&
-              offsetof(HsiCacheModuleRecord, nodeCount) == 36 && offsetof(HsiCacheModuleRecord, slotCount) == 40 &&
-              offsetof(HsiCacheModuleRecord, firstNode) == 44 && offsetof(HsiCacheModuleRecord, nextModule) == 48);
+              offsetof(HsiCacheModuleRecord, nodeCount) == 36 &&
+              offsetof(HsiCacheModuleRecord, slotCount) == 40 &&
+              offsetof(HsiCacheModuleRecord, firstNode) == 44 &&
+              offsetof(HsiCacheModuleRecord, nextModule) == 48);
 static_assert(sizeof(HsiCacheNodeRecord) == 40 && offsetof(HsiCacheNodeRecord, signature) == 4 &&
-              offsetof(HsiCacheNodeRecord, firstList) == 12 && offsetof(HsiCacheNodeRecord, listCount) == 16 &&
-              offsetof(HsiCacheNodeRecord, firstGet) == 20 && offsetof(HsiCacheNodeRecord, getCount) == 24 &&
+              offsetof(HsiCacheNodeRecord, firstList) == 12 &&
+              offsetof(HsiCacheNodeRecord, listCount) == 16 && offsetof(HsiCacheNodeRecord, firstGet) == 20 &&
+              offsetof(HsiCacheNodeRecord, getCount) == 24 &&
               offsetof(HsiCacheNodeRecord, dataLength) == 28 && offsetof(HsiCacheNodeRecord, info) == 32 &&
               offsetof(HsiCacheNodeRecord, nextNode) == 36);
 static_assert(sizeof(HsiCacheNodeInfo) == 75 && offsetof(HsiCacheNodeInfo, name) == 59 &&
