@@ -43,19 +43,22 @@ class Reader {
     return false;
   }
 
-  // A record of size bytes at offset, copied out.
+  // Whether length bytes at offset lie in the data area.
+  bool Inside(uint64_t offset, uint64_t length) const {
+    return offset != 0 && offset < dataEnd && length <= dataEnd - offset;
+  }
+
+  // A record at offset, copied out.
   template <typename T>
   bool Record(uint64_t offset, const std::string &what, T &out) {
-    if (offset == 0 || offset >= dataEnd || sizeof(T) > dataEnd - offset)
-      return Fail(what + " at " + Hex(offset) + " lies outside the data area");
+    if (!Inside(offset, sizeof(T))) return Fail(what + " at " + Hex(offset) + " lies outside the data area");
     memcpy(&out, bytes.data() + offset, sizeof out);
     return true;
   }
 
   // A NUL-terminated text at offset, inside the data area.
   bool Text(uint64_t offset, const std::string &what, std::string &out) {
-    if (offset == 0 || offset >= dataEnd)
-      return Fail(what + " at " + Hex(offset) + " lies outside the data area");
+    if (!Inside(offset, 1)) return Fail(what + " at " + Hex(offset) + " lies outside the data area");
     const auto *start = reinterpret_cast<const char *>(bytes.data() + offset);
     const void *end = memchr(start, '\0', dataEnd - offset);
     if (end == nullptr) return Fail(what + " at " + Hex(offset) + " is not terminated");
@@ -78,7 +81,7 @@ class Reader {
     if (param.length == 0 || param.length > kMostStringBytes)
       return Fail(what + " at " + Hex(offset) + ": string length " + std::to_string(param.length) +
                   " is not 1 to " + std::to_string(kMostStringBytes));
-    if (param.offset == 0 || param.offset >= dataEnd || param.length > dataEnd - param.offset)
+    if (!Inside(param.offset, param.length))
       return Fail(what + " at " + Hex(offset) + ": its string lies outside the data area");
     const char *text = reinterpret_cast<const char *>(bytes.data() + param.offset);
     if (text[param.length - 1] != '\0')
@@ -175,7 +178,7 @@ bool ReadNode(Reader &r, const HsiCacheNodeRecord &record, const std::string &wh
     get.hasValue = true;
     get.status = entry.status;
     if (entry.status == 0 && record.dataLength != 0) {
-      if (entry.data == 0 || entry.data >= r.dataEnd || record.dataLength > r.dataEnd - entry.data)
+      if (!r.Inside(entry.data, record.dataLength))
         return r.Fail(what + ": its " + std::to_string(record.dataLength) +
                       " bytes lie outside the data area");
       const uint8_t *data = r.bytes.data() + entry.data;
