@@ -22,6 +22,7 @@
 #include "hyxsysinfo/hsiTables.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
+#include "instance_params.h"
 #include "run_command.h"
 
 namespace {
@@ -247,19 +248,6 @@ class Inside : public ::testing::Test {
  protected:
   void SetUp() override {
     if (getenv(kInsideVariable) == nullptr) GTEST_SKIP() << "runs inside hyxsim --snapshot";
-  }
-};
-
-// A packed list of string instance values.
-struct Params {
-  HsiParamList list = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 256, 0);
-  Params(std::initializer_list<const char *> texts) {
-    for (const char *text : texts) EXPECT_EQ(HsiParamList_AddString(list, text), HYX_OK);
-  }
-  ~Params() { HsiParamList_Free(list); }
-  Params &Int(uint64_t value) {
-    EXPECT_EQ(HsiParamList_AddInt(list, value), HYX_OK);
-    return *this;
   }
 };
 
