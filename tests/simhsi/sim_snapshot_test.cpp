@@ -113,6 +113,21 @@ std::vector<uint8_t> Snapshot(hsicache::Placement *placement = nullptr,
   return w.Finish(kBuild, HSI_SIGNATURE, 0, placement);
 }
 
+// A snapshot of a host that refused the library's interface signature (it
+// numbers its nodes its own way): it describes only what it recorded,
+// timer_info and its parent, at the library's slots.
+std::vector<uint8_t> ForeignSnapshot() {
+  hsicache::Writer w;
+  size_t kernel = w.AddModule(0, "", static_cast<int32_t>(HSI_NODE_COUNT));
+  for (uint32_t id = HSI_NODE_timer_info; id != 0; id = hsiTables.nodes[id].parent) {
+    const HsiNodeDef &def = hsiTables.nodes[id];
+    size_t index =
+        w.AddNode(kernel, id, def.signature, def.getSize, reinterpret_cast<const uint8_t *>(&def), def.name);
+    if (id == HSI_NODE_timer_info) w.AddGet(index, {}, HYX_OK, Pattern(88, 1));
+  }
+  return w.Finish(kBuild, std::string(32, '0'));
+}
+
 std::string WriteSnapshot(const std::string &name, const std::vector<uint8_t> &bytes) {
   std::string path = std::string(WORK_DIR) + "/" + name + ".hsi";
   FILE *file = fopen(path.c_str(), "wb");
@@ -132,11 +147,21 @@ CommandOutcome RunServed(const std::string &snapshot, const std::string &program
 // ---- outside: drive hyxsim ---------------------------------------------------
 
 TEST(SimSnapshot, ProgramsGetWhatWasRecorded) {
-  std::string path = WriteSnapshot("served", Snapshot());
-  CommandOutcome outcome = RunServed(
-      path, std::string("env ") + kInsideVariable + "=1 " + SELF_PATH + " --gtest_filter='Inside.*'");
-  EXPECT_EQ(outcome.status, 0) << outcome.output;
-  EXPECT_NE(outcome.output.find("[  PASSED  ] 7 tests"), std::string::npos) << outcome.output;
+  struct Run {
+    const char *name;
+    std::vector<uint8_t> snapshot;
+    const char *tests, *passed;
+  } runs[] = {
+      {"served", Snapshot(), "Inside.*", "[  PASSED  ] 7 tests"},
+      {"foreign", ForeignSnapshot(), "InsideForeign.*", "[  PASSED  ] 1 test."},
+  };
+  for (const Run &run : runs) {
+    CommandOutcome outcome = RunServed(WriteSnapshot(run.name, run.snapshot),
+                                       std::string("env ") + kInsideVariable + "=" + run.name + " " +
+                                           SELF_PATH + " --gtest_filter='" + run.tests + "'");
+    EXPECT_EQ(outcome.status, 0) << outcome.output;
+    EXPECT_NE(outcome.output.find(run.passed), std::string::npos) << outcome.output;
+  }
 }
 
 // Each fault is a file the writer made and a test then damaged; the host
@@ -244,12 +269,18 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
 
 // ---- inside: a program on the snapshot's host ---------------------------------
 
-class Inside : public ::testing::Test {
+// Each runs only inside hyxsim, on the snapshot it was written for.
+template <const char *kSnapshot>
+class On : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (getenv(kInsideVariable) == nullptr) GTEST_SKIP() << "runs inside hyxsim --snapshot";
+    const char *on = getenv(kInsideVariable);
+    if (on == nullptr || strcmp(on, kSnapshot) != 0) GTEST_SKIP() << "runs inside hyxsim --snapshot";
   }
 };
+constexpr char kServed[] = "served", kForeign[] = "foreign";
+using Inside = On<kServed>;
+using InsideForeign = On<kForeign>;
 
 std::vector<std::string> Strings(HsiParamList list) {
   std::vector<std::string> out;
@@ -405,6 +436,22 @@ TEST_F(Inside, OtherCallsComeFromTheProfile) {
   uint64_t uptime = 0;
   EXPECT_EQ(Kernel_Call(KERNEL_CALL_UPTIME, &uptime, 0), HYX_OK);
   EXPECT_GT(uptime, 0u);
+}
+
+// The library is refused, translates through node 1, and lands on the
+// snapshot's own slots; the nodes it does not describe are not there.
+TEST_F(InsideForeign, TheLibraryTranslatesOntoTheRecordedSlots) {
+  EXPECT_EQ(hsiLoadStatus, HYX_CHECKSUM_MISMATCH);
+  uint8_t value[88];
+  EXPECT_EQ(Hsi_Get(HSI_NODE_timer_info, nullptr, value, sizeof value), HYX_OK);
+  EXPECT_EQ(std::vector<uint8_t>(value, value + 88), Pattern(88, 1));
+  uint8_t version[368];
+  EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, version, sizeof version), HYX_HSI_INVALID_NODE_ID);
+  auto *hashes = new HsiNodeHashReply{};
+  EXPECT_EQ(Hsi_Get(HSI_NODE_sysInfoNodeHashes, nullptr, hashes, sizeof *hashes), HYX_OK);
+  EXPECT_EQ(hashes->hashes[HSI_NODE_timer_info], hsiTables.nodes[HSI_NODE_timer_info].signature);
+  EXPECT_EQ(hashes->hashes[HSI_NODE_system_version], 0u);
+  delete hashes;
 }
 
 }  // namespace
