@@ -12,6 +12,7 @@
 
 #include "common/guard.h"
 #include "hyxsysinfo/hsiCacheFormat.h"
+#include "hyxsysinfo/hsiParams.h"  // HSI_PARAM_MAX_STRING
 #include "hyxsysinfo/kernelWire.h"
 
 namespace hyxsim {
@@ -20,8 +21,6 @@ namespace {
 // Node tables a snapshot may declare; larger ones are refused rather than
 // allocated.
 constexpr int32_t kMostSlots = 65536;
-// Longest instance string a parameter record may hold, NUL included.
-constexpr uint32_t kMostStringBytes = 2048;
 
 std::string Hex(uint64_t value) {
   char text[24];
@@ -78,9 +77,9 @@ class Reader {
     if (param.type != HSI_PARAM_STRING)
       return Fail(what + " at " + Hex(offset) + ": type " + std::to_string(param.type) +
                   " is neither an integer nor a string");
-    if (param.length == 0 || param.length > kMostStringBytes)
+    if (param.length == 0 || param.length > HSI_PARAM_MAX_STRING)
       return Fail(what + " at " + Hex(offset) + ": string length " + std::to_string(param.length) +
-                  " is not 1 to " + std::to_string(kMostStringBytes));
+                  " is not 1 to " + std::to_string(HSI_PARAM_MAX_STRING));
     if (!Inside(param.offset, param.length))
       return Fail(what + " at " + Hex(offset) + ": its string lies outside the data area");
     const char *text = reinterpret_cast<const char *>(bytes.data() + param.offset);
