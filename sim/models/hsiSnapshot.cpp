@@ -47,6 +47,14 @@ class Reader {
     return offset != 0 && offset < dataEnd && length <= dataEnd - offset;
   }
 
+  // Whether count records of type T can be distinct records of the data
+  // area; a chain that claims more runs in a circle.
+  template <typename T>
+  bool Fits(uint64_t count, const std::string &what) {
+    if (count <= dataEnd / sizeof(T)) return true;
+    return Fail(what + ": " + std::to_string(count) + " records do not fit the data area");
+  }
+
   // A record at offset, copied out.
   template <typename T>
   bool Record(uint64_t offset, const std::string &what, T &out) {
@@ -97,9 +105,10 @@ class Reader {
       HsiValue value;
       if (!Record(at, what + ": argument link", link) || !Param(link.param, what + ": argument", value))
         return false;
-      values.insert(values.begin(), std::move(value));
+      values.push_back(std::move(value));
       at = link.next;
     }
+    std::reverse(values.begin(), values.end());
     return true;
   }
 };
@@ -168,6 +177,9 @@ bool ReadNode(Reader &r, const HsiCacheNodeRecord &record, const std::string &wh
   }
   row.signature = record.signature;
 
+  if (!r.Fits<HsiCacheGetEntry>(record.getCount, where + ": get entries") ||
+      !r.Fits<HsiCacheListEntry>(record.listCount, where + ": list entries"))
+    return false;
   std::vector<HsiEntry> &gets = module.store[id];
   for (uint32_t i = 0, at = record.firstGet; i < record.getCount; i++) {
     std::string what = where + ": get entry " + std::to_string(i);
@@ -195,6 +207,7 @@ bool ReadNode(Reader &r, const HsiCacheNodeRecord &record, const std::string &wh
     HsiListEntry list;
     if (!r.Record(at, what, entry) || !r.Arguments(entry.args, what, list.instances)) return false;
     list.status = entry.status;
+    if (entry.status == 0 && !r.Fits<HsiCacheListItem>(entry.itemCount, what + ": items")) return false;
     for (uint32_t k = 0, item = entry.firstItem; entry.status == 0 && k < entry.itemCount; k++) {
       HsiCacheListItem link;
       HsiValue value;

@@ -197,6 +197,11 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
          put32(b, at.modules[0] + offsetof(HsiCacheModuleRecord, nextModule), 0xfffffff0);
        },
        "module record 1 at 0xfffffff0 lies outside the data area"},
+      {"count-in-a-circle",
+       [&](std::vector<uint8_t> &b) {
+         put32(b, at.nodes[0] + offsetof(HsiCacheNodeRecord, getCount), 0x10000000);
+       },
+       "get entries: 268435456 records do not fit the data area"},
       {"param-type",
        [&](std::vector<uint8_t> &b) { put32(b, at.getArgs[1][0] + offsetof(HsiParam, type), 7); },
        "type 7 is neither an integer nor a string"},
