@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hyxsysinfo/hsiCacheUser.h"
 #include "hyxsysinfo/hsiNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 #include "hyxsysinfo/kernelCall.h"
@@ -22,6 +23,7 @@ constexpr uint32_t kMaxEntryBytes = 2048;
 constexpr uint32_t kDefaultListCapacity = 10;
 
 uint32_t hsiMaxListBytes = kDefaultMaxListBytes;
+bool hsiCacheEnabled = false;
 
 uint64_t Address(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 
@@ -65,7 +67,25 @@ HsiParamList PackedOrEmpty(HsiParamList list, uint32_t emptyType, bool &owned) {
 HYX_ReturnStatus SetCall(HsiNodeID node, HsiParamList params, const HsiSetBlock &block) {
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
-  return status != HYX_OK ? status : NodeCall(KERNEL_CALL_HSI_SET, node, p, &block);
+  if (status != HYX_OK) return status;
+  if (hsiCacheEnabled) return HYX_NOT_SUPPORTED;
+  return NodeCall(KERNEL_CALL_HSI_SET, node, p, &block);
+}
+
+// A sized get from the cache: the buffer with its header is the recorded
+// value.  A recorded header that claims more room than the caller's buffer
+// has is refused, and the caller's header put back.
+HYX_ReturnStatus CachedSizedGet(HsiNodeID node, const Prepared &p, HsiSizedBuffer *buffer) {
+  HsiSizedHeader asked = {};
+  if (buffer != nullptr) asked = {buffer->capacity, buffer->length};
+  HYX_ReturnStatus status = HsiCache_Get(node, p.module, p.list, buffer, HsiSizedBuffer_TotalSize(buffer));
+  if (status == HYX_OK && buffer != nullptr &&
+      (buffer->capacity != asked.capacity || buffer->length > asked.capacity)) {
+    buffer->capacity = asked.capacity;
+    buffer->length = asked.length;
+    return HYX_READ_ERROR;
+  }
+  return status;
 }
 
 // The translation map: signature text -> the kernel's node index.
@@ -138,6 +158,7 @@ HYX_ReturnStatus Hsi_Get(HsiNodeID node, HsiParamList params, void *buffer, uint
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
+  if (hsiCacheEnabled) return HsiCache_Get(node, p.module, p.list, buffer, length);
   HsiGetBlock block = {HSI_CALL_GET, Address(buffer), length};
   return NodeCall(KERNEL_CALL_HSI_GET, node, p, &block);
 }
@@ -146,6 +167,7 @@ HYX_ReturnStatus Hsi_GetSized(HsiNodeID node, HsiParamList params, HsiSizedBuffe
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
+  if (hsiCacheEnabled) return CachedSizedGet(node, p, buffer);
   HsiGetBlock block = {HSI_CALL_GET_SIZED, Address(buffer), HsiSizedBuffer_TotalSize(buffer)};
   return NodeCall(KERNEL_CALL_HSI_GET, node, p, &block);
 }
@@ -154,7 +176,9 @@ HYX_ReturnStatus Hsi_GetSize(HsiNodeID node, HsiParamList params, uint32_t *leng
   if (length == nullptr) return HYX_BAD_PARAM;
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
-  return status != HYX_OK ? status : NodeCall(KERNEL_CALL_HSI_GET_SIZE, node, p, length);
+  if (status != HYX_OK) return status;
+  if (hsiCacheEnabled) return HYX_NOT_SUPPORTED;
+  return NodeCall(KERNEL_CALL_HSI_GET_SIZE, node, p, length);
 }
 
 HYX_ReturnStatus Hsi_Set(HsiNodeID node, HsiParamList params, const void *input, uint32_t inputLength,
@@ -183,6 +207,7 @@ HYX_ReturnStatus Hsi_SetSized(HsiNodeID node, HsiParamList params, const HsiSize
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
+  if (hsiCacheEnabled) return HYX_NOT_SUPPORTED;
   if (!p.owned && HsiParamList_Count(p.list) > 0) {
     // Sized sets always carry a list of their own.
     p.list = HsiParamList_Copy(params, 0);
@@ -203,6 +228,7 @@ HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamLi
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
+  if (hsiCacheEnabled) return HsiCache_GetInstanceList(node, p.module, p.list, out);
   HsiListBlock block = {Address(HsiParamList_Record(out)), HsiParamList_BufferSize(out), 0};
   const HsiParamListRecord sent = *HsiParamList_Record(out);
   status = NodeCall(KERNEL_CALL_HSI_LIST, node, p, &block);
@@ -301,9 +327,23 @@ HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t first
 HYX_ReturnStatus Hsi_GetModuleID(const char *name, HsiModuleID *id) {
   if (name == nullptr || id == nullptr) return HYX_BAD_PARAM;
   *id = -1;
+  if (hsiCacheEnabled) return HsiCache_GetModuleID(name, id);
   return Kernel_Call(KERNEL_CALL_HSI_MODULE_ID, static_cast<const void *>(name),
                      static_cast<const void *>(id));
 }
+
+HYX_ReturnStatus Hsi_EnableCache(const char *path, int32_t verbosity) {
+  HYX_ReturnStatus status = HsiCache_Init(path, verbosity);
+  if (status == HYX_OK) hsiCacheEnabled = true;
+  return status;
+}
+
+void Hsi_DisableCache() {
+  HsiCache_Cleanup();
+  hsiCacheEnabled = false;
+}
+
+bool Hsi_CacheEnabled() { return hsiCacheEnabled; }
 
 void Hsi_SetMaxListBytes(uint32_t value) {
   if (value >= 1 && value <= 0x1FFFFFF) hsiMaxListBytes = value;

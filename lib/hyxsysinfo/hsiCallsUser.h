@@ -49,6 +49,15 @@ HYX_ReturnStatus Hsi_GetModuleID(const char *name, HsiModuleID *id);
 void Hsi_SetMaxListBytes(uint32_t value);
 uint32_t Hsi_MaxListBytes();
 
+// The information cache (hsiCacheUser.h) in place of the kernel.  While it
+// is on, gets, lists, module ids and module-node look-ups answer from the
+// snapshot with no node translation, and sets and size queries give
+// HYX_NOT_SUPPORTED.  It is on only after Hsi_EnableCache succeeded;
+// switching must not race the calls.
+HYX_ReturnStatus Hsi_EnableCache(const char *path, int32_t verbosity);
+void Hsi_DisableCache();
+bool Hsi_CacheEnabled();
+
 // Node translation, for a kernel whose node numbering differs: built at most
 // once from the kernel's node signatures (node 1).
 bool HsiNodeTranslation_Build();

@@ -8,6 +8,10 @@
 
 constexpr char HSI_BUILD_DATE[] = "Dec 19 2024 12:17:48";
 
+// The environment variable that names a snapshot file for the load step to
+// answer from instead of the kernel (the information cache, hsiCacheUser.h).
+constexpr char HSI_SNAPSHOT_VARIABLE[] = "HYXUSER_HSI_SNAPSHOT";
+
 // Set once while the library loads: HYX_OK or HYX_CHECKSUM_MISMATCH.  The
 // exports that depend on the kernel's interface return it when it is not OK.
 extern HYX_ReturnStatus hsiLoadStatus;

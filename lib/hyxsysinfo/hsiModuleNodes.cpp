@@ -1,9 +1,12 @@
-// Module-node definitions, asked of the kernel (the module calls).
+// Module-node definitions, asked of the kernel (the module calls), or of
+// the information cache while it is on.
 #include "hyxsysinfo/hsiModuleNodes.h"
 
 #include <cstdlib>
 #include <cstring>
 
+#include "hyxsysinfo/hsiCacheUser.h"
+#include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 
@@ -117,12 +120,14 @@ HYX_ReturnStatus RebuildType(HsiModuleID module, uint32_t typeId, const HsiTypeD
 HYX_ReturnStatus HsiModuleNode_Count(HsiModuleID module, uint32_t *count) {
   if (count == nullptr) return HYX_BAD_PARAM;
   *count = 0;
+  if (Hsi_CacheEnabled()) return HYX_NOT_SUPPORTED;  // validity asks the cache itself (HsiNode_IsValid)
   return Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_COUNT, int32_t{module}, static_cast<void *>(count));
 }
 
 HYX_ReturnStatus HsiModuleNode_FirstChild(HsiModuleID module, HsiNodeID *node) {
   if (node == nullptr) return HYX_BAD_PARAM;
   *node = HSI_NO_NODE;
+  if (Hsi_CacheEnabled()) return HsiCache_GetModuleRootChild(module, node);
   return Kernel_Call(KERNEL_CALL_HSI_MODULE_FIRST_NODE, int32_t{module}, static_cast<void *>(node));
 }
 
@@ -130,14 +135,18 @@ HYX_ReturnStatus HsiModuleNode_GetDef(HsiNodeID node, HsiModuleID module, HsiNod
                                       uint32_t nameSize) {
   if (reply == nullptr || name == nullptr || nameSize == 0) return HYX_BAD_PARAM;
   memset(name, 0, nameSize);
-  HYX_ReturnStatus status = Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_DEF, node, int32_t{module},
-                                        static_cast<void *>(reply), static_cast<void *>(name), nameSize);
+  HYX_ReturnStatus status =
+      Hsi_CacheEnabled() ? HsiCache_GetNodeDef(node, module, reply, name, nameSize)
+                         : Kernel_Call(KERNEL_CALL_HSI_MODULE_NODE_DEF, node, int32_t{module},
+                                       static_cast<void *>(reply), static_cast<void *>(name), nameSize);
   name[nameSize - 1] = '\0';
   return status;
 }
 
 HYX_ReturnStatus HsiModuleNode_GetType(HsiModuleID module, uint32_t typeIndex, const HsiTypeDef **type) {
   if (type == nullptr) return HYX_BAD_PARAM;
+  *type = nullptr;
+  if (Hsi_CacheEnabled()) return HYX_NOT_SUPPORTED;  // the cache keeps types by node (HsiNode_GetType)
   return RebuildType(module, typeIndex, type, 0);
 }
 

@@ -20,4 +20,8 @@ HYX_ReturnStatus HsiModuleNode_GetDef(HsiNodeID node, HsiModuleID module, HsiNod
 // A type descriptor tree rebuilt from KERNEL_CALL_HSI_MODULE_TYPE, _ENUM_VALUE and _FIELD; released with
 // HsiModuleNode_FreeType.
 HYX_ReturnStatus HsiModuleNode_GetType(HsiModuleID module, uint32_t typeIndex, const HsiTypeDef **type);
+// Frees a built descriptor tree: each descriptor is one allocation with its
+// own texts; field and value arrays, their texts and element and field
+// types are allocations of their own.  The cache's type copies share this
+// layout.
 void HsiModuleNode_FreeType(const HsiTypeDef *type);

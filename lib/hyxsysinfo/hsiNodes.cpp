@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "common/guard.h"
+#include "hyxsysinfo/hsiCacheUser.h"
+#include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiModuleNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 
@@ -135,6 +137,11 @@ HYX_ReturnStatus HsiNode_GetType(HsiNodeID node, HsiModuleID module, uint32_t wh
                                  const HsiTypeDef **type) {
   if (!type || (which != HSI_TYPE_OF_GET && which != HSI_TYPE_OF_SET_OUTPUT)) return HYX_BAD_PARAM;
   *type = nullptr;
+  // The cache records a module node's get-data type only.
+  if (IsModuleNode(node) && Hsi_CacheEnabled()) {
+    if (which != HSI_TYPE_OF_GET) return HYX_NOT_SUPPORTED;
+    return HsiCache_GetNodeType(node, module, type);
+  }
   const HsiNodeDef *def;
   HYX_ReturnStatus status = HsiNode_GetDef(node, module, &def);
   if (status != HYX_OK) return status;
@@ -149,6 +156,7 @@ HYX_ReturnStatus HsiNode_GetType(HsiNodeID node, HsiModuleID module, uint32_t wh
 HYX_ReturnStatus HsiNode_GetInputType(HsiNodeID node, HsiModuleID module, const HsiTypeDef **type) {
   if (!type) return HYX_BAD_PARAM;
   *type = nullptr;
+  if (IsModuleNode(node) && Hsi_CacheEnabled()) return HYX_NOT_SUPPORTED;
   const HsiNodeDef *def;
   HYX_ReturnStatus status = HsiNode_GetDef(node, module, &def);
   if (status != HYX_OK) return status;
@@ -165,6 +173,7 @@ void HsiNode_ReleaseType(const HsiTypeDef *type) {
 
 bool HsiNode_IsValid(HsiNodeID node, HsiModuleID module) {
   if (!IsModuleNode(node)) return node < hsiTables.nodeCount;
+  if (Hsi_CacheEnabled()) return HsiCache_NodeExists(node, module);
   uint32_t count = 0;
   return HsiModuleNode_Count(module, &count) == HYX_OK && node - HSI_MODULE_NODE_BASE < count;
 }

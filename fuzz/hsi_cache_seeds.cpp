@@ -1,0 +1,34 @@
+// Writes the seed corpus of hsi_cache_fuzz: snapshots made with the shared
+// writer (tests/support/hsi_cache_fixture.h).  Built by fuzz/build.sh:
+//   build/fuzz/hsi_cache_seeds fuzz/corpus/hsi_cache_fuzz
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "hsi_cache_fixture.h"
+
+namespace {
+
+bool Save(const std::string &path, const std::vector<uint8_t> &bytes) {
+  FILE *file = fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: %s DIR\n", argv[0]);
+    return 2;
+  }
+  std::string dir = argv[1];
+  hsicache::Writer empty;
+  bool ok = Save(dir + "/empty", empty.Finish(hsicachefixture::kBuild, HSI_SIGNATURE)) &&
+            Save(dir + "/sample", hsicachefixture::SampleFile()) &&
+            Save(dir + "/sample-blocks", hsicachefixture::SampleFile(512)) &&
+            Save(dir + "/other-signature",
+                 hsicachefixture::SampleWriter().Finish("other", std::string(32, '0'), 2048));
+  return ok ? 0 : 1;
+}
