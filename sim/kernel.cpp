@@ -8,6 +8,7 @@
 
 #include "kit.h"
 #include "profile.h"
+#include "profileValues.h"
 
 namespace hyxsim {
 namespace {
@@ -149,5 +150,9 @@ void HyxSim_ResetCounts(void) {
 }
 
 const char *HyxSim_ProfilePath(void) { return hyxsim::CurrentProfile().path.c_str(); }
+
+void HyxSim_ProfileFields(void (*each)(const char *path, void *context), void *context) {
+  hyxsim::ForEachProfileField(each, context);
+}
 
 }  // extern "C"

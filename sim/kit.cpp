@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "profile.h"
+#include "profileValues.h"
 
 namespace hyxsim {
 
@@ -147,7 +148,9 @@ void LoadSections() {
   const Profile &profile = CurrentProfile();
   const nlohmann::json &document = profile.document;
   const char *path = profile.path.empty() ? "built-in host" : profile.path.c_str();
+  for (const char *core : kCoreSections) NoteField("", core);
   for (size_t i = 0; i < sectionCount; ++i) {
+    NoteField("", sections[i].name);
     auto at = document.find(sections[i].name);
     std::string error;
     if (!sections[i].loader(at == document.end() ? nullptr : &*at, error)) {

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <regex>
+#include <set>
 
 namespace hyxsim {
 
@@ -77,16 +79,42 @@ bool DecodeBytes(const nlohmann::json &value, std::vector<uint8_t> &out, std::st
   return true;
 }
 
+namespace {
+
+// Every field a loader asked about, list indexes as "[]": what the
+// simulator accepts, for the host-profile reference to be checked against.
+std::set<std::string> &FieldsAsked() {
+  static std::set<std::string> fields;
+  return fields;
+}
+
+}  // namespace
+
+void NoteField(const std::string &where, const char *field) {
+  static const std::regex index("\\[[0-9]+\\]");
+  // The profile's own top level ("profile.mockup") is named as the section.
+  if (where == "profile" || where.empty())
+    FieldsAsked().insert(field);
+  else
+    FieldsAsked().insert(std::regex_replace(where, index, "[]") + "." + field);
+}
+
+void ForEachProfileField(void (*each)(const char *path, void *context), void *context) {
+  for (const std::string &path : FieldsAsked()) each(path.c_str(), context);
+}
+
 ProfileObject::ProfileObject(const nlohmann::json *object, std::string where)
     : object_(object), where_(std::move(where)) {
   if (object_ != nullptr && !object_->is_object()) fault_ = where_ + ": takes an object";
 }
 
 bool ProfileObject::Has(const char *field) const {
+  NoteField(where_, field);
   return object_ != nullptr && object_->is_object() && object_->contains(field);
 }
 
 const nlohmann::json *ProfileObject::Field(const char *field) {
+  NoteField(where_, field);
   read_.emplace_back(field);
   if (!ok() || !Has(field)) return nullptr;
   return &(*object_)[field];

@@ -49,4 +49,12 @@ class ProfileObject {
   std::string fault_;
 };
 
+// Notes that the simulator reads field of the object at where ("" or
+// "profile" for a top-level section); ProfileObject notes every field it
+// is asked about.
+void NoteField(const std::string &where, const char *field);
+// Every field path noted in this process
+// ("firmware.acpi[].bytes"), in order, once each.
+void ForEachProfileField(void (*each)(const char *path, void *context), void *context);
+
 }  // namespace hyxsim

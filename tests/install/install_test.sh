@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix, builds a C program with pkg-config
 # and a C++ program with the CMake package against it (-z defs), and runs
-# both on a simulated host with the installed hyxsim.
+# both on a simulated host with the installed hyxsim; the manual pages and
+# the completion are where man and bash look for them.
 #   install_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2
@@ -27,4 +28,11 @@ if [[ "$out" != "$expected" ]]; then
   printf 'unexpected output:\n%s\n' "$out" >&2
   exit 1
 fi
-echo "installed library, header, pkg-config file, CMake package and hyxsim work"
+# The manual pages and the completion, where man and bash-completion look.
+for f in share/man/man3/hyxuser.3 share/man/man3/HyxuserUefi_GetVariable.3 share/man/man1/hyxinfo.1 \
+  share/man/man1/hyxsim.1 share/bash-completion/completions/hyxinfo; do
+  [[ -s $prefix/$f ]] || { echo "not installed: $f" >&2; exit 1; }
+done
+MANPATH=$prefix/share/man man -w HyxuserUefi_GetVariable >/dev/null
+
+echo "installed library, header, pkg-config file, CMake package, hyxsim, manual pages and completion work"

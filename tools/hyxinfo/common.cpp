@@ -1,6 +1,9 @@
+#include <strings.h>
+
 #include <cstdio>
 
 #include "hyxinfo.h"
+#include "json.h"
 
 namespace hyxinfo {
 
@@ -31,16 +34,48 @@ const char *StatusName(HYX_ReturnStatus code) {
   return "UNKNOWN";
 }
 
+bool StatusByName(const char *name, HYX_ReturnStatus &code) {
+  for (const StatusRow &row : kStatusNames) {
+    if (strcasecmp(name, row.name) == 0 || strcasecmp(name, row.name + 4) == 0) {
+      code = row.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char *StatusNameAt(size_t index) {
+  return index < sizeof kStatusNames / sizeof kStatusNames[0] ? kStatusNames[index].name : nullptr;
+}
+
+int PrintDone(const char *key) {
+  if (JsonOutput()) {
+    JsonWriter json(stdout);
+    json.BeginObject();
+    json.Field(key, true);
+    json.EndObject();
+  }
+  return 0;
+}
+
+int PrintThrottle(uint32_t remainingMs, uint32_t periodMs) {
+  if (JsonOutput()) {
+    JsonWriter json(stdout);
+    json.BeginObject();
+    json.Field("remainingMs", remainingMs);
+    json.Field("periodMs", periodMs);
+    json.EndObject();
+  } else {
+    printf("remaining %u of %u ms\n", remainingMs, periodMs);
+  }
+  return 0;
+}
+
 int Fail(const char *what, HYX_ReturnStatus status) {
   char text[256];
   HyxuserStatus_CodeToString(status, text, sizeof text, nullptr);
   fprintf(stderr, "hyxinfo: %s: %s (0x%08x): %s\n", what, StatusName(status), status, text);
   return kFailed;
-}
-
-int UsageOf(const Command &command) {
-  fprintf(stderr, "usage: hyxinfo %s", command.usage);
-  return kUsage;
 }
 
 }  // namespace hyxinfo

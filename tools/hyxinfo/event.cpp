@@ -2,9 +2,9 @@
 // the event throttle's state.
 //
 // event TYPEID [--severity info|warning|error|N] [KEY=VALUE ...]
-//   prints nothing; with --json: {"posted": true}
-// event --throttle
-//   "remaining MS of PERIOD ms"; with --json: {"remainingMs": n, "periodMs": n}
+//   prints nothing (a JSON value under --json)
+// event throttle (or --throttle)
+//   "remaining MS of PERIOD ms"
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,27 +12,17 @@
 #include <cstring>
 
 #include "hyxinfo.h"
-#include "json.h"
 
 namespace hyxinfo {
 
 int RunEvent(int argc, char **argv) {
   constexpr int kMaxArgs = 257;  // one more than the library takes, so it refuses the excess itself
-  if (argc == 1 && strcmp(argv[0], "--throttle") == 0) {
+  if (argc == 1 && (strcmp(argv[0], "throttle") == 0 || strcmp(argv[0], "--throttle") == 0)) {
     uint32_t remaining = 0, period = 0;
     HYX_ReturnStatus status = HyxuserLumEvent_GetThrottlingRemaining(&remaining);
     if (status == HYX_OK) status = HyxuserLumEvent_GetThrottlingPeriod(&period);
     if (status != HYX_OK) return Fail("event throttle", status);
-    if (JsonOutput()) {
-      JsonWriter json(stdout);
-      json.BeginObject();
-      json.Field("remainingMs", remaining);
-      json.Field("periodMs", period);
-      json.EndObject();
-    } else {
-      printf("remaining %u of %u ms\n", remaining, period);
-    }
-    return 0;
+    return PrintThrottle(remaining, period);
   }
   const char *typeId = nullptr;
   uint32_t severity = 0;
@@ -66,14 +56,7 @@ int RunEvent(int argc, char **argv) {
   }
   if (typeId == nullptr) return kUsage;
   HYX_ReturnStatus status = HyxuserLumEvent_Send(typeId, severity, args, count);
-  if (status != HYX_OK) return Fail("event", status);
-  if (JsonOutput()) {
-    JsonWriter json(stdout);
-    json.BeginObject();
-    json.Field("posted", true);
-    json.EndObject();
-  }
-  return 0;
+  return status == HYX_OK ? PrintDone("posted") : Fail("event", status);
 }
 
 }  // namespace hyxinfo

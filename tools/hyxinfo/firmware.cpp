@@ -1,17 +1,6 @@
 // hyxinfo acpi, hyxinfo smbios: the host's firmware tables.
 //
-// --json shapes:
-//   acpi SIG [INSTANCE]   {"signature": text, "instance": number,
-//                          "length": number, "bytes": hex text}
-//   acpi ... -o FILE      {"signature", "instance", "length", "file": text}
-//   smbios                {"length": number, "bios": null or {"vendor",
-//                          "version", "releaseDate"}, "system": null or
-//                          {"manufacturer", "product", "version", "serial",
-//                          "uuid"}, "processors": [{"socket", "manufacturer",
-//                          "version", "maxSpeedMHz", "currentSpeedMHz",
-//                          "cores"}]}
-//   smbios raw            {"length": number, "bytes": hex text}
-//   smbios -o FILE        {"length": number, "file": text}
+// --json shapes: the command table in hyxinfo.cpp.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -4,16 +4,31 @@
 #include <cstdio>
 
 #include "hyxinfo.h"
+#include "json.h"
 
 namespace hyxinfo {
 
 int RunHost(int argc, char **) {
   if (argc != 0) return kUsage;
   struct utsname names;
-  if (uname(&names) == 0) printf("kernel:    %s %s\n", names.sysname, names.release);
+  bool named = uname(&names) == 0;
   HYX_ReturnStatus status = HyxuserCompat_VerifyHSISigniture();
-  printf("interface: %s (0x%08x %s)\n", status == HYX_OK ? "matches" : "does not match", status,
-         StatusName(status));
+  if (JsonOutput()) {
+    JsonWriter json(stdout);
+    json.BeginObject();
+    json.Field("sysname", named ? names.sysname : "");
+    json.Field("release", named ? names.release : "");
+    json.Field("matches", status == HYX_OK);
+    json.Field("status", status);
+    json.Field("statusName", StatusName(status));
+    json.EndObject();
+  } else {
+    if (named) printf("kernel:    %s %s\n", names.sysname, names.release);
+    printf("interface: %s (0x%08x %s)\n", status == HYX_OK ? "matches" : "does not match", status,
+           StatusName(status));
+  }
+  // A mismatch is the answer, not a failure to get one: it is on stdout,
+  // with its status, and the exit status says so.
   return status == HYX_OK ? 0 : kFailed;
 }
 

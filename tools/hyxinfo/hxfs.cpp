@@ -4,11 +4,7 @@
 //   hxfs hosts PATH   one line per held heartbeat slot, in slot order
 //   hxfs is PATH      whether PATH is on an HXFS volume
 //
-// --json shapes:
-//   hosts: {"volume": PATH, "hosts": [{"slot": N, "uuid": "8-4-4-4-12 hex",
-//           "mac": "aa:bb:cc:dd:ee:ff", "state": N, "timestamp": N,
-//           "thisHost": BOOL}, ...]}
-//   is:    {"path": PATH, "hxfs": BOOL}
+// --json shapes: the command table in hyxinfo.cpp.
 #include <cstdio>
 #include <cstring>
 #include <optional>

@@ -2,16 +2,29 @@
 // in the command table of hyxinfo.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 #include "hyxuser/hyxuser.h"
 
 namespace hyxinfo {
 
-// A command gets the words after its own name.
+// One form of a command: the action word after the command's name (null
+// for a form without one), the arguments that follow, what it does, and the
+// shape of the one JSON value it prints under --json.
+struct Form {
+  const char *action;
+  const char *args;
+  const char *summary;
+  const char *json;
+};
+
+// A command (a family of the library) and its forms; run gets the words
+// after the command's name, --json taken out.
 struct Command {
   const char *name;
-  const char *usage;  // one line per form, each starting with the command
+  const Form *forms;
+  size_t formCount;
   int (*run)(int argc, char **argv);
 };
 
@@ -20,15 +33,23 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 // Whether --json was given (anywhere on the command line): every command
-// then prints one JSON value, in the shape its usage documents.
+// then prints one JSON value, in the shape its form documents.
 bool JsonOutput();
 
 // The status's name, "HYX_GENERIC_LINUX_ERROR" for an errno code, or "UNKNOWN".
 const char *StatusName(HYX_ReturnStatus code);
+// A code by its name, "HYX_BAD_PARAM" or "bad_param" alike (case ignored).
+bool StatusByName(const char *name, HYX_ReturnStatus &code);
+// The status table's names, in the table's order; null past the end.
+const char *StatusNameAt(size_t index);
 // "hyxinfo: WHAT: NAME (0xCODE): message" on stderr; returns kFailed.
 int Fail(const char *what, HYX_ReturnStatus status);
-// Prints the command's usage to stderr; returns kUsage.
-int UsageOf(const Command &command);
+
+// What a command that only sends prints: nothing, or {"KEY": true} under
+// --json; returns 0.
+int PrintDone(const char *key);
+// A throttle's state, "remaining MS of PERIOD ms" or its JSON; returns 0.
+int PrintThrottle(uint32_t remainingMs, uint32_t periodMs);
 
 int RunStatus(int argc, char **argv);
 int RunHost(int argc, char **argv);

@@ -1,13 +1,7 @@
 // hyxinfo nics, hyxinfo interfaces: the host's physical NICs and the
 // interfaces of its default TCP/IP stack.
 //
-// --json shapes:
-//   nics        [{"name": text, "linkUp": bool, "linkSpeed": number (Mb/s),
-//                 "mac": "xx:xx:xx:xx:xx:xx", "hwCapSupported": number,
-//                 "hwCapActivated": number}, ...]
-//   interfaces  [{"name": text, "mtu": number, "tsoMss": number,
-//                 "mac": "xx:xx:xx:xx:xx:xx", "ipv4Address": "a.b.c.d",
-//                 "ipv4Netmask": "a.b.c.d"}, ...]
+// --json shapes: the command table in hyxinfo.cpp.
 #include <arpa/inet.h>
 
 #include <cstdio>

@@ -53,7 +53,7 @@ int RunNotify(int argc, char **argv) {
   }
   if (text == nullptr) return kUsage;
   HYX_ReturnStatus status = HyxuserHob_Notify(&context, "%s", text);
-  return status == HYX_OK ? 0 : Fail("notify", status);
+  return status == HYX_OK ? PrintDone("sent") : Fail("notify", status);
 }
 
 // trap OID [OID:TYPE:VALUE ...]; TYPE is integer, string, oid, gauge,
@@ -62,6 +62,13 @@ int RunTrap(int argc, char **argv) {
   constexpr int kMaxBindings = 256;
   constexpr size_t kPart = 256;
   constexpr const char *kTypeNames[] = {"integer", "string", "oid", "gauge", "timeticks"};
+  if (argc == 1 && strcmp(argv[0], "throttle") == 0) {
+    uint32_t remaining = 0, period = 0;
+    HYX_ReturnStatus status = HyxuserSnmp_GetThrottlingRemaining(&remaining);
+    if (status == HYX_OK) status = HyxuserSnmp_GetThrottlingPeriod(&period);
+    if (status != HYX_OK) return Fail("trap throttle", status);
+    return PrintThrottle(remaining, period);
+  }
   if (argc < 1 || argc - 1 > kMaxBindings) return kUsage;
   static HyxuserSnmpVarBind bindings[kMaxBindings];
   static char oids[kMaxBindings][kPart];
@@ -82,7 +89,7 @@ int RunTrap(int argc, char **argv) {
     if (b.type == UINT32_MAX && !ParseU32(type, &b.type)) return kUsage;
   }
   HYX_ReturnStatus status = HyxuserSnmp_SendTrap(argv[0], bindings, static_cast<uint64_t>(argc - 1));
-  return status == HYX_OK ? 0 : Fail("trap", status);
+  return status == HYX_OK ? PrintDone("sent") : Fail("trap", status);
 }
 
 }  // namespace hyxinfo

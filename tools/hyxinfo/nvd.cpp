@@ -1,7 +1,6 @@
 // hyxinfo nvd caps: the NVDIMM driver's capabilities.
 //
-// JSON: {"maxNamespaces", "minNamespaceSize", "supportedFeatures" (the flag
-// word), "features": [names of the bits set]}
+// --json shapes: the command table in hyxinfo.cpp.
 #include <cstdio>
 #include <cstring>
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hyxinfo.h"
+#include "json.h"
 
 namespace hyxinfo {
 
@@ -46,7 +47,16 @@ int RunPam(int argc, char **argv) {
   HyxuserPam_End(handle);
   if (authenticated != HYX_OK) return Fail("authenticate", authenticated);
   if (account != HYX_OK) return Fail("account", account);
-  printf("%s: authenticated, account valid\n", user);
+  if (JsonOutput()) {
+    JsonWriter json(stdout);
+    json.BeginObject();
+    json.Field("user", user);
+    json.Field("authenticated", true);
+    json.Field("accountValid", true);
+    json.EndObject();
+  } else {
+    printf("%s: authenticated, account valid\n", user);
+  }
   return 0;
 }
 

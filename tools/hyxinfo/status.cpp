@@ -1,10 +1,12 @@
-// hyxinfo status: the status table and its conversions.
+// hyxinfo status: the status table and its conversions, a code looked up
+// by number or by name.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "hyxinfo.h"
+#include "json.h"
 
 namespace hyxinfo {
 
@@ -23,27 +25,66 @@ constexpr StatusRow kStatusRows[] = {
 #undef HYX_STATUS
 };
 
-int PrintStatus(const char *arg) {
+// A code by number (any base strtoul reads) or by name.
+bool ParseStatus(const char *arg, HYX_ReturnStatus &code) {
   char *end = nullptr;
   errno = 0;
   unsigned long value = strtoul(arg, &end, 0);
-  if (errno != 0 || end == arg || *end != '\0' || value > 0xffffffffUL) {
-    fprintf(stderr, "hyxinfo: not a status code: %s\n", arg);
+  if (errno == 0 && end != arg && *end == '\0' && value <= 0xffffffffUL && arg[0] != '-') {
+    code = static_cast<HYX_ReturnStatus>(value);
+    return true;
+  }
+  return StatusByName(arg, code);
+}
+
+int PrintStatus(const char *arg) {
+  HYX_ReturnStatus code;
+  if (!ParseStatus(arg, code)) {
+    fprintf(stderr, "hyxinfo: not a status code or name: %s\n", arg);
     return kUsage;
   }
-  HYX_ReturnStatus code = static_cast<HYX_ReturnStatus>(value);
   char text[256];
   HYX_ReturnStatus known = HyxuserStatus_CodeToString(code, text, sizeof text, nullptr);
   int err = 0;
   HyxuserStatus_CodeToErrno(code, &err);
-  printf("code:    0x%08x\nname:    %s\nmessage: %s\nerrno:   %d\n", code, StatusName(code), text, err);
   int pam = HyxuserStatus_CodeToPamReturnValue(code);
-  if (pam >= 0) printf("pam:     %d\n", pam);
+  if (JsonOutput()) {
+    JsonWriter json(stdout);
+    json.BeginObject();
+    json.Field("code", code);
+    json.Field("name", StatusName(code));
+    json.Field("message", text);
+    json.Field("errno", int32_t{err});
+    json.Key("pam");
+    if (pam >= 0)
+      json.Number(pam);
+    else
+      json.Null();
+    json.Field("known", known == HYX_OK);
+    json.EndObject();
+  } else {
+    printf("code:    0x%08x\nname:    %s\nmessage: %s\nerrno:   %d\n", code, StatusName(code), text, err);
+    if (pam >= 0) printf("pam:     %d\n", pam);
+  }
   return known == HYX_OK ? 0 : kFailed;
 }
 
 // One line per row of the table: code, name, errno and the row's message.
 int PrintAllStatuses() {
+  if (JsonOutput()) {
+    JsonWriter json(stdout);
+    json.BeginArray();
+    for (const StatusRow &row : kStatusRows) {
+      json.BeginObject();
+      json.Field("code", row.code);
+      json.Field("name", row.name);
+      json.Field("errno", int32_t{row.err});
+      json.Field("message", row.message);
+      json.EndObject();
+    }
+    json.EndArray();
+    return 0;
+  }
   for (const StatusRow &row : kStatusRows)
     printf("0x%08x  %-45s %4d  %s\n", row.code, row.name, row.err, row.message);
   return 0;
@@ -53,7 +94,8 @@ int PrintAllStatuses() {
 
 int RunStatus(int argc, char **argv) {
   if (argc != 1) return kUsage;
-  return strcmp(argv[0], "--all") == 0 ? PrintAllStatuses() : PrintStatus(argv[0]);
+  if (strcmp(argv[0], "list") == 0 || strcmp(argv[0], "--all") == 0) return PrintAllStatuses();
+  return PrintStatus(argv[0]);
 }
 
 }  // namespace hyxinfo

@@ -5,13 +5,7 @@
 // library's system-information client (linked from its internal archive,
 // since no export lists them).
 //
-// JSON shapes:
-//   storage adapters  [{"name", "pci": {"bus", "slot", "function"} or null,
-//                       "activeDevices": [uid...]}]
-//   storage devices   [{"uid", "nextgenNvme": bool, "paths": N,
-//                       "vpd83": "hex of the page's first bytes"}]
-//   storage paths     [{"device", "adapter", "channel", "target", "lun"}]
-//   storage pci NAME  {"adapter", "bus", "slot", "function"}
+// --json shapes: the command table in hyxinfo.cpp.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

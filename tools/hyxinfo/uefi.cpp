@@ -1,11 +1,6 @@
 // hyxinfo uefi: the host firmware's UEFI variables.
 //
-// --json shapes:
-//   uefi list                 {"variables": [text, ...]}
-//   uefi get NAME             {"name": text, "attributes": number,
-//                              "length": number, "data": hex text}
-//   uefi set NAME ATTRS FILE  {"name": text, "attributes": number, "length": number}
-//   uefi rm NAME              {"name": text, "removed": true}
+// --json shapes: the command table in hyxinfo.cpp.
 // FILE "-" is standard input; ATTRS is a number (0x7 and 7 alike).
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,7 @@
 // hyxinfo version, hyxinfo uptime: the host kernel's product and build, and
 // how long the host has been up.
 //
-// --json shapes:
-//   version  {"product", "productVersion", "buildVersion", "buildType",
-//             "buildDate", "buildTime", "releaseUpdate", "releasePatch":
-//             texts, "build": number}
-//   uptime   {"microseconds": number, "seconds": number}
+// --json shapes: the command table in hyxinfo.cpp.
 #include <cinttypes>
 #include <cstdio>
 

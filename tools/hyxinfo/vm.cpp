@@ -1,6 +1,6 @@
 // hyxinfo vm WORLDID: the virtual machine a kernel world belongs to.
 //
-// JSON: {"world", "uuid", "instanceUuid", "configPath"}
+// --json shapes: the command table in hyxinfo.cpp.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -36,35 +36,34 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: hyxsim [--profile FILE] [--snapshot FILE] [--daemons] [--bind DIR]... [--ro PATH]... -- PROGRAM "
-    "[ARGS...]\n"
-    "       trace options: --trace[=FILE] --trace-format=text|json --trace-calls=LIST "
-    "--trace-nodes=PREFIX\n";
+constexpr const char kUsage[] =
+    "usage: hyxsim [OPTIONS] -- PROGRAM [ARGS...]\n"
+    "       hyxsim --help\n"
+    "\n"
+    "  --profile FILE         the host profile (default: the example hypervisor host)\n"
+    "  --snapshot FILE        answer the system-information calls (gets, lists, the\n"
+    "                         signature exchange, module ids and node definitions)\n"
+    "                         from this snapshot of a host's tree; sets are refused\n"
+    "                         with HYX_HSI_HANDLER_NOT_FOUND, every other call still\n"
+    "                         comes from the profile\n"
+    "  --daemons              run the observation daemon, SNMP agent and management\n"
+    "                         daemon in the sandbox; each records what it receives\n"
+    "                         in /run/hyxsim/*.jsonl\n"
+    "  --bind DIR             make DIR visible in the sandbox, writable (repeatable)\n"
+    "  --ro PATH              make PATH visible in the sandbox, read-only (repeatable)\n"
+    "  --trace[=FILE]         every kernel call of the program and its children,\n"
+    "                         decoded, on stderr or in FILE\n"
+    "  --trace=json, --trace-format=text|json\n"
+    "                         the trace as text or as JSON lines\n"
+    "  --trace-calls=LIST     only these calls (names or groups, comma-separated)\n"
+    "  --trace-nodes=PREFIX   only system-information calls on nodes under PREFIX\n"
+    "\n"
+    "Exit status: the program's; 127 for a profile or snapshot the simulator refuses\n"
+    "(one line names the fault); 2 for bad usage or a file that cannot be read.\n";
 
 int Usage() {
   fputs(kUsage, stderr);
   return 2;
-}
-
-int Help() {
-  fputs(kUsage, stdout);
-  fputs(
-      "\nRuns PROGRAM in a private host with the simulated Hyxkernel preloaded.\n"
-      "  --profile FILE    the host profile (default: the example hypervisor host)\n"
-      "  --snapshot FILE   answer the system-information calls (gets, lists, the signature\n"
-      "                    exchange, module ids and node definitions) from this snapshot of a\n"
-      "                    host's tree; sets are refused with HYX_HSI_HANDLER_NOT_FOUND, and\n"
-      "                    every other call (uname, uptime, firmware, processes) still comes\n"
-      "                    from the profile.  A faulty snapshot stops the program with status\n"
-      "                    127 and names the fault\n"
-      "  --daemons         run the host's observation daemon, SNMP agent and management daemon\n"
-      "  --bind DIR        bind DIR read-write at the same path (the working directory always is)\n"
-      "  --ro PATH         bind PATH read-only at the same path\n"
-      "  --trace[=FILE]    one line per kernel call on stderr or in FILE;\n"
-      "                    --trace-format, --trace-calls, --trace-nodes choose the form and calls\n",
-      stdout);
-  return 0;
 }
 
 std::string Absolute(const std::string &path) {
@@ -141,9 +140,12 @@ int main(int argc, char **argv) {
   bool daemons = false;
   TraceRequest trace;
   int i = 1;
+  if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+    fputs(kUsage, stdout);
+    return 0;
+  }
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
-    if (option == "--help") return Help();
     if (option == "--daemons") {
       daemons = true;
       continue;

@@ -62,6 +62,11 @@ uint64_t HyxSim_RescanCount(const char *adapter);
  * built-in hypervisor host). */
 const char *HyxSim_ProfilePath(void);
 
+/* Every field of the profile's sections that the simulator reads
+ * ("firmware.acpi[].bytes": list elements as "[]", an element's fields as
+ * far as the loaded profile has elements), each once, in order. */
+void HyxSim_ProfileFields(void (*each)(const char *path, void *context), void *context);
+
 /* The clock control.  Pinning makes CLOCK_MONOTONIC, as the process reads
  * it through clock_gettime, stand still at `ns` nanoseconds; Advance moves the
  * pinned clock forward by `ns`; Unpin gives the real clock back.  Other clocks
