@@ -75,7 +75,7 @@ bool ReadProfile(const std::string &path, const struct utsname &realNames, Profi
   return true;
 }
 
-void LoadProfile(const char *path, const struct utsname &realNames) {
+void LoadProfile(const char *path, const struct utsname &realNames, const char *snapshot) {
   Profile &current = Current();
   if (path == nullptr || *path == '\0') {
     // The built-in host: a Hyxkernel with the defaults of every section.
@@ -83,13 +83,14 @@ void LoadProfile(const char *path, const struct utsname &realNames) {
     current.names = realNames;
     std::string error;
     ReadKernel(current, error);
-    return;
+  } else {
+    std::string error;
+    if (!ReadProfile(path, realNames, current, error)) {
+      fprintf(stderr, "hyxsim: %s\n", error.c_str());
+      _exit(127);
+    }
   }
-  std::string error;
-  if (!ReadProfile(path, realNames, current, error)) {
-    fprintf(stderr, "hyxsim: %s\n", error.c_str());
-    _exit(127);
-  }
+  if (snapshot != nullptr) current.snapshot = snapshot;
 }
 
 const Profile &CurrentProfile() { return Current(); }

@@ -20,7 +20,8 @@ struct Profile {
   bool hsiRenumbered = false;               // the kernel numbers its nodes its own way
   uint64_t uptimeMicroseconds = 825785982;  // the host's uptime when the simulator loads
   std::string build = "Hyxkernel build 24585383";
-  struct utsname names {};                             // what uname reports
+  std::string snapshot;     // HYXSIM_SNAPSHOT: the system-information tree is served from this file
+  struct utsname names {};  // what uname reports
   nlohmann::json document = nlohmann::json::object();  // the merged file, for the sections models load
 };
 
@@ -28,7 +29,9 @@ struct Profile {
 // empty; `realNames` is the machine's own uname, which the profile's "kernel"
 // section overrides.  A profile that cannot be read, or whose "kernel"
 // section is wrong, ends the process with status 127, naming the field.
-void LoadProfile(const char *path, const struct utsname &realNames);
+// `snapshot` (null or empty: none) names a system-information snapshot the
+// host serves in place of the profile's values; it is read with the models.
+void LoadProfile(const char *path, const struct utsname &realNames, const char *snapshot);
 
 const Profile &CurrentProfile();
 

@@ -113,7 +113,7 @@ __attribute__((constructor)) void StartSimulatedKernel(int, char **, char **envp
     fprintf(stderr, "hyxsim: cannot start the simulated kernel: %s\n", strerror(errno));
     _exit(127);
   }
-  LoadProfile(FindEnv(envp, "HYXSIM_PROFILE"), realNames);
+  LoadProfile(FindEnv(envp, "HYXSIM_PROFILE"), realNames, FindEnv(envp, "HYXSIM_SNAPSHOT"));
   RegisterModels();
   LoadSections();
   StartTrace(envp);

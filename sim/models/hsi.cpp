@@ -2,15 +2,21 @@
 // lists on the host's node values (the node calls), the signature exchange,
 // and the module calls on the profile's modules.  Every block and list is
 // read and written in the caller's memory, laid out as kernelWire.h says.
+// With a snapshot the same calls answer from the snapshot's tree instead
+// (hsiSnapshot.h), and the host refuses every set.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 #include "../kit.h"
 #include "../models.h"
 #include "../profile.h"
+#include "hsiSnapshot.h"
 #include "hsiStore.h"
 #include "uefiShare.h"
 
@@ -24,8 +30,9 @@ constexpr size_t kUefiAttributesSize = 4;
 struct Server {
   std::mutex lock;
   HsiStore store;
-  std::deque<HsiModule> modules;    // in place: their tables point into them
-  uint32_t uefiNode = HSI_NO_NODE;  // the kernel's UEFI variables
+  std::deque<HsiModule> modules;          // in place: their tables point into them
+  uint32_t uefiNode = HSI_NO_NODE;        // the kernel's UEFI variables
+  std::unique_ptr<HsiSnapshot> snapshot;  // answering from a snapshot: read once at start
 };
 
 Server &TheServer() {
@@ -38,15 +45,18 @@ bool LoadValues(const nlohmann::json *section, std::string &error) {
   return section == nullptr || HsiLoadStore(KernelHsiTables(), *section, TheServer().store, error);
 }
 
-// The "hsiModules" section: a list of modules.
+// The "hsiModules" section: a list of modules.  With a snapshot the
+// snapshot's modules are the host's; the section is still checked.
 bool LoadModules(const nlohmann::json *section, std::string &error) {
   if (section == nullptr) return true;
   if (!section->is_array()) {
     error = "hsiModules: takes a list";
     return false;
   }
+  std::deque<HsiModule> unused;
+  std::deque<HsiModule> &modules = TheServer().snapshot ? unused : TheServer().modules;
   for (size_t i = 0; i < section->size(); ++i) {
-    HsiModule &module = TheServer().modules.emplace_back();
+    HsiModule &module = modules.emplace_back();
     if (!HsiLoadModule(KernelHsiTables(), (*section)[i], "hsiModules[" + std::to_string(i) + "]", module,
                        error))
       return false;
@@ -54,8 +64,12 @@ bool LoadModules(const nlohmann::json *section, std::string &error) {
   return true;
 }
 
+std::deque<HsiModule> &Modules(Server &server) {
+  return server.snapshot ? server.snapshot->modules : server.modules;
+}
+
 HsiModule *ModuleById(Server &server, int32_t id) {
-  for (HsiModule &module : server.modules)
+  for (HsiModule &module : Modules(server))
     if (module.id == id) return &module;
   return nullptr;
 }
@@ -65,7 +79,14 @@ struct Scope {
   const HsiTableSet *tables = nullptr;
   HsiStore *store = nullptr;
   bool kernel = true;
+  const HsiListStore *lists = nullptr;  // a snapshot's: lists as recorded, and no sets
 };
+
+Scope KernelScope(Server &server) {
+  if (HsiSnapshot *snapshot = server.snapshot.get())
+    return Scope{&snapshot->kernel.tables, &snapshot->kernel.store, true, &snapshot->kernel.lists};
+  return Scope{&KernelHsiTables(), &server.store, true};
+}
 
 // The instance values of the caller's list (x3, x4), checked against the
 // node's instance path (less the node itself for a list call).
@@ -116,11 +137,11 @@ uint32_t Prepare(Server &server, Call &call, bool list, Scope &scope, uint32_t &
   int32_t moduleId = static_cast<int32_t>(call.args[1]);
   node = static_cast<uint32_t>(call.args[0]);
   if (moduleId == 0) {
-    scope = Scope{&KernelHsiTables(), &server.store, true};
+    scope = KernelScope(server);
   } else {
     HsiModule *module = ModuleById(server, moduleId);
     if (module == nullptr) return HYX_HSI_INVALID_NODE_ID;
-    scope = Scope{&module->tables, &module->store, false};
+    scope = Scope{&module->tables, &module->store, false, server.snapshot ? &module->lists : nullptr};
   }
   const HsiTableSet &tables = *scope.tables;
   if (!tables.Has(node) || node == tables.base) return HYX_HSI_INVALID_NODE_ID;
@@ -136,12 +157,12 @@ uint32_t Prepare(Server &server, Call &call, bool list, Scope &scope, uint32_t &
   return ReadParams(tables, call.args[3], call.args[4], path, values);
 }
 
-// Node 1: the kernel's node signatures by its own node ids.
-std::vector<uint8_t> NodeHashes() {
-  const HsiTableSet &tables = KernelHsiTables();
+// Node 1: the kernel's node signatures by its own node ids (0 where a
+// snapshot describes no node).
+std::vector<uint8_t> NodeHashes(const HsiTableSet &tables) {
   HsiNodeHashReply reply{};
   reply.count = std::min(tables.nodeCount, HSI_NODE_HASH_CAPACITY);
-  for (uint32_t i = 0; i < reply.count; i++) reply.hashes[i] = tables.nodes[i].signature;
+  for (uint32_t i = 0; i < reply.count; i++) reply.hashes[i] = tables.Has(i) ? tables.nodes[i].signature : 0;
   const auto *bytes = reinterpret_cast<const uint8_t *>(&reply);
   return std::vector<uint8_t>(bytes, bytes + sizeof reply);
 }
@@ -154,15 +175,19 @@ const HsiEntry *Find(HsiStore &store, uint32_t node, const std::vector<HsiValue>
   return nullptr;
 }
 
-// The value of a get, or HYX_NOT_FOUND.
+// The value of a get, a snapshot's recorded failure, or HYX_NOT_FOUND.
+// Node 1 always describes the table the host serves: a snapshot's nodes
+// sit at the slots it recorded them in, whatever numbering the recorded
+// host's own reply gave.
 uint32_t Value(const Scope &scope, uint32_t node, const std::vector<HsiValue> &values,
                std::vector<uint8_t> &bytes) {
   if (scope.kernel && node == kHashNode) {
-    bytes = NodeHashes();
+    bytes = NodeHashes(*scope.tables);
     return HYX_OK;
   }
   const HsiEntry *entry = Find(*scope.store, node, values);
   if (entry == nullptr) return HYX_NOT_FOUND;
+  if (entry->status != HYX_OK) return entry->status;
   bytes = entry->bytes;
   return HYX_OK;
 }
@@ -227,7 +252,9 @@ void GetSize(Call &call, const Scope &scope, uint32_t node, const std::vector<Hs
 // buffer, kind 4 the sized buffer's data, kind 1 the values of the input
 // list (integers as 8 bytes, strings with their NUL).  A fixed-size node's
 // value is cut or zero-padded to its get size.  Outputs are zeroed.
+// A snapshot's host is read-only: its nodes have no set handlers.
 void Set(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiValue> &values) {
+  if (scope.lists != nullptr) return Answer(call, HYX_HSI_HANDLER_NOT_FOUND);
   if (scope.kernel && node == kHashNode) return Answer(call, HYX_NOT_SUPPORTED);
   const auto block = ReadBlock<HsiSetBlock>(call.args[5]);
   uint32_t kind = block.kind;
@@ -307,15 +334,27 @@ bool Within(const HsiTableSet &tables, uint32_t node, uint32_t ancestor) {
 
 // The instances of node under the given outer values: every value that
 // an entry at or below node holds in node's place, first seen first; for
-// the module root, the modules.
-std::vector<HsiValue> Instances(const Scope &scope, uint32_t node, const std::vector<HsiValue> &outer) {
+// the module root, the modules.  A snapshot answers what it recorded for
+// these values (none: no instances).
+uint32_t Instances(const Scope &scope, uint32_t node, const std::vector<HsiValue> &outer,
+                   std::vector<HsiValue> &found) {
+  if (scope.lists != nullptr) {
+    auto at = scope.lists->find(node);
+    if (at == scope.lists->end()) return HYX_OK;
+    for (const HsiListEntry &entry : at->second)
+      if (entry.instances == outer) {
+        if (entry.status != HYX_OK) return entry.status;
+        found = entry.items;
+        return HYX_OK;
+      }
+    return HYX_OK;
+  }
   const HsiTableSet &tables = *scope.tables;
   const HsiStore &store = *scope.store;
-  std::vector<HsiValue> found;
   // The module root's instances are the kernel's modules, by name.
   if (scope.kernel && tables.Node(node).moduleRoot) {
     for (const HsiModule &module : TheServer().modules) found.push_back(HsiValue{false, 0, module.name});
-    return found;
+    return HYX_OK;
   }
   for (const auto &[id, entries] : store) {
     if (!Within(tables, id, node)) continue;
@@ -327,7 +366,7 @@ std::vector<HsiValue> Instances(const Scope &scope, uint32_t node, const std::ve
       if (std::find(found.begin(), found.end(), value) == found.end()) found.push_back(value);
     }
   }
-  return found;
+  return HYX_OK;
 }
 
 // Fills the caller's instance list in place: count is what fits the slots,
@@ -343,7 +382,9 @@ void List(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVa
       record->headerSize != HsiParamList_HeaderSize(record->capacity) ||
       uint64_t{record->headerSize} + record->dataCapacity > size)
     return Answer(call, HYX_BAD_PARAM);
-  std::vector<HsiValue> instances = Instances(scope, node, values);
+  std::vector<HsiValue> instances;
+  uint32_t status = Instances(scope, node, values, instances);
+  if (status != HYX_OK) return Answer(call, status);
   uint32_t fill =
       instances.size() < record->capacity ? static_cast<uint32_t>(instances.size()) : record->capacity;
   uint64_t needed = 0;
@@ -377,12 +418,18 @@ void List(Call &call, const Scope &scope, uint32_t node, const std::vector<HsiVa
 }
 
 // The kernel accepts the library's interface signature when the profile
-// says so and the text is its own.  x0 the text, x1 a buffer for the
-// kernel's build, x2 its size.
+// says so and the text is its own; a snapshot's host accepts the signature
+// it was recorded with and writes back its build.  x0 the text, x1 a
+// buffer for the kernel's build, x2 its size.
 void ExchangeSignature(Call &call) {
   const char *text = reinterpret_cast<const char *>(call.args[0]);
   if (text == nullptr) return Answer(call, HYX_INVALID_ADDRESS);
   const Profile &profile = CurrentProfile();
+  if (const HsiSnapshot *snapshot = TheServer().snapshot.get()) {
+    if (snapshot->signature != text) return Answer(call, HYX_CHECKSUM_MISMATCH);
+    WriteText(call.args[1], call.args[2], snapshot->build.c_str());
+    return Answer(call, HYX_OK);
+  }
   if (!profile.acceptsHsiSignature || strcmp(text, KernelHsiTables().signature) != 0)
     return Answer(call, HYX_CHECKSUM_MISMATCH);
   WriteText(call.args[1], call.args[2], profile.build.c_str());
@@ -411,7 +458,7 @@ void ModuleId(Call &call) {
   if (call.args[0] == 0 || call.args[1] == 0) return Answer(call, HYX_INVALID_ADDRESS);
   Server &server = TheServer();
   std::lock_guard<std::mutex> guard(server.lock);
-  for (const HsiModule &module : server.modules)
+  for (const HsiModule &module : Modules(server))
     if (module.name == reinterpret_cast<const char *>(call.args[0])) {
       WriteBlock<int32_t>(call.args[1], module.id);
       return Answer(call, HYX_OK);
@@ -528,8 +575,8 @@ bool AppendNodePath(const HsiTableSet &tables, uint32_t node, std::string &out) 
 
 bool HsiNodePath(int32_t moduleId, uint32_t node, std::string &path) {
   path.clear();
-  if (moduleId == 0) return AppendNodePath(KernelHsiTables(), node, path);
   Server &server = TheServer();
+  if (moduleId == 0) return AppendNodePath(*KernelScope(server).tables, node, path);
   std::lock_guard<std::mutex> guard(server.lock);
   HsiModule *module = ModuleById(server, moduleId);
   if (module == nullptr) return false;
@@ -546,7 +593,9 @@ bool HsiHasInstance(const char *path, const std::string &name) {
   Scope scope{&tables, &server.store, true};
   HsiValue wanted;
   wanted.text = name;
-  for (const HsiValue &value : Instances(scope, node, {}))
+  std::vector<HsiValue> instances;
+  Instances(scope, node, {}, instances);
+  for (const HsiValue &value : instances)
     if (value == wanted) return true;
   return false;
 }
@@ -554,8 +603,20 @@ bool HsiHasInstance(const char *path, const std::string &name) {
 void RegisterHsiModels() {
   RegisterSection("hsi", LoadValues);
   RegisterSection("hsiModules", LoadModules);
-  if (!CurrentProfile().hyxkernel) return;
-  TheServer().uefiNode = HsiNodeByPath(KernelHsiTables(), "uefi_variable");
+  const Profile &profile = CurrentProfile();
+  if (!profile.snapshot.empty()) {
+    // A snapshot that cannot be served stops the host, as a faulty profile does.
+    auto snapshot = std::make_unique<HsiSnapshot>();
+    std::string error;
+    if (!HsiReadSnapshot(profile.snapshot, KernelHsiTables(), *snapshot, error)) {
+      fprintf(stderr, "hyxsim: %s: %s\n", profile.snapshot.c_str(), error.c_str());
+      _exit(127);
+    }
+    TheServer().snapshot = std::move(snapshot);
+  }
+  if (!profile.hyxkernel) return;
+  // A snapshot's variables are read-only, so nothing is shared.
+  if (!TheServer().snapshot) TheServer().uefiNode = HsiNodeByPath(KernelHsiTables(), "uefi_variable");
   RegisterModel(KERNEL_CALL_HSI_GET, ServeNodeCall<Get>);
   RegisterModel(KERNEL_CALL_HSI_GET_SIZE, ServeNodeCall<GetSize>);
   RegisterModel(KERNEL_CALL_HSI_SET, ServeNodeCall<Set>);

@@ -22,7 +22,11 @@ struct HsiTableSet {
   const HsiTypeDef *types;
   uint32_t typeCount;
   uint32_t base = 0;
-  bool Has(uint32_t id) const { return id >= base && id - base < nodeCount; }
+  // A snapshot's table: which ids it describes (null: every id in range).
+  const uint8_t *described = nullptr;
+  bool Has(uint32_t id) const {
+    return id >= base && id - base < nodeCount && (described == nullptr || described[id - base]);
+  }
   const HsiNodeDef &Node(uint32_t id) const { return nodes[id - base]; }
 };
 
@@ -42,10 +46,20 @@ struct HsiEntry {
   std::vector<HsiValue> instances;  // one per instance node on the path
   bool hasValue = false;
   std::vector<uint8_t> bytes;
+  uint32_t status = 0;  // a snapshot's recorded failure: the get answers it
 };
 
 // Node id (in the kernel's numbering) to its entries, in profile order.
 using HsiStore = std::map<uint32_t, std::vector<HsiEntry>>;
+
+// A list a snapshot recorded: the outer instance values it was asked with,
+// its status, and the instances it returned.
+struct HsiListEntry {
+  std::vector<HsiValue> instances;
+  uint32_t status = 0;
+  std::vector<HsiValue> items;
+};
+using HsiListStore = std::map<uint32_t, std::vector<HsiListEntry>>;
 
 // A kernel module's node tree, built from the profile's "hsiModules".
 struct HsiModule {
@@ -55,6 +69,10 @@ struct HsiModule {
   std::vector<std::string> names;
   HsiTableSet tables{};
   HsiStore store;
+  // From a snapshot: the lists as recorded (instances are not derived from
+  // the values), and which node slots the snapshot describes.
+  HsiListStore lists;
+  std::vector<uint8_t> described;
 };
 
 // Reads one module: its nodes (name, parent path, flags, get and set types

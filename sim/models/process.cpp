@@ -143,7 +143,8 @@ size_t VectorLength(char *const *vector) {
 size_t EnvironmentExtra(char *const *envp) {
   const char *ours = getenv("LD_PRELOAD");
   const char *simPath = SimLibraryPath();
-  size_t extra = (VectorLength(envp) + 3) * sizeof(char *) + CurrentProfile().path.size() + 64;
+  size_t extra = (VectorLength(envp) + 4) * sizeof(char *) + CurrentProfile().path.size() +
+                 CurrentProfile().snapshot.size() + 96;
   for (const char *const *setting = TraceEnvironment(); *setting != nullptr; ++setting)
     extra += sizeof(char *) + strlen(*setting) + 1;
   extra += (ours ? strlen(ours) : 0) + (simPath ? strlen(simPath) : 0);
@@ -161,17 +162,17 @@ bool HasVariable(char *const *envp, size_t count, const char *entry) {
 }
 
 // An environment the simulator survives in: the caller's entries, with the
-// simulator added to LD_PRELOAD and the host profile named, when missing,
-// and the trace settings the caller's process runs with.
+// simulator added to LD_PRELOAD and the host profile and snapshot named,
+// when missing, and the trace settings the caller's process runs with.
 char **ChildEnvironment(Arena &arena, char *const *envp) {
   const char *simPath = SimLibraryPath();
   size_t count = VectorLength(envp);
   size_t settings = 0;
   for (const char *const *setting = TraceEnvironment(); *setting != nullptr; ++setting) ++settings;
-  char **entries = arena.Take<char *>(count + 3 + settings);
+  char **entries = arena.Take<char *>(count + 4 + settings);
   if (entries == nullptr) return nullptr;
   const char *oldPreload = nullptr;
-  bool hasProfile = false;
+  bool hasProfile = false, hasSnapshot = false;
   size_t n = 0;
   for (size_t i = 0; i < count; ++i) {
     if (strncmp(envp[i], "LD_PRELOAD=", 11) == 0) {
@@ -179,6 +180,7 @@ char **ChildEnvironment(Arena &arena, char *const *envp) {
       continue;
     }
     hasProfile |= strncmp(envp[i], "HYXSIM_PROFILE=", 15) == 0;
+    hasSnapshot |= strncmp(envp[i], "HYXSIM_SNAPSHOT=", 16) == 0;
     entries[n++] = envp[i];
   }
   if (simPath != nullptr && (oldPreload == nullptr || strstr(oldPreload, simPath) == nullptr)) {
@@ -196,6 +198,11 @@ char **ChildEnvironment(Arena &arena, char *const *envp) {
     char *profile = arena.Concat("HYXSIM_PROFILE=", CurrentProfile().path.c_str());
     if (profile == nullptr) return nullptr;
     entries[n++] = profile;
+  }
+  if (!hasSnapshot && !CurrentProfile().snapshot.empty()) {
+    char *snapshot = arena.Concat("HYXSIM_SNAPSHOT=", CurrentProfile().snapshot.c_str());
+    if (snapshot == nullptr) return nullptr;
+    entries[n++] = snapshot;
   }
   for (const char *const *setting = TraceEnvironment(); *setting != nullptr; ++setting)
     if (!HasVariable(envp, count, *setting)) entries[n++] = const_cast<char *>(*setting);

@@ -14,6 +14,7 @@
 #include "hyxsysinfo/hsiTables.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
+#include "instance_params.h"
 #include "test_host.h"
 
 namespace {
@@ -21,22 +22,6 @@ namespace {
 bool Renumbered() { return OnProfile("renumbered"); }
 
 uint64_t Signature(uint32_t node) { return hsiTables.nodes[node].signature; }
-
-// A packed list of instance values: integers or strings.
-struct Params {
-  HsiParamList list = HsiParamList_AllocSized(HSI_PARAMLIST_INSTANCE, 4, 256, 0);
-  Params() = default;
-  Params(std::initializer_list<const char *> texts) {
-    for (const char *text : texts) EXPECT_EQ(HsiParamList_AddString(list, text), HYX_OK);
-  }
-  ~Params() { HsiParamList_Free(list); }
-  Params &Int(uint64_t value) {
-    EXPECT_EQ(HsiParamList_AddInt(list, value), HYX_OK);
-    return *this;
-  }
-  HsiParamListRecord *Record() { return HsiParamList_Record(list); }
-  uint32_t Size() { return HsiParamList_WireSize(list); }
-};
 
 HYX_ReturnStatus Get(uint32_t kernelNode, uint64_t signature, Params &params, void *buffer, uint32_t length,
                      uint32_t kind = HSI_CALL_GET) {

@@ -1,6 +1,11 @@
 // hyxsim: runs a program as if it were on a Hyxkernel host.
 //
-//   hyxsim [--profile FILE] [--daemons] [--bind DIR]... [--ro PATH]... [TRACE OPTIONS] -- PROGRAM ARGS
+//   hyxsim [--profile FILE] [--snapshot FILE] [--daemons] [--bind DIR]... [--ro PATH]... [TRACE OPTIONS]
+//          -- PROGRAM ARGS
+//
+// --snapshot FILE serves the system-information calls from a snapshot of a
+// host's tree (lib/hyxsysinfo/hsiCacheFormat.h) instead of the profile's
+// values; every other call still answers from the profile.
 //
 // --trace[=FILE] writes one line per kernel call the program and its
 // children make (sim/README.md shows the formats) to FILE or stderr;
@@ -27,6 +32,7 @@
 
 #include "profileDocument.h"
 #include "sandbox.h"
+#include "sandboxPaths.h"
 
 namespace {
 
@@ -35,6 +41,11 @@ constexpr const char kUsage[] =
     "       hyxsim --help\n"
     "\n"
     "  --profile FILE         the host profile (default: the example hypervisor host)\n"
+    "  --snapshot FILE        answer the system-information calls (gets, lists, the\n"
+    "                         signature exchange, module ids and node definitions)\n"
+    "                         from this snapshot of a host's tree; sets are refused\n"
+    "                         with HYX_HSI_HANDLER_NOT_FOUND, every other call still\n"
+    "                         comes from the profile\n"
     "  --daemons              run the observation daemon, SNMP agent and management\n"
     "                         daemon in the sandbox; each records what it receives\n"
     "                         in /run/hyxsim/*.jsonl\n"
@@ -47,8 +58,8 @@ constexpr const char kUsage[] =
     "  --trace-calls=LIST     only these calls (names or groups, comma-separated)\n"
     "  --trace-nodes=PREFIX   only system-information calls on nodes under PREFIX\n"
     "\n"
-    "Exit status: the program's; 127 for a profile the simulator refuses; 2 for bad\n"
-    "usage.\n";
+    "Exit status: the program's; 127 for a profile or snapshot the simulator refuses\n"
+    "(one line names the fault); 2 for bad usage or a file that cannot be read.\n";
 
 int Usage() {
   fputs(kUsage, stderr);
@@ -125,6 +136,7 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
   std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
+  std::string snapshot;
   bool daemons = false;
   TraceRequest trace;
   int i = 1;
@@ -145,6 +157,8 @@ int main(int argc, char **argv) {
     if (i + 1 >= argc) return Usage();
     if (option == "--profile")
       profile = argv[++i];
+    else if (option == "--snapshot")
+      snapshot = argv[++i];
     else if (option == "--bind")
       sandbox.binds.push_back(Absolute(argv[++i]));
     else if (option == "--ro")
@@ -168,6 +182,18 @@ int main(int argc, char **argv) {
   auto volumes = document.find("volumes");
   if (volumes != document.end() && !hyxsim::ParseVolumes(&*volumes, sandbox.volumes, error))
     sandbox.volumes.clear();
+  // The snapshot is bound read-only into the sandbox, where the simulated
+  // kernel checks it when the program starts.
+  if (!snapshot.empty()) {
+    int fd = open(snapshot.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      fprintf(stderr, "hyxsim: %s: %s\n", snapshot.c_str(), strerror(errno));
+      return 2;
+    }
+    close(fd);
+    sandbox.snapshot = Absolute(snapshot);
+    sandbox.environment.push_back(std::string("HYXSIM_SNAPSHOT=") + hyxsim::kSandboxSnapshot);
+  }
   auto mockup = document.find("mockup");
   sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 

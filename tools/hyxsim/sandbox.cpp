@@ -217,6 +217,7 @@ void MakeHostPaths(const SandboxSpec &sandbox) {
   MakeDirs(std::string("/run") + (hostPaths::kRunDir + strlen("/var/run")));
   MakeDirs("/run/hyxsim");
   WriteFile(hyxsim::kSandboxProfile, sandbox.profileText);
+  if (!sandbox.snapshot.empty()) Bind(sandbox.snapshot, hyxsim::kSandboxSnapshot, true);
   MakeDirs(hyxsim::kSandboxStateDir);
   chmod(hyxsim::kSandboxStateDir, 01777);
   MakeDirs(hostPaths::kSnmpSpoolDir);

@@ -9,6 +9,7 @@
 
 struct SandboxSpec {
   std::string profileText;                  // copied to /run/hyxsim/profile.json
+  std::string snapshot;                     // bound read-only at /run/hyxsim/snapshot.hsi
   bool mockup = false;                      // place the mock-up marker
   std::string simLibrary;                   // preloaded into the program
   std::vector<std::string> binds;           // host directories bound read-write at the same path
