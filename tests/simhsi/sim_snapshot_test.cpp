@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -270,6 +271,28 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
   CommandOutcome missing = RunServed(std::string(WORK_DIR) + "/no-such.hsi", "echo the program ran");
   EXPECT_TRUE(WIFEXITED(missing.status) && WEXITSTATUS(missing.status) == 2) << missing.output;
   EXPECT_NE(missing.output.find("no-such.hsi: No such file"), std::string::npos) << missing.output;
+}
+
+// A snapshot hyxsnap records of the example host, served back, answers
+// hyxinfo as the live host did, byte for byte on stdout, with its status.
+TEST(SimSnapshot, HyxinfoAnswersAsTheRecordedHost) {
+  std::string path = std::string(WORK_DIR) + "/recorded.hsi";
+  std::string host =
+      std::string(HYXSIM_PATH) + " --bind " + BUILD_DIR + " --profile " + HOSTS_DIR + "/hypervisor.json ";
+  unlink(path.c_str());
+  CommandOutcome recorded = RunCommand(host + "-- " + HYXSNAP_PATH + " -o " + path + " 2>&1");
+  ASSERT_EQ(recorded.status, 0) << recorded.output;
+  for (const char *command :
+       {"version", "version --json", "nics --json", "interfaces --json", "storage adapters --json",
+        "storage devices --json", "storage paths --json", "uefi list", "hsi ls hyxModules"}) {
+    std::string tail = std::string(" -- ") + HYXINFO_PATH + " " + command + " 2>/dev/null";
+    CommandOutcome live = RunCommand(host + tail);
+    CommandOutcome served = RunCommand(host + "--snapshot " + path + tail);
+    EXPECT_EQ(live.status, 0) << command;
+    EXPECT_FALSE(live.output.empty()) << command;
+    EXPECT_EQ(served.status, live.status) << command;
+    EXPECT_EQ(served.output, live.output) << command;
+  }
 }
 
 // ---- inside: a program on the snapshot's host ---------------------------------
