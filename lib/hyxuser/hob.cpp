@@ -4,7 +4,6 @@
 
 #include <pthread.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +14,7 @@
 #include "common/export.h"
 #include "common/guard.h"
 #include "common/hostPaths.h"
+#include "common/localPeer.h"
 #include "hyxuser/hobWire.h"
 #include "status/status.h"
 #include "string/str.h"
@@ -62,16 +62,8 @@ int HobUser_Connect(void) {
     ++hobRefCount;
     return 0;
   }
-  guard::Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) return -1;
-  struct sockaddr_un address;
-  memset(&address, 0, sizeof address);
-  address.sun_family = AF_UNIX;
-  memcpy(address.sun_path, hostPaths::kObservationSocket, sizeof hostPaths::kObservationSocket);
-  // A signal while the daemon's queue is full leaves the socket unconnected:
-  // asking again is a new attempt.
-  while (connect(fd.get(), reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0)
-    if (errno != EINTR) return -1;
+  guard::Fd fd = localPeer::Socket();
+  if (!fd.valid() || !localPeer::Connect(fd.get(), hostPaths::kObservationSocket)) return -1;
   __atomic_store_n(&hobFd, fd.release(), __ATOMIC_RELAXED);
   hobRefCount = 1;
   return 0;

@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "common/export.h"
 #include "common/guard.h"
 #include "common/hostPaths.h"
+#include "common/localPeer.h"
 #include "hyxuser/snmpSpool.h"
 #include "string/str.h"
 
@@ -115,14 +115,9 @@ bool Publish(const char *from, const char *to) {
 }
 
 HYX_ReturnStatus WakeAgent() {
-  guard::Fd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  guard::Fd fd = localPeer::Socket();
   if (!fd.valid()) return HYX_FAILURE;
-  struct sockaddr_un address;
-  memset(&address, 0, sizeof address);
-  address.sun_family = AF_UNIX;
-  memcpy(address.sun_path, hostPaths::kSnmpControlSocket, sizeof hostPaths::kSnmpControlSocket);
-  while (connect(fd.get(), reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0)
-    if (errno != EINTR) return HYX_NOT_READY;
+  if (!localPeer::Connect(fd.get(), hostPaths::kSnmpControlSocket)) return HYX_NOT_READY;
   ssize_t n;
   do n = send(fd.get(), "N", 1, MSG_NOSIGNAL);
   while (n < 0 && errno == EINTR);

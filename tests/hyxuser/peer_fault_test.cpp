@@ -247,6 +247,18 @@ TEST_F(Peers, ObservationToASlowDaemonUnderSignals) {
   }
 }
 
+// A daemon that has stopped taking connections (its queue stays full) holds
+// the caller for the connect timeout, not for ever (without it, this case
+// would wait until the test run stopped it).
+TEST_F(Peers, ObservationToAStuckDaemonGivesUp) {
+  int listener = ListenLocal(hostPaths::kObservationSocket, 0);
+  int queued = FillQueue(hostPaths::kObservationSocket);
+  EXPECT_THAT(Notify("stuck"), IsStatus(HYX_NO_CONNECT));
+  close(queued);
+  close(listener);
+  unlink(hostPaths::kObservationSocket);
+}
+
 // ---- SNMP traps --------------------------------------------------------------
 
 std::vector<std::string> SpoolFiles() {
@@ -345,6 +357,17 @@ TEST_F(Peers, TrapToASlowAgentUnderSignals) {
   EXPECT_THAT(status, IsOk());
   EXPECT_EQ(woken, "N");
   ExpectDeliveredOrNothing(status, woken);
+  close(queued);
+  close(listener);
+  unlink(hostPaths::kSnmpControlSocket);
+}
+
+TEST_F(Peers, TrapToAStuckAgentGivesUp) {
+  EmptySpool();
+  int listener = ListenLocal(hostPaths::kSnmpControlSocket, 0);
+  int queued = FillQueue(hostPaths::kSnmpControlSocket);
+  EXPECT_THAT(Trap(), IsStatus(HYX_NOT_READY));
+  ExpectDeliveredOrNothing(HYX_NOT_READY, "");
   close(queued);
   close(listener);
   unlink(hostPaths::kSnmpControlSocket);
