@@ -428,12 +428,14 @@ const char *TryPlain(FmtOut *o, const char *f, FmtArgs *a, FmtLocale *l) {
 // Literal text up to the next '%' or the end of the format, copied while it
 // is scanned, sixteen bytes at a time (eight without vector registers).
 // The loads are aligned: an aligned block holding a byte of the format
-// never crosses a page, though it may reach past the format's NUL, which
-// is why the address checker is told to look away.  A block without '%' or
-// NUL is stored whole; the piece before a stop is copied alone, so nothing
-// past the text is ever written.
+// never crosses a page, though it may reach past the format's NUL.  Those
+// bytes are never used, so neither the address checker nor the race
+// checker (to which they may look freed, or another thread's) is asked to
+// look at them.  A block without '%' or NUL is stored whole; the piece
+// before a stop is copied alone, so nothing past the text is ever written.
+#define OVERREADS_FORMAT __attribute__((no_sanitize("address", "hwaddress", "thread")))
 #if defined(__SSE2__)
-__attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(FmtOut *o, const char *f) {
+OVERREADS_FORMAT const char *CopyLiteral(FmtOut *o, const char *f) {
   const __m128i percents = _mm_set1_epi8('%'), zeros = _mm_setzero_si128();
   const char *block = f - (reinterpret_cast<uintptr_t>(f) & 15);
   unsigned wanted = 0xffffu << (f - block);  // bytes from f on
@@ -456,7 +458,7 @@ __attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(Fmt
   }
 }
 #elif defined(__aarch64__) && defined(__ARM_NEON)
-__attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(FmtOut *o, const char *f) {
+OVERREADS_FORMAT const char *CopyLiteral(FmtOut *o, const char *f) {
   const uint8x16_t percents = vdupq_n_u8('%');
   const char *block = f - (reinterpret_cast<uintptr_t>(f) & 15);
   // Four mask bits per byte: the compare narrowed by a shift.
@@ -482,7 +484,7 @@ __attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(Fmt
 #elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 // Eight bytes per word, a byte equal to '%' or NUL found by the carry
 // trick; only the lowest flagged byte is exact, which is the one used.
-__attribute__((no_sanitize("address", "hwaddress"))) const char *CopyLiteral(FmtOut *o, const char *f) {
+OVERREADS_FORMAT const char *CopyLiteral(FmtOut *o, const char *f) {
   constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
   constexpr uint64_t kPercents = kOnes * '%';
   const char *word = f - (reinterpret_cast<uintptr_t>(f) & 7);
