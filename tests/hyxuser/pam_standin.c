@@ -11,7 +11,13 @@ int pam_start(const char *service, const char *user, const struct pam_conv *conv
   if (h == NULL) return PAM_BUF_ERR;
   sscanf(service, "start=%d check=%d end=%d", &start, &h->check, &h->end);
   h->conversationData = conv->appdata_ptr;
-  *handle = (pam_handle_t *)h; /* even when refusing: the caller must not keep it */
+  if (start != PAM_SUCCESS) {
+    /* A handle even when refusing: the caller must not keep it. */
+    static struct StandinHandle refused;
+    free(h);
+    h = &refused;
+  }
+  *handle = (pam_handle_t *)h;
   return start;
 }
 
