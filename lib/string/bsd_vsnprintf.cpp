@@ -262,7 +262,9 @@ bool Convert(FmtOut *o, FmtSpec *s, FmtArgs *a, FmtLocale *l) {
     errno = EOVERFLOW;
     return false;
   }
+  // The argument table says which letters take a floating-point argument.
   ArgKind kind = FmtArgKind(s->conv, s->length);
+  if (kind == ArgKind::kDouble || kind == ArgKind::kLongDouble) return PutFloating(o, s, a, l);
   switch (s->conv) {
     case 'd':
     case 'i': {
@@ -304,15 +306,6 @@ bool Convert(FmtOut *o, FmtSpec *s, FmtArgs *a, FmtLocale *l) {
     case 'n':
       StoreCount(FmtArgPointer(a, s->argPos), s->length, OutLength(o));
       return true;
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'A':
-      return PutFloating(o, s, a, l);
     case '%':
       OutChar(o, '%');
       return true;
