@@ -129,6 +129,22 @@ TEST(SimTrace, OnARenumberedKernelTheSignatureIsRefusedAndTheNodeTableRead) {
   EXPECT_EQ(lines[1]["args"]["instances"], json::array());
 }
 
+// hyxinfo's own copy of the client (for lists no export gives) numbers its
+// nodes as the kernel does, as the library does.
+TEST(SimTrace, OnARenumberedKernelHyxinfosListsUseTheKernelsNumbers) {
+  std::vector<json> lists;
+  for (const char *profile : {"hypervisor", "renumbered"}) {
+    CommandOutcome traced = RunCommand(Hyxsim("--trace=json --trace-calls=hsi", profile) + HYXINFO_PATH +
+                                       " hsi ls net/pNics 2>&1 >/dev/null");
+    std::vector<json> lines = JsonLines(traced.output);
+    ASSERT_FALSE(lines.empty()) << profile;
+    EXPECT_EQ(Sequence({lines.back()}), std::vector<std::string>{"KERNEL_CALL_HSI_LIST net_pNics HYX_OK"})
+        << profile << ": " << traced.output;
+    lists.push_back(lines.back());
+  }
+  EXPECT_NE(lists[0]["args"]["nodeId"], lists[1]["args"]["nodeId"]);
+}
+
 TEST(SimTrace, AFailingCallShowsTheStatusAndErrnoTheProgramReceived) {
   std::string trace = std::string(WORK_DIR) + "/failing.trace";
   CommandOutcome outcome = RunCommand(Hyxsim("--trace=" + trace + " --trace-format=json", "hypervisor") +

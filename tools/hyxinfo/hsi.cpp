@@ -43,6 +43,7 @@
 #include "common/guard.h"
 #include "hsiWalk.h"
 #include "hyxinfo.h"
+#include "hyxsysinfo/hostType.h"
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiNodes.h"
@@ -617,8 +618,17 @@ bool FollowSnapshot() {
   return status == HYX_OK;
 }
 
+// The copy's node translation is its own too.  The library refuses its
+// gated calls once it translates (the kernel refused its signature), so
+// that refusal, on the Hyxkernel, is what turns the copy's on.
+void FollowTranslation() {
+  if (Hsi_CacheEnabled() || HyxuserCompat_VerifyHSISigniture() != HYX_CHECKSUM_MISMATCH) return;
+  if (IsHyxkernelHost() || IsMockupHost()) HsiNodeTranslation_Build();
+}
+
 int RunHsi(int argc, char **argv) {
   if (argc < 1) return kUsage;
+  FollowTranslation();
   if (strcmp(argv[0], "ls") == 0) return Ls(argc - 1, argv + 1);
   if (strcmp(argv[0], "get") == 0) return Get(argc - 1, argv + 1);
   if (strcmp(argv[0], "types") == 0) return Types(argc - 1, argv + 1);

@@ -73,5 +73,9 @@ int RunHsi(int argc, char **argv);
 // internal archive answer from the snapshot HYXUSER_HSI_SNAPSHOT names, as
 // the shipped library does; false when one is named and does not load.
 bool FollowSnapshot();
+// Makes that client translate node numbers where the shipped library does
+// (a kernel that refused the library's signature).  For the commands that
+// use the client.
+void FollowTranslation();
 
 }  // namespace hyxinfo

@@ -193,6 +193,7 @@ int Pci(const char *adapter) {
 }  // namespace
 
 int RunStorage(int argc, char **argv) {
+  FollowTranslation();
   if (argc == 1 && strcmp(argv[0], "adapters") == 0) return Adapters();
   if (argc == 1 && strcmp(argv[0], "devices") == 0) return Devices();
   if (argc == 1 && strcmp(argv[0], "paths") == 0) return Paths();
