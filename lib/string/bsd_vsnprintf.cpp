@@ -575,22 +575,6 @@ int FormatAllocated(char **outbuf, const char *format, va_list ap) {
 
 }  // namespace
 
-void OutPutCut(FmtOut *o, const char *s, size_t n) {
-  size_t room = OutRoom(o);
-  size_t stored = n < room ? n : room;
-  memcpy(o->cur, s, stored);
-  o->cur += stored;
-  o->lost += n - stored;
-}
-
-void OutPadCut(FmtOut *o, char c, size_t n) {
-  size_t room = OutRoom(o);
-  size_t stored = n < room ? n : room;
-  memset(o->cur, c, stored);
-  o->cur += stored;
-  o->lost += n - stored;
-}
-
 int bsd_vsnprintf(char **outbuf, size_t bufSize, const char *format, va_list ap) {
   if (*outbuf == nullptr) return FormatAllocated(outbuf, format, ap);
   char *buf = *outbuf;
