@@ -104,7 +104,8 @@ uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size,
     slots = reinterpret_cast<const HsiParam *>(address + sizeof(HsiParamListRecord));
   }
   bool recursive = false;
-  for (uint32_t id : path) recursive |= tables.Node(id).recursive != 0;
+  // Bit 0 alone says that instances nest.
+  for (uint32_t id : path) recursive |= (tables.Node(id).recursive & 1) != 0;
   if (recursive ? count < path.size() : count != path.size()) return HYX_BAD_PARAM_COUNT;
   for (uint32_t i = 0; i < count; i++) {
     const HsiParam &slot = slots[i];

@@ -19,8 +19,8 @@ namespace {
 
 const std::string kHost = std::string(PROFILE_DIR) + "/hypervisor.json";
 
-std::string Live(const std::string &command) {
-  return std::string(HYXSIM_PATH) + " --profile " + kHost + " --bind " + BUILD_DIR + " -- " + command;
+std::string Live(const std::string &command, const std::string &host = kHost) {
+  return std::string(HYXSIM_PATH) + " --profile " + host + " --bind " + BUILD_DIR + " -- " + command;
 }
 
 class HsiSnapshotRoundTrip : public testing::Test {
@@ -82,6 +82,38 @@ TEST_F(HsiSnapshotRoundTrip, HyxinfoAnswersFromTheSnapshot) {
     EXPECT_EQ(replayed.status, 0) << command << ": " << replayed.output;
     EXPECT_EQ(replayed.output, live.output) << command;
   }
+}
+
+// A snapshot finds modules by name prefix: of two modules whose names
+// begin alike, each is still found itself, whatever order the host lists
+// them in.
+TEST(HsiSnapshotModules, ModulesWhoseNamesBeginAlikeAnswerAsTheyDidLive) {
+  const std::string host = std::string(WORK_DIR) + "/prefix-modules.json";
+  const std::string snapshot = std::string(WORK_DIR) + "/prefix-modules.snapshot";
+  FILE *profile = fopen(host.c_str(), "w");
+  ASSERT_NE(profile, nullptr);
+  fputs(R"({"description": "two modules, one name beginning the other",
+            "hsiModules": [
+              {"name": "nfs", "id": 3, "nodes": [{"name": "version", "get": "HSI_DEC_U32"}],
+               "hsi": {"version": {"value": 3}}},
+              {"name": "nfsx", "id": 41, "nodes": [{"name": "version", "get": "HSI_DEC_U32"}],
+               "hsi": {"version": {"value": 41}}}]})",
+        profile);
+  ASSERT_EQ(fclose(profile), 0);
+  CommandOutcome recorded = RunCommand(
+      Live(std::string(HYXSNAP_PATH) + " -o " + snapshot + " nfs:version nfsx:version 2>&1", host));
+  ASSERT_EQ(recorded.status, 0) << recorded.output;
+  for (const char *module : {"nfs", "nfsx"}) {
+    std::string arguments = std::string(" hsi get ") + module + ":version --json";
+    CommandOutcome live = RunCommand(Live(HYXINFO_PATH + arguments, host));
+    CommandOutcome replayed =
+        RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + snapshot + arguments + " 2>&1");
+    EXPECT_EQ(live.status, 0) << live.output;
+    EXPECT_EQ(nlohmann::json::parse(live.output, nullptr, false)["value"], module[3] ? 41 : 3) << live.output;
+    EXPECT_EQ(replayed.output, live.output) << module;
+  }
+  unlink(snapshot.c_str());
+  unlink(host.c_str());
 }
 
 TEST_F(HsiSnapshotRoundTrip, HyxinfoRefusesASnapshotThatDoesNotLoad) {

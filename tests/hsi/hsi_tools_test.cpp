@@ -268,6 +268,25 @@ TEST(Hyxsnap, RecordsOnlyTheSubtreesNamed) {
   unlink(path.c_str());
 }
 
+// Whatever stands at FILE.partial is neither followed nor overwritten: a
+// link planted there leaves its target as it was, and the run fails.
+TEST(Hyxsnap, LeavesALinkAtItsTemporaryNameAlone) {
+  std::string path = TempPath("planted"), victim = TempPath("victim");
+  FILE *file = fopen(victim.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fputs("keep", file);
+  ASSERT_EQ(fclose(file), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (path + ".partial").c_str()), 0);
+  CommandOutcome outcome = RunCommand(HYX_HYXSNAP " -o " + path + " net/pNics 2>&1");
+  EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.output;
+  EXPECT_NE(outcome.output.find(path + ".partial: File exists"), std::string::npos) << outcome.output;
+  std::vector<uint8_t> kept = ReadFile(victim);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
+  EXPECT_NE(access(path.c_str(), F_OK), 0);
+  unlink((path + ".partial").c_str());
+  unlink(victim.c_str());
+}
+
 TEST(Hyxsnap, RefusesBadUsageAndUnknownNodes) {
   Outcomes cases[] = {
       {"--frob", 2, "usage: hyxsnap"},

@@ -120,7 +120,15 @@ class Recorder : public hsiwalk::Visitor {
     hsicache::Writer writer;
     std::map<HsiModuleID, size_t> modules;
     modules[0] = writer.AddModule(0, "", static_cast<int32_t>(hsiTables.nodeCount));
-    for (const hsiwalk::Module &module : modules_) {
+    // A reader looks a module up by name prefix, in the reverse of the
+    // file's order: a module whose name begins another's ("nfs", "nfsx")
+    // is written after it, so that the reader meets it first.  Names in
+    // descending byte order give that.
+    std::vector<hsiwalk::Module> ordered = modules_;
+    std::stable_sort(ordered.begin(), ordered.end(), [](const hsiwalk::Module &a, const hsiwalk::Module &b) {
+      return a.name.compare(b.name) > 0;
+    });
+    for (const hsiwalk::Module &module : ordered) {
       // The module's node table holds every node recorded, whatever count
       // the host gave.
       uint32_t slots = module.nodeCount;
@@ -187,11 +195,15 @@ class Recorder : public hsiwalk::Visitor {
 };
 
 // Writes bytes to path through a temporary file renamed into place, so a
-// failed run leaves no half-written cache behind.
+// failed run leaves no half-written cache behind.  The temporary file is
+// made afresh: whatever already stands at its name (a link planted there,
+// another run's file) is neither followed nor overwritten, and the run
+// fails.
 bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
   bool toStdout = path == "-";
   std::string temporary = path + ".partial";
-  int fd = toStdout ? STDOUT_FILENO : open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = toStdout ? STDOUT_FILENO
+                    : open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     fprintf(stderr, "hyxsnap: %s: %s\n", temporary.c_str(), strerror(errno));
     return false;
