@@ -821,7 +821,10 @@ class Heartbeats:
         self.close()
 
     def __del__(self) -> None:
-        self.close()
+        try:
+            self.close()
+        except Exception:  # the interpreter is shutting down
+            pass
 
 
 def heartbeats(path: str | os.PathLike[str]) -> Heartbeats:

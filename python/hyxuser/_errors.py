@@ -10,7 +10,6 @@ from __future__ import annotations
 import ctypes
 import errno as _errno
 import re
-from functools import lru_cache
 from pathlib import Path
 
 from . import _native
@@ -31,8 +30,7 @@ def _table_paths() -> list[Path]:
     return paths
 
 
-@lru_cache(maxsize=1)
-def _names() -> dict[int, str]:
+def _read_table() -> dict[int, str]:
     """Code to name, read from the status table (empty when it is not found)."""
     for path in _table_paths():
         try:
@@ -47,14 +45,16 @@ def _names() -> dict[int, str]:
     return {}
 
 
+# Read once, when the package is imported; never written afterwards.
+_NAMES = _read_table()
+_CODES = {name: code for code, name in _NAMES.items()}
+
+
 def status_code(name: str) -> int:
     """The code of the status called name ("HYX_NOT_FOUND"), from the table.
 
     Raises KeyError for a name the table does not hold."""
-    for code, known in _names().items():
-        if known == name:
-            return code
-    raise KeyError(name)
+    return _CODES[name]
 
 
 def status_name(status: int) -> str:
@@ -62,7 +62,7 @@ def status_name(status: int) -> str:
     errno-carrying code is "HYX_GENERIC_LINUX_ERROR", any other unknown code
     "UNKNOWN"."""
     status &= 0xFFFFFFFF
-    name = _names().get(status)
+    name = _NAMES.get(status)
     if name is not None:
         return name
     if ERRNO_STATUS_BASE <= status < ERRNO_STATUS_BASE + 4096:
@@ -118,6 +118,9 @@ class HyxError(Exception):
         self.context = context
         where = f"{context}: " if context else ""
         super().__init__(f"{where}{self.message} ({self.name}, {self.status:#010x})")
+
+    def __reduce__(self) -> tuple[type[HyxError], tuple[int, str | None]]:
+        return (type(self), (self.status, self.context))
 
 
 class NotFound(HyxError):

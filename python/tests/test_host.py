@@ -58,3 +58,16 @@ def test_off_host_every_call_says_so():
         assert raised.value.status in (status("HYX_CHECKSUM_MISMATCH"), status("HYX_NOT_IMPLEMENTED"))
     assert not hyxuser.interface_matches()
     assert hyxuser.on_hyxkernel() == (not ON_LINUX)
+
+
+@hyxkernel_only
+def test_calls_from_many_threads_at_once():
+    # ctypes lets go of the interpreter lock for each call: the library's
+    # own thread safety is all there is, and the package adds no state.
+    from concurrent.futures import ThreadPoolExecutor
+
+    expected = (hyxuser.version(), hyxuser.pnics(), hyxuser.uefi_variables())
+    with ThreadPoolExecutor(8) as pool:
+        results = list(pool.map(lambda _: (hyxuser.version(), hyxuser.pnics(), hyxuser.uefi_variables()),
+                                range(64)))
+    assert all(r == expected for r in results)

@@ -82,6 +82,15 @@ def test_each_status_raises_its_class(code, kind):
     assert str(error).startswith("context: " + error.message)
 
 
+def test_errors_survive_pickling():
+    import pickle
+
+    error = pickle.loads(pickle.dumps(hyxuser.NotFound(status("HYX_NOT_FOUND"), "uefi")))
+    assert type(error) is hyxuser.NotFound
+    assert (error.status, error.name, str(error)) == (status("HYX_NOT_FOUND"), "HYX_NOT_FOUND",
+                                                      "uefi: Not found (HYX_NOT_FOUND, 0x0bad0003)")
+
+
 def test_subclasses_are_hyx_errors():
     for kind in (hyxuser.NotFound, hyxuser.PermissionDenied, hyxuser.NotReady, hyxuser.Throttled, hyxuser.NotOnHost):
         assert issubclass(kind, hyxuser.HyxError)
