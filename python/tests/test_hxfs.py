@@ -1,5 +1,6 @@
 """HXFS volumes and their heartbeats, on the volumes the hxfs host lays out."""
 
+import datetime
 import errno
 import os
 import uuid
@@ -84,12 +85,22 @@ def test_a_path_without_a_volume_and_another_file_system():
         hyxuser.heartbeats(VOLUMES + "otherfs")
 
 
-def test_lock_time_of_a_file():
-    fd = os.open(VOLUMES + "datastore1", os.O_RDONLY)
+@pytest.mark.parametrize("name", ["datastore1", "datastore2", "otherfs"])
+def test_lock_time_of_a_file(name):
+    # The lock time is microseconds of the host's uptime.
+    volume = _volume(name)
+    left_us = volume.get("lockTime", 0) - PROFILE["hsi"]["timer_info"]["value"]["sysUptime"]
+    fd = os.open(VOLUMES + name, os.O_RDONLY)
     try:
-        remaining = hyxuser.verify_lock(fd)
-        assert remaining.total_seconds() >= 0
-    except hyxuser.HyxError as error:
-        assert error.status == status("HYX_TIMEOUT")
+        if "lockStatus" in volume:
+            with pytest.raises(hyxuser.HyxError) as raised:
+                hyxuser.verify_lock(fd)
+            assert raised.value.name == volume["lockStatus"]
+        elif left_us > 0:
+            assert hyxuser.verify_lock(fd) == datetime.timedelta(microseconds=left_us)
+        else:
+            with pytest.raises(hyxuser.HyxError) as raised:
+                hyxuser.verify_lock(fd, 0x5A)
+            assert raised.value.status == status("HYX_TIMEOUT")
     finally:
         os.close(fd)

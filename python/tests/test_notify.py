@@ -77,3 +77,19 @@ def test_events_are_posted_and_throttled(sim):
     with pytest.raises(hyxuser.HyxError) as raised:
         hyxuser.post_event("hyx.Example", 3)
     assert raised.value.status == status("HYX_BAD_PARAM")
+
+
+def test_the_trap_size_limit_can_be_raised(sim):
+    sim.pin_clock(9000 * SECOND)
+    big = [("1.3.6.1.2.1.1.5.0", hyxuser.SnmpType.OCTET_STRING, "x" * 2000)]
+    try:
+        with pytest.raises(hyxuser.HyxError) as raised:
+            hyxuser.send_trap("1.3.6.1.4.1.1234.1.0.9", big)
+        assert raised.value.status == status("HYX_RESULT_TOO_LARGE")
+        sim.advance_clock(20 * SECOND)
+        before = len(records(SNMP, 0))
+        hyxuser.configure_traps(large=True)
+        hyxuser.send_trap("1.3.6.1.4.1.1234.1.0.9", big)
+        assert records(SNMP, before + 1)[before]["bindings"][0]["value"] == "x" * 2000
+    finally:
+        hyxuser.configure_traps(large=False)
