@@ -5,7 +5,6 @@ library (CMakeLists.txt, LEAKS)."""
 
 import ctypes
 import os
-import uuid
 
 import pytest
 

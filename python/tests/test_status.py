@@ -125,3 +125,14 @@ def test_an_export_kept_under_several_versions_is_called_by_the_one_named():
 def test_help_covers_every_public_name():
     for name in hyxuser.__all__:
         assert getattr(hyxuser, name).__doc__, name
+
+
+def test_a_library_that_cannot_be_loaded_is_named():
+    import os
+    import subprocess
+    import sys
+
+    env = dict(os.environ, HYXUSER_LIBRARY="/nonexistent/libhyxuser.so")
+    run = subprocess.run([sys.executable, "-c", "import hyxuser"], env=env, capture_output=True, text=True)
+    assert run.returncode != 0
+    assert "ImportError" in run.stderr and "/nonexistent/libhyxuser.so" in run.stderr
