@@ -4,7 +4,9 @@
 
 #include "alloc_fail.h"
 
-extern "C" __attribute__((visibility("default"))) uint64_t HyxAllocPreload_Count() { return AllocFail_Count(); }
+extern "C" __attribute__((visibility("default"))) uint64_t HyxAllocPreload_Count() {
+  return AllocFail_Count();
+}
 extern "C" __attribute__((visibility("default"))) int64_t HyxAllocPreload_Outstanding() {
   return AllocFail_Outstanding();
 }
