@@ -509,15 +509,20 @@ def device_paths(device_uid: str, max_entries: int = 256) -> list[DevicePath]:
         _free_list(ctypes.cast(names, ctypes.c_void_p), filled)
 
 
-def device_vpd83(device_uid: str, length: int = 255) -> bytes:
-    """The first length bytes (0 to 255) of a device's inquiry page 0x83.
-    A device the kernel does not know gives zeros."""
+def device_vpd83(device_uid: str, length: int = 255) -> bytes | None:
+    """The first length bytes (0 to 255) of a device's inquiry page 0x83, or
+    None for a device the kernel does not know (the library then writes
+    nothing: a page's second byte is always 0x83, so a buffer of 0xff bytes
+    that stays so was not written)."""
     if not 0 <= length <= 255:
         raise ValueError("length must be 0 to 255")
-    buffer = ctypes.create_string_buffer(max(length, 1))
+    buffer = ctypes.create_string_buffer(b"\xff" * max(length, 1), max(length, 1))
     ref = ctypes.c_void_p(ctypes.addressof(buffer))
     _check(_n.GetVPD83(_arg(device_uid, "device_uid"), ctypes.byref(ref), length), f"device {device_uid}")
-    return buffer.raw[:length]
+    page = buffer.raw[:length]
+    if length >= 2 and page == b"\xff" * length:
+        return None
+    return page
 
 
 def is_nextgen_nvme(device_uid: str) -> bool:

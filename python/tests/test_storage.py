@@ -47,6 +47,7 @@ def test_vpd_and_nvme_flags():
         device, raw = entry["instances"][0], profile_bytes(entry["bytes"].replace(" ", ""))
         assert hyxuser.device_vpd83(device, len(raw)) == raw
         assert hyxuser.device_vpd83(device, 4) == raw[:4]
+    assert hyxuser.device_vpd83("naa.none") is None
     for device in _values("storage_scsifw_devices_info"):
         expected = bool(device.get("isNvme") and device.get("isNextGen"))
         assert hyxuser.is_nextgen_nvme(device["name"]) is expected
