@@ -84,6 +84,12 @@ show event hyx.tour.DatastoreFull --severity warning datastore=datastore1 used=9
 # The library logs in first; the event is the request after.
 record /run/hyxsim/mgmtd.jsonl "$before" '"method":"PostEvent"' requestLine method session body
 
+step "The same host from Python: import hyxuser"
+code='import hyxuser; print(hyxuser.version())'
+printf "\$ python3 -c '%s'\n" "$code"
+HYXUSER_LIBRARY=$(dirname "$hyxinfo")/../lib/libhyxuser.so PYTHONPATH=python PYTHONDONTWRITEBYTECODE=1 \
+  python3 -c "$code"
+
 step "Status codes, by name and by number"
 show status HYX_NOT_FOUND
 show status checksum_mismatch

@@ -34,5 +34,10 @@ for f in share/man/man3/hyxuser.3 share/man/man3/HyxuserUefi_GetVariable.3 share
   [[ -s $prefix/$f ]] || { echo "not installed: $f" >&2; exit 1; }
 done
 MANPATH=$prefix/share/man man -w HyxuserUefi_GetVariable >/dev/null
+# The Python package, imported from where it was installed, on the installed library.
+py=$(command -v /usr/bin/python3 || command -v python3)
+pydir=$(dirname "$(dirname "$(find "$prefix" -path '*/hyxuser/py.typed')")")
+[[ $(PYTHONPATH=$pydir run "$py" -c 'import hyxuser; print(hyxuser.version().product)') == Hyxkernel ]] ||
+  { echo "the installed Python package does not work" >&2; exit 1; }
 
 echo "installed library, header, pkg-config file, CMake package, hyxsim, manual pages and completion work"
