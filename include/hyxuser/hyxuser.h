@@ -567,6 +567,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapte
 
 /* The name of the adapter at a PCI location, into nameOut (nameOutSize
  * bytes).
+ * Adapters are looked at in the kernel's order; an FC-NPIV virtual port is
+ * passed over, and any other adapter the kernel fails to describe ends the
+ * search with the kernel's status.
  * Returns: HYX_OK, with nameOut untouched when no adapter sits there;
  * HYX_NAME_TOO_LONG when the name does not fit (nameOut is not written);
  * HYX_BAD_PARAM for a null nameOut; HYX_CHECKSUM_MISMATCH from the gate;
@@ -577,8 +580,10 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIden
 
 /* The UIDs of the devices an adapter reaches over active paths, one per
  * path in the kernel's order (a device reached over two paths appears
- * twice), at most maxUids, into uidsOut; *countOut receives how many.  On
- * failure nothing is handed out and *countOut is 0.
+ * twice), at most maxUids, into uidsOut; *countOut receives how many.  A
+ * path whose device UID the kernel fails to read is passed over.  When the
+ * path list cannot be read *countOut is untouched; on a later failure
+ * nothing is handed out and *countOut is 0.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer or maxUids 0;
  * HYX_CHECKSUM_MISMATCH from the gate; HYX_NO_MEMORY; the kernel's status.
  * Frees: the caller frees each of the *countOut strings.
@@ -589,8 +594,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdap
 /* For every path to a device, up to maxEntries: the adapter name (the
  * caller frees it) and the channel, target and LUN, written through the
  * pointers held at the same index of the three arrays.  *countOut receives
- * the number of entries filled.  On a failure *countOut holds the index of
- * the last entry filled (-1 for none) and those names are the caller's.
+ * the number of entries filled.  A path whose device UID the kernel fails
+ * to read is passed over.  On a failure *countOut holds the index of the
+ * last entry filled (-1 for none) and those names are the caller's.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_CHECKSUM_MISMATCH
  * from the gate; HYX_NO_MEMORY; the kernel's status.
  * Frees: the caller frees the adapter names handed out.
