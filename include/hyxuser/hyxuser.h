@@ -388,8 +388,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
  */
 
 /* The names of every variable: an array of *countOut names followed by a
- * null.  When memory runs out or a name cannot be read, *namesOut is null
- * and *countOut 0; a list the kernel refuses leaves both untouched.
+ * null.  When the library's own memory runs out or a name cannot be read,
+ * *namesOut is null and *countOut 0; a list the kernel refuses (with any
+ * status, HYX_NO_MEMORY included) leaves both untouched.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_CHECKSUM_MISMATCH
  * from the gate; HYX_NO_MEMORY; the kernel's status when it refuses the
  * list or a name.
@@ -398,7 +399,11 @@ HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
 HYXUSER_API HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32_t *countOut);
 /* A variable's attributes and contents: *dataOut is a copy of
  * *dataLengthOut bytes, or null with length 0 when the variable has no
- * contents (and on any failure).
+ * contents.  *dataOut and *dataLengthOut are left untouched by a failure
+ * before the variable's contents are asked for (a bad name, the kernel
+ * refusing its size, memory for the buffer); once they are asked for, a
+ * failure leaves them null and 0 (*attributesOut is written only when the
+ * kernel hands the contents over).
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_LIMIT_EXCEEDED for
  * a name that is too long; HYX_NO_MEMORY; the kernel's status (such as
  * HYX_NOT_FOUND for a variable that does not exist).

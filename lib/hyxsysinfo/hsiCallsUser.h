@@ -42,6 +42,11 @@ HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamLi
 // Lists node's instances into a list it sizes (and resizes) itself; the
 // caller frees *out with HsiParamList_Free.  firstCapacity 0 means 10.
 HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t firstCapacity, HsiParamList *out);
+// As Hsi_GetList; *answered tells a failure the kernel answered (or the
+// cache in its place) from one of the library's own, such as memory
+// running out for the list.
+HYX_ReturnStatus Hsi_GetListAnswered(HsiNodeID node, HsiParamList params, uint32_t firstCapacity,
+                                     HsiParamList *out, bool *answered);
 HYX_ReturnStatus Hsi_GetModuleID(const char *name, HsiModuleID *id);
 
 // Bound on the bytes of one list buffer; values outside 1..0x1FFFFFF are
