@@ -154,10 +154,18 @@ HYX_ReturnStatus Hsi_ResolveParams(HsiNodeID node, HsiParamList params, HsiModul
 }
 
 HYX_ReturnStatus Hsi_Get(HsiNodeID node, HsiParamList params, void *buffer, uint32_t length) {
+  bool answered;
+  return Hsi_GetAnswered(node, params, buffer, length, &answered);
+}
+
+HYX_ReturnStatus Hsi_GetAnswered(HsiNodeID node, HsiParamList params, void *buffer, uint32_t length,
+                                 bool *answered) {
+  *answered = false;
   if (buffer == nullptr && length != 0) return HYX_BAD_PARAM;
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
+  *answered = true;
   if (hsiCacheEnabled) return HsiCache_Get(node, p.module, p.list, buffer, length);
   HsiGetBlock block = {HSI_CALL_GET, Address(buffer), length};
   return NodeCall(KERNEL_CALL_HSI_GET, node, p, &block);

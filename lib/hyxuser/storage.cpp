@@ -81,6 +81,20 @@ HYX_ReturnStatus ReadLeaf(HsiNodeID node, const char *name, void *buffer, uint32
   return status;
 }
 
+// Reads a path's device UID into uid.  A path whose device the kernel
+// cannot name (it went away) is passed over whatever the kernel answers:
+// *skip is set and HYX_OK returned.  Only the library's own memory running
+// out ends the caller's walk.
+HYX_ReturnStatus ReadDeviceUid(HsiParamList path, char (&uid)[kDeviceUidSize], bool *skip) {
+  bool answered = false;
+  HYX_ReturnStatus status =
+      Hsi_GetAnswered(HSI_NODE_storage_scsifw_paths_deviceUid, path, uid, sizeof uid, &answered);
+  uid[sizeof uid - 1] = '\0';
+  *skip = status != HYX_OK;
+  if (status == HYX_NO_MEMORY && !answered) return status;
+  return HYX_OK;
+}
+
 // The string instance at index of a list, or null for any other kind.
 const char *StringAt(HsiParamList list, uint32_t index) {
   const HsiParam *param = HsiParamList_GetParam(list, index);
@@ -178,13 +192,9 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
       uint32_t state = UINT32_MAX;
       status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, one, &state, sizeof state);
       char uid[kDeviceUidSize] = {};
-      HYX_ReturnStatus named = HYX_FAILURE;
-      // A path whose device the kernel cannot name (it went away) is passed
-      // over, whatever the kernel's status.
-      if (status == HYX_OK && state == kPathStateOn)
-        named = Hsi_Get(HSI_NODE_storage_scsifw_paths_deviceUid, one, uid, sizeof uid);
-      if (named == HYX_OK) {
-        uid[sizeof uid - 1] = '\0';
+      bool skip = true;
+      if (status == HYX_OK && state == kPathStateOn) status = ReadDeviceUid(one, uid, &skip);
+      if (status == HYX_OK && !skip) {
         uidsOut[stored] = CopyOf(uid);
         if (uidsOut[stored] == nullptr)
           status = HYX_NO_MEMORY;
@@ -228,12 +238,11 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
     HsiParamList one = NameList(path, 1, &status);
     if (one == nullptr) return status;
     char uid[kDeviceUidSize] = {};
-    HYX_ReturnStatus named = Hsi_Get(HSI_NODE_storage_scsifw_paths_deviceUid, one, uid, sizeof uid);
-    uid[sizeof uid - 1] = '\0';
-    // A path whose device the kernel cannot name is passed over, whatever
-    // the kernel's status.
-    if (named != HYX_OK || strcmp(uid, deviceUid) != 0) {
+    bool skip;
+    status = ReadDeviceUid(one, uid, &skip);
+    if (status != HYX_OK || skip || strcmp(uid, deviceUid) != 0) {
       HsiParamList_Free(one);
+      if (status != HYX_OK) return status;
       continue;
     }
     unsigned char info[kPathInfoSize] = {};

@@ -26,8 +26,8 @@ TEST(OffHost, KernelCallsSayNotImplementedWithEnosys) {
   } cases[] = {
       {"uefi get",
        [&] {
-         return HyxuserUefi_GetVariable("BootOrder-8be4df61-93ca-11d2-aa0d-00e098032b8c", &attributes, &length,
-                                        &data);
+         return HyxuserUefi_GetVariable("BootOrder-8be4df61-93ca-11d2-aa0d-00e098032b8c", &attributes,
+                                        &length, &data);
        }},
       {"uefi set", [] { return HyxuserUefi_SetVariable("Any-0", 7, 1, "a"); }},
       {"uefi remove", [] { return HyxuserUefi_RemoveVariable("Any-0"); }},

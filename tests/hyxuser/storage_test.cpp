@@ -190,14 +190,14 @@ TEST_F(Storage, AFailedInfoOrStateReadEndsTheCallAFailedUidReadSkipsThePath) {
     HYX_ReturnStatus status;
     std::vector<std::string> uids;
   } cases[] = {
-      {1, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                                  // vmhba0's info
-      {3, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                                  // T0:L1's state
-      {7, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                                  // T0:L2's info, one UID held
-      {8, HYX_NO_MEMORY, HYX_NO_MEMORY, {}},                                  // T0:L2's state
-      {4, HYX_NOT_FOUND, HYX_OK, {kFcLun2, kFcLun2, kNextgenNvme}},           // T0:L1's uid
-      {4, HYX_NO_MEMORY, HYX_OK, {kFcLun2, kFcLun2, kNextgenNvme}},           // the same, out of memory
-      {12, HYX_NO_MEMORY, HYX_OK, {kFcLun1, kFcLun2, kNextgenNvme}},          // T1:L2's uid
-      {15, HYX_FAILURE, HYX_OK, {kFcLun1, kFcLun2, kFcLun2}},                 // T2:L3's uid
+      {1, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                          // vmhba0's info
+      {3, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                          // T0:L1's state
+      {7, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                          // T0:L2's info, one UID held
+      {8, HYX_NO_MEMORY, HYX_NO_MEMORY, {}},                          // T0:L2's state
+      {4, HYX_NOT_FOUND, HYX_OK, {kFcLun2, kFcLun2, kNextgenNvme}},   // T0:L1's uid
+      {4, HYX_NO_MEMORY, HYX_OK, {kFcLun2, kFcLun2, kNextgenNvme}},   // the same, out of memory
+      {12, HYX_NO_MEMORY, HYX_OK, {kFcLun1, kFcLun2, kNextgenNvme}},  // T1:L2's uid
+      {15, HYX_FAILURE, HYX_OK, {kFcLun1, kFcLun2, kFcLun2}},         // T2:L3's uid
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message() << "get " << c.nth << " fails with " << std::hex << c.failure);
@@ -205,8 +205,9 @@ TEST_F(Storage, AFailedInfoOrStateReadEndsTheCallAFailedUidReadSkipsThePath) {
     HyxSim_SetHandler(kHsiGet, FailNthGet::Handle, &fail);
     Uids uids;
     uint32_t count = 99;
-    EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count),
-                IsStatus(c.status));
+    EXPECT_THAT(
+        HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count),
+        IsStatus(c.status));
     HyxSim_ClearHandlers();
     EXPECT_EQ(count, c.uids.size());
     EXPECT_EQ(uids.List(static_cast<uint32_t>(c.uids.size())), c.uids);
