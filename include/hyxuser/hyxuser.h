@@ -820,18 +820,24 @@ typedef struct HxfsHostInfo HxfsHostInfo;
 
 /* *isHxfs becomes 1 when the volume holding path is HXFS, 0 when it is not;
  * untouched on failure.
- * Returns: HYX_OK; HYX_BAD_PARAM without pointers or when the volume has no
+ * path is opened without waiting (a FIFO never blocks the call).
+ * Returns: HYX_OK; HYX_BAD_PARAM without pointers, for a path that is
+ * neither a regular file nor a directory, or when the volume has no
  * device in the host's device directories; 0x2bad0000 + errno for a failed
- * open, request or read; HYX_READ_ERROR for a short read.
+ * open, request or read; HYX_FAILURE for a request refused without an
+ * errno; HYX_READ_ERROR for a short read.
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_IsHXFSVolume(const char *path, uint32_t *isHxfs);
 /* Reads the heartbeat region of the volume holding path into a new iterator
  * (*iterOut).
- * Returns: HYX_OK; HYX_BAD_PARAM without pointers or when the volume is not
+ * path is opened as by HyxuserHXFS_IsHXFSVolume.
+ * Returns: HYX_OK; HYX_BAD_PARAM without pointers, for a path that is
+ * neither a regular file nor a directory, or when the volume is not
  * HXFS; HYX_NOT_SUPPORTED when its descriptor gives a geometry that cannot
  * be read (slot size 0, not a multiple of 512, above 64 KiB);
  * HYX_READ_ERROR when the region ends early; HYX_NO_MEMORY; 0x2bad0000 +
- * errno for a failed open, request or read.
+ * errno for a failed open, request or read; HYX_FAILURE for a request
+ * refused without an errno.
  * Frees: the caller, with HyxuserHXFS_ActiveHostIterEnd.
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterBegin(const char *path, HxfsHostIter **iterOut);
