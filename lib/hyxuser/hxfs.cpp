@@ -45,8 +45,6 @@ bool UsableDeviceName(const char *name) {
   return strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
 }
 
-// The path of the device holding the volume that `path` is on (the caller
-// frees *devicePath) and where the volume starts on it.
 // Opens what a caller or the host names without waiting on it (a FIFO
 // with no writer would block the open for ever, a terminal would become
 // the controlling one) and refuses what cannot hold a volume's records
@@ -75,6 +73,8 @@ bool InsideVolume(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 // A volume's device is a block device or an image file.
 bool DeviceOrImage(mode_t mode) { return S_ISBLK(mode) || S_ISREG(mode); }
 
+// The path of the device holding the volume that `path` is on (the caller
+// frees *devicePath) and where the volume starts on it.
 HYX_ReturnStatus ResolveVolume(const char *path, char **devicePath, uint64_t *volumeStart) {
   HYX_ReturnStatus status;
   int fd = OpenWithoutWaiting(path, O_RDONLY, InsideVolume, &status);
