@@ -388,8 +388,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
  */
 
 /* The names of every variable: an array of *countOut names followed by a
- * null.  When memory runs out or a name cannot be read, *namesOut is null
- * and *countOut 0; a list the kernel refuses leaves both untouched.
+ * null.  When the library's own memory runs out or a name cannot be read,
+ * *namesOut is null and *countOut 0; a list the kernel refuses (with any
+ * status, HYX_NO_MEMORY included) leaves both untouched.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_CHECKSUM_MISMATCH
  * from the gate; HYX_NO_MEMORY; the kernel's status when it refuses the
  * list or a name.
@@ -398,7 +399,11 @@ HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
 HYXUSER_API HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32_t *countOut);
 /* A variable's attributes and contents: *dataOut is a copy of
  * *dataLengthOut bytes, or null with length 0 when the variable has no
- * contents (and on any failure).
+ * contents.  *dataOut and *dataLengthOut are left untouched by a failure
+ * before the variable's contents are asked for (a bad name, the kernel
+ * refusing its size, memory for the buffer); once they are asked for, a
+ * failure leaves them null and 0 (*attributesOut is written only when the
+ * kernel hands the contents over).
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_LIMIT_EXCEEDED for
  * a name that is too long; HYX_NO_MEMORY; the kernel's status (such as
  * HYX_NOT_FOUND for a variable that does not exist).
@@ -567,6 +572,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapte
 
 /* The name of the adapter at a PCI location, into nameOut (nameOutSize
  * bytes).
+ * Adapters are looked at in the kernel's order; an FC-NPIV virtual port is
+ * passed over, and any other adapter the kernel fails to describe ends the
+ * search with the kernel's status.
  * Returns: HYX_OK, with nameOut untouched when no adapter sits there;
  * HYX_NAME_TOO_LONG when the name does not fit (nameOut is not written);
  * HYX_BAD_PARAM for a null nameOut; HYX_CHECKSUM_MISMATCH from the gate;
@@ -577,8 +585,10 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIden
 
 /* The UIDs of the devices an adapter reaches over active paths, one per
  * path in the kernel's order (a device reached over two paths appears
- * twice), at most maxUids, into uidsOut; *countOut receives how many.  On
- * failure nothing is handed out and *countOut is 0.
+ * twice), at most maxUids, into uidsOut; *countOut receives how many.  A
+ * path whose device UID the kernel fails to read is passed over.  When the
+ * path list cannot be read *countOut is untouched; on a later failure
+ * nothing is handed out and *countOut is 0.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer or maxUids 0;
  * HYX_CHECKSUM_MISMATCH from the gate; HYX_NO_MEMORY; the kernel's status.
  * Frees: the caller frees each of the *countOut strings.
@@ -589,8 +599,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdap
 /* For every path to a device, up to maxEntries: the adapter name (the
  * caller frees it) and the channel, target and LUN, written through the
  * pointers held at the same index of the three arrays.  *countOut receives
- * the number of entries filled.  On a failure *countOut holds the index of
- * the last entry filled (-1 for none) and those names are the caller's.
+ * the number of entries filled.  A path whose device UID the kernel fails
+ * to read is passed over.  On a failure *countOut holds the index of the
+ * last entry filled (-1 for none) and those names are the caller's.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_CHECKSUM_MISMATCH
  * from the gate; HYX_NO_MEMORY; the kernel's status.
  * Frees: the caller frees the adapter names handed out.
@@ -809,18 +820,24 @@ typedef struct HxfsHostInfo HxfsHostInfo;
 
 /* *isHxfs becomes 1 when the volume holding path is HXFS, 0 when it is not;
  * untouched on failure.
- * Returns: HYX_OK; HYX_BAD_PARAM without pointers or when the volume has no
+ * path is opened without waiting (a FIFO never blocks the call).
+ * Returns: HYX_OK; HYX_BAD_PARAM without pointers, for a path that is
+ * neither a regular file nor a directory, or when the volume has no
  * device in the host's device directories; 0x2bad0000 + errno for a failed
- * open, request or read; HYX_READ_ERROR for a short read.
+ * open, request or read; HYX_FAILURE for a request refused without an
+ * errno; HYX_READ_ERROR for a short read.
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_IsHXFSVolume(const char *path, uint32_t *isHxfs);
 /* Reads the heartbeat region of the volume holding path into a new iterator
  * (*iterOut).
- * Returns: HYX_OK; HYX_BAD_PARAM without pointers or when the volume is not
+ * path is opened as by HyxuserHXFS_IsHXFSVolume.
+ * Returns: HYX_OK; HYX_BAD_PARAM without pointers, for a path that is
+ * neither a regular file nor a directory, or when the volume is not
  * HXFS; HYX_NOT_SUPPORTED when its descriptor gives a geometry that cannot
  * be read (slot size 0, not a multiple of 512, above 64 KiB);
  * HYX_READ_ERROR when the region ends early; HYX_NO_MEMORY; 0x2bad0000 +
- * errno for a failed open, request or read.
+ * errno for a failed open, request or read; HYX_FAILURE for a request
+ * refused without an errno.
  * Frees: the caller, with HyxuserHXFS_ActiveHostIterEnd.
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterBegin(const char *path, HxfsHostIter **iterOut);
