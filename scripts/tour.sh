@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # The demo's tour, run inside `hyxsim --daemons` (scripts/demo.sh):
 #   scripts/tour.sh HYXINFO
+# or, from an installed tree, with that tree's own hyxsim, example host and
+# hyxinfo (found by name inside the sandbox), nothing of the build tree used:
+#   scripts/tour.sh --prefix PREFIX
 # Each step shows a hyxinfo command and what it printed; what the host's
 # daemons received is shown from their records in /run/hyxsim/.
 set -euo pipefail
+if [[ ${1:-} == --prefix ]]; then
+  prefix=$(cd "${2:?usage: tour.sh --prefix PREFIX}" && pwd)
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  exec env -u LD_LIBRARY_PATH "$prefix/bin/hyxsim" --daemons --profile "$prefix/share/hyxuser/hosts/hxfs.json" \
+    --ro "$here" -- bash "$here/tour.sh" hyxinfo
+fi
 hyxinfo=$1
 
 step() {
