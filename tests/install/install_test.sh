@@ -37,13 +37,13 @@ done
 # each file must not name the trees.
 while IFS= read -r file; do
   objcopy --strip-debug "$file" "$work/stripped"
+  strings -a "$work/stripped" >"$work/strings"
   for tree in "$build" "$top"; do
-    if strings -a "$work/stripped" | grep -qF "$tree"; then
-      fail "$file holds a path of the tree it was built in: $(strings -a "$work/stripped" | grep -F "$tree" | head -1)"
-    fi
+    found=$(grep -F "$tree" "$work/strings" | head -1) || true
+    [[ -z $found ]] || fail "$file holds a path of the tree it was built in: $found"
   done
 done < <(find "$prefix" -type f \( -perm -u+x -o -name '*.so' \) -exec sh -c 'head -c 4 "$1" | grep -q ELF' _ {} \; -print)
-rm -f "$work/stripped"
+rm -f "$work/stripped" "$work/strings"
 
 # The pkg-config file says where the simulated host is; everything below runs
 # through it, the installed programs by name and without LD_LIBRARY_PATH.
