@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # The demo's tour, run inside `hyxsim --daemons` (scripts/demo.sh):
 #   scripts/tour.sh HYXINFO
+# or, from an installed tree, with that tree's own hyxsim, example host and
+# hyxinfo (found by name inside the sandbox), nothing of the build tree used:
+#   scripts/tour.sh --prefix PREFIX
 # Each step shows a hyxinfo command and what it printed; what the host's
 # daemons received is shown from their records in /run/hyxsim/.
 set -euo pipefail
+if [[ ${1:-} == --prefix ]]; then
+  prefix=$(cd "${2:?usage: tour.sh --prefix PREFIX}" && pwd)
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  exec env -u LD_LIBRARY_PATH "$prefix/bin/hyxsim" --daemons --profile "$prefix/share/hyxuser/hosts/hxfs.json" \
+    --ro "$here" -- bash "$here/tour.sh" hyxinfo
+fi
 hyxinfo=$1
 
 step() {
@@ -87,8 +96,12 @@ record /run/hyxsim/mgmtd.jsonl "$before" '"method":"PostEvent"' requestLine meth
 step "The same host from Python: import hyxuser"
 code='import hyxuser; print(hyxuser.version())'
 printf "\$ python3 -c '%s'\n" "$code"
-HYXUSER_LIBRARY=$(dirname "$hyxinfo")/../lib/libhyxuser.so PYTHONPATH=python PYTHONDONTWRITEBYTECODE=1 \
-  python3 -c "$code"
+# The library beside the hyxinfo shown; the package installed beside it, or
+# the source tree's.
+bindir=$(dirname "$(command -v "$hyxinfo")")
+pypath=$(compgen -G "$bindir/../lib/python3*/dist-packages" | head -n 1 || true)
+HYXUSER_LIBRARY=$bindir/../lib/libhyxuser.so PYTHONPATH=${pypath:-$(dirname "${BASH_SOURCE[0]}")/../python} \
+  PYTHONDONTWRITEBYTECODE=1 python3 -c "$code"
 
 step "Status codes, by name and by number"
 show status HYX_NOT_FOUND

@@ -40,6 +40,12 @@ extern "C" {
 
 #define HYXUSER_API __attribute__((visibility("default")))
 
+/* The version of the library this header belongs to (also the version of
+ * hyxuser.pc and of the CMake package). */
+#define HYXUSER_VERSION_MAJOR 0
+#define HYXUSER_VERSION_MINOR 1
+#define HYXUSER_VERSION_PATCH 0
+
 typedef uint32_t HYX_ReturnStatus;
 
 /* Kernel status codes: HYX_OK is 0, every other row is 0x0bad0000 + n. */
@@ -212,9 +218,14 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsAddDup2(HyxuserSpawnF
  * a value passed through to the kernel (callers pass -1), a descriptor map
  * (entry i is the caller's descriptor that becomes descriptor i of the
  * child) with its length, two further kernel values (0xFFFFFFFF: none), a
- * flag byte (0) and where the kernel stores the child's pid.  A script that
- * starts with "#!" is run through its interpreter.  On failure errno is the
- * status's errno.  Programs built before the two further values existed
+ * flag byte (0) and where the kernel stores the child's pid.  path is taken
+ * as it is: PATH is not searched, so a name without '/' is a file in the
+ * current directory.  The child gets only the descriptors the map names: a
+ * null fdMap with fdCount 0 starts it with none at all, not even standard
+ * input, output and error (pass {0, 1, 2} with fdCount 3 to hand on the
+ * caller's own); a negative entry leaves that descriptor closed.  A script
+ * that starts with "#!" is run through its interpreter.  On failure errno is
+ * the status's errno.  Programs built before the two further values existed
  * bind to an older entry of the same name without them.
  * Returns: HYX_OK; HYX_NOT_IMPLEMENTED off the Hyxkernel; HYX_BAD_PARAM for
  * a null path, argv or pid, or a null fdMap with a non-zero fdCount;
@@ -363,7 +374,7 @@ HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length
  * Returns: HYX_UNSUPPORTED_CPU, always.
  * Gated: no.
  */
-#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 202311L)
 HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue(...);
 #else
 #pragma GCC diagnostic push
@@ -683,7 +694,7 @@ HYXUSER_API HYX_ReturnStatus HyxuserNVD_GetDriverCapabilities(HyxuserNvdDriverCa
  * (returns nothing: there is never a list to free).
  * Gated: no.
  */
-#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 202311L)
 #define HYXUSER_ANY_ARGUMENTS ...
 #else
 #define HYXUSER_ANY_ARGUMENTS
@@ -764,7 +775,7 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_RescanHyxkernelHba(const char *adapte
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba(HYXUSER_ANY_ARGUMENTS);
 
-#if !defined(__cplusplus) && !(defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#if !defined(__cplusplus) && !(defined(__STDC_VERSION__) && __STDC_VERSION__ >= 202311L)
 #pragma GCC diagnostic pop
 #endif
 #undef HYXUSER_ANY_ARGUMENTS

@@ -30,6 +30,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "layout.h"
 #include "profileDocument.h"
 #include "sandbox.h"
 #include "sandboxPaths.h"
@@ -72,20 +73,6 @@ std::string Absolute(const std::string &path) {
 }
 
 std::string Directory(const std::string &path) { return path.substr(0, path.rfind('/')); }
-
-// An installed hyxsim finds the simulator and the example hosts beside it
-// (PREFIX/bin/hyxsim, PREFIX/<relative>); one in the build tree uses the
-// build's own paths.
-std::string InstalledOr(const char *relative, const char *buildPath) {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    self[n] = '\0';
-    std::string installed = Directory(Directory(self)) + "/" + relative;
-    if (access(installed.c_str(), F_OK) == 0) return installed;
-  }
-  return buildPath;
-}
 
 struct TraceRequest {
   bool on = false;
@@ -135,7 +122,7 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
 
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
-  std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
+  std::string profile = hyxsim::DefaultProfilePath();
   std::string snapshot;
   bool daemons = false;
   TraceRequest trace;
@@ -198,15 +185,20 @@ int main(int argc, char **argv) {
   sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 
   const char *library = getenv("HYXSIM_LIBRARY");
-  sandbox.simLibrary =
-      Absolute(library && *library ? library : InstalledOr(HYXSIM_INSTALLED_LIBRARY, HYXSIM_LIBRARY_PATH));
+  sandbox.simLibrary = Absolute(library && *library ? library : hyxsim::SimLibraryPath());
   sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
+  // The tools installed beside hyxsim run inside by name, after the
+  // caller's own PATH: PREFIX/bin/hyxsim -- hyxinfo uses PREFIX/bin/hyxinfo.
+  std::string own = hyxsim::OwnDirectory();
+  if (!own.empty()) {
+    sandbox.readOnly.push_back(own);
+    const char *path = getenv("PATH");
+    sandbox.environment.push_back("PATH=" + (path && *path ? std::string(path) + ":" : "") + own);
+  }
   if (strchr(sandbox.command[0].c_str(), '/'))
     sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
   if (daemons) {
-    for (const std::string &daemon : {InstalledOr(HYXSIM_INSTALLED_HOBD, HYXSIM_HOBD_PATH),
-                                      InstalledOr(HYXSIM_INSTALLED_SNMP_AGENT, HYXSIM_SNMP_AGENT_PATH),
-                                      InstalledOr(HYXSIM_INSTALLED_MGMTD, HYXSIM_MGMTD_PATH)}) {
+    for (const std::string &daemon : hyxsim::DaemonPaths()) {
       sandbox.daemons.push_back(daemon);
       sandbox.readOnly.push_back(Directory(daemon));
     }
