@@ -23,6 +23,7 @@
 #include "common/export.h"
 #include "common/guard.h"
 #include "common/hostPaths.h"
+#include "common/throttle.h"
 #include "hyxuser/soap.h"
 
 static_assert(sizeof(HyxuserLumEventArg) == 16 && offsetof(HyxuserLumEventArg, value) == 8);
@@ -33,7 +34,6 @@ namespace lumEvent {
 
 namespace {
 
-constexpr uint32_t kThrottlePeriodMs = 300000;
 constexpr uint64_t kSessionReuseMs = 960000;
 constexpr uint64_t kMaxArgs = 256;
 constexpr size_t kMaxArgBytes = 16384;
@@ -41,17 +41,13 @@ constexpr size_t kUserNameSize = 32, kPasswordPathSize = 256, kPasswordFileSize 
 const char *const kSeverities[] = {"info", "warning", "error"};
 
 pthread_mutex_t eventLock = PTHREAD_MUTEX_INITIALIZER;
-uint64_t lastEventMs;  // 0: no event passed yet
-int sessionFd = -1;    // -1: no session (descriptor 0 is a connection like any other)
+// One event per 300000 ms, under the event lock.
+throttle::Window eventWindow(300000);
+int sessionFd = -1;  // -1: no session (descriptor 0 is a connection like any other)
 char sessionCookie[128];
 uint64_t loginTimeMs;
 
-bool MonotonicMs(uint64_t *ms) {
-  struct timespec now;
-  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return false;
-  *ms = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-  return true;
-}
+using throttle::MonotonicMs;
 
 void DropSession() {
   if (sessionFd >= 0) close(sessionFd);
@@ -215,10 +211,14 @@ HYX_ReturnStatus LumEvent_Post(int fd, const char *cookie, const char *typeId, u
 
 HYX_ReturnStatus Send(const char *typeId, uint32_t severity, const HyxuserLumEventArg *args, uint64_t count) {
   if (!Soap_Load()) return HYX_FAILURE;
-  uint64_t now;
-  if (!MonotonicMs(&now)) return HYX_FAILURE;
-  if (lastEventMs != 0 && now - lastEventMs <= kThrottlePeriodMs - 1) return HYX_LIMIT_EXCEEDED;
-  lastEventMs = now;  // the window is used up whatever follows
+  switch (eventWindow.Pass()) {
+    case throttle::Verdict::kNoClock:
+      return HYX_FAILURE;
+    case throttle::Verdict::kRefused:
+      return HYX_LIMIT_EXCEEDED;
+    case throttle::Verdict::kPassed:
+      break;  // the window is used up whatever follows
+  }
   const char *cookie = LumSession_Get();
   if (cookie == nullptr) return HYX_FAILURE;
   if (LumEvent_Post(sessionFd, cookie, typeId, severity, args, count) != HYX_OK) {
@@ -273,18 +273,17 @@ HYX_EXPORT HYX_ReturnStatus HyxuserLumEvent_Send(const char *eventTypeId, uint32
 HYX_EXPORT HYX_ReturnStatus HyxuserLumEvent_GetThrottlingRemaining(uint32_t *remainingMs) {
   using namespace lumEvent;
   if (remainingMs == nullptr) return HYX_BAD_PARAM;
-  uint64_t now;
-  if (!MonotonicMs(&now)) return HYX_FAILURE;
   if (pthread_mutex_lock(&eventLock) != 0) return HYX_FAILURE;
-  uint64_t elapsed = now - lastEventMs;
-  bool inside = lastEventMs != 0 && elapsed < kThrottlePeriodMs;
+  uint32_t remaining;
+  bool read = eventWindow.Remaining(&remaining);
   if (pthread_mutex_unlock(&eventLock) != 0) return HYX_FAILURE;
-  *remainingMs = inside ? static_cast<uint32_t>(kThrottlePeriodMs - elapsed) : 0;
+  if (!read) return HYX_FAILURE;
+  *remainingMs = remaining;
   return HYX_OK;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserLumEvent_GetThrottlingPeriod(uint32_t *periodMs) {
   if (periodMs == nullptr) return HYX_BAD_PARAM;
-  *periodMs = lumEvent::kThrottlePeriodMs;
+  *periodMs = lumEvent::eventWindow.period();
   return HYX_OK;
 }
