@@ -511,7 +511,7 @@ enum {
 typedef struct HyxuserSnmpVarBind {
   const char *oid;   /* dotted decimal, no leading dot */
   uint32_t type;     /* HYXUSER_SNMP_* */
-  const char *value; /* the value as text */
+  const char *value; /* the value as text, one line (no line feed) */
 } HyxuserSnmpVarBind;
 
 /* Bit 0 raises the trap size limit from 1472 to 65507 bytes (OIDs and
@@ -526,12 +526,13 @@ HYXUSER_API HYX_ReturnStatus HyxuserSnmp_Configure(uint32_t flags);
  * The trap is written to the SNMP agent's spool and the agent is woken.  One
  * trap per 10000 ms passes per process (HYX_LIMIT_EXCEEDED otherwise; a trap
  * that passes that check uses up the window even if it then fails).
- * Returns: HYX_OK; HYX_BAD_PARAM for a malformed trap OID, a binding with a
- * null or malformed OID, a null value or an unknown type, or null bindings
+ * Returns: HYX_OK; HYX_BAD_PARAM for a malformed trap OID or null bindings
  * with a count; HYX_LIMIT_EXCEEDED inside the throttle's window;
  * HYX_NOT_READY when the spool is not writable or no agent listens (no trap
  * file is left then); HYX_RESULT_TOO_LARGE over the size limit;
- * HYX_FAILURE when the trap file cannot be written.
+ * HYX_FAILURE for a binding with a null or malformed OID, an unknown type, a
+ * null value or a value holding a line feed (found after the throttle, so
+ * the window is used up), or when the trap file cannot be written.
  * Gated: no.
  */
 HYXUSER_API HYX_ReturnStatus HyxuserSnmp_SendTrap(const char *trapOid, const HyxuserSnmpVarBind *bindings,

@@ -140,7 +140,10 @@ HYX_ReturnStatus WriteSpool(const char *trapOid, const HyxuserSnmpVarBind *bindi
   for (uint64_t i = 0; i < count; ++i) {
     const HyxuserSnmpVarBind &b = bindings[i];
     const char *type = SnmpType_Text(b.type);
-    if (type == nullptr || !SnmpOid_IsValid(b.oid) || b.value == nullptr) return HYX_FAILURE;
+    // One line per binding: a value holding a line feed would forge binding
+    // lines (or the terminator) in the agent's reading of the file.
+    if (type == nullptr || !SnmpOid_IsValid(b.oid) || b.value == nullptr || strchr(b.value, '\n') != nullptr)
+      return HYX_FAILURE;
     size_t valueLength = strlen(b.value);
     out.Put(".");
     out.Put(b.oid);

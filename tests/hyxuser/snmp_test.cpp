@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/hostPaths.h"
@@ -167,7 +168,13 @@ TEST_F(Snmp, OidSyntax) {
 TEST_F(Snmp, BadBindingsFailAfterTheThrottleAndLeaveNoFile) {
   struct Case {
     HyxuserSnmpVarBind binding;
-  } cases[] = {{{"1.3.6.1.2.1.1", 7, "v"}}, {{nullptr, 1, "v"}}, {{"1.3.6.1.2.1.1", 1, nullptr}}};
+  } cases[] = {{{"1.3.6.1.2.1.1", 7, "v"}},
+               {{nullptr, 1, "v"}},
+               {{"1.3.6.1.2.1.1", 1, nullptr}},
+               // A line feed would forge a binding line or end the file early.
+               {{"1.3.6.1.2.1.1", 1, "a\n.1.3.6.1.2.1.2|4|forged"}},
+               {{"1.3.6.1.2.1.1", 1, "a;\n"}},
+               {{"1.3.6.1.2.1.1", 1, "\n"}}};
   for (const Case &c : cases) {
     HyxSim_AdvanceMonotonicClock(10000 * kMs);
     EXPECT_EQ(HyxuserSnmp_SendTrap("1.3.6.1.4.1.9.1", &c.binding, 1), S(HYX_FAILURE));
