@@ -54,6 +54,28 @@ void DropSession() {
   sessionFd = -1;
 }
 
+// A child made by fork holds a copy of the kept connection and cookie: were
+// both processes to post on it, their requests and answers would interleave
+// on one stream.  The child forgets its copy (closing its own descriptor
+// only: the parent's connection is untouched, and no Logout is sent) and
+// logs in afresh at its next event.  A parent thread that was inside an
+// event at the fork does not exist in the child, so the child's event lock
+// starts unlocked.
+void ForgetSessionInChild() {
+  pthread_mutex_t unlocked = PTHREAD_MUTEX_INITIALIZER;
+  eventLock = unlocked;
+  DropSession();
+  explicit_bzero(sessionCookie, sizeof sessionCookie);
+  loginTimeMs = 0;
+}
+
+pthread_once_t forkHandlerOnce = PTHREAD_ONCE_INIT;
+bool forkHandlerInstalled;
+
+void InstallForkHandler() {
+  forkHandlerInstalled = pthread_atfork(nullptr, nullptr, ForgetSessionInChild) == 0;
+}
+
 // Builds, posts and parses one request; the parsed response on success.
 // addParams writes the method's parameters.
 template <typename F>
@@ -135,6 +157,8 @@ const char *LumSession_Get() {
     if (now - loginTimeMs <= kSessionReuseMs) return sessionCookie;
     Logout();
   }
+  // No session is kept that a child could inherit without being told.
+  if (pthread_once(&forkHandlerOnce, InstallForkHandler) != 0 || !forkHandlerInstalled) return nullptr;
   guard::Fd fd(Connect());
   if (!fd.valid()) return nullptr;
 

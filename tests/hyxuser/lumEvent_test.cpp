@@ -9,11 +9,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "alloc_fail.h"
@@ -271,17 +274,86 @@ TEST_F(LumEvent, SessionReusedFor16MinutesThenLoggedOut) {
   EXPECT_EQ(SessionSockets().size(), 1u) << "the old connection is closed";
 }
 
-TEST_F(LumEvent, SessionSocketIsCloseOnExecWithTimeouts) {
+TEST_F(LumEvent, SessionSocketIsCloseOnExec) {
   ASSERT_THAT(Send(), IsOk());
   std::vector<int> sockets = SessionSockets();
   ASSERT_EQ(sockets.size(), 1u);
   EXPECT_TRUE(fcntl(sockets[0], F_GETFD) & FD_CLOEXEC);
-  for (int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
-    struct timeval timeout {};
-    socklen_t length = sizeof timeout;
-    ASSERT_EQ(getsockopt(sockets[0], SOL_SOCKET, option, &timeout, &length), 0);
-    EXPECT_GE(timeout.tv_sec, 10) << "option " << option;
-  }
+}
+
+// Runs body in a child made by fork (no test assertions there) and gives
+// its exit status.
+template <typename F>
+int InChild(F body) {
+  pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = -1;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(LumEvent, AForkedChildLogsInOnItsOwnConnection) {
+  ExpireSession();
+  ASSERT_THAT(Send(), IsOk());
+  std::vector<Json> parents = NewRecords();
+  ASSERT_FALSE(parents.empty());
+  const Json parentConnection = parents.back()["connection"];
+  ASSERT_EQ(SessionSockets().size(), 1u);
+
+  int child = InChild([] {
+    if (!SessionSockets().empty()) return 1;  // the child's copy is gone at once
+    HyxSim_AdvanceMonotonicClock(300000 * kMs);
+    return HyxuserLumEvent_Send("hyx.test.Child", 0, nullptr, 0) == HYX_OK ? 0 : 2;
+  });
+  EXPECT_EQ(child, 0);
+  std::vector<Json> childs = NewRecords();
+  EXPECT_EQ(Methods(childs), (std::vector<std::string>{"AcquireLocalTicket", "Login", "PostEvent"}));
+  for (const Json &r : childs) EXPECT_NE(r["connection"], parentConnection) << r.dump();
+
+  // The parent's session goes on, alone on its connection.
+  HyxSim_AdvanceMonotonicClock(300000 * kMs);
+  ASSERT_THAT(Send(), IsOk());
+  std::vector<Json> after = NewRecords();
+  ASSERT_EQ(Methods(after), std::vector<std::string>{"PostEvent"});
+  EXPECT_EQ(after[0]["connection"], parentConnection);
+  EXPECT_FALSE(after[0].contains("error"));
+}
+
+// Descriptor 0 is a connection like any other: kept and reused, not taken
+// for "no session".  In a child, so that the test's own standard input is
+// left alone.
+TEST_F(LumEvent, ASessionOnDescriptorZeroIsReused) {
+  int child = InChild([] {
+    close(0);
+    HyxSim_AdvanceMonotonicClock(961000 * kMs);
+    if (HyxuserLumEvent_Send("hyx.test.Zero", 0, nullptr, 0) != HYX_OK) return 1;
+    if (SessionSockets() != std::vector<int>{0}) return 2;
+    HyxSim_AdvanceMonotonicClock(300000 * kMs);
+    if (HyxuserLumEvent_Send("hyx.test.Zero", 0, nullptr, 0) != HYX_OK) return 3;
+    return SessionSockets() == std::vector<int>{0} ? 0 : 4;
+  });
+  EXPECT_EQ(child, 0);
+  std::vector<Json> records = NewRecords();
+  ASSERT_EQ(Methods(records),
+            (std::vector<std::string>{"AcquireLocalTicket", "Login", "PostEvent", "PostEvent"}));
+  EXPECT_EQ(records[3]["connection"], records[0]["connection"]);
+  EXPECT_EQ(records[3]["session"], records[1]["session"]);
+}
+
+TEST_F(LumEvent, TwoThreadsAtOnceOnePostsTheOtherIsThrottled) {
+  HYX_ReturnStatus statuses[2] = {};
+  std::thread a([&] { statuses[0] = Send(1); }), b([&] { statuses[1] = Send(2); });
+  a.join();
+  b.join();
+  EXPECT_TRUE((statuses[0] == HYX_OK && statuses[1] == HYX_LIMIT_EXCEEDED) ||
+              (statuses[1] == HYX_OK && statuses[0] == HYX_LIMIT_EXCEEDED))
+      << StatusText(statuses[0]) << ", " << StatusText(statuses[1]);
+  std::vector<Json> records = NewRecords();
+  ASSERT_FALSE(records.empty());
+  for (const Json &r : records) EXPECT_FALSE(r.contains("error") || r.contains("fault")) << r.dump();
+  std::vector<std::string> methods = Methods(records);
+  EXPECT_EQ(methods.back(), "PostEvent");
+  EXPECT_EQ(std::count(methods.begin(), methods.end(), "PostEvent"), 1) << "one event posted";
 }
 
 TEST_F(LumEvent, AKeptConnectionTheDaemonClosed) {
