@@ -12,7 +12,7 @@
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
+#include <sys/statfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -84,11 +84,12 @@ xmlNodePtr Exchange(int fd, const char *method, const char *type, const char *id
   SoapRequest *request = Soap_NewRequest(method, type, id);
   if (request == nullptr) return nullptr;
   char response[kResponseBufferSize];
+  size_t responseLength = 0;
   bool ok = addParams(request->writer) && Soap_EndRequest(request) == HYX_OK &&
-            Http_PostSoap(fd, cookie, Soap_RequestText(request), cookieOut, sizeof sessionCookie, response) ==
-                HYX_OK;
+            Http_PostSoap(fd, cookie, Soap_RequestText(request), cookieOut, sizeof sessionCookie, response,
+                          &responseLength) == HYX_OK;
   Soap_FreeRequest(request);
-  return ok ? Soap_ParseResponse(response) : nullptr;
+  return ok ? Soap_ParseResponse(response, responseLength) : nullptr;
 }
 
 const char *const kLogoutPath[] = {"Envelope", "Body", "LogoutResponse", nullptr};
@@ -110,12 +111,12 @@ void Logout() {
 }
 
 // A connect a signal interrupted goes on in the background (asking again
-// would only say it is under way): waits for its outcome, as long as the
-// session's timeout.
+// would only say it is under way): waits for its outcome, as long as one
+// exchange may take.
 bool AwaitConnected(int fd) {
   struct pollfd wait = {fd, POLLOUT, 0};
   int ready;
-  do ready = poll(&wait, 1, kSessionTimeoutSeconds * 1000);
+  do ready = poll(&wait, 1, static_cast<int>(kExchangeTimeoutMs));
   while (ready < 0 && errno == EINTR);
   if (ready <= 0) {
     if (ready == 0) errno = ETIMEDOUT;
@@ -131,10 +132,6 @@ bool AwaitConnected(int fd) {
 int Connect() {
   guard::Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return -1;
-  struct timeval timeout = {kSessionTimeoutSeconds, 0};
-  if (setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
-      setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0)
-    return -1;
   struct sockaddr_in address {};
   address.sin_family = AF_INET;
   address.sin_port = htons(hostPaths::kMgmtdPort);

@@ -126,6 +126,20 @@ std::string Fault(const std::string &why) {
                   "</faultstring></soapenv:Fault>");
 }
 
+// An answer re-encoded as UTF-16 (little-endian, with its byte order mark
+// and its declaration saying so): every other byte is a NUL.  The answers
+// are ASCII.
+std::string Utf16(std::string body) {
+  size_t at = body.find("encoding=\"UTF-8\"");
+  if (at != std::string::npos) body.replace(at, 16, "encoding=\"UTF-16\"");
+  std::string wide = "\xff\xfe";
+  for (char c : body) {
+    wide += c;
+    wide += '\0';
+  }
+  return wide;
+}
+
 struct Reply {
   int code = 200;
   std::string body;
@@ -294,6 +308,7 @@ bool Serve(Connection &c, daemon_kit::Records &records) {
       reply.body = Fault("InjectedFault");
       reply.headers.clear();
     }
+    if (mode == "utf16") reply.body = Utf16(reply.body);
     records.Add(record);
     std::string text = Response(reply, mode);
     if (mode == "slow") sleep(static_cast<unsigned>(arg.empty() ? 2 : std::atoi(arg.c_str())));

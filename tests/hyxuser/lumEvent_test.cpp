@@ -406,6 +406,20 @@ TEST_F(LumEvent, DaemonFaultsFailTheEventAndTheNextLogsIn) {
   }
 }
 
+// The body is the Content-Length's bytes, NULs included: an answer in
+// UTF-16, half of whose bytes are NULs, is parsed whole.
+TEST_F(LumEvent, AnAnswerInUtf16IsReadWhole) {
+  ExpireSession();
+  SetFaults("* utf16\n");
+  EXPECT_THAT(Send(), IsOk());
+  std::vector<Json> records = NewRecords();
+  for (const Json &r : records) EXPECT_EQ(r["faultMode"], "utf16") << r.dump();
+  std::vector<std::string> methods = Methods(records);
+  ASSERT_FALSE(methods.empty());
+  if (methods[0] == "Logout") methods.erase(methods.begin());
+  EXPECT_EQ(methods, (std::vector<std::string>{"AcquireLocalTicket", "Login", "PostEvent"}));
+}
+
 TEST_F(LumEvent, ASlowDaemonIsWaitedFor) {
   SetFaults("PostEvent slow 1\n");
   EXPECT_THAT(Send(), IsOk());

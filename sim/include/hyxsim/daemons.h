@@ -31,7 +31,8 @@
  *   in HYXSIM_MGMTD_FAULTS, read at every request.  Modes: fault500 (a SOAP
  *   fault with status 500), no-cookie (no Set-Cookie), oversized-headers,
  *   close-mid-response, close-after (closes after answering), slow [SECONDS],
- *   silent (never answers), ticket-path PATH (names PATH as the password file).
+ *   silent (never answers), ticket-path PATH (names PATH as the password file),
+ *   utf16 (the answer's body in UTF-16 with a byte order mark).
  */
 #ifndef HYXSIM_DAEMONS_H
 #define HYXSIM_DAEMONS_H
