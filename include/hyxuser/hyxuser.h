@@ -772,9 +772,19 @@ typedef struct HyxuserLumEventArg {
  * Posts an event into the management daemon's event log.  severity is 0
  * (info), 1 (warning) or 2 (error); at most 256 arguments whose keys and
  * values total at most 16384 bytes.  The library logs in to the daemon with
- * a local ticket and keeps the session.  One event per 300000 ms passes per
- * process (an event that passes that check uses up the window even if it
- * then fails).
+ * a local ticket and keeps the session (a child made by fork does not
+ * inherit it: it logs in on its own connection).  One event per 300000 ms
+ * passes per process (an event that passes that check uses up the window
+ * even if it then fails).  Each request and its answer must be over within
+ * 30 s, however the daemon paces its bytes.
+ * Exposure: the daemon is reached on 127.0.0.1 port 8307, a port any local
+ * program may listen on while the daemon is down, and whoever answers there
+ * names the password file that the library reads with the caller's rights
+ * and sends back in the login.  The library reads only a regular file of 1
+ * to 63 bytes, not through a symbolic link as its last component and not on
+ * the kernel's own file systems (proc, sys and the like); any other such
+ * file the caller can read (links in the directories above it are
+ * followed) still goes to whoever answered.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null type id, a severity above 2,
  * null args with a count, a null key or value, or too many arguments or
  * bytes; HYX_LIMIT_EXCEEDED inside the throttle's window; HYX_FAILURE when

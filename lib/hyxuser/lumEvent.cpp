@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -251,13 +252,47 @@ HYX_ReturnStatus Send(const char *typeId, uint32_t severity, const HyxuserLumEve
 
 }  // namespace
 
+namespace {
+
+// File systems whose files are the kernel's views of processes, devices and
+// its own state rather than stored data: a password file never lives there.
+bool OnKernelFileSystem(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case NSFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 size_t LumSession_ReadPassword(const char *path, char *password, size_t size) {
-  // Looked at before it is opened, and again once open: opening a FIFO could
-  // block and opening a device could have effects of its own.
+  // Whoever answers on the daemon's port names this file, so it is looked
+  // at before it is opened and again once open: only a regular file, never
+  // through a link in its last component, and not on one of the kernel's own
+  // file systems.  Opening a FIFO could block and opening a device could
+  // have effects of its own.
   struct stat st;
-  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-  guard::Fd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  guard::Fd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || OnKernelFileSystem(fd.get()))
+    return 0;
   size_t length = 0;
   for (;;) {
     ssize_t n = read(fd.get(), password + length, size - length);

@@ -384,6 +384,7 @@ TEST_F(LumEvent, DaemonFaultsFailTheEventAndTheNextLogsIn) {
       {"Login fault500\n", "login refused"},
       {"PostEvent fault500\n", "event refused with a SOAP fault"},
       {"PostEvent close-mid-response\n", "event answer cut short"},
+      {"AcquireLocalTicket ticket-path /proc/self/comm\n", "a password file on procfs"},
       {"AcquireLocalTicket ticket-path /run/hyxsim/password-64\n", "64-byte password file"},
       {"AcquireLocalTicket ticket-path /run/hyxsim/password-empty\n", "empty password file"},
       {"AcquireLocalTicket ticket-path /run/hyxsim/password-fifo\n", "a FIFO as the password file"},

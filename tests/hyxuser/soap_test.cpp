@@ -316,4 +316,20 @@ TEST_F(PasswordFile, OnlyRegularFilesAreOpened) {
   EXPECT_EQ(ReadPassword(link), 0u);
 }
 
+// Whoever answers on the daemon's port names the file: a link as its last
+// component is not followed, and the kernel's own file systems are refused,
+// even where the file is regular, short and readable.
+TEST_F(PasswordFile, NoLinkAndNoKernelFileSystem) {
+  std::string target = File("target", "secret\n"), link = dir + "/to-target";
+  unlink(link.c_str());
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_EQ(ReadPassword(target), 7u);
+  EXPECT_EQ(ReadPassword(link), 0u);
+  for (const char *kernelFile : {"/proc/self/comm", "/proc/sys/kernel/ostype", "/sys/kernel/profiling"}) {
+    struct stat st;
+    if (stat(kernelFile, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    EXPECT_EQ(ReadPassword(kernelFile), 0u) << kernelFile;
+  }
+}
+
 }  // namespace
