@@ -91,9 +91,20 @@ Json Attributes(pugi::xml_node node) {
   return attrs;
 }
 
+// The attributes' names in the order the request wrote them (a JSON object
+// keeps no order).
+Json AttributeOrder(pugi::xml_node node) {
+  Json names = Json::array();
+  for (pugi::xml_attribute a : node.attributes()) names.push_back(a.name());
+  return names;
+}
+
 // An element as {name, ns, attributes, text} with its element children.
 Json Element(pugi::xml_node node) {
-  Json e = {{"name", node.name()}, {"ns", NamespaceOf(node, node.name())}, {"attributes", Attributes(node)}};
+  Json e = {{"name", node.name()},
+            {"ns", NamespaceOf(node, node.name())},
+            {"attributes", Attributes(node)},
+            {"attributeOrder", AttributeOrder(node)}};
   Json children = Json::array();
   std::string text;
   for (pugi::xml_node child : node.children()) {
@@ -295,6 +306,7 @@ bool Serve(Connection &c, daemon_kit::Records &records) {
     pugi::xml_node decl = doc.first_child();
     if (decl.type() == pugi::node_declaration) record["declaration"] = Attributes(decl);
     record["envelope"] = Attributes(envelope);
+    record["envelopeAttributeOrder"] = AttributeOrder(envelope);
     std::string method = call.name();
     record["method"] = method;
     record["call"] = Element(call);

@@ -122,12 +122,16 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
                                    {"xmlns:soapenv", "http://schemas.xmlsoap.org/soap/envelope/"},
                                    {"xmlns:xsi", kXsi},
                                    {"xmlns:xsd", kXsd}}));
+    EXPECT_EQ(r["envelopeAttributeOrder"],
+              Json({"xmlns:soapenc", "xmlns:soapenv", "xmlns:xsi", "xmlns:xsd"}));
     const Json &call = r["call"];
     EXPECT_EQ(call["ns"], "urn:internallum25");
     EXPECT_EQ(call["attributes"], Json({{"xmlns", "urn:internallum25"}}));
+    EXPECT_EQ(call["attributeOrder"], Json({"xmlns"}));
     ASSERT_TRUE(call.contains("children"));
     const Json &self = call["children"][0];
     EXPECT_EQ(self["name"], "_this");
+    EXPECT_EQ(self["attributeOrder"], Json({"versionId", "type"}));
     EXPECT_EQ(self["attributes"]["versionId"], "uABE7C9B3");
     EXPECT_EQ(self["attributes"]["type"], r["method"] == "PostEvent" ? "EventManager" : "SessionManager");
     EXPECT_EQ(self["text"], r["method"] == "PostEvent" ? "ha-eventmgr" : "ha-sessionmgr");
@@ -142,11 +146,13 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
   EXPECT_EQ(ticketUser["text"], "root");
   EXPECT_EQ(ticketUser["ns"], "urn:lum25");
   EXPECT_EQ(ticketUser["attributes"], Json({{"versionId", "uABE7C9B3"}, {"xmlns", "urn:lum25"}}));
+  EXPECT_EQ(ticketUser["attributeOrder"], Json({"versionId", "xmlns"}));
   const Json &login = records[1]["call"];
   ASSERT_EQ(login["children"].size(), 3u);
   EXPECT_EQ(login["children"][1]["text"], records[0]["ticketUser"]);
   EXPECT_EQ(login["children"][2]["name"], "password");
   EXPECT_EQ(login["children"][2]["ns"], "urn:lum25");
+  for (int i : {1, 2}) EXPECT_EQ(login["children"][i]["attributeOrder"], Json({"versionId", "xmlns"}));
 
   const Json &call = records[2]["call"];
   ASSERT_EQ(call["children"].size(), 2u);
@@ -155,6 +161,7 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
   EXPECT_EQ(event["ns"], "urn:lum25");
   EXPECT_EQ(event["attributes"],
             Json({{"versionId", "uABE7C9B3"}, {"xmlns", "urn:lum25"}, {"xsi:type", "EventEx"}}));
+  EXPECT_EQ(event["attributeOrder"], Json({"versionId", "xmlns", "xsi:type"}));
   EXPECT_EQ(event["typeNs"], kXsi);
   std::vector<std::string> names;
   for (const Json &c : event["children"]) names.push_back(c["name"]);

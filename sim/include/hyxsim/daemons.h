@@ -23,8 +23,10 @@
  * Management daemon, on the host's loopback port, one line per HTTP request:
  *   {"connection": n, "requestLine": "POST /sdk HTTP/1.1", "headers": {...},
  *    "body": "...", "declaration": {...}, "envelope": {attributes},
+ *    "envelopeAttributeOrder": [names as written],
  *    "method": "PostEvent", "xsiNs": uri, "xsdNs": uri,
- *    "call": {"name", "ns", "attributes", "text", "children": [...]},
+ *    "call": {"name", "ns", "attributes", "attributeOrder": [names as
+ *    written], "text", "children": [...]},
  *    "session": cookie session, "fault": why (when answered with a fault),
  *    "faultMode": mode}, or {..., "error": why} for a request it could not
  *   read.  Faults per method: lines "METHOD MODE [ARG]" (METHOD may be "*")
