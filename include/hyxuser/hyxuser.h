@@ -527,7 +527,7 @@ enum {
 typedef struct HyxuserSnmpVarBind {
   const char *oid;   /* dotted decimal, no leading dot */
   uint32_t type;     /* HYXUSER_SNMP_* */
-  const char *value; /* the value as text */
+  const char *value; /* the value as text, one line (no line feed) */
 } HyxuserSnmpVarBind;
 
 /* Bit 0 raises the trap size limit from 1472 to 65507 bytes (OIDs and
@@ -542,12 +542,13 @@ HYXUSER_API HYX_ReturnStatus HyxuserSnmp_Configure(uint32_t flags);
  * The trap is written to the SNMP agent's spool and the agent is woken.  One
  * trap per 10000 ms passes per process (HYX_LIMIT_EXCEEDED otherwise; a trap
  * that passes that check uses up the window even if it then fails).
- * Returns: HYX_OK; HYX_BAD_PARAM for a malformed trap OID, a binding with a
- * null or malformed OID, a null value or an unknown type, or null bindings
+ * Returns: HYX_OK; HYX_BAD_PARAM for a malformed trap OID or null bindings
  * with a count; HYX_LIMIT_EXCEEDED inside the throttle's window;
  * HYX_NOT_READY when the spool is not writable or no agent listens (no trap
  * file is left then); HYX_RESULT_TOO_LARGE over the size limit;
- * HYX_FAILURE when the trap file cannot be written.
+ * HYX_FAILURE for a binding with a null or malformed OID, an unknown type, a
+ * null value or a value holding a line feed (found after the throttle, so
+ * the window is used up), or when the trap file cannot be written.
  * Gated: no.
  */
 HYXUSER_API HYX_ReturnStatus HyxuserSnmp_SendTrap(const char *trapOid, const HyxuserSnmpVarBind *bindings,
@@ -793,9 +794,19 @@ typedef struct HyxuserLumEventArg {
  * Posts an event into the management daemon's event log.  severity is 0
  * (info), 1 (warning) or 2 (error); at most 256 arguments whose keys and
  * values total at most 16384 bytes.  The library logs in to the daemon with
- * a local ticket and keeps the session.  One event per 300000 ms passes per
- * process (an event that passes that check uses up the window even if it
- * then fails).
+ * a local ticket and keeps the session (a child made by fork does not
+ * inherit it: it logs in on its own connection).  One event per 300000 ms
+ * passes per process (an event that passes that check uses up the window
+ * even if it then fails).  Each request and its answer must be over within
+ * 30 s, however the daemon paces its bytes.
+ * Exposure: the daemon is reached on 127.0.0.1 port 8307, a port any local
+ * program may listen on while the daemon is down, and whoever answers there
+ * names the password file that the library reads with the caller's rights
+ * and sends back in the login.  The library reads only a regular file of 1
+ * to 63 bytes, not through a symbolic link as its last component and not on
+ * the kernel's own file systems (proc, sys and the like); any other such
+ * file the caller can read (links in the directories above it are
+ * followed) still goes to whoever answered.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null type id, a severity above 2,
  * null args with a count, a null key or value, or too many arguments or
  * bytes; HYX_LIMIT_EXCEEDED inside the throttle's window; HYX_FAILURE when
