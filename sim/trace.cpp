@@ -17,6 +17,7 @@
 
 #include "kit.h"
 #include "models/hsiStore.h"
+#include "status/statusNames.h"
 
 namespace hyxsim {
 
@@ -299,26 +300,15 @@ class Line {
 
 // ---- names -----------------------------------------------------------------------
 
-const char *StatusName(uint32_t status) {
-  switch (status) {
-#define HYX_STATUS(n, name, err, msg) \
-  case name:                          \
-    return #name;
-#include "hyxuser/hyxuser_status.def"
-#undef HYX_STATUS
-  }
-  return nullptr;
-}
-
 void PutStatus(Line &line, uint32_t status) {
-  if (const char *name = StatusName(status)) return line.Name(name);
-  const char *errName = status > HYX_ERRNO_STATUS_BASE
-                            ? strerrorname_np(static_cast<int>(status - HYX_ERRNO_STATUS_BASE))
-                            : nullptr;
-  if (errName) {
-    char text[64];
-    snprintf(text, sizeof text, "HYX_ERRNO_STATUS_BASE+%s", errName);
-    return line.Name(text);
+  if (int err = Status_CarriedErrno(status)) {
+    if (const char *errName = strerrorname_np(err)) {
+      char text[64];
+      snprintf(text, sizeof text, "HYX_ERRNO_STATUS_BASE+%s", errName);
+      return line.Name(text);
+    }
+  } else if (const StatusNameRow *row = Status_Row(status)) {
+    return line.Name(row->name);
   }
   line.Hex(status);
 }
