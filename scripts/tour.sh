@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The demo's tour, run inside `hyxsim --daemons` (scripts/demo.sh):
-#   scripts/tour.sh HYXINFO
-# Each step shows a hyxinfo command and what it printed; what the host's
+#   scripts/tour.sh HYXINFO [HYXHSI]
+# Each step shows a hyxinfo (or hyxhsi, beside it by default) command and
+# what it printed; what the host's
 # daemons received is shown from their records in /run/hyxsim/.
 set -euo pipefail
 hyxinfo=$1
+hyxhsi=${2:-$(dirname "$hyxinfo")/hyxhsi}
 
 step() {
   printf '\n== %s\n' "$1"
@@ -13,6 +15,11 @@ step() {
 show() {
   printf '$ hyxinfo %s\n' "$*"
   "$hyxinfo" "$@"
+}
+
+show_hsi() {
+  printf '$ hyxhsi %s\n' "$*"
+  "$hyxhsi" "$@"
 }
 
 # A daemon takes what it was sent on its own time: wait (at most 10 s)
@@ -55,7 +62,7 @@ show nics
 show interfaces
 
 step "Storage: every path from an adapter to a device"
-show storage paths
+show_hsi storage paths
 
 step "UEFI variables: list, then write, read back and delete one"
 show uefi list

@@ -29,8 +29,9 @@ if [[ "$out" != "$expected" ]]; then
   exit 1
 fi
 # The manual pages and the completion, where man and bash-completion look.
-for f in share/man/man3/hyxuser.3 share/man/man3/HyxuserUefi_GetVariable.3 share/man/man1/hyxinfo.1 \
-  share/man/man1/hyxsim.1 share/bash-completion/completions/hyxinfo; do
+for f in share/man/man3/hyxuser.3 share/man/man3/HyxuserUefi_GetVariable.3 share/man/man1/hyxinfo.1 share/man/man1/hyxhsi.1 \
+  share/man/man1/hyxsim.1 share/bash-completion/completions/hyxinfo \
+  share/bash-completion/completions/hyxhsi; do
   [[ -s $prefix/$f ]] || { echo "not installed: $f" >&2; exit 1; }
 done
 MANPATH=$prefix/share/man man -w HyxuserUefi_GetVariable >/dev/null

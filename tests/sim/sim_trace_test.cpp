@@ -129,13 +129,13 @@ TEST(SimTrace, OnARenumberedKernelTheSignatureIsRefusedAndTheNodeTableRead) {
   EXPECT_EQ(lines[1]["args"]["instances"], json::array());
 }
 
-// hyxinfo's own copy of the client (for lists no export gives) numbers its
-// nodes as the kernel does, as the library does.
-TEST(SimTrace, OnARenumberedKernelHyxinfosListsUseTheKernelsNumbers) {
+// hyxhsi's copy of the library (the client, for lists no export gives)
+// numbers its nodes as the kernel does.
+TEST(SimTrace, OnARenumberedKernelHyxhsisListsUseTheKernelsNumbers) {
   std::vector<json> lists;
   for (const char *profile : {"hypervisor", "renumbered"}) {
-    CommandOutcome traced = RunCommand(Hyxsim("--trace=json --trace-calls=hsi", profile) + HYXINFO_PATH +
-                                       " hsi ls net/pNics 2>&1 >/dev/null");
+    CommandOutcome traced = RunCommand(Hyxsim("--trace=json --trace-calls=hsi", profile) + HYXHSI_PATH +
+                                       " ls net/pNics 2>&1 >/dev/null");
     std::vector<json> lines = JsonLines(traced.output);
     ASSERT_FALSE(lines.empty()) << profile;
     EXPECT_EQ(Sequence({lines.back()}), std::vector<std::string>{"KERNEL_CALL_HSI_LIST net_pNics HYX_OK"})
