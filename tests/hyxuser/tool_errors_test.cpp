@@ -2,7 +2,8 @@
 // JSON error object (or nothing) under --json, every status by its table
 // name and message, a hint off a hypervisor host, usage errors that say
 // what was wrong, and no internal names of the library.  Each command runs
-// in its own sandbox, on the host profile it needs.
+// in its own sandbox, on the host profile it needs.  And how the tools are
+// linked: one copy of the library per tool process.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -193,6 +194,25 @@ TEST(ToolErrors, ThrottlesSayTheirWindowIsPerProcess) {
     EXPECT_NE(text.out.find("each process has its own window"), std::string::npos) << text.out;
     ToolRun json = RunLine(OnHost("hypervisor", std::string(HYXINFO_PATH) + " --json " + command));
     EXPECT_EQ(nlohmann::json::parse(json.out, nullptr, false)["scope"], "process") << json.out;
+  }
+}
+
+// hyxinfo takes everything from the shipped library and defines nothing
+// of it; hyxhsi and hyxsnap carry the internal archive and load no
+// libhyxuser.so.  Two copies in one process would mean two load-time
+// checks, and the program's copies of the exports winning over the
+// library's.
+TEST(ToolLinks, OneCopyOfTheLibraryPerToolProcess) {
+  ToolRun exported = RunLine(std::string("nm -D --defined-only ") + HYXINFO_PATH);
+  ASSERT_EQ(exported.exitCode, 0) << exported.err;
+  for (const char *own : {"Hyxuser", "Hsi", "hsiLoadStatus"})
+    EXPECT_EQ(exported.out.find(own), std::string::npos) << own << " in\n" << exported.out;
+  EXPECT_NE(RunLine(std::string("readelf -d ") + HYXINFO_PATH).out.find("[libhyxuser.so]"),
+            std::string::npos);
+  for (const char *tool : {HYXHSI_PATH, HYXSNAP_PATH}) {
+    ToolRun dynamic = RunLine(std::string("readelf -d ") + tool);
+    ASSERT_EQ(dynamic.exitCode, 0) << dynamic.err;
+    EXPECT_EQ(dynamic.out.find("libhyxuser"), std::string::npos) << tool;
   }
 }
 
