@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
 # The demo's tour, run inside `hyxsim --daemons` (scripts/demo.sh):
-#   scripts/tour.sh HYXINFO
-# or, from an installed tree, with that tree's own hyxsim, example host and
-# hyxinfo (found by name inside the sandbox), nothing of the build tree used:
+#   scripts/tour.sh HYXINFO [HYXHSI]
+# or, from an installed tree, with that tree's own hyxsim, example host,
+# hyxinfo and hyxhsi (found by name inside the sandbox), nothing of the build
+# tree used:
 #   scripts/tour.sh --prefix PREFIX
-# Each step shows a hyxinfo command and what it printed; what the host's
-# daemons received is shown from their records in /run/hyxsim/.
+# Each step shows a hyxinfo (or hyxhsi, beside it by default) command and
+# what it printed; what the host's daemons received is shown from their
+# records in /run/hyxsim/.
 set -euo pipefail
 if [[ ${1:-} == --prefix ]]; then
   prefix=$(cd "${2:?usage: tour.sh --prefix PREFIX}" && pwd)
   here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
   exec env -u LD_LIBRARY_PATH "$prefix/bin/hyxsim" --daemons --profile "$prefix/share/hyxuser/hosts/hxfs.json" \
-    --ro "$here" -- bash "$here/tour.sh" hyxinfo
+    --ro "$here" -- bash "$here/tour.sh" hyxinfo hyxhsi
 fi
 hyxinfo=$1
+hyxhsi=${2:-$(dirname "$hyxinfo")/hyxhsi}
 
 step() {
   printf '\n== %s\n' "$1"
@@ -22,6 +25,11 @@ step() {
 show() {
   printf '$ hyxinfo %s\n' "$*"
   "$hyxinfo" "$@"
+}
+
+show_hsi() {
+  printf '$ hyxhsi %s\n' "$*"
+  "$hyxhsi" "$@"
 }
 
 # A daemon takes what it was sent on its own time: wait (at most 10 s)
@@ -64,7 +72,7 @@ show nics
 show interfaces
 
 step "Storage: every path from an adapter to a device"
-show storage paths
+show_hsi storage paths
 
 step "UEFI variables: list, then write, read back and delete one"
 show uefi list

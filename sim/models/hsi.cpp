@@ -567,7 +567,7 @@ bool AppendNodePath(const HsiTableSet &tables, uint32_t node, std::string &out) 
   if (!tables.Has(node) || node == tables.base) return false;
   std::string path;
   for (uint32_t at = node; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
-    path = std::string(tables.Node(at).name) + (path.empty() ? "" : "_") + path;
+    path = std::string(tables.Node(at).name) + (path.empty() ? "" : "/") + path;
   out += path;
   return true;
 }

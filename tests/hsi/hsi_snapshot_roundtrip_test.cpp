@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "hyxuser/hyxuser.h"
 #include "run_command.h"
@@ -71,13 +72,17 @@ TEST_F(HsiSnapshotRoundTrip, SizeQuestionsAreRefused) {
       << replayed.output;
 }
 
-TEST_F(HsiSnapshotRoundTrip, HyxinfoAnswersFromTheSnapshot) {
-  for (const char *command : {"version", "nics", "interfaces", "storage paths", "vm 527120",
-                              "hsi get nfs41client:mounts/info /vmfs/volumes/backup", "hsi ls hyxModules"}) {
+TEST_F(HsiSnapshotRoundTrip, TheToolsAnswerFromTheSnapshot) {
+  const std::pair<std::string, const char *> kRuns[] = {
+      {HYXINFO_PATH, "version"},      {HYXINFO_PATH, "nics"},
+      {HYXINFO_PATH, "interfaces"},   {HYXINFO_PATH, "vm 527120"},
+      {HYXHSI_PATH, "storage paths"}, {HYXHSI_PATH, "get nfs41client:mounts/info /vmfs/volumes/backup"},
+      {HYXHSI_PATH, "ls hyxModules"},
+  };
+  for (const auto &[tool, command] : kRuns) {
     std::string arguments = std::string(" ") + command + " --json";
-    CommandOutcome live = RunCommand(Live(HYXINFO_PATH + arguments));
-    CommandOutcome replayed =
-        RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + Snapshot() + arguments + " 2>&1");
+    CommandOutcome live = RunCommand(Live(tool + arguments));
+    CommandOutcome replayed = RunCommand(tool + " --snapshot " + Snapshot() + arguments + " 2>&1");
     EXPECT_EQ(live.status, 0) << command << ": " << live.output;
     EXPECT_EQ(replayed.status, 0) << command << ": " << replayed.output;
     EXPECT_EQ(replayed.output, live.output) << command;
@@ -120,14 +125,18 @@ TEST_F(HsiSnapshotRoundTrip, HyxinfoRefusesASnapshotThatDoesNotLoad) {
   std::string path = std::string(WORK_DIR) + "/truncated.snapshot";
   CommandOutcome cut = RunCommand("head -c 100 " + Snapshot() + " > " + path);
   ASSERT_EQ(cut.status, 0);
-  for (const std::string &file : {path, std::string(WORK_DIR) + "/missing.snapshot"}) {
-    CommandOutcome outcome = RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + file + " version 2>&1");
-    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.output;
-    EXPECT_NE(outcome.output.find("the snapshot did not load"), std::string::npos) << outcome.output;
-    // The library says why, once.
-    size_t said = outcome.output.find("HsiCache_Init():");
-    EXPECT_NE(said, std::string::npos) << outcome.output;
-    EXPECT_EQ(outcome.output.find("HsiCache_Init():", said + 1), std::string::npos) << outcome.output;
+  for (const char *command : {HYXINFO_PATH " version", HYXHSI_PATH " ls"}) {
+    for (const std::string &file : {path, std::string(WORK_DIR) + "/missing.snapshot"}) {
+      std::string line = command;
+      line.insert(line.find(' '), " --snapshot " + file);
+      CommandOutcome outcome = RunCommand(line + " 2>&1");
+      EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.output;
+      EXPECT_NE(outcome.output.find("the snapshot did not load"), std::string::npos) << outcome.output;
+      // The library says why, once.
+      size_t said = outcome.output.find("HsiCache_Init():");
+      EXPECT_NE(said, std::string::npos) << outcome.output;
+      EXPECT_EQ(outcome.output.find("HsiCache_Init():", said + 1), std::string::npos) << outcome.output;
+    }
   }
   unlink(path.c_str());
   CommandOutcome bare = RunCommand(std::string(HYXINFO_PATH) + " --snapshot 2>&1");

@@ -483,7 +483,8 @@ TEST_F(LumEvent, HyxinfoEventAndThrottle) {
 
   CommandOutcome throttle = RunCommand(std::string(HYXINFO_PATH) + " event --throttle --json");
   ASSERT_EQ(throttle.status, 0) << throttle.output;
-  EXPECT_EQ(Json::parse(throttle.output), Json({{"remainingMs", 0}, {"periodMs", 300000}}));
+  EXPECT_EQ(Json::parse(throttle.output),
+            Json({{"remainingMs", 0}, {"periodMs", 300000}, {"scope", "process"}}));
 
   CommandOutcome refused = RunCommand(std::string(HYXINFO_PATH) + " event hyx.test.Tool --severity 3 2>&1");
   EXPECT_EQ(WEXITSTATUS(refused.status), 1);

@@ -114,9 +114,12 @@ TEST_F(Pam, HyxinfoChecksAPasswordFromStandardInput) {
   EXPECT_EQ(good.output, "hyxuser: authenticated, account valid\n");
   CommandOutcome bad = RunCommand("echo wrong | " HYX_HYXINFO " pam check hyxsim hyxuser 2>&1");
   EXPECT_EQ(WEXITSTATUS(bad.status), 1);
-  char expected[96];
-  snprintf(expected, sizeof expected, "hyxinfo: authenticate: HYX_IO_ERROR (0x%08x): I/O error\n",
-           HYX_IO_ERROR);
+  // The status, and beside it what PAM said.
+  char expected[160];
+  snprintf(
+      expected, sizeof expected,
+      "hyxinfo: authenticate (PAM: PAM_AUTH_ERR, authentication failure): HYX_IO_ERROR (0x%08x): I/O error\n",
+      HYX_IO_ERROR);
   EXPECT_EQ(bad.output, expected);
 }
 

@@ -96,8 +96,9 @@ while IFS= read -r named; do
 done < <(grep -ohE "$project_file" "$prefix"/include/hyx*/*.h | sort -u)
 
 # The manual pages and the completion, where man and bash-completion look.
-for f in share/man/man3/hyxuser.3 share/man/man3/HyxuserUefi_GetVariable.3 share/man/man1/hyxinfo.1 \
-  share/man/man1/hyxsim.1 share/bash-completion/completions/hyxinfo; do
+for f in share/man/man3/hyxuser.3 share/man/man3/HyxuserUefi_GetVariable.3 share/man/man1/hyxinfo.1 share/man/man1/hyxhsi.1 \
+  share/man/man1/hyxsim.1 share/bash-completion/completions/hyxinfo \
+  share/bash-completion/completions/hyxhsi; do
   [[ -s $prefix/$f ]] || fail "not installed: $f"
 done
 MANPATH=$prefix/share/man man -w HyxuserUefi_GetVariable >/dev/null
