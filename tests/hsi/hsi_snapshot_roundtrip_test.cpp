@@ -109,10 +109,10 @@ TEST(HsiSnapshotModules, ModulesWhoseNamesBeginAlikeAnswerAsTheyDidLive) {
       Live(std::string(HYXSNAP_PATH) + " -o " + snapshot + " nfs:version nfsx:version 2>&1", host));
   ASSERT_EQ(recorded.status, 0) << recorded.output;
   for (const char *module : {"nfs", "nfsx"}) {
-    std::string arguments = std::string(" hsi get ") + module + ":version --json";
-    CommandOutcome live = RunCommand(Live(HYXINFO_PATH + arguments, host));
+    std::string arguments = std::string(" get ") + module + ":version --json";
+    CommandOutcome live = RunCommand(Live(HYXHSI_PATH + arguments, host));
     CommandOutcome replayed =
-        RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + snapshot + arguments + " 2>&1");
+        RunCommand(std::string(HYXHSI_PATH) + " --snapshot " + snapshot + arguments + " 2>&1");
     EXPECT_EQ(live.status, 0) << live.output;
     EXPECT_EQ(nlohmann::json::parse(live.output, nullptr, false)["value"], module[3] ? 41 : 3) << live.output;
     EXPECT_EQ(replayed.output, live.output) << module;

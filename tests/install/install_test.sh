@@ -105,7 +105,7 @@ MANPATH=$prefix/share/man man -w HyxuserUefi_GetVariable >/dev/null
 # The Python package, imported from where it was installed, on the installed library.
 py=$(command -v /usr/bin/python3 || command -v python3)
 pydir=$(dirname "$(dirname "$(find "$prefix" -path '*/hyxuser/py.typed')")")
-[[ $(PYTHONPATH=$pydir run "$py" -c 'import hyxuser; print(hyxuser.version().product)') == Hyxkernel ]] ||
-  { echo "the installed Python package does not work" >&2; exit 1; }
+[[ $(PYTHONPATH=$pydir sim --ro "$pydir" -- "$py" -c 'import hyxuser; print(hyxuser.version().product)') == Hyxkernel ]] ||
+  fail "the installed Python package does not work"
 
 echo "installed tools, library, header, pkg-config file, CMake package, hyxsim, tour, manual pages and completion work"
