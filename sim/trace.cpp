@@ -17,6 +17,7 @@
 
 #include "kit.h"
 #include "models/hsiStore.h"
+#include "profile.h"
 
 namespace hyxsim {
 
@@ -63,7 +64,7 @@ constexpr uint64_t kRequestTag = uint64_t{1} << 63;
 
 [[noreturn]] void Refuse(const std::string &what) {
   fprintf(stderr, "hyxsim: %s\n", what.c_str());
-  _exit(127);
+  _exit(kRefusedStatus);
 }
 
 const char *FindEnv(char **envp, const char *name) {
