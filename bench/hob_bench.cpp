@@ -3,7 +3,7 @@
 // the same message, prebuilt, on one connection to the same daemon.  Run it
 // inside hyxsim --daemons, so the sandbox's observation daemon drains (and
 // records) both:
-//   build/default/tools/hyxsim --daemons --bind build/default --
+//   build/default/tools/hyxsim --daemons --bind "$PWD/build/default" --
 //     build/default/bench/hob_bench --benchmark_repetitions=5
 // Timed on the wall clock: the daemon's side of the work is part of it.
 #include <benchmark/benchmark.h>

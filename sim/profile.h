@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
 
 namespace hyxsim {
@@ -27,10 +28,8 @@ struct Profile {
   nlohmann::json document = nlohmann::json::object();  // the merged file, for the sections models load
 };
 
-// What a profile or snapshot the simulator refuses ends the process with,
-// after one line naming the fault: apart from a program's own statuses
-// (126 and 127 are the shell's "cannot run" and "not found").
-inline constexpr int kRefusedStatus = 125;
+// What a profile or snapshot the simulator refuses ends the process with.
+inline constexpr int kRefusedStatus = HYXSIM_REFUSED_STATUS;
 
 // How a process names the files it runs on in messages.  hyxsim passes the
 // names its caller gave (HYXSIM_PROFILE_NAME, HYXSIM_SNAPSHOT_NAME) for the

@@ -1,5 +1,5 @@
 // Host profiles as the simulated kernel reads them at start: every section
-// checked, a fault named by its field (status 127), profiles that inherit
+// checked, a fault named by its field (the refusal status), profiles that inherit
 // another, and the built-in host a program gets without a profile.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "hyxsim/hyxsim.h"
 #include "run_command.h"
 
 namespace {
@@ -29,7 +30,7 @@ int ExitCode(const CommandOutcome &outcome) {
   return WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1;
 }
 
-TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWith127) {
+TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWithTheRefusalStatus) {
   struct Case {
     const char *name, *profile, *says;
   } cases[] = {
@@ -69,15 +70,40 @@ TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWith127) {
        "volumes[0].lockStatus: \"HYX_NOPE\" is no status name"},
       {"volume-field", R"({"volumes": [{"name": "v", "slotsize": 4096}]})",
        "volumes[0].slotsize: unknown field"},
-      {"base", R"({"base": "no-such-profile.json"})", "cannot read"},
+      {"base", R"({"base": "no-such-profile.json"})",
+       "base.json: base \"no-such-profile.json\": "},
       {"base-loop", R"({"base": "base-loop.json"})", "base: more than"},
-      {"json", R"({"kernel": )", "is not a JSON object"},
+      {"json", "{\n  \"kernel\": {\n    \"release\": 1,,\n", "json.json: line 3, column 18: "},
+      {"not-object", "[1]", "not-object.json: not a JSON object"},
+      {"duplicate", R"({"kernel": {"release": "1", "release": "2"}})", "kernel: \"release\" appears twice"},
+      {"negative", R"({"kernel": {"uptimeMicroseconds": -5}})", "kernel.uptimeMicroseconds: -5 is below 0"},
+      {"out-of-range", R"({"hsi": {"timer_info": {"value": {"sysUptime": -5}}}})",
+       "-5 is out of range for"},
+      {"too-large", R"({"hsi": {"timer_info": {"value": {"sysUptime": 18446744073709551616}}}})",
+       "is not a whole number of at most 64 bits"},
   };
   for (const Case &c : cases) {
     CommandOutcome outcome = Probe(WriteProfile(c.name, c.profile), "uname");
-    EXPECT_EQ(ExitCode(outcome), 127) << c.name << ": " << outcome.output;
+    EXPECT_EQ(ExitCode(outcome), HYXSIM_REFUSED_STATUS) << c.name << ": " << outcome.output;
     EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.name << ": " << outcome.output;
     EXPECT_EQ(outcome.output.find("uname "), std::string::npos) << c.name << ": the program ran";
+  }
+}
+
+TEST(SimProfile, NestingAndSizeAreBoundedWithAClearRefusal) {
+  struct Case {
+    const char *name;
+    std::string profile;
+    const char *says;
+  } cases[] = {
+      {"deep", "{\"x\": " + std::string(100000, '[') + std::string(100000, ']') + "}",
+       "deep.json: objects and lists nested more than 64 deep"},
+      {"large", "{\"description\": \"" + std::string(17 << 20, 'x') + "\"}", "large.json: larger than 16 MiB"},
+  };
+  for (const Case &c : cases) {
+    CommandOutcome outcome = Probe(WriteProfile(c.name, c.profile), "uname");
+    EXPECT_EQ(ExitCode(outcome), HYXSIM_REFUSED_STATUS) << c.name << ": " << outcome.output.substr(0, 200);
+    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.name << ": " << outcome.output.substr(0, 200);
   }
 }
 

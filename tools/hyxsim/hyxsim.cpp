@@ -25,6 +25,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,7 @@
 #include "profileDocument.h"
 #include "sandbox.h"
 #include "sandboxPaths.h"
+#include "traceCalls.h"
 
 namespace {
 
@@ -245,6 +247,14 @@ int main(int argc, char **argv) {
   sandbox.command.assign(argv + i + 1, argv + argc);
   if (!trace.format.empty() && trace.format != "text" && trace.format != "json")
     return UsageError("--trace-format " + Shown(trace.format) + ": neither text nor json");
+  for (size_t at = 0; at <= trace.calls.size();) {
+    size_t end = std::min(trace.calls.find(',', at), trace.calls.size());
+    std::string entry = trace.calls.substr(at, end - at);
+    hyxsim::TraceCallName name = hyxsim::FindTraceCall(entry.c_str());
+    if (!entry.empty() && name.family == nullptr && !name.isNumber)
+      return UsageError("--trace-calls: " + Shown(entry) + " is no call or family of calls");
+    at = end + 1;
+  }
   if (!sandbox.recordsDirectory.empty() && !daemons) return UsageError("--records is for --daemons");
 
   // The sandbox gets the profile with what it inherits merged in; the

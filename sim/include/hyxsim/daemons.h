@@ -25,6 +25,8 @@
  *    "body": "...", "declaration": {...}, "envelope": {attributes},
  *    "method": "PostEvent", "xsiNs": uri, "xsdNs": uri,
  *    "call": {"name", "ns", "attributes", "text", "children": [...]},
+ *    "event": {"eventTypeId", "severity", "createdTime", "userName", "key",
+ *              "chainId", "arguments": [{"key", "value"}, ...]} (PostEvent),
  *    "session": cookie session, "fault": why (when answered with a fault),
  *    "faultMode": mode}, or {..., "error": why} for a request it could not
  *   read.  Faults per method: lines "METHOD MODE [ARG]" (METHOD may be "*")
