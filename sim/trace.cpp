@@ -74,11 +74,11 @@ const char *FindEnv(char **envp, const char *name) {
 bool TakeCallFilter(Settings &s, const std::string &entry) {
   if (s.familyCount == kMaxFilters || s.numberCount == kMaxFilters) return false;
   TraceCallName name = FindTraceCall(entry.c_str());
-  if (name.family != nullptr)
-    s.families[s.familyCount++] = name.family;
+  if (name.group != nullptr)
+    s.families[s.familyCount++] = name.group;
   else if (name.isNumber)
     s.numbers[s.numberCount++] = name.number;
-  return name.family != nullptr || name.isNumber;
+  return name.group != nullptr || name.isNumber;
 }
 
 // Opens the trace file and moves it out of the low descriptors.

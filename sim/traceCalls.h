@@ -22,7 +22,7 @@ inline constexpr uint64_t kRequestTag = uint64_t{1} << 63;
 // name with or without "KERNEL_CALL_" (any case), "uname", "ioctl", or a
 // device-control request by name (tagged).  Neither when it names nothing.
 struct TraceCallName {
-  const char *family = nullptr;
+  const char *group = nullptr;  // the family named
   bool isNumber = false;
   uint64_t number = 0;
 };
@@ -35,14 +35,14 @@ inline TraceCallName FindTraceCall(const char *entry) {
   };
 #define TRACE_FAMILY(name, number, family) \
   if (same(#family)) {                     \
-    found.family = #family;                \
+    found.group = #family;                 \
     return found;                          \
   }
   KERNEL_CALLS(TRACE_FAMILY)
 #undef TRACE_FAMILY
   for (const char *family : kLinuxFamilies)
     if (same(family)) {
-      found.family = family;
+      found.group = family;
       return found;
     }
 #define TRACE_CALL(name, call, family) \

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "hyxsim/hyxsim.h"
@@ -133,6 +134,21 @@ TEST(SimProfile, TheSocketRequestIsTheKernelsOnlyOnTheHyxkernel) {
   std::string linux = WriteProfile("linux", R"({"kernel": {"type": "linux"}})");
   EXPECT_EQ(Probe("", "socket").output, "socket ok pipe ENOTTY closed EBADF\n");
   EXPECT_EQ(Probe(linux, "socket").output, "socket ENOTTY pipe ENOTTY closed EBADF\n");
+}
+
+// The simulator is preloaded into programs of every kind: whatever else
+// it exported could take the place of the program's own symbols.
+TEST(SimLibrary, ExportsOnlyItsInterface) {
+  CommandOutcome symbols = RunCommand(std::string("nm -D --defined-only ") + HYXSIM_LIBRARY_FILE);
+  ASSERT_EQ(ExitCode(symbols), 0) << symbols.output;
+  std::istringstream lines(symbols.output);
+  size_t exported = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::string name = line.substr(line.rfind(' ') + 1);
+    EXPECT_EQ(name.rfind("HyxSim_", 0), 0u) << name;
+    ++exported;
+  }
+  EXPECT_GT(exported, 0u);
 }
 
 }  // namespace

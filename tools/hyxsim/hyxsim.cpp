@@ -251,7 +251,7 @@ int main(int argc, char **argv) {
     size_t end = std::min(trace.calls.find(',', at), trace.calls.size());
     std::string entry = trace.calls.substr(at, end - at);
     hyxsim::TraceCallName name = hyxsim::FindTraceCall(entry.c_str());
-    if (!entry.empty() && name.family == nullptr && !name.isNumber)
+    if (!entry.empty() && name.group == nullptr && !name.isNumber)
       return UsageError("--trace-calls: " + Shown(entry) + " is no call or family of calls");
     at = end + 1;
   }
