@@ -22,9 +22,9 @@ struct Profile {
   bool hsiRenumbered = false;               // the kernel numbers its nodes its own way
   uint64_t uptimeMicroseconds = 825785982;  // the host's uptime when the simulator loads
   std::string build = "Hyxkernel build 24585383";
-  std::string snapshot;     // HYXSIM_SNAPSHOT: the system-information tree is served from this file
-  std::string snapshotName; // how messages name the snapshot
-  struct utsname names {};  // what uname reports
+  std::string snapshot;      // HYXSIM_SNAPSHOT: the system-information tree is served from this file
+  std::string snapshotName;  // how messages name the snapshot
+  struct utsname names {};   // what uname reports
   nlohmann::json document = nlohmann::json::object();  // the merged file, for the sections models load
 };
 

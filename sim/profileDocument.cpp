@@ -73,7 +73,8 @@ class Checker : public nlohmann::json_sax<nlohmann::json> {
     return true;
   }
   bool end_array() override { return Close(); }
-  bool parse_error(std::size_t position, const std::string &, const nlohmann::detail::exception &ex) override {
+  bool parse_error(std::size_t position, const std::string &,
+                   const nlohmann::detail::exception &ex) override {
     // The parser's own words, after its "[json.exception...] " tag and its
     // own count of the place, which is given here as line:column.
     std::string what = ex.what();
@@ -128,8 +129,9 @@ class Checker : public nlohmann::json_sax<nlohmann::json> {
 bool Read(const std::string &path, nlohmann::json &document, std::string &error, int depth) {
   std::string text;
   if (!ReadFile(path, text)) {
-    error = path + ": " + (errno == EFBIG ? "larger than " + std::to_string(kMaxFileSize >> 20) + " MiB"
-                                          : std::string(strerror(errno)));
+    error = path + ": " +
+            (errno == EFBIG ? "larger than " + std::to_string(kMaxFileSize >> 20) + " MiB"
+                            : std::string(strerror(errno)));
     return false;
   }
   Checker checker(text);

@@ -129,8 +129,8 @@ Json Event(pugi::xml_node call) {
   Json arguments = Json::array();
   for (pugi::xml_node argument : event.children())
     if (argument.type() == pugi::node_element && Local(argument.name()) == "arguments")
-      arguments.push_back({{"key", Child(argument, "key").text().get()},
-                           {"value", Child(argument, "value").text().get()}});
+      arguments.push_back(
+          {{"key", Child(argument, "key").text().get()}, {"value", Child(argument, "value").text().get()}});
   fields["arguments"] = arguments;
   return fields;
 }

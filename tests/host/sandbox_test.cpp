@@ -102,8 +102,8 @@ TEST(Sandbox, OnlyLoopbackAndItIsUp) {
 
 TEST(Sandbox, NothingIsCreatedOnTheMachinesRoot) {
   const std::string hostPaths[] = {"/etc/norvex",  "/hxfs",       "/dev/char/hyxdriver",
-                             "/run/norvex",  "/run/hyxsim", "/var/spool/snmp/leak",
-                             "/tmp/.oldroot"};
+                                   "/run/norvex",  "/run/hyxsim", "/var/spool/snmp/leak",
+                                   "/tmp/.oldroot"};
   for (const std::string &path : hostPaths)
     if (ExistsOnHost(path)) GTEST_SKIP() << path << " exists on this machine already";
   Outcome outcome = RunInside("mockup",
@@ -127,13 +127,14 @@ TEST(Sandbox, NothingOfTheMachineIsWritableUnlessBound) {
   ASSERT_FALSE(dir.path().empty());
   dir.Write("seen", "visible\n");
   // The program's own directory is the current one here: both read-only.
-  std::string program = dir.Write("program.sh",
-                                  "#!/bin/sh\n"
-                                  "cat seen\n"
-                                  "touch \"$(dirname \"$0\")/by-program\" 2>/dev/null && echo wrote the program directory\n"
-                                  "touch by-cwd 2>/dev/null && echo wrote the current directory\n"
-                                  "touch /tmp/in-tmp && echo the sandbox tmp\n",
-                                  0755);
+  std::string program =
+      dir.Write("program.sh",
+                "#!/bin/sh\n"
+                "cat seen\n"
+                "touch \"$(dirname \"$0\")/by-program\" 2>/dev/null && echo wrote the program directory\n"
+                "touch by-cwd 2>/dev/null && echo wrote the current directory\n"
+                "touch /tmp/in-tmp && echo the sandbox tmp\n",
+                0755);
   Outcome outcome = Hyxsim("-- " + program, dir.path());
   EXPECT_EQ(outcome.output, "visible\nthe sandbox tmp\n");
   EXPECT_FALSE(ExistsOnHost(dir.path() + "/by-program"));
@@ -182,7 +183,8 @@ TEST(Sandbox, TheProgramIsFoundOnTheCallersPath) {
   HostDir dir;
   mkdir((dir.path() + "/bin").c_str(), 0755);
   dir.Write("bin/hyx-path-probe", "#!/bin/sh\necho found \"$0\" \"$@\"\n", 0755);
-  Outcome outcome = RunCommand("PATH=" + dir.path() + "/bin:$PATH " + HYXSIM_PATH + " -- hyx-path-probe a 2>&1");
+  Outcome outcome =
+      RunCommand("PATH=" + dir.path() + "/bin:$PATH " + HYXSIM_PATH + " -- hyx-path-probe a 2>&1");
   EXPECT_EQ(ExitCode(outcome), 0) << outcome.output;
   EXPECT_EQ(outcome.output, "found " + dir.path() + "/bin/hyx-path-probe a\n");
 }
@@ -210,7 +212,8 @@ TEST(Sandbox, ProfilesByNameAndErrorsNamingWhatTheCallerWrote) {
 
 TEST(Sandbox, TheDaemonsRecordsAreCopiedOut) {
   HostDir dir;
-  Outcome outcome = Hyxsim("--daemons --records " + dir.path() + " -- " + HYXINFO_PATH +
+  // hyxinfo in the build tree finds the library there.
+  Outcome outcome = Hyxsim("--daemons --ro " BUILD_DIR " --records " + dir.path() + " -- " + HYXINFO_PATH +
                            " event hyx.Records --severity info key=value");
   ASSERT_EQ(ExitCode(outcome), 0) << outcome.output;
   std::istringstream lines(dir.Read("mgmtd.jsonl"));
@@ -284,7 +287,8 @@ TEST(Sandbox, EverythingItStartedEndsWithIt) {
     pid_t hyxsim = fork();
     ASSERT_GE(hyxsim, 0);
     if (hyxsim == 0) {
-      execl(HYXSIM_PATH, HYXSIM_PATH, "--daemons", "--", "/bin/sleep", token.c_str(), static_cast<char *>(nullptr));
+      execl(HYXSIM_PATH, HYXSIM_PATH, "--daemons", "--", "/bin/sleep", token.c_str(),
+            static_cast<char *>(nullptr));
       _exit(127);
     }
     kill(hyxsim, SIGTERM);

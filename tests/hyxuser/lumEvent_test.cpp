@@ -390,7 +390,8 @@ TEST_F(LumEvent, HyxinfoEventAndThrottle) {
   const Json &fields = records.back()["event"];
   EXPECT_EQ(fields["eventTypeId"], "hyx.test.Tool");
   EXPECT_EQ(fields["severity"], "warning");
-  EXPECT_EQ(fields["arguments"], Json::parse(R"([{"key": "a<b", "value": "x=&y"}, {"key": "plain", "value": ""}])"));
+  EXPECT_EQ(fields["arguments"],
+            Json::parse(R"([{"key": "a<b>", "value": "x=&y"}, {"key": "plain", "value": ""}])"));
 
   CommandOutcome throttle = RunCommand(std::string(HYXINFO_PATH) + " event --throttle --json");
   ASSERT_EQ(throttle.status, 0) << throttle.output;

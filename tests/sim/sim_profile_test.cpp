@@ -71,15 +71,13 @@ TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWithTheRefusalStatus) {
        "volumes[0].lockStatus: \"HYX_NOPE\" is no status name"},
       {"volume-field", R"({"volumes": [{"name": "v", "slotsize": 4096}]})",
        "volumes[0].slotsize: unknown field"},
-      {"base", R"({"base": "no-such-profile.json"})",
-       "base.json: base \"no-such-profile.json\": "},
+      {"base", R"({"base": "no-such-profile.json"})", "base.json: base \"no-such-profile.json\": "},
       {"base-loop", R"({"base": "base-loop.json"})", "base: more than"},
       {"json", "{\n  \"kernel\": {\n    \"release\": 1,,\n", "json.json: line 3, column 18: "},
       {"not-object", "[1]", "not-object.json: not a JSON object"},
       {"duplicate", R"({"kernel": {"release": "1", "release": "2"}})", "kernel: \"release\" appears twice"},
       {"negative", R"({"kernel": {"uptimeMicroseconds": -5}})", "kernel.uptimeMicroseconds: -5 is below 0"},
-      {"out-of-range", R"({"hsi": {"timer_info": {"value": {"sysUptime": -5}}}})",
-       "-5 is out of range for"},
+      {"out-of-range", R"({"hsi": {"timer_info": {"value": {"sysUptime": -5}}}})", "-5 is out of range for"},
       {"too-large", R"({"hsi": {"timer_info": {"value": {"sysUptime": 18446744073709551616}}}})",
        "is not a whole number of at most 64 bits"},
   };
@@ -99,12 +97,14 @@ TEST(SimProfile, NestingAndSizeAreBoundedWithAClearRefusal) {
   } cases[] = {
       {"deep", "{\"x\": " + std::string(100000, '[') + std::string(100000, ']') + "}",
        "deep.json: objects and lists nested more than 64 deep"},
-      {"large", "{\"description\": \"" + std::string(17 << 20, 'x') + "\"}", "large.json: larger than 16 MiB"},
+      {"large", "{\"description\": \"" + std::string(17 << 20, 'x') + "\"}",
+       "large.json: larger than 16 MiB"},
   };
   for (const Case &c : cases) {
     CommandOutcome outcome = Probe(WriteProfile(c.name, c.profile), "uname");
     EXPECT_EQ(ExitCode(outcome), HYXSIM_REFUSED_STATUS) << c.name << ": " << outcome.output.substr(0, 200);
-    EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.name << ": " << outcome.output.substr(0, 200);
+    EXPECT_NE(outcome.output.find(c.says), std::string::npos)
+        << c.name << ": " << outcome.output.substr(0, 200);
   }
 }
 
@@ -145,7 +145,8 @@ TEST(SimLibrary, ExportsOnlyItsInterface) {
   size_t exported = 0;
   for (std::string line; std::getline(lines, line);) {
     std::string name = line.substr(line.rfind(' ') + 1);
-    EXPECT_EQ(name.rfind("HyxSim_", 0), 0u) << name;
+    // clock_gettime is the one libc function it stands in for.
+    EXPECT_TRUE(name.rfind("HyxSim_", 0) == 0 || name == "clock_gettime") << name;
     ++exported;
   }
   EXPECT_GT(exported, 0u);

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "hyxsysinfo/kernelCall.h"
 #include "hyxsim/hyxsim.h"
+#include "hyxsysinfo/kernelCall.h"
 #include "run_command.h"
 
 namespace {

@@ -20,8 +20,8 @@
 // that ended it, is hyxsim's own.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -185,7 +185,8 @@ std::string FindProgram(const std::string &name) {
 // Hands the trace to the simulator in the sandbox: hyxsim holds the
 // destination (FILE, or its own stderr) open, the sandbox's first process
 // (pid 1 there) inherits it, and every traced process opens it again
-// through /proc, so no path needs to be reachable in the sandbox.  Returns false with a message when FILE cannot be made.
+// through /proc, so no path needs to be reachable in the sandbox.  Returns false with a message when FILE
+// cannot be made.
 bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
   int fd = trace.file.empty()
                ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)
@@ -229,9 +230,9 @@ int main(int argc, char **argv) {
     bool known = option == "--profile" || option == "--snapshot" || option == "--bind" || option == "--ro" ||
                  option == "--records";
     if (!known)
-      return UsageError(option.rfind("-", 0) == 0 ? "unknown option " + Shown(option)
-                                                  : "PROGRAM follows \"--\": hyxsim [OPTIONS] -- " +
-                                                        Shown(option));
+      return UsageError(option.rfind("-", 0) == 0
+                            ? "unknown option " + Shown(option)
+                            : "PROGRAM follows \"--\": hyxsim [OPTIONS] -- " + Shown(option));
     if (i + 1 >= argc) return UsageError(option + " takes a value");
     std::string value = argv[++i];
     if (option == "--profile")

@@ -272,8 +272,9 @@ void BuildTree(const SandboxSpec &sandbox) {
   const std::string &cwd = sandbox.workingDirectory;
   if (!cwd.empty() && !Shows(mounts, cwd) && access(cwd.c_str(), F_OK) != 0) mounts.push_back({cwd, false});
   // Parents before children, so that nested binds stack the right way.
-  std::stable_sort(mounts.begin(), mounts.end(),
-                   [](const SandboxMount &a, const SandboxMount &b) { return a.path.size() < b.path.size(); });
+  std::stable_sort(mounts.begin(), mounts.end(), [](const SandboxMount &a, const SandboxMount &b) {
+    return a.path.size() < b.path.size();
+  });
   for (const SandboxMount &mount : mounts) Bind(mount.path, mount.path, !mount.writable);
 }
 
