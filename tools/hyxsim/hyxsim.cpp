@@ -1,7 +1,7 @@
 // hyxsim: runs a program as if it were on a Hyxkernel host.
 //
-//   hyxsim [--profile FILE] [--snapshot FILE] [--daemons] [--bind DIR]... [--ro PATH]... [TRACE OPTIONS]
-//          -- PROGRAM ARGS
+//   hyxsim [--profile FILE|NAME] [--snapshot FILE] [--daemons [--records DIR]] [--bind PATH]...
+//          [--ro PATH]... [TRACE OPTIONS] -- PROGRAM ARGS
 //
 // --snapshot FILE serves the system-information calls from a snapshot of a
 // host's tree (lib/hyxsysinfo/hsiCacheFormat.h) instead of the profile's
@@ -14,7 +14,8 @@
 // for --trace --trace-format=...
 //
 // The program gets a private host (see sandbox.h) with the simulated kernel
-// preloaded and the profile's host in it.  With --daemons the host's
+// preloaded and the profile's host in it; nothing of this machine is
+// writable there but what --bind names (kUsage says what is visible).  With --daemons the host's
 // observation daemon, SNMP agent and management daemon run beside it
 // (hyxsim/daemons.h says what they record and where).  Its exit status, or the signal
 // that ended it, is hyxsim's own.
