@@ -1,6 +1,7 @@
 // Observation throughput: HyxuserHob_Notify (validate, format, connect,
-// build with the uptime kernel call, send, disconnect) against a raw send of
-// the same message, prebuilt, on one connection to the same daemon.  Run it
+// build with the uptime kernel call, send, disconnect) against the same
+// message, prebuilt, sent on a connection of its own (socket, connect, send,
+// close: the floor of a lone notify's work) and on one connection kept open.  Run it
 // inside hyxsim --daemons, so the sandbox's observation daemon drains (and
 // records) both:
 //   build/default/tools/hyxsim --daemons --bind "$PWD/build/default" --
@@ -73,29 +74,56 @@ void Notify(benchmark::State &state) {
   }
 }
 
-void RawSend(benchmark::State &state) {
-  std::vector<char> message = Prebuilt();
+int ConnectToDaemon() {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_un address {};
   address.sun_family = AF_UNIX;
   strcpy(address.sun_path, hostPaths::kObservationSocket);
-  if (connect(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
-    close(fd);
-    return state.SkipWithError("no observation daemon");
+  if (fd >= 0 && connect(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+bool SendAll(int fd, const std::vector<char> &message) {
+  for (size_t sent = 0; sent < message.size();) {
+    ssize_t n = send(fd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
   }
+  return true;
+}
+
+// The same bytes on one connection kept open: what notify would cost if a
+// lone observation did not need a connection of its own.
+void RawSend(benchmark::State &state) {
+  std::vector<char> message = Prebuilt();
+  int fd = ConnectToDaemon();
+  if (fd < 0) return state.SkipWithError("no observation daemon");
   uint64_t i = 0;
   for (auto _ : state) {
-    for (size_t sent = 0; sent < message.size();) {
-      ssize_t n = send(fd, message.data() + sent, message.size() - sent, MSG_NOSIGNAL);
-      if (n <= 0) return state.SkipWithError("send failed");
-      sent += static_cast<size_t>(n);
-    }
+    if (!SendAll(fd, message)) return state.SkipWithError("send failed");
     TrimRecords(++i);
   }
   close(fd);
 }
 
+// The least a lone notify may do: a connection of its own for the message
+// (socket, connect, send, close).
+void ConnectSend(benchmark::State &state) {
+  std::vector<char> message = Prebuilt();
+  uint64_t i = 0;
+  for (auto _ : state) {
+    int fd = ConnectToDaemon();
+    if (fd < 0) return state.SkipWithError("no observation daemon");
+    bool sent = SendAll(fd, message);
+    close(fd);
+    if (!sent) return state.SkipWithError("send failed");
+    TrimRecords(++i);
+  }
+}
+
 BENCHMARK(Notify)->Name("HobNotify/library")->UseRealTime();
 BENCHMARK(RawSend)->Name("HobNotify/baseline")->UseRealTime();
+BENCHMARK(ConnectSend)->Name("HobNotify/connect")->UseRealTime();
 
 }  // namespace

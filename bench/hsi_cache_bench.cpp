@@ -4,7 +4,7 @@
 // properties of vmnic0 as the host answers them); then
 //   HsiCacheGet:  a get of vmnic0's properties from the snapshot (library)
 //                 beside the same get from the simulated kernel (baseline);
-//   HsiCacheInit: mapping, checking and indexing the snapshot, and cleaning
+//   HsiCacheInit: reading, checking and indexing the snapshot, and cleaning
 //                 up (library), beside mapping it and reading every byte
 //                 once (baseline).
 // Run with HYXSIM_PROFILE naming a host that has vmnic0

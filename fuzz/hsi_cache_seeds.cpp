@@ -2,6 +2,7 @@
 // writer (tests/support/hsi_cache_fixture.h).  Built by fuzz/build.sh:
 //   build/fuzz/hsi_cache_seeds fuzz/corpus/hsi_cache_fuzz
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,21 @@ int main(int argc, char **argv) {
     return 2;
   }
   std::string dir = argv[1];
+  // The same blocks with each length in the header word's 31-bit field
+  // above the last-block bit, as some hosts write them.
+  hsicache::Placement placement;
+  std::vector<uint8_t> shifted = hsicachefixture::SampleFile(512, &placement);
+  for (uint32_t block : placement.blocks) {
+    uint32_t header;
+    memcpy(&header, shifted.data() + block, sizeof header);
+    header = (header & ~1u) << 1 | (header & 1u);
+    memcpy(shifted.data() + block, &header, sizeof header);
+  }
   hsicache::Writer empty;
   bool ok = Save(dir + "/empty", empty.Finish(hsicachefixture::kBuild, HSI_SIGNATURE)) &&
             Save(dir + "/sample", hsicachefixture::SampleFile()) &&
             Save(dir + "/sample-blocks", hsicachefixture::SampleFile(512)) &&
+            Save(dir + "/sample-blocks-shifted", shifted) &&
             Save(dir + "/other-signature",
                  hsicachefixture::SampleWriter().Finish("other", std::string(32, '0'), 2048));
   return ok ? 0 : 1;

@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev libseccomp-dev
   libxml2 libxml2-dev libpugixml-dev libpam0g libpam0g-dev bubblewrap iproute2 locales
   g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user abigail-tools clang-format
-  python3 man-db
+  python3 python3-pytest man-db
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # The demo's tour, run inside `hyxsim --daemons` (scripts/demo.sh):
-#   scripts/tour.sh HYXINFO
-# Each step shows a hyxinfo command and what it printed; what the host's
-# daemons received is shown from their records in /run/hyxsim/.
+#   scripts/tour.sh HYXINFO [HYXHSI]
+# or, from an installed tree, with that tree's own hyxsim, example host,
+# hyxinfo and hyxhsi (found by name inside the sandbox), nothing of the build
+# tree used:
+#   scripts/tour.sh --prefix PREFIX
+# Each step shows a hyxinfo (or hyxhsi, beside it by default) command and
+# what it printed; what the host's daemons received is shown from their
+# records in /run/hyxsim/.
 set -euo pipefail
+if [[ ${1:-} == --prefix ]]; then
+  prefix=$(cd "${2:?usage: tour.sh --prefix PREFIX}" && pwd)
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  exec env -u LD_LIBRARY_PATH "$prefix/bin/hyxsim" --daemons --profile "$prefix/share/hyxuser/hosts/hxfs.json" \
+    --ro "$here" -- bash "$here/tour.sh" hyxinfo hyxhsi
+fi
 hyxinfo=$1
+hyxhsi=${2:-$(dirname "$hyxinfo")/hyxhsi}
 
 step() {
   printf '\n== %s\n' "$1"
@@ -13,6 +25,11 @@ step() {
 show() {
   printf '$ hyxinfo %s\n' "$*"
   "$hyxinfo" "$@"
+}
+
+show_hsi() {
+  printf '$ hyxhsi %s\n' "$*"
+  "$hyxhsi" "$@"
 }
 
 # A daemon takes what it was sent on its own time: wait (at most 10 s)
@@ -55,7 +72,7 @@ show nics
 show interfaces
 
 step "Storage: every path from an adapter to a device"
-show storage paths
+show_hsi storage paths
 
 step "UEFI variables: list, then write, read back and delete one"
 show uefi list
@@ -83,6 +100,16 @@ before=$(lines /run/hyxsim/mgmtd.jsonl)
 show event hyx.tour.DatastoreFull --severity warning datastore=datastore1 used=90
 # The library logs in first; the event is the request after.
 record /run/hyxsim/mgmtd.jsonl "$before" '"method":"PostEvent"' requestLine method session body
+
+step "The same host from Python: import hyxuser"
+code='import hyxuser; print(hyxuser.version())'
+printf "\$ python3 -c '%s'\n" "$code"
+# The library beside the hyxinfo shown; the package installed beside it, or
+# the source tree's.
+bindir=$(dirname "$(command -v "$hyxinfo")")
+pypath=$(compgen -G "$bindir/../lib/python3*/dist-packages" | head -n 1 || true)
+HYXUSER_LIBRARY=$bindir/../lib/libhyxuser.so PYTHONPATH=${pypath:-$(dirname "${BASH_SOURCE[0]}")/../python} \
+  PYTHONDONTWRITEBYTECODE=1 python3 -c "$code"
 
 step "Status codes, by name and by number"
 show status HYX_NOT_FOUND

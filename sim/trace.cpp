@@ -18,6 +18,7 @@
 #include "kit.h"
 #include "models/hsiStore.h"
 #include "profile.h"
+#include "status/statusNames.h"
 #include "traceCalls.h"
 
 namespace hyxsim {
@@ -265,26 +266,15 @@ class Line {
 
 // ---- names -----------------------------------------------------------------------
 
-const char *StatusName(uint32_t status) {
-  switch (status) {
-#define HYX_STATUS(n, name, err, msg) \
-  case name:                          \
-    return #name;
-#include "hyxuser/hyxuser_status.def"
-#undef HYX_STATUS
-  }
-  return nullptr;
-}
-
 void PutStatus(Line &line, uint32_t status) {
-  if (const char *name = StatusName(status)) return line.Name(name);
-  const char *errName = status > HYX_ERRNO_STATUS_BASE
-                            ? strerrorname_np(static_cast<int>(status - HYX_ERRNO_STATUS_BASE))
-                            : nullptr;
-  if (errName) {
-    char text[64];
-    snprintf(text, sizeof text, "HYX_ERRNO_STATUS_BASE+%s", errName);
-    return line.Name(text);
+  if (int err = Status_CarriedErrno(status)) {
+    if (const char *errName = strerrorname_np(err)) {
+      char text[64];
+      snprintf(text, sizeof text, "HYX_ERRNO_STATUS_BASE+%s", errName);
+      return line.Name(text);
+    }
+  } else if (const StatusNameRow *row = Status_Row(status)) {
+    return line.Name(row->name);
   }
   line.Hex(status);
 }
@@ -332,9 +322,14 @@ const char *FamilyOf(const Call &call) {
   return "unknown";
 }
 
+// Whether path is the node --trace-nodes names or lies below it.
+bool UnderNode(const std::string &path, const std::string &node) {
+  if (path.compare(0, node.size(), node) != 0) return false;
+  return path.size() == node.size() || node.back() == ':' || path[node.size()] == '/';
+}
+
 bool Wanted(const Settings &s, const Call &call, const std::string &nodePath, bool hasPath) {
-  if (!s.nodePrefix.empty() && IsNodeCall(call.number) &&
-      (!hasPath || nodePath.compare(0, s.nodePrefix.size(), s.nodePrefix) != 0))
+  if (!s.nodePrefix.empty() && IsNodeCall(call.number) && (!hasPath || !UnderNode(nodePath, s.nodePrefix)))
     return false;
   if (s.familyCount == 0 && s.numberCount == 0) return true;
   const char *family = FamilyOf(call);
@@ -632,7 +627,26 @@ void StartTrace(char **envp) {
       at = end + 1;
     }
   }
-  if (const char *prefix = FindEnv(envp, "HYXSIM_TRACE_NODES")) s->nodePrefix = prefix;
+  if (const char *node = FindEnv(envp, "HYXSIM_TRACE_NODES"); node != nullptr && *node != '\0') {
+    // A node of the kernel's tree, spelt as the tools spell it
+    // ("net/pNics"; the profiles' "net_pNics" is taken too), or a module's
+    // ("MODULE:" or "MODULE:path", taken as given: the modules are the
+    // profile's, not yet read).
+    std::string path = node;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    if (path.find(':') == std::string::npos) {
+      const HsiTableSet &tables = KernelHsiTables();
+      uint32_t id = HsiNodeByPath(tables, path);
+      if (id == HSI_NO_NODE)
+        Refuse("--trace-nodes: \"" + path.substr(0, 64) +
+               "\" names no system-information node (names joined by \"/\", "
+               "such as net/pNics)");
+      path.clear();
+      for (uint32_t at = id; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
+        path = std::string(tables.Node(at).name) + (path.empty() ? "" : "/") + path;
+    }
+    s->nodePrefix = path;
+  }
   if (!OpenTrace(*s)) Refuse("HYXSIM_TRACE: cannot open " + s->path + ": " + strerror(errno));
   settings = s;
   traceOn = true;

@@ -13,6 +13,7 @@
 #include "hyxuser/hxfsVolume.h"
 #include "hyxuser/hyxuser.h"
 #include "profileValues.h"
+#include "status/statusNames.h"
 
 namespace hyxsim {
 namespace {
@@ -25,14 +26,10 @@ constexpr uint64_t kDefaultStart = 1 << 20;
 constexpr uint32_t kMaxImageSlotSize = kHxfsMaxSlotSize;
 
 bool StatusNamed(const std::string &name, uint32_t &out) {
-#define HYX_STATUS(n, symbol, err, msg) \
-  if (name == #symbol) {                \
-    out = symbol;                       \
-    return true;                        \
-  }
-#include "hyxuser/hyxuser_status.def"
-#undef HYX_STATUS
-  return false;
+  HYX_ReturnStatus code = 0;
+  if (!Status_FromName(name.c_str(), &code)) return false;
+  out = code;
+  return true;
 }
 
 const char *DeviceDirNamed(const std::string &kind) {

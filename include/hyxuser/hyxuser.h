@@ -40,6 +40,12 @@ extern "C" {
 
 #define HYXUSER_API __attribute__((visibility("default")))
 
+/* The version of the library this header belongs to (also the version of
+ * hyxuser.pc and of the CMake package). */
+#define HYXUSER_VERSION_MAJOR 0
+#define HYXUSER_VERSION_MINOR 1
+#define HYXUSER_VERSION_PATCH 0
+
 typedef uint32_t HYX_ReturnStatus;
 
 /* Kernel status codes: HYX_OK is 0, every other row is 0x0bad0000 + n. */
@@ -212,9 +218,14 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_SpawnFileActionsAddDup2(HyxuserSpawnF
  * a value passed through to the kernel (callers pass -1), a descriptor map
  * (entry i is the caller's descriptor that becomes descriptor i of the
  * child) with its length, two further kernel values (0xFFFFFFFF: none), a
- * flag byte (0) and where the kernel stores the child's pid.  A script that
- * starts with "#!" is run through its interpreter.  On failure errno is the
- * status's errno.  Programs built before the two further values existed
+ * flag byte (0) and where the kernel stores the child's pid.  path is taken
+ * as it is: PATH is not searched, so a name without '/' is a file in the
+ * current directory.  The child gets only the descriptors the map names: a
+ * null fdMap with fdCount 0 starts it with none at all, not even standard
+ * input, output and error (pass {0, 1, 2} with fdCount 3 to hand on the
+ * caller's own); a negative entry leaves that descriptor closed.  A script
+ * that starts with "#!" is run through its interpreter.  On failure errno is
+ * the status's errno.  Programs built before the two further values existed
  * bind to an older entry of the same name without them.
  * Returns: HYX_OK; HYX_NOT_IMPLEMENTED off the Hyxkernel; HYX_BAD_PARAM for
  * a null path, argv or pid, or a null fdMap with a non-zero fdCount;
@@ -363,7 +374,7 @@ HYXUSER_API HYX_ReturnStatus HyxuserSMBIOS_GetData(void *buffer, uint32_t length
  * Returns: HYX_UNSUPPORTED_CPU, always.
  * Gated: no.
  */
-#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 202311L)
 HYXUSER_API HYX_ReturnStatus HyxuserMSR_GetValue(...);
 #else
 #pragma GCC diagnostic push
@@ -388,8 +399,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
  */
 
 /* The names of every variable: an array of *countOut names followed by a
- * null.  When memory runs out or a name cannot be read, *namesOut is null
- * and *countOut 0; a list the kernel refuses leaves both untouched.
+ * null.  When the library's own memory runs out or a name cannot be read,
+ * *namesOut is null and *countOut 0; a list the kernel refuses (with any
+ * status, HYX_NO_MEMORY included) leaves both untouched.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_CHECKSUM_MISMATCH
  * from the gate; HYX_NO_MEMORY; the kernel's status when it refuses the
  * list or a name.
@@ -398,7 +410,11 @@ HYXUSER_API HYX_ReturnStatus HyxuserSocket_NativeSocketFamily(int *family);
 HYXUSER_API HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32_t *countOut);
 /* A variable's attributes and contents: *dataOut is a copy of
  * *dataLengthOut bytes, or null with length 0 when the variable has no
- * contents (and on any failure).
+ * contents.  *dataOut and *dataLengthOut are left untouched by a failure
+ * before the variable's contents are asked for (a bad name, the kernel
+ * refusing its size, memory for the buffer); once they are asked for, a
+ * failure leaves them null and 0 (*attributesOut is written only when the
+ * kernel hands the contents over).
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_LIMIT_EXCEEDED for
  * a name that is too long; HYX_NO_MEMORY; the kernel's status (such as
  * HYX_NOT_FOUND for a variable that does not exist).
@@ -511,7 +527,7 @@ enum {
 typedef struct HyxuserSnmpVarBind {
   const char *oid;   /* dotted decimal, no leading dot */
   uint32_t type;     /* HYXUSER_SNMP_* */
-  const char *value; /* the value as text */
+  const char *value; /* the value as text, one line (no line feed) */
 } HyxuserSnmpVarBind;
 
 /* Bit 0 raises the trap size limit from 1472 to 65507 bytes (OIDs and
@@ -526,12 +542,13 @@ HYXUSER_API HYX_ReturnStatus HyxuserSnmp_Configure(uint32_t flags);
  * The trap is written to the SNMP agent's spool and the agent is woken.  One
  * trap per 10000 ms passes per process (HYX_LIMIT_EXCEEDED otherwise; a trap
  * that passes that check uses up the window even if it then fails).
- * Returns: HYX_OK; HYX_BAD_PARAM for a malformed trap OID, a binding with a
- * null or malformed OID, a null value or an unknown type, or null bindings
+ * Returns: HYX_OK; HYX_BAD_PARAM for a malformed trap OID or null bindings
  * with a count; HYX_LIMIT_EXCEEDED inside the throttle's window;
  * HYX_NOT_READY when the spool is not writable or no agent listens (no trap
  * file is left then); HYX_RESULT_TOO_LARGE over the size limit;
- * HYX_FAILURE when the trap file cannot be written.
+ * HYX_FAILURE for a binding with a null or malformed OID, an unknown type, a
+ * null value or a value holding a line feed (found after the throttle, so
+ * the window is used up), or when the trap file cannot be written.
  * Gated: no.
  */
 HYXUSER_API HYX_ReturnStatus HyxuserSnmp_SendTrap(const char *trapOid, const HyxuserSnmpVarBind *bindings,
@@ -567,6 +584,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapte
 
 /* The name of the adapter at a PCI location, into nameOut (nameOutSize
  * bytes).
+ * Adapters are looked at in the kernel's order; an FC-NPIV virtual port is
+ * passed over, and any other adapter the kernel fails to describe ends the
+ * search with the kernel's status.
  * Returns: HYX_OK, with nameOut untouched when no adapter sits there;
  * HYX_NAME_TOO_LONG when the name does not fit (nameOut is not written);
  * HYX_BAD_PARAM for a null nameOut; HYX_CHECKSUM_MISMATCH from the gate;
@@ -577,8 +597,10 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIden
 
 /* The UIDs of the devices an adapter reaches over active paths, one per
  * path in the kernel's order (a device reached over two paths appears
- * twice), at most maxUids, into uidsOut; *countOut receives how many.  On
- * failure nothing is handed out and *countOut is 0.
+ * twice), at most maxUids, into uidsOut; *countOut receives how many.  A
+ * path whose device UID the kernel fails to read is passed over.  When the
+ * path list cannot be read *countOut is untouched; on a later failure
+ * nothing is handed out and *countOut is 0.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer or maxUids 0;
  * HYX_CHECKSUM_MISMATCH from the gate; HYX_NO_MEMORY; the kernel's status.
  * Frees: the caller frees each of the *countOut strings.
@@ -589,8 +611,9 @@ HYXUSER_API HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdap
 /* For every path to a device, up to maxEntries: the adapter name (the
  * caller frees it) and the channel, target and LUN, written through the
  * pointers held at the same index of the three arrays.  *countOut receives
- * the number of entries filled.  On a failure *countOut holds the index of
- * the last entry filled (-1 for none) and those names are the caller's.
+ * the number of entries filled.  A path whose device UID the kernel fails
+ * to read is passed over.  On a failure *countOut holds the index of the
+ * last entry filled (-1 for none) and those names are the caller's.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null pointer; HYX_CHECKSUM_MISMATCH
  * from the gate; HYX_NO_MEMORY; the kernel's status.
  * Frees: the caller frees the adapter names handed out.
@@ -672,7 +695,7 @@ HYXUSER_API HYX_ReturnStatus HyxuserNVD_GetDriverCapabilities(HyxuserNvdDriverCa
  * (returns nothing: there is never a list to free).
  * Gated: no.
  */
-#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 202311L)
 #define HYXUSER_ANY_ARGUMENTS ...
 #else
 #define HYXUSER_ANY_ARGUMENTS
@@ -753,7 +776,7 @@ HYXUSER_API HYX_ReturnStatus HyxuserCompat_RescanHyxkernelHba(const char *adapte
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserCompat_MapLinuxHbaToHyxkernelHba(HYXUSER_ANY_ARGUMENTS);
 
-#if !defined(__cplusplus) && !(defined(__STDC_VERSION__) && __STDC_VERSION__ > 201710L)
+#if !defined(__cplusplus) && !(defined(__STDC_VERSION__) && __STDC_VERSION__ >= 202311L)
 #pragma GCC diagnostic pop
 #endif
 #undef HYXUSER_ANY_ARGUMENTS
@@ -771,9 +794,19 @@ typedef struct HyxuserLumEventArg {
  * Posts an event into the management daemon's event log.  severity is 0
  * (info), 1 (warning) or 2 (error); at most 256 arguments whose keys and
  * values total at most 16384 bytes.  The library logs in to the daemon with
- * a local ticket and keeps the session.  One event per 300000 ms passes per
- * process (an event that passes that check uses up the window even if it
- * then fails).
+ * a local ticket and keeps the session (a child made by fork does not
+ * inherit it: it logs in on its own connection).  One event per 300000 ms
+ * passes per process (an event that passes that check uses up the window
+ * even if it then fails).  Each request and its answer must be over within
+ * 30 s, however the daemon paces its bytes.
+ * Exposure: the daemon is reached on 127.0.0.1 port 8307, a port any local
+ * program may listen on while the daemon is down, and whoever answers there
+ * names the password file that the library reads with the caller's rights
+ * and sends back in the login.  The library reads only a regular file of 1
+ * to 63 bytes, not through a symbolic link as its last component and not on
+ * the kernel's own file systems (proc, sys and the like); any other such
+ * file the caller can read (links in the directories above it are
+ * followed) still goes to whoever answered.
  * Returns: HYX_OK; HYX_BAD_PARAM for a null type id, a severity above 2,
  * null args with a count, a null key or value, or too many arguments or
  * bytes; HYX_LIMIT_EXCEEDED inside the throttle's window; HYX_FAILURE when
@@ -809,18 +842,24 @@ typedef struct HxfsHostInfo HxfsHostInfo;
 
 /* *isHxfs becomes 1 when the volume holding path is HXFS, 0 when it is not;
  * untouched on failure.
- * Returns: HYX_OK; HYX_BAD_PARAM without pointers or when the volume has no
+ * path is opened without waiting (a FIFO never blocks the call).
+ * Returns: HYX_OK; HYX_BAD_PARAM without pointers, for a path that is
+ * neither a regular file nor a directory, or when the volume has no
  * device in the host's device directories; 0x2bad0000 + errno for a failed
- * open, request or read; HYX_READ_ERROR for a short read.
+ * open, request or read; HYX_FAILURE for a request refused without an
+ * errno; HYX_READ_ERROR for a short read.
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_IsHXFSVolume(const char *path, uint32_t *isHxfs);
 /* Reads the heartbeat region of the volume holding path into a new iterator
  * (*iterOut).
- * Returns: HYX_OK; HYX_BAD_PARAM without pointers or when the volume is not
+ * path is opened as by HyxuserHXFS_IsHXFSVolume.
+ * Returns: HYX_OK; HYX_BAD_PARAM without pointers, for a path that is
+ * neither a regular file nor a directory, or when the volume is not
  * HXFS; HYX_NOT_SUPPORTED when its descriptor gives a geometry that cannot
  * be read (slot size 0, not a multiple of 512, above 64 KiB);
  * HYX_READ_ERROR when the region ends early; HYX_NO_MEMORY; 0x2bad0000 +
- * errno for a failed open, request or read.
+ * errno for a failed open, request or read; HYX_FAILURE for a request
+ * refused without an errno.
  * Frees: the caller, with HyxuserHXFS_ActiveHostIterEnd.
  * Gated: no. */
 HYXUSER_API HYX_ReturnStatus HyxuserHXFS_ActiveHostIterBegin(const char *path, HxfsHostIter **iterOut);

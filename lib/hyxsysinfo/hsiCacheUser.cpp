@@ -1,5 +1,7 @@
-// The information cache: a snapshot file mapped once, indexed by module and
-// node slot, and answered from by following offsets inside the mapping.
+// The information cache: a snapshot file read once into private memory,
+// indexed by module and node slot, and answered from by following offsets
+// inside that copy.  What init checked is what the lookups read: the file
+// may be truncated or rewritten afterwards without effect.
 //
 // Nothing in the file is taken on trust.  Init walks every chain the
 // lookups will follow (modules, nodes, get and list entries, argument
@@ -7,17 +9,16 @@
 // range against the data area, so lookups read validated offsets only.
 // Every count is bounded by the bytes its records would need, so a file
 // cannot make init walk or allocate more than its size allows.  Type
-// descriptors are checked while they are copied, with a bound on depth
-// and on the number of descriptors.
+// descriptors are checked while they are copied, with a bound on depth, on
+// the number of descriptors and on the bytes one copy allocates.
 //
-// Strings in parameter records are based at the mapping: a record is
-// copied and its base set to the mapping's address before use, so the
-// mapping (private and writable) is never written and a record that
-// overlaps another cannot change what init checked.
+// Strings in parameter records are based at the file's copy: a record is
+// copied and its base set to the copy's address before use, so the copy is
+// never written and a record that overlaps another cannot change what init
+// checked.
 #include "hyxsysinfo/hsiCacheUser.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,10 +76,15 @@ constexpr int kMaxDepth = 64;
 // exponential tree.
 constexpr int kMaxTypeDepth = 32;
 constexpr uint64_t kMaxTypeItems = uint64_t{1} << 20;
+// One copy allocates at most this many times the file's size (descriptors,
+// field and value arrays, texts): a copy repeats only what the file shares.
+constexpr uint64_t kTypeBytesPerFileByte = 16;
+// Offsets are u32: a larger file cannot be a cache file.
+constexpr uint64_t kMaxFileSize = uint64_t{UINT32_MAX} + 1;
 
-// ---- the mapping --------------------------------------------------------------
+// ---- the file's copy -----------------------------------------------------------
 
-// The data area of a mapped file: records lie in [0, end), the trailer
+// The data area of the file's copy: records lie in [0, end), the trailer
 // starts at end.  Offset 0 is the first block's header, never a record.
 struct View {
   uint8_t *map;
@@ -124,7 +130,7 @@ struct HsiCacheModule {
 
 struct CacheState {
   View view = {nullptr, 0};
-  size_t size = 0;
+  size_t size = 0;  // of the file
   bool initialised = false;
   HsiCacheModule *modules = nullptr;  // reverse file order
 };
@@ -161,28 +167,61 @@ HYX_ReturnStatus Corrupt(const char *what, uint64_t offset) {
   return HYX_READ_ERROR;
 }
 
-// Follows the block chain from offset 0; *dataEnd is where the trailer starts.
-HYX_ReturnStatus WalkBlocks(const uint8_t *map, uint64_t size, uint64_t *dataEnd) {
+// How a block's header word gives its length (bits 31 to 1): the word with
+// bit 0 cleared, as this library's writer sets it, or the 31-bit field
+// shifted down, as some hosts write it.  Bit 0 marks the last block either
+// way.
+enum class BlockReading { kMasked, kShifted };
+
+uint64_t BlockLength(uint32_t header, BlockReading reading) {
+  return reading == BlockReading::kMasked ? HsiCacheBlockLength(header) : header >> 1;
+}
+
+// Why a chain does not hold: truncated is 0 when it holds, else the
+// "truncated-N" number, or -1 for a block shorter than its header (at
+// and length say which).
+struct ChainFault {
+  int truncated = 0;
+  uint64_t at = 0, length = 0;
+};
+
+// Follows the block chain from offset 0 under one reading; *dataEnd is
+// where the trailer starts.  size is at least 4.
+ChainFault WalkBlocks(const uint8_t *file, uint64_t size, BlockReading reading, uint64_t *dataEnd) {
   uint64_t at = 0;
   for (;;) {
     uint32_t header;
-    memcpy(&header, map + at, sizeof header);
-    uint64_t length = HsiCacheBlockLength(header);
-    if (length < sizeof header) {  // it would not cover its own header, nor advance
-      Report(kErrors, kInit, "HSI cache file has a block of %lu bytes at offset %lu",
-             static_cast<unsigned long>(length), static_cast<unsigned long>(at));
-      return HYX_FAILURE;
-    }
+    memcpy(&header, file + at, sizeof header);
+    uint64_t length = BlockLength(header, reading);
+    // A block shorter than its header would not cover it, nor advance.
+    if (length < sizeof header) return ChainFault{-1, at, length};
     if (header & HSI_CACHE_LAST_BLOCK) {
-      if (at + sizeof header >= size) return Truncated(1);
+      if (at + sizeof header >= size) return ChainFault{1};
       uint64_t end = at + length;
-      if (end > size || size != end + sizeof(HsiCacheTrailer)) return Truncated(2);
+      if (end > size || size != end + sizeof(HsiCacheTrailer)) return ChainFault{2};
       *dataEnd = end;
-      return HYX_OK;
+      return ChainFault{};
     }
     at += length;
-    if (at + sizeof header > size) return Truncated(1);
+    if (at + sizeof header > size) return ChainFault{1};
   }
+}
+
+// The chain under the usual reading, else under the other; a file whose
+// chain holds under neither is reported as the usual reading finds it.
+HYX_ReturnStatus FindDataEnd(const uint8_t *file, uint64_t size, uint64_t *dataEnd, BlockReading *reading) {
+  if (size < sizeof(uint32_t)) return Truncated(1);
+  *reading = BlockReading::kMasked;
+  ChainFault fault = WalkBlocks(file, size, BlockReading::kMasked, dataEnd);
+  if (fault.truncated == 0) return HYX_OK;
+  if (WalkBlocks(file, size, BlockReading::kShifted, dataEnd).truncated == 0) {
+    *reading = BlockReading::kShifted;
+    return HYX_OK;
+  }
+  if (fault.truncated > 0) return Truncated(fault.truncated);
+  Report(kErrors, kInit, "HSI cache file has a block of %lu bytes at offset %lu",
+         static_cast<unsigned long>(fault.length), static_cast<unsigned long>(fault.at));
+  return HYX_FAILURE;
 }
 
 // Bytes of records the counts have claimed so far: distinct records cannot
@@ -461,35 +500,56 @@ HYX_ReturnStatus HsiCacheCreateHsiInstanceList(const HsiCacheListEntry &entry, H
 // arrays and their texts separate ones: the layout HsiModuleNode_FreeType
 // releases, so HsiNode_ReleaseType frees either kind of tree.
 
+// What one copy may still make: descriptors, fields and values, and bytes.
+struct TypeBudget {
+  uint64_t items;
+  uint64_t bytes;
+  bool TakeItems(uint64_t count) {
+    if (count > items) return false;
+    items -= count;
+    return true;
+  }
+  bool TakeBytes(uint64_t count) {
+    if (count > bytes) return false;
+    bytes -= count;
+    return true;
+  }
+};
+
 HYX_ReturnStatus CopyTypeAt(const View &v, uint64_t offset, const HsiTypeDef **out, int depth,
-                            uint64_t &items);
+                            TypeBudget &budget);
 
 // The texts of a field or value: a name (0 = empty) and an optional
 // description, both duplicated.
 HYX_ReturnStatus CopyTexts(const View &v, uint64_t nameAt, uint64_t descriptionAt, const char **name,
-                           const char **description) {
+                           const char **description, TypeBudget &budget) {
   const char *text = nameAt != 0 ? v.Text(nameAt) : "";
   const char *about = descriptionAt != 0 ? v.Text(descriptionAt) : nullptr;
   if (text == nullptr || (descriptionAt != 0 && about == nullptr)) return HYX_READ_ERROR;
+  if (!budget.TakeBytes(strlen(text) + 1 + (about != nullptr ? strlen(about) + 1 : 0))) return HYX_READ_ERROR;
   *name = strdup(text);
   if (*name == nullptr) return HYX_NO_MEMORY;
   if (about != nullptr && (*description = strdup(about)) == nullptr) return HYX_NO_MEMORY;
   return HYX_OK;
 }
 
+// The number of a structure's fields or an enumeration's values: a u32 at
+// 24 (the 4 bytes after it are not part of it).
+uint32_t ArrayCount(const HsiCacheTypeDef &record) { return static_cast<uint32_t>(record.a); }
+
 // The count and array of a structure's fields or an enumeration's values,
-// checked against the data area and the item bound.
-bool TakeArray(const View &v, const HsiCacheTypeDef &record, size_t recordSize, uint64_t &items) {
-  uint64_t count = record.a;
-  if (count > items) return false;
-  items -= count;
-  return count == 0 || v.Fits(record.b, count * recordSize);
+// checked against the data area and the budget.
+bool TakeArray(const View &v, const HsiCacheTypeDef &record, size_t recordSize, size_t copySize,
+               TypeBudget &budget) {
+  uint64_t count = ArrayCount(record);
+  return budget.TakeItems(count) && budget.TakeBytes(count * copySize) &&
+         (count == 0 || v.Fits(record.b, count * recordSize));
 }
 
 HYX_ReturnStatus CopyFields(const View &v, const HsiCacheTypeDef &record, HsiTypeDef *type, int depth,
-                            uint64_t &items) {
-  if (!TakeArray(v, record, sizeof(HsiCacheFieldDef), items)) return HYX_READ_ERROR;
-  uint64_t count = record.a;
+                            TypeBudget &budget) {
+  if (!TakeArray(v, record, sizeof(HsiCacheFieldDef), sizeof(HsiFieldDef), budget)) return HYX_READ_ERROR;
+  uint64_t count = ArrayCount(record);
   auto *fields = static_cast<HsiFieldDef *>(calloc(count ? count : 1, sizeof(HsiFieldDef)));
   if (fields == nullptr) return HYX_NO_MEMORY;
   type->a.count = count;
@@ -499,16 +559,18 @@ HYX_ReturnStatus CopyFields(const View &v, const HsiCacheTypeDef &record, HsiTyp
     fields[i].typeIndex = field.typeIndex;
     fields[i].offset = field.offset;
     HYX_ReturnStatus status =
-        CopyTexts(v, field.name, field.description, &fields[i].name, &fields[i].description);
-    if (status == HYX_OK) status = CopyTypeAt(v, field.type, &fields[i].type, depth + 1, items);
+        CopyTexts(v, field.name, field.description, &fields[i].name, &fields[i].description, budget);
+    if (status == HYX_OK) status = CopyTypeAt(v, field.type, &fields[i].type, depth + 1, budget);
     if (status != HYX_OK) return status;
   }
   return HYX_OK;
 }
 
-HYX_ReturnStatus CopyValues(const View &v, const HsiCacheTypeDef &record, HsiTypeDef *type, uint64_t &items) {
-  if (!TakeArray(v, record, sizeof(HsiCacheEnumValueDef), items)) return HYX_READ_ERROR;
-  uint64_t count = record.a;
+HYX_ReturnStatus CopyValues(const View &v, const HsiCacheTypeDef &record, HsiTypeDef *type,
+                            TypeBudget &budget) {
+  if (!TakeArray(v, record, sizeof(HsiCacheEnumValueDef), sizeof(HsiEnumValueDef), budget))
+    return HYX_READ_ERROR;
+  uint64_t count = ArrayCount(record);
   auto *values = static_cast<HsiEnumValueDef *>(calloc(count ? count : 1, sizeof(HsiEnumValueDef)));
   if (values == nullptr) return HYX_NO_MEMORY;
   type->a.count = count;
@@ -517,24 +579,26 @@ HYX_ReturnStatus CopyValues(const View &v, const HsiCacheTypeDef &record, HsiTyp
     auto value = Load<HsiCacheEnumValueDef>(record.b + i * sizeof(HsiCacheEnumValueDef));
     values[i].value = value.value;
     HYX_ReturnStatus status =
-        CopyTexts(v, value.name, value.description, &values[i].name, &values[i].description);
+        CopyTexts(v, value.name, value.description, &values[i].name, &values[i].description, budget);
     if (status != HYX_OK) return status;
   }
   return HYX_OK;
 }
 
 HYX_ReturnStatus CopyTypeAt(const View &v, uint64_t offset, const HsiTypeDef **out, int depth,
-                            uint64_t &items) {
+                            TypeBudget &budget) {
   *out = nullptr;
   HsiCacheTypeDef record;
-  if (depth > kMaxTypeDepth || items == 0 || !v.Read(offset, &record) || record.kind > HSI_TYPE_ENUM)
+  if (depth > kMaxTypeDepth || !budget.TakeItems(1) || !v.Read(offset, &record) ||
+      record.kind > HSI_TYPE_ENUM)
     return HYX_READ_ERROR;
-  items--;
   const char *name = record.name != 0 ? v.Text(record.name) : "";
   const char *description = record.description != 0 ? v.Text(record.description) : nullptr;
   if (name == nullptr || (record.description != 0 && description == nullptr)) return HYX_READ_ERROR;
   size_t nameSize = strlen(name) + 1, descriptionSize = description ? strlen(description) + 1 : 0;
-  auto *block = static_cast<char *>(calloc(1, sizeof(HsiTypeDef) + nameSize + descriptionSize));
+  size_t blockSize = sizeof(HsiTypeDef) + nameSize + descriptionSize;
+  if (!budget.TakeBytes(blockSize)) return HYX_READ_ERROR;
+  auto *block = static_cast<char *>(calloc(1, blockSize));
   if (block == nullptr) return HYX_NO_MEMORY;
   auto *type = reinterpret_cast<HsiTypeDef *>(block);
   char *texts = block + sizeof(HsiTypeDef);
@@ -545,12 +609,12 @@ HYX_ReturnStatus CopyTypeAt(const View &v, uint64_t offset, const HsiTypeDef **o
   type->bitFlags = record.bitFlags;
   HYX_ReturnStatus status = HYX_OK;
   if (record.kind == HSI_TYPE_STRUCT) {
-    status = CopyFields(v, record, type, depth, items);
+    status = CopyFields(v, record, type, depth, budget);
   } else if (record.kind == HSI_TYPE_ENUM) {
-    status = CopyValues(v, record, type, items);
+    status = CopyValues(v, record, type, budget);
   } else if (record.kind == HSI_TYPE_ARRAY) {
     type->b.elementIndex = record.b;
-    status = CopyTypeAt(v, record.a, &type->a.element, depth + 1, items);
+    status = CopyTypeAt(v, record.a, &type->a.element, depth + 1, budget);
   }
   if (status != HYX_OK) {
     HsiModuleNode_FreeType(type);
@@ -582,21 +646,44 @@ HYX_ReturnStatus HsiCache_Init(const char *path, int32_t verbosity) {
     return StatusFromErrno(err);
   }
   auto size = static_cast<uint64_t>(st.st_size);
-  if (size < sizeof(uint32_t)) return Truncated(1);  // (an empty file cannot even be mapped)
-  void *map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd.get(), 0);
-  if (map == MAP_FAILED) {
-    int err = errno;
-    CACHE_ERROR("Failed to mmap(%s, %lu bytes): %s", path, static_cast<unsigned long>(size),
-                Err_ErrnoToText(err));
-    return StatusFromErrno(err);
+  // An empty file would have to be mapped to be read, and a mapping of no
+  // bytes is refused.
+  if (size == 0) {
+    CACHE_ERROR("Failed to mmap(%s, %lu bytes): %s", path, 0ul, Err_ErrnoToText(EINVAL));
+    return StatusFromErrno(EINVAL);
+  }
+  if (size > kMaxFileSize + sizeof(HsiCacheTrailer)) {
+    CACHE_ERROR("Failed to read(%s): %s", path, Err_ErrnoToText(EFBIG));
+    return StatusFromErrno(EFBIG);
+  }
+  // The file is read whole into memory of the cache's own, so that a file
+  // truncated or rewritten after init cannot change what init checked.
+  auto *file = static_cast<uint8_t *>(malloc(size));
+  if (file == nullptr) {
+    CACHE_ERROR("Failed to malloc %lu bytes for the cache file", static_cast<unsigned long>(size));
+    return HYX_NO_MEMORY;
   }
   HsiCacheModule *modules = nullptr;
   guard::ScopeExit release([&] {
     FreeIndex(modules);
-    munmap(map, size);
+    free(file);
   });
-  View view{static_cast<uint8_t *>(map), 0};
-  HYX_ReturnStatus status = WalkBlocks(view.map, size, &view.end);
+  uint64_t done = 0;
+  while (done < size) {  // a file that shrank meanwhile is judged as read
+    ssize_t n = pread(fd.get(), file + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int err = errno;
+      CACHE_ERROR("Failed to read(%s): %s", path, Err_ErrnoToText(err));
+      return StatusFromErrno(err);
+    }
+    if (n == 0) break;
+    done += static_cast<uint64_t>(n);
+  }
+  size = done;
+  View view{file, 0};
+  BlockReading reading;
+  HYX_ReturnStatus status = FindDataEnd(file, size, &view.end, &reading);
   if (status == HYX_OK) status = BuildIndex(view, &modules);
   if (status != HYX_OK) return status;
   release.dismiss();
@@ -605,14 +692,15 @@ HYX_ReturnStatus HsiCache_Init(const char *path, int32_t verbosity) {
   cache.modules = modules;
   cache.initialised = true;
   hsiCacheVerbosity = verbosity;
+  Report(kDiagnostics, kInit, "Block lengths read as the header word %s",
+         reading == BlockReading::kMasked ? "with bit 0 cleared" : "shifted right by one");
   return HYX_OK;
 }
 
 void HsiCache_Cleanup() {
   if (!cache.initialised) return;
   FreeIndex(cache.modules);
-  if (munmap(cache.view.map, cache.size) != 0)
-    CACHE_ERROR("Couldn't unmap cache file: %s", Err_ErrnoToText(errno));
+  free(cache.view.map);
   cache = CacheState{};
   hsiCacheVerbosity = 0;
 }
@@ -793,6 +881,6 @@ HYX_ReturnStatus HsiCache_CopyType(uint64_t offset, const HsiTypeDef **type) {
   if (type == nullptr) return HYX_BAD_PARAM;
   *type = nullptr;
   if (!cache.initialised) return HYX_NOT_INITIALIZED;
-  uint64_t items = kMaxTypeItems;
-  return CopyTypeAt(cache.view, offset, type, 0, items);
+  TypeBudget budget{kMaxTypeItems, kTypeBytesPerFileByte * cache.size};
+  return CopyTypeAt(cache.view, offset, type, 0, budget);
 }

@@ -1,12 +1,16 @@
 // The information cache: answers the read-only system-information questions
 // (gets, lists, module ids, module node definitions and types, the build
 // information) from a snapshot file instead of the kernel.  The file
-// (hsiCacheFormat.h) is mapped once and indexed; lookups then follow offsets
-// inside the mapping.
+// (hsiCacheFormat.h) is read once into the cache's own memory and indexed;
+// lookups then follow offsets inside that copy, so a file changed after
+// init changes nothing.  Block lengths are read from the header words with
+// bit 0 cleared or, when the chain does not hold that way, as the 31-bit
+// field above bit 0 (a diagnostic at init says which).
 //
 // The file is not trusted: every offset, length, count and chain is checked
-// against the mapping, at init for what the index and the lookups rely on,
-// and while copying for type descriptors.  A malformed file fails init
+// against the copy, at init for what the index and the lookups rely on, and
+// while copying for type descriptors (whose copy is bounded by a multiple
+// of the file's size).  A malformed file fails init
 // (HYX_FAILURE for a broken block chain, HYX_READ_ERROR for a bad record) or
 // the lookup that meets it (HYX_READ_ERROR).
 //
@@ -25,7 +29,8 @@
 extern int32_t hsiCacheVerbosity;
 
 // HYX_EXISTS when already initialised; the errno's status when the file
-// cannot be opened, sized or mapped; HYX_FAILURE when the block chain and
+// cannot be opened, sized or read (EINVAL for an empty file, which cannot
+// be mapped, EFBIG for one larger than offsets reach); HYX_FAILURE when the block chain and
 // the trailer disagree with the file's size; HYX_READ_ERROR for a record
 // that does not fit; HYX_NO_MEMORY.  A failure leaves nothing behind.
 HYX_ReturnStatus HsiCache_Init(const char *path, int32_t verbosity);

@@ -154,10 +154,18 @@ HYX_ReturnStatus Hsi_ResolveParams(HsiNodeID node, HsiParamList params, HsiModul
 }
 
 HYX_ReturnStatus Hsi_Get(HsiNodeID node, HsiParamList params, void *buffer, uint32_t length) {
+  bool answered;
+  return Hsi_GetAnswered(node, params, buffer, length, &answered);
+}
+
+HYX_ReturnStatus Hsi_GetAnswered(HsiNodeID node, HsiParamList params, void *buffer, uint32_t length,
+                                 bool *answered) {
+  *answered = false;
   if (buffer == nullptr && length != 0) return HYX_BAD_PARAM;
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
+  *answered = true;
   if (hsiCacheEnabled) return HsiCache_Get(node, p.module, p.list, buffer, length);
   HsiGetBlock block = {HSI_CALL_GET, Address(buffer), length};
   return NodeCall(KERNEL_CALL_HSI_GET, node, p, &block);
@@ -223,11 +231,17 @@ HYX_ReturnStatus Hsi_SetSized(HsiNodeID node, HsiParamList params, const HsiSize
   return NodeCall(KERNEL_CALL_HSI_SET, node, p, &block);
 }
 
-HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamList out) {
+namespace {
+
+// One list call into out; *answered is set when the status is the kernel's
+// answer (or the cache's in its place) rather than the library's own.
+HYX_ReturnStatus ListInto(HsiNodeID node, HsiParamList params, HsiParamList out, bool *answered) {
+  *answered = false;
   if (out == nullptr) return HYX_BAD_PARAM;
   Prepared p;
   HYX_ReturnStatus status = Prepare(node, params, p);
   if (status != HYX_OK) return status;
+  *answered = true;
   if (hsiCacheEnabled) return HsiCache_GetInstanceList(node, p.module, p.list, out);
   HsiListBlock block = {Address(HsiParamList_Record(out)), HsiParamList_BufferSize(out), 0};
   const HsiParamListRecord sent = *HsiParamList_Record(out);
@@ -238,6 +252,13 @@ HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamLi
   if (status != HYX_OK) return status;
   if (!sane) return HYX_READ_ERROR;
   return HsiParamList_TotalCount(out) > HsiParamList_Capacity(out) ? HYX_HSI_LIST_OVERFLOW : HYX_OK;
+}
+
+}  // namespace
+
+HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamList out) {
+  bool answered;
+  return ListInto(node, params, out, &answered);
 }
 
 namespace {
@@ -290,6 +311,13 @@ HsiParamList NewListAttempt(uint64_t capacity, uint32_t bytes, bool *fits) {
 }  // namespace
 
 HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t firstCapacity, HsiParamList *out) {
+  bool answered;
+  return Hsi_GetListAnswered(node, params, firstCapacity, out, &answered);
+}
+
+HYX_ReturnStatus Hsi_GetListAnswered(HsiNodeID node, HsiParamList params, uint32_t firstCapacity,
+                                     HsiParamList *out, bool *answered) {
+  *answered = false;
   if (out == nullptr) return HYX_BAD_PARAM;
   *out = nullptr;
   uint64_t capacity = firstCapacity ? firstCapacity : kDefaultListCapacity;
@@ -297,11 +325,12 @@ HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t first
   HYX_ReturnStatus status = EntryBytes(node, params, &bytes);
   if (status != HYX_OK) return status;
   for (;;) {
+    *answered = false;
     bool fits;
     HsiParamList list = NewListAttempt(capacity, bytes, &fits);
     if (!fits) return HYX_LIMIT_EXCEEDED;
     if (list == nullptr) return HYX_NO_MEMORY;
-    status = Hsi_GetListInto(node, params, list);
+    status = ListInto(node, params, list, answered);
     if (status == HYX_OK) {
       *out = list;
       return HYX_OK;

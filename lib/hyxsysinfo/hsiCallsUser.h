@@ -28,6 +28,11 @@ HYX_ReturnStatus Hsi_ResolveParams(HsiNodeID node, HsiParamList params, HsiModul
                                    HsiParamList *toSend);
 
 HYX_ReturnStatus Hsi_Get(HsiNodeID node, HsiParamList params, void *buffer, uint32_t length);
+// As Hsi_Get; *answered tells a failure the kernel answered (or the cache
+// in its place) from one of the library's own, such as memory running out
+// for the parameters it sends.
+HYX_ReturnStatus Hsi_GetAnswered(HsiNodeID node, HsiParamList params, void *buffer, uint32_t length,
+                                 bool *answered);
 HYX_ReturnStatus Hsi_GetSized(HsiNodeID node, HsiParamList params, HsiSizedBuffer *buffer);
 HYX_ReturnStatus Hsi_GetSize(HsiNodeID node, HsiParamList params, uint32_t *length);
 HYX_ReturnStatus Hsi_Set(HsiNodeID node, HsiParamList params, const void *input, uint32_t inputLength,
@@ -42,6 +47,11 @@ HYX_ReturnStatus Hsi_GetListInto(HsiNodeID node, HsiParamList params, HsiParamLi
 // Lists node's instances into a list it sizes (and resizes) itself; the
 // caller frees *out with HsiParamList_Free.  firstCapacity 0 means 10.
 HYX_ReturnStatus Hsi_GetList(HsiNodeID node, HsiParamList params, uint32_t firstCapacity, HsiParamList *out);
+// As Hsi_GetList; *answered tells a failure the kernel answered (or the
+// cache in its place) from one of the library's own, such as memory
+// running out for the list.
+HYX_ReturnStatus Hsi_GetListAnswered(HsiNodeID node, HsiParamList params, uint32_t firstCapacity,
+                                     HsiParamList *out, bool *answered);
 HYX_ReturnStatus Hsi_GetModuleID(const char *name, HsiModuleID *id);
 
 // Bound on the bytes of one list buffer; values outside 1..0x1FFFFFF are

@@ -51,10 +51,13 @@ HYX_ReturnStatus Hsi_CheckSignature(char *kernelBuild, uint32_t size, const char
 // turns the information cache on first, so that the check below answers
 // from the snapshot's build information.  One that fails to load is not
 // passed over silently: the cache has said why on stderr, and the gated
-// exports refuse, while the other calls go to the kernel as usual.
+// exports refuse, while the other calls go to the kernel as usual.  Once
+// loaded, the cache keeps quiet: a question the snapshot has no answer for
+// (a subtree that was not recorded) is the caller's to report, through the
+// status it gets.
 __attribute__((constructor)) static void HyxuserLoad_Init() {
   const char *snapshot = secure_getenv(HSI_SNAPSHOT_VARIABLE);
-  bool snapshotFailed = snapshot != nullptr && snapshot[0] != '\0' && Hsi_EnableCache(snapshot, 0) != HYX_OK;
+  bool snapshotFailed = snapshot != nullptr && snapshot[0] != '\0' && Hsi_EnableCache(snapshot, -1) != HYX_OK;
   char kernelBuild[kLoadBuildInfoSize];
   const char *libraryBuild = nullptr;
   HYX_ReturnStatus status = Hsi_CheckSignature(kernelBuild, sizeof kernelBuild, &libraryBuild);

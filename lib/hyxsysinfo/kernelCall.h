@@ -7,6 +7,7 @@
 // one leaves errno alone.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -104,6 +105,21 @@ constexpr uint32_t SYSCALL_API_CHECKSUM = 0xb535cbbb;
 HYX_ReturnStatus Kernel_Call6(uint32_t number, uint64_t a0, uint64_t a1, uint64_t a2, uint64_t a3,
                               uint64_t a4, uint64_t a5);
 
+// Linux answers a call number it does not have (every Hyxkernel number, on
+// any other kernel) with -errno in the status register and leaves the error
+// register holding an argument.  No Hyxkernel status lies in -4095..-1, so
+// such an answer is told apart here, the one place every call returns
+// through: HYX_NOT_IMPLEMENTED, with the Linux error in errno in place of
+// the argument the gate took for one.  No caller ever sees a negative
+// Linux value as a status.
+constexpr uint32_t KERNEL_LINUX_ERROR_LOWEST = 0xfffff001;  // -4095 in the low half
+
+inline HYX_ReturnStatus Kernel_Answer(HYX_ReturnStatus status) {
+  if (status < KERNEL_LINUX_ERROR_LOWEST) return status;
+  errno = static_cast<int>(0u - status);
+  return HYX_NOT_IMPLEMENTED;
+}
+
 // Register images of the argument kinds the kernel takes.
 inline uint64_t KernelArg(int32_t v) { return static_cast<uint64_t>(static_cast<int64_t>(v)); }
 inline uint64_t KernelArg(uint32_t v) { return v; }
@@ -115,5 +131,5 @@ template <typename... Args>
 HYX_ReturnStatus Kernel_Call(uint32_t number, Args... args) {
   static_assert(sizeof...(Args) <= 6, "the kernel takes at most six arguments");
   uint64_t regs[6] = {KernelArg(args)...};
-  return Kernel_Call6(number, regs[0], regs[1], regs[2], regs[3], regs[4], regs[5]);
+  return Kernel_Answer(Kernel_Call6(number, regs[0], regs[1], regs[2], regs[3], regs[4], regs[5]));
 }

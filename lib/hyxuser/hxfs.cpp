@@ -5,6 +5,7 @@
 // read straight from the device with direct reads.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,14 +45,42 @@ bool UsableDeviceName(const char *name) {
   return strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
 }
 
+// Opens what a caller or the host names without waiting on it (a FIFO
+// with no writer would block the open for ever, a terminal would become
+// the controlling one) and refuses what cannot hold a volume's records
+// before a request is sent or a byte read: -1 with *status set.
+int OpenWithoutWaiting(const char *path, int flags, bool (*usable)(mode_t), HYX_ReturnStatus *status) {
+  int fd = open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    *status = StatusFromErrno(errno);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *status = StatusFromErrno(errno);
+  } else if (!usable(st.st_mode)) {
+    *status = HYX_BAD_PARAM;
+  } else {
+    *status = HYX_OK;
+    return fd;
+  }
+  CloseVolume(fd);
+  return -1;
+}
+
+// A path inside a volume is a file or a directory of it.
+bool InsideVolume(mode_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
+// A volume's device is a block device or an image file.
+bool DeviceOrImage(mode_t mode) { return S_ISBLK(mode) || S_ISREG(mode); }
+
 // The path of the device holding the volume that `path` is on (the caller
 // frees *devicePath) and where the volume starts on it.
 HYX_ReturnStatus ResolveVolume(const char *path, char **devicePath, uint64_t *volumeStart) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  HYX_ReturnStatus status;
+  int fd = OpenWithoutWaiting(path, O_RDONLY, InsideVolume, &status);
   if (fd < 0) {
-    int err = errno;
-    fprintf(stderr, "Could not open %s\n", path);
-    return StatusFromErrno(err);
+    if (status != HYX_BAD_PARAM) fprintf(stderr, "Could not open %s\n", path);
+    return status;
   }
   guard::ScopeExit closeVolume([fd] { CloseVolume(fd); });
   guard::Malloced<uint8_t> reply(static_cast<uint8_t *>(malloc(HXFS_ATTR_REPLY_SIZE)));
@@ -61,10 +90,14 @@ HYX_ReturnStatus ResolveVolume(const char *path, char **devicePath, uint64_t *vo
 
   uint64_t request = HXFS_ATTR_REQUEST_VALUE;
   memcpy(reply.get() + HXFS_ATTR_REQUEST, &request, sizeof request);
-  if (ioctl(fd, IOCTLCMD_HXFS_FS_GET_ATTR, reply.get()) != 0) {
-    int err = errno;
+  errno = 0;
+  int result = ioctl(fd, IOCTLCMD_HXFS_FS_GET_ATTR, reply.get());
+  if (result != 0) {
+    // Only -1 comes with an errno; any other answer but 0 carries none, and
+    // whatever errno held before is not its reason.
+    int err = result == -1 ? errno : 0;
     fprintf(stderr, "IOCTLCMD_HXFS_FS_GET_ATTR failed on %s\n", path);
-    return StatusFromErrno(err);
+    return err != 0 ? StatusFromErrno(err) : static_cast<HYX_ReturnStatus>(HYX_FAILURE);
   }
   uint64_t start;
   memcpy(&start, reply.get() + HXFS_ATTR_VOLUME_START, sizeof start);
@@ -126,8 +159,11 @@ HYX_ReturnStatus OpenVolume(const char *path, OpenedVolume &volume) {
   // The start is where the volume's records are found: an offset the
   // device cannot have, or one that wraps, is no volume.
   if (volume.start == 0 || volume.start > static_cast<uint64_t>(INT64_MAX) / 2) return HYX_BAD_PARAM;
-  volume.device = open(devicePath, O_RDONLY | O_DIRECT | O_CLOEXEC);
-  if (volume.device < 0) return StatusFromErrno(errno);
+  volume.device = OpenWithoutWaiting(devicePath, O_RDONLY | O_DIRECT, DeviceOrImage, &status);
+  if (volume.device < 0) return status;
+  // Reads of the device itself may wait for it.
+  int flags = fcntl(volume.device, F_GETFL);
+  if (flags == -1 || fcntl(volume.device, F_SETFL, flags & ~O_NONBLOCK) != 0) return StatusFromErrno(errno);
   return HYX_OK;
 }
 

@@ -6,13 +6,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
+#include <sys/statfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include "common/export.h"
 #include "common/guard.h"
 #include "common/hostPaths.h"
+#include "common/throttle.h"
 #include "hyxuser/soap.h"
 
 static_assert(sizeof(HyxuserLumEventArg) == 16 && offsetof(HyxuserLumEventArg, value) == 8);
@@ -33,7 +35,6 @@ namespace lumEvent {
 
 namespace {
 
-constexpr uint32_t kThrottlePeriodMs = 300000;
 constexpr uint64_t kSessionReuseMs = 960000;
 constexpr uint64_t kMaxArgs = 256;
 constexpr size_t kMaxArgBytes = 16384;
@@ -41,21 +42,39 @@ constexpr size_t kUserNameSize = 32, kPasswordPathSize = 256, kPasswordFileSize 
 const char *const kSeverities[] = {"info", "warning", "error"};
 
 pthread_mutex_t eventLock = PTHREAD_MUTEX_INITIALIZER;
-uint64_t lastEventMs;  // 0: no event passed yet
-int sessionFd = -1;    // -1: no session (descriptor 0 is a connection like any other)
+// One event per 300000 ms, under the event lock.
+throttle::Window eventWindow(300000);
+int sessionFd = -1;  // -1: no session (descriptor 0 is a connection like any other)
 char sessionCookie[128];
 uint64_t loginTimeMs;
 
-bool MonotonicMs(uint64_t *ms) {
-  struct timespec now;
-  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return false;
-  *ms = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-  return true;
-}
+using throttle::MonotonicMs;
 
 void DropSession() {
   if (sessionFd >= 0) close(sessionFd);
   sessionFd = -1;
+}
+
+// A child made by fork holds a copy of the kept connection and cookie: were
+// both processes to post on it, their requests and answers would interleave
+// on one stream.  The child forgets its copy (closing its own descriptor
+// only: the parent's connection is untouched, and no Logout is sent) and
+// logs in afresh at its next event.  A parent thread that was inside an
+// event at the fork does not exist in the child, so the child's event lock
+// starts unlocked.
+void ForgetSessionInChild() {
+  pthread_mutex_t unlocked = PTHREAD_MUTEX_INITIALIZER;
+  eventLock = unlocked;
+  DropSession();
+  explicit_bzero(sessionCookie, sizeof sessionCookie);
+  loginTimeMs = 0;
+}
+
+pthread_once_t forkHandlerOnce = PTHREAD_ONCE_INIT;
+bool forkHandlerInstalled;
+
+void InstallForkHandler() {
+  forkHandlerInstalled = pthread_atfork(nullptr, nullptr, ForgetSessionInChild) == 0;
 }
 
 // Builds, posts and parses one request; the parsed response on success.
@@ -66,11 +85,12 @@ xmlNodePtr Exchange(int fd, const char *method, const char *type, const char *id
   SoapRequest *request = Soap_NewRequest(method, type, id);
   if (request == nullptr) return nullptr;
   char response[kResponseBufferSize];
+  size_t responseLength = 0;
   bool ok = addParams(request->writer) && Soap_EndRequest(request) == HYX_OK &&
-            Http_PostSoap(fd, cookie, Soap_RequestText(request), cookieOut, sizeof sessionCookie, response) ==
-                HYX_OK;
+            Http_PostSoap(fd, cookie, Soap_RequestText(request), cookieOut, sizeof sessionCookie, response,
+                          &responseLength) == HYX_OK;
   Soap_FreeRequest(request);
-  return ok ? Soap_ParseResponse(response) : nullptr;
+  return ok ? Soap_ParseResponse(response, responseLength) : nullptr;
 }
 
 const char *const kLogoutPath[] = {"Envelope", "Body", "LogoutResponse", nullptr};
@@ -92,12 +112,12 @@ void Logout() {
 }
 
 // A connect a signal interrupted goes on in the background (asking again
-// would only say it is under way): waits for its outcome, as long as the
-// session's timeout.
+// would only say it is under way): waits for its outcome, as long as one
+// exchange may take.
 bool AwaitConnected(int fd) {
   struct pollfd wait = {fd, POLLOUT, 0};
   int ready;
-  do ready = poll(&wait, 1, kSessionTimeoutSeconds * 1000);
+  do ready = poll(&wait, 1, static_cast<int>(kExchangeTimeoutMs));
   while (ready < 0 && errno == EINTR);
   if (ready <= 0) {
     if (ready == 0) errno = ETIMEDOUT;
@@ -113,10 +133,6 @@ bool AwaitConnected(int fd) {
 int Connect() {
   guard::Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd.valid()) return -1;
-  struct timeval timeout = {kSessionTimeoutSeconds, 0};
-  if (setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0 ||
-      setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) != 0)
-    return -1;
   struct sockaddr_in address {};
   address.sin_family = AF_INET;
   address.sin_port = htons(hostPaths::kMgmtdPort);
@@ -139,6 +155,8 @@ const char *LumSession_Get() {
     if (now - loginTimeMs <= kSessionReuseMs) return sessionCookie;
     Logout();
   }
+  // No session is kept that a child could inherit without being told.
+  if (pthread_once(&forkHandlerOnce, InstallForkHandler) != 0 || !forkHandlerInstalled) return nullptr;
   guard::Fd fd(Connect());
   if (!fd.valid()) return nullptr;
 
@@ -215,10 +233,14 @@ HYX_ReturnStatus LumEvent_Post(int fd, const char *cookie, const char *typeId, u
 
 HYX_ReturnStatus Send(const char *typeId, uint32_t severity, const HyxuserLumEventArg *args, uint64_t count) {
   if (!Soap_Load()) return HYX_FAILURE;
-  uint64_t now;
-  if (!MonotonicMs(&now)) return HYX_FAILURE;
-  if (lastEventMs != 0 && now - lastEventMs <= kThrottlePeriodMs - 1) return HYX_LIMIT_EXCEEDED;
-  lastEventMs = now;  // the window is used up whatever follows
+  switch (eventWindow.Pass()) {
+    case throttle::Verdict::kNoClock:
+      return HYX_FAILURE;
+    case throttle::Verdict::kRefused:
+      return HYX_LIMIT_EXCEEDED;
+    case throttle::Verdict::kPassed:
+      break;  // the window is used up whatever follows
+  }
   const char *cookie = LumSession_Get();
   if (cookie == nullptr) return HYX_FAILURE;
   if (LumEvent_Post(sessionFd, cookie, typeId, severity, args, count) != HYX_OK) {
@@ -230,13 +252,47 @@ HYX_ReturnStatus Send(const char *typeId, uint32_t severity, const HyxuserLumEve
 
 }  // namespace
 
+namespace {
+
+// File systems whose files are the kernel's views of processes, devices and
+// its own state rather than stored data: a password file never lives there.
+bool OnKernelFileSystem(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+    case PSTOREFS_MAGIC:
+    case EFIVARFS_MAGIC:
+    case SELINUX_MAGIC:
+    case SMACK_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case NSFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 size_t LumSession_ReadPassword(const char *path, char *password, size_t size) {
-  // Looked at before it is opened, and again once open: opening a FIFO could
-  // block and opening a device could have effects of its own.
+  // Whoever answers on the daemon's port names this file, so it is looked
+  // at before it is opened and again once open: only a regular file, never
+  // through a link in its last component, and not on one of the kernel's own
+  // file systems.  Opening a FIFO could block and opening a device could
+  // have effects of its own.
   struct stat st;
-  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-  guard::Fd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  guard::Fd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW));
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || OnKernelFileSystem(fd.get()))
+    return 0;
   size_t length = 0;
   for (;;) {
     ssize_t n = read(fd.get(), password + length, size - length);
@@ -273,18 +329,17 @@ HYX_EXPORT HYX_ReturnStatus HyxuserLumEvent_Send(const char *eventTypeId, uint32
 HYX_EXPORT HYX_ReturnStatus HyxuserLumEvent_GetThrottlingRemaining(uint32_t *remainingMs) {
   using namespace lumEvent;
   if (remainingMs == nullptr) return HYX_BAD_PARAM;
-  uint64_t now;
-  if (!MonotonicMs(&now)) return HYX_FAILURE;
   if (pthread_mutex_lock(&eventLock) != 0) return HYX_FAILURE;
-  uint64_t elapsed = now - lastEventMs;
-  bool inside = lastEventMs != 0 && elapsed < kThrottlePeriodMs;
+  uint32_t remaining;
+  bool read = eventWindow.Remaining(&remaining);
   if (pthread_mutex_unlock(&eventLock) != 0) return HYX_FAILURE;
-  *remainingMs = inside ? static_cast<uint32_t>(kThrottlePeriodMs - elapsed) : 0;
+  if (!read) return HYX_FAILURE;
+  *remainingMs = remaining;
   return HYX_OK;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserLumEvent_GetThrottlingPeriod(uint32_t *periodMs) {
   if (periodMs == nullptr) return HYX_BAD_PARAM;
-  *periodMs = lumEvent::kThrottlePeriodMs;
+  *periodMs = lumEvent::eventWindow.period();
   return HYX_OK;
 }

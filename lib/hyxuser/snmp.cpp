@@ -17,6 +17,7 @@
 #include "common/guard.h"
 #include "common/hostPaths.h"
 #include "common/localPeer.h"
+#include "common/throttle.h"
 #include "hyxuser/snmpSpool.h"
 #include "string/str.h"
 
@@ -25,29 +26,15 @@ static_assert(sizeof(HyxuserSnmpVarBind) == 24 && offsetof(HyxuserSnmpVarBind, t
 
 namespace {
 
-constexpr uint32_t kThrottlePeriodMs = 10000;
 constexpr uint32_t kGenericTrap = 6;  // enterprise-specific
 constexpr uint64_t kSizeLimit = 1472, kLargeSizeLimit = 65507;
 constexpr uint32_t kLargeTrapsFlag = 0x1;
 
 uint32_t configFlags;
-uint64_t lastTrapMs;  // monotonic ms of the last trap that passed; 0: none yet
+// One trap per 10000 ms; the window is guarded by its own lock, taken for
+// the test-and-set only.
+throttle::Window trapWindow(10000);
 pthread_mutex_t throttleLock = PTHREAD_MUTEX_INITIALIZER;
-
-bool MonotonicMs(uint64_t *ms) {
-  struct timespec now;
-  if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return false;
-  *ms = static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
-  return true;
-}
-
-// Elapsed time since the last trap that passed, if it is still inside the
-// period.  Called with the lock held.
-bool InsideWindow(uint64_t now, uint64_t *elapsed) {
-  if (lastTrapMs == 0) return false;
-  *elapsed = now - lastTrapMs;
-  return *elapsed <= kThrottlePeriodMs - 1;
-}
 
 // Buffered writes to the spool file; the first failure sticks.
 class SpoolWriter {
@@ -153,7 +140,10 @@ HYX_ReturnStatus WriteSpool(const char *trapOid, const HyxuserSnmpVarBind *bindi
   for (uint64_t i = 0; i < count; ++i) {
     const HyxuserSnmpVarBind &b = bindings[i];
     const char *type = SnmpType_Text(b.type);
-    if (type == nullptr || !SnmpOid_IsValid(b.oid) || b.value == nullptr) return HYX_FAILURE;
+    // One line per binding: a value holding a line feed would forge binding
+    // lines (or the terminator) in the agent's reading of the file.
+    if (type == nullptr || !SnmpOid_IsValid(b.oid) || b.value == nullptr || strchr(b.value, '\n') != nullptr)
+      return HYX_FAILURE;
     size_t valueLength = strlen(b.value);
     out.Put(".");
     out.Put(b.oid);
@@ -191,32 +181,28 @@ HYX_EXPORT HYX_ReturnStatus HyxuserSnmp_SendTrap(const char *trapOid, const Hyxu
   if (trapOid == nullptr || !SnmpOid_IsValid(trapOid) || (bindings == nullptr && count != 0))
     return HYX_BAD_PARAM;
   if (access(hostPaths::kSnmpSpoolDir, W_OK) != 0) return HYX_NOT_READY;
-  uint64_t now;
-  if (!MonotonicMs(&now)) return HYX_FAILURE;
   if (pthread_mutex_lock(&throttleLock) != 0) return HYX_FAILURE;
-  uint64_t elapsed;
-  bool refused = InsideWindow(now, &elapsed);
-  if (!refused) lastTrapMs = now;
+  throttle::Verdict verdict = trapWindow.Pass();
   if (pthread_mutex_unlock(&throttleLock) != 0) return HYX_FAILURE;
-  if (refused) return HYX_LIMIT_EXCEEDED;
+  if (verdict == throttle::Verdict::kNoClock) return HYX_FAILURE;
+  if (verdict == throttle::Verdict::kRefused) return HYX_LIMIT_EXCEEDED;
   // The window is used up from here on, whatever happens to this trap.
   return WriteSpool(trapOid, bindings, count);
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserSnmp_GetThrottlingRemaining(uint32_t *remainingMs) {
   if (remainingMs == nullptr) return HYX_BAD_PARAM;
-  uint64_t now;
-  if (!MonotonicMs(&now)) return HYX_FAILURE;
   if (pthread_mutex_lock(&throttleLock) != 0) return HYX_FAILURE;
-  uint64_t elapsed;
-  bool inside = InsideWindow(now, &elapsed);
+  uint32_t remaining;
+  bool read = trapWindow.Remaining(&remaining);
   if (pthread_mutex_unlock(&throttleLock) != 0) return HYX_FAILURE;
-  *remainingMs = inside ? static_cast<uint32_t>(kThrottlePeriodMs - elapsed) : 0;
+  if (!read) return HYX_FAILURE;
+  *remainingMs = remaining;
   return HYX_OK;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserSnmp_GetThrottlingPeriod(uint32_t *periodMs) {
   if (periodMs == nullptr) return HYX_BAD_PARAM;
-  *periodMs = kThrottlePeriodMs;
+  *periodMs = trapWindow.period();
   return HYX_OK;
 }

@@ -2,16 +2,19 @@
 #include "hyxuser/soap.h"
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <stdio.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/guard.h"
 #include "common/hostPaths.h"
+#include "common/throttle.h"
 
 namespace soap {
 
@@ -50,14 +53,43 @@ const SoapAttr kEnvelopeAttrs[] = {
 };
 const SoapAttr kMethodAttrs[] = {{"xmlns", kInternalNs}, {nullptr, nullptr}};
 
+uint64_t DeadlineFromNow() {
+  uint64_t now;
+  return throttle::MonotonicMs(&now) ? now + kExchangeTimeoutMs : 0;
+}
+
+// Waits until fd is ready for events, but not past the deadline (the
+// monotonic clock in milliseconds); false, with errno ETIMEDOUT, once it has
+// passed.  Every read and write of an exchange waits here first, so the
+// exchange as a whole is bounded, not each piece of it.
+bool AwaitReady(int fd, short events, uint64_t deadlineMs) {
+  for (;;) {
+    uint64_t now;
+    if (!throttle::MonotonicMs(&now)) return false;
+    if (now >= deadlineMs) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    uint64_t left = deadlineMs - now;
+    struct pollfd wait = {fd, events, 0};
+    int ready = poll(&wait, 1, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+    if (ready > 0) return true;  // an error or hang-up is for the read or write to report
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    if (errno != EINTR) return false;
+  }
+}
+
 // Writes all of text, continuing after partial writes.  MSG_NOSIGNAL: a
 // daemon that has gone away is a failed post, not a SIGPIPE for the caller.
-bool SendAll(int fd, const char *text, size_t length) {
+bool SendAll(int fd, const char *text, size_t length, uint64_t deadlineMs) {
   while (length > 0) {
-    ssize_t n = send(fd, text, length, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    if (!AwaitReady(fd, POLLOUT, deadlineMs)) return false;
+    ssize_t n = send(fd, text, length, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == ENOTSOCK) n = write(fd, text, length);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return false;
     text += n;
     length -= static_cast<size_t>(n);
@@ -65,12 +97,17 @@ bool SendAll(int fd, const char *text, size_t length) {
   return true;
 }
 
-ssize_t ReadSome(int fd, char *to, size_t length) {
+ssize_t ReadSome(int fd, char *to, size_t length, uint64_t deadlineMs) {
   for (;;) {
-    ssize_t n = read(fd, to, length);
-    if (n >= 0 || errno != EINTR) return n;
+    if (!AwaitReady(fd, POLLIN, deadlineMs)) return -1;
+    ssize_t n = recv(fd, to, length, MSG_DONTWAIT);
+    if (n < 0 && errno == ENOTSOCK) n = read(fd, to, length);
+    if (n >= 0 || (errno != EINTR && errno != EAGAIN)) return n;
   }
 }
+
+HYX_ReturnStatus ReadResponseBy(int fd, char *cookieOut, size_t cookieSize, char *response,
+                                size_t *responseLength, uint64_t deadlineMs);
 
 bool StartsWith(const char *line, size_t length, const char *prefix, size_t *rest) {
   size_t n = strlen(prefix);
@@ -169,7 +206,8 @@ const char *Soap_RequestText(const SoapRequest *request) {
 }
 
 HYX_ReturnStatus Http_PostSoap(int fd, const char *cookie, const char *body, char *cookieOut,
-                               size_t cookieSize, char *response) {
+                               size_t cookieSize, char *response, size_t *responseLength) {
+  uint64_t deadlineMs = DeadlineFromNow();
   size_t bodyLength = strlen(body);
   size_t size = bodyLength + 256;
   guard::Malloced<char> text(static_cast<char *>(malloc(size)));
@@ -187,19 +225,27 @@ HYX_ReturnStatus Http_PostSoap(int fd, const char *cookie, const char *body, cha
       !put(snprintf(p + used, size - used, "Content-Length: %zu\r\n", bodyLength)) ||
       !put(snprintf(p + used, size - used, "\r\n")) || !put(snprintf(p + used, size - used, "%s", body)))
     return HYX_FAILURE;
-  if (!SendAll(fd, p, used)) return HYX_FAILURE;
+  if (!SendAll(fd, p, used, deadlineMs)) return HYX_FAILURE;
   text.reset();
-  return Http_ReadResponse(fd, cookieOut, cookieSize, response);
+  return ReadResponseBy(fd, cookieOut, cookieSize, response, responseLength, deadlineMs);
 }
 
-HYX_ReturnStatus Http_ReadResponse(int fd, char *cookieOut, size_t cookieSize, char *response) {
+HYX_ReturnStatus Http_ReadResponse(int fd, char *cookieOut, size_t cookieSize, char *response,
+                                   size_t *responseLength) {
+  return ReadResponseBy(fd, cookieOut, cookieSize, response, responseLength, DeadlineFromNow());
+}
+
+namespace {
+
+HYX_ReturnStatus ReadResponseBy(int fd, char *cookieOut, size_t cookieSize, char *response,
+                                size_t *responseLength, uint64_t deadlineMs) {
   char header[kResponseBufferSize];
   size_t length = 0;
   char *blank = nullptr;
   header[0] = '\0';
   while (blank == nullptr) {
     if (length >= sizeof header - 1) return HYX_FAILURE;
-    ssize_t n = ReadSome(fd, header + length, sizeof header - 1 - length);
+    ssize_t n = ReadSome(fd, header + length, sizeof header - 1 - length, deadlineMs);
     if (n <= 0) return HYX_FAILURE;
     size_t from = length >= 3 ? length - 3 : 0;
     length += static_cast<size_t>(n);
@@ -249,18 +295,23 @@ HYX_ReturnStatus Http_ReadResponse(int fd, char *cookieOut, size_t cookieSize, c
 
   memcpy(response, bodyStart, alreadyRead);
   for (size_t got = alreadyRead; got < contentLength;) {
-    ssize_t n = ReadSome(fd, response + got, contentLength - got);
+    ssize_t n = ReadSome(fd, response + got, contentLength - got, deadlineMs);
     if (n <= 0) return HYX_FAILURE;
     got += static_cast<size_t>(n);
   }
   response[contentLength] = '\0';
+  if (responseLength != nullptr) *responseLength = contentLength;
   return HYX_OK;
 }
 
-xmlNodePtr Soap_ParseResponse(const char *body) {
+}  // namespace
+
+xmlNodePtr Soap_ParseResponse(const char *body, size_t length) {
   // Silent (the library prints nothing into its caller's stderr) and never
   // reaching out to the network for anything the document names.
-  xmlDocPtr doc = xml.readMemory(body, static_cast<int>(strlen(body)), "noname.xml", nullptr,
+  // All of the body, a NUL inside it included: what is checked is what the
+  // daemon sent, not a prefix of it.
+  xmlDocPtr doc = xml.readMemory(body, static_cast<int>(length), "noname.xml", nullptr,
                                  XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NONET);
   if (doc == nullptr) return nullptr;
   xmlNodePtr root = xml.docGetRootElement(doc);

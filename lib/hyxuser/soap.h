@@ -10,6 +10,7 @@
 #include <libxml/xmlwriter.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "hyxuser/hyxuser.h"
 
@@ -17,6 +18,12 @@ namespace soap {
 
 // Every response body (and the header block) fits this buffer, NUL included.
 inline constexpr size_t kResponseBufferSize = 1024;
+
+// One exchange (a request written and its response read whole, or a
+// connect) must be over this long after it began, however the peer paces
+// its bytes: a daemon that stops answering, or answers a byte at a time,
+// fails the call instead of holding the event mutex.
+inline constexpr uint64_t kExchangeTimeoutMs = 30000;
 
 // Opens libxml2 and resolves its functions; true once all are there.  Kept
 // for the life of the process once it succeeded.
@@ -42,13 +49,18 @@ const char *Soap_RequestText(const SoapRequest *request);
 void Soap_FreeRequest(SoapRequest *request);
 
 // Posts body on fd (with the cookie, when given) and reads the response into
-// response (kResponseBufferSize bytes).  With cookieOut the response must
-// set a cookie, which is copied there.
+// response (kResponseBufferSize bytes, NUL-terminated after the body; the
+// body's own length, which counts any NUL inside it, goes to
+// *responseLength when asked for).  With cookieOut the response must set a
+// cookie, which is copied there.  The whole exchange has kExchangeTimeoutMs.
 HYX_ReturnStatus Http_PostSoap(int fd, const char *cookie, const char *body, char *cookieOut,
-                               size_t cookieSize, char *response);
-HYX_ReturnStatus Http_ReadResponse(int fd, char *cookieOut, size_t cookieSize, char *response);
+                               size_t cookieSize, char *response, size_t *responseLength = nullptr);
+// Reads one response, within kExchangeTimeoutMs from the call.
+HYX_ReturnStatus Http_ReadResponse(int fd, char *cookieOut, size_t cookieSize, char *response,
+                                   size_t *responseLength = nullptr);
 
-xmlNodePtr Soap_ParseResponse(const char *body);
+// Parses the length bytes of body, all of them.
+xmlNodePtr Soap_ParseResponse(const char *body, size_t length);
 void Soap_FreeResponse(xmlNodePtr holder);
 xmlNodePtr Soap_FindPath(xmlNodePtr node, const char *const *names);
 const char *Soap_GetText(xmlNodePtr node, const char *const *names);

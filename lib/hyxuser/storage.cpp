@@ -81,6 +81,20 @@ HYX_ReturnStatus ReadLeaf(HsiNodeID node, const char *name, void *buffer, uint32
   return status;
 }
 
+// Reads a path's device UID into uid.  A path whose device the kernel
+// cannot name (it went away) is passed over whatever the kernel answers:
+// *skip is set and HYX_OK returned.  Only the library's own memory running
+// out ends the caller's walk.
+HYX_ReturnStatus ReadDeviceUid(HsiParamList path, char (&uid)[kDeviceUidSize], bool *skip) {
+  bool answered = false;
+  HYX_ReturnStatus status =
+      Hsi_GetAnswered(HSI_NODE_storage_scsifw_paths_deviceUid, path, uid, sizeof uid, &answered);
+  uid[sizeof uid - 1] = '\0';
+  *skip = status != HYX_OK;
+  if (status == HYX_NO_MEMORY && !answered) return status;
+  return HYX_OK;
+}
+
 // The string instance at index of a list, or null for any other kind.
 const char *StringAt(HsiParamList list, uint32_t index) {
   const HsiParam *param = HsiParamList_GetParam(list, index);
@@ -97,19 +111,35 @@ struct ListHolder {
 
 }  // namespace
 
+namespace {
+
+// An adapter's PCI location.  *virtualPort tells an FC-NPIV port, which has
+// none (HYX_FAILURE), from a kernel that failed the read with that status.
+HYX_ReturnStatus AdapterLocation(const char *adapterName, uint32_t *busOut, uint32_t *slotOut,
+                                 uint32_t *functionOut, bool *virtualPort) {
+  *virtualPort = false;
+  unsigned char info[kAdapterInfoSize] = {};
+  HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_adapters_info, adapterName, info, sizeof info);
+  if (status != HYX_OK) return status;
+  if (U32At(info, kAdapterTransport) == kTransportFcNpiv) {
+    *virtualPort = true;
+    return HYX_FAILURE;
+  }
+  *busOut = U32At(info, kAdapterPciBus);
+  *slotOut = U32At(info, kAdapterPciSlot);
+  *functionOut = U32At(info, kAdapterPciFunction);
+  return HYX_OK;
+}
+
+}  // namespace
+
 HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(
     const char *adapterName, uint32_t *busOut, uint32_t *slotOut, uint32_t *functionOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (adapterName == nullptr || busOut == nullptr || slotOut == nullptr || functionOut == nullptr)
     return HYX_BAD_PARAM;
-  unsigned char info[kAdapterInfoSize] = {};
-  HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_adapters_info, adapterName, info, sizeof info);
-  if (status != HYX_OK) return status;
-  if (U32At(info, kAdapterTransport) == kTransportFcNpiv) return HYX_FAILURE;
-  *busOut = U32At(info, kAdapterPciBus);
-  *slotOut = U32At(info, kAdapterPciSlot);
-  *functionOut = U32At(info, kAdapterPciFunction);
-  return HYX_OK;
+  bool virtualPort;
+  return AdapterLocation(adapterName, busOut, slotOut, functionOut, &virtualPort);
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(
@@ -123,10 +153,12 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdent
     const char *name = StringAt(adapters.list, i);
     if (name == nullptr) continue;
     uint32_t b, s, f;
-    status = HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(name, &b, &s, &f);
+    bool virtualPort;
+    status = AdapterLocation(name, &b, &s, &f, &virtualPort);
     // A virtual port has no PCI location: it cannot be the one asked for,
-    // and must not hide the adapters listed after it.
-    if (status == HYX_FAILURE) continue;
+    // and must not hide the adapters listed after it.  Any other failure is
+    // the kernel's, and a search that could not look everywhere says so.
+    if (virtualPort) continue;
     if (status != HYX_OK) return status;
     if (b != bus || s != slot || f != function) continue;
     if (nameOutSize <= 0 || strlen(name) >= static_cast<size_t>(nameOutSize)) return HYX_NAME_TOO_LONG;
@@ -141,10 +173,9 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
   if (maxUids == 0 || uidsOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr || adapterName == nullptr) return HYX_BAD_PARAM;
-  *countOut = 0;  // whichever way the read fails, the caller counts nothing
   ListHolder paths;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
-  if (status != HYX_OK) return status;
+  if (status != HYX_OK) return status;  // nothing counted: countOut untouched
   uint32_t stored = 0;
   for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n && stored < maxUids; i++) {
     const char *path = StringAt(paths.list, i);
@@ -161,15 +192,9 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
       uint32_t state = UINT32_MAX;
       status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, one, &state, sizeof state);
       char uid[kDeviceUidSize] = {};
-      HYX_ReturnStatus named = HYX_FAILURE;
-      if (status == HYX_OK && state == kPathStateOn) {
-        // A path whose device cannot be named (it went away) is passed
-        // over; running out of memory is not a property of the path.
-        named = Hsi_Get(HSI_NODE_storage_scsifw_paths_deviceUid, one, uid, sizeof uid);
-        if (named == HYX_NO_MEMORY) status = named;
-      }
-      if (named == HYX_OK) {
-        uid[sizeof uid - 1] = '\0';
+      bool skip = true;
+      if (status == HYX_OK && state == kPathStateOn) status = ReadDeviceUid(one, uid, &skip);
+      if (status == HYX_OK && !skip) {
         uidsOut[stored] = CopyOf(uid);
         if (uidsOut[stored] == nullptr)
           status = HYX_NO_MEMORY;
@@ -213,14 +238,11 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
     HsiParamList one = NameList(path, 1, &status);
     if (one == nullptr) return status;
     char uid[kDeviceUidSize] = {};
-    HYX_ReturnStatus named = Hsi_Get(HSI_NODE_storage_scsifw_paths_deviceUid, one, uid, sizeof uid);
-    uid[sizeof uid - 1] = '\0';
-    if (named == HYX_NO_MEMORY) {
+    bool skip;
+    status = ReadDeviceUid(one, uid, &skip);
+    if (status != HYX_OK || skip || strcmp(uid, deviceUid) != 0) {
       HsiParamList_Free(one);
-      return named;
-    }
-    if (named != HYX_OK || strcmp(uid, deviceUid) != 0) {
-      HsiParamList_Free(one);
+      if (status != HYX_OK) return status;
       continue;
     }
     unsigned char info[kPathInfoSize] = {};

@@ -52,11 +52,12 @@ HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32
   if (namesOut == nullptr || countOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   ListGuard found;
-  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_uefi_variable, nullptr, 0, &found.list);
+  bool answered = false;
+  HYX_ReturnStatus status = Hsi_GetListAnswered(HSI_NODE_uefi_variable, nullptr, 0, &found.list, &answered);
   if (status != HYX_OK) {
-    // The kernel's refusals leave the outputs alone; running out of memory
-    // empties them, wherever it happened.
-    if (status == HYX_NO_MEMORY) {
+    // What the kernel answers (HYX_NO_MEMORY included) leaves the outputs
+    // alone; the library's own memory running out empties them.
+    if (status == HYX_NO_MEMORY && !answered) {
       *countOut = 0;
       *namesOut = nullptr;
     }

@@ -14,7 +14,6 @@ namespace {
 constexpr uint32_t kKernelBase = HYX_FAILURE - 1;  // position 0 of the kernel range
 constexpr uint32_t kRowCount = 366;                // positions 0 .. 0x16d
 constexpr uint32_t kLastRow = kRowCount - 1;
-constexpr uint32_t kMaxTableErrno = 4095;  // errno-carrying codes with a name
 
 struct Row {
   uint32_t n;
@@ -123,12 +122,6 @@ uint32_t RowOf(HYX_ReturnStatus status) {
   return (status > kKernelBase && n <= kLastRow && kNames[n]) ? n : 0;
 }
 
-// errno carried by HYX_ERRNO_STATUS_BASE + e for e in 1..4095, else 0.
-uint32_t CarriedErrno(HYX_ReturnStatus status) {
-  uint32_t e = status - HYX_ERRNO_STATUS_BASE;
-  return (status > HYX_ERRNO_STATUS_BASE && e <= kMaxTableErrno) ? e : 0;
-}
-
 bool IsSuccess(HYX_ReturnStatus status) { return status == HYX_OK || status == HYX_ERRNO_STATUS_BASE; }
 
 // snprintf("%s", text) into (buffer, size); returns strlen(text).
@@ -170,21 +163,21 @@ HYX_ReturnStatus StatusFromErrno(int err) {
 
 const char *Status_ToMessage(HYX_ReturnStatus status) {
   if (IsSuccess(status)) return kMessages[0];
-  if (uint32_t e = CarriedErrno(status)) return strerror(static_cast<int>(e));
+  if (int e = Status_CarriedErrno(status)) return strerror(e);
   uint32_t n = RowOf(status);
   return n ? kMessages[n] : "Unknown status";
 }
 
 const char *Status_ToMsgIdMessage(HYX_ReturnStatus status) {
   if (IsSuccess(status)) return kMsgIdMessages[0];
-  if (uint32_t e = CarriedErrno(status)) return strerror(static_cast<int>(e));
+  if (int e = Status_CarriedErrno(status)) return strerror(e);
   uint32_t n = RowOf(status);
   return kMsgIdMessages[n ? n : HYX_FAILURE - kKernelBase];
 }
 
 int Status_ToErrno(HYX_ReturnStatus status) {
   if (IsSuccess(status)) return 0;
-  if (uint32_t e = CarriedErrno(status)) return static_cast<int>(e);
+  if (int e = Status_CarriedErrno(status)) return e;
   uint32_t n = RowOf(status);
   return n ? kErrnos[n] : 22;
 }

@@ -332,6 +332,22 @@ bool IsFloatLetter(char c) {
   }
 }
 
+// Letters the short path takes after "n$" with no length modifier.
+bool IsPlainPositional(char c) {
+  switch (c) {
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 's':
+    case 'c':
+      return true;
+    default:
+      return false;
+  }
+}
+
 // An integer conversion letter after a 64-bit length modifier.
 const char *PutPlain64(FmtOut *o, const char *f, FmtArgs *a, int pos) {
   switch (f[0]) {
@@ -362,7 +378,13 @@ const char *PutPlain64(FmtOut *o, const char *f, FmtArgs *a, int pos) {
 const char *TryPlain(FmtOut *o, const char *f, FmtArgs *a, FmtLocale *l) {
   int pos = 0;
   if (f[0] >= '1' && f[0] <= '9' && f[1] == '$') {
-    if (a->table == nullptr) return nullptr;  // the full path builds the table
+    if (a->table == nullptr) {
+      // The first position named: the table is built here for the letters
+      // taken below; anything else is left to the full path, which builds
+      // it once the directive has parsed.
+      if (!IsPlainPositional(f[2])) return nullptr;
+      if (!FmtBuildArgTable(a)) return kFailed;
+    }
     pos = f[0] - '0';
     f += 2;
   }
@@ -426,53 +448,62 @@ const char *TryPlain(FmtOut *o, const char *f, FmtArgs *a, FmtLocale *l) {
 // checker (to which they may look freed, or another thread's) is asked to
 // look at them.  A block without '%' or NUL is stored whole; the piece
 // before a stop is copied alone, so nothing past the text is ever written.
+// The first block is taken from f on; the whole blocks after it are stored
+// while they fit, with the sink's position and end kept in locals (the
+// compiler would reload them after every store through a char pointer).
 #define OVERREADS_FORMAT __attribute__((no_sanitize("address", "hwaddress", "thread")))
 #if defined(__SSE2__)
-OVERREADS_FORMAT const char *CopyLiteral(FmtOut *o, const char *f) {
-  const __m128i percents = _mm_set1_epi8('%'), zeros = _mm_setzero_si128();
-  const char *block = f - (reinterpret_cast<uintptr_t>(f) & 15);
-  unsigned wanted = 0xffffu << (f - block);  // bytes from f on
-  for (const char *p = f;; p = block += 16, wanted = 0xffffu) {
-    __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
-    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(
-                        _mm_or_si128(_mm_cmpeq_epi8(v, percents), _mm_cmpeq_epi8(v, zeros)))) &
-                    wanted;
-    if (hits != 0) {
-      const char *stop = block + __builtin_ctz(hits);
-      OutPut(o, p, stop - p);
-      return stop;
-    }
-    if (p == block && OutRoom(o) >= 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(o->cur), v);
-      o->cur += 16;
-    } else {
-      OutPut(o, p, block + 16 - p);
-    }
-  }
+OVERREADS_FORMAT inline unsigned StopMask(const char *block) {
+  const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
+  return static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('%')), _mm_cmpeq_epi8(v, _mm_setzero_si128()))));
 }
+inline int FirstStop(unsigned hits) { return __builtin_ctz(hits); }
+inline unsigned StopsFrom(unsigned hits, int skip) { return hits & (0xffffu << skip); }
+OVERREADS_FORMAT inline void StoreBlock(char *to, const char *block) {
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm_load_si128(reinterpret_cast<const __m128i *>(block)));
+}
+#define HYX_BLOCK_SCAN 1
 #elif defined(__aarch64__) && defined(__ARM_NEON)
+// Four mask bits per byte: the compare narrowed by a shift.
+OVERREADS_FORMAT inline uint64_t StopMask(const char *block) {
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t *>(block));
+  const uint8x16_t match = vorrq_u8(vceqq_u8(v, vdupq_n_u8('%')), vceqzq_u8(v));
+  return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(match), 4)), 0);
+}
+inline int FirstStop(uint64_t hits) { return __builtin_ctzll(hits) >> 2; }
+inline uint64_t StopsFrom(uint64_t hits, int skip) { return hits & (~uint64_t(0) << (4 * skip)); }
+OVERREADS_FORMAT inline void StoreBlock(char *to, const char *block) {
+  vst1q_u8(reinterpret_cast<uint8_t *>(to), vld1q_u8(reinterpret_cast<const uint8_t *>(block)));
+}
+#define HYX_BLOCK_SCAN 1
+#endif
+
+#ifdef HYX_BLOCK_SCAN
 OVERREADS_FORMAT const char *CopyLiteral(FmtOut *o, const char *f) {
-  const uint8x16_t percents = vdupq_n_u8('%');
   const char *block = f - (reinterpret_cast<uintptr_t>(f) & 15);
-  // Four mask bits per byte: the compare narrowed by a shift.
-  uint64_t wanted = ~uint64_t(0) << (4 * (f - block));
-  for (const char *p = f;; p = block += 16, wanted = ~uint64_t(0)) {
-    uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t *>(block));
-    uint8x16_t match = vorrq_u8(vceqq_u8(v, percents), vceqzq_u8(v));
-    uint64_t hits =
-        vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(match), 4)), 0) & wanted;
-    if (hits != 0) {
-      const char *stop = block + (__builtin_ctzll(hits) >> 2);
-      OutPut(o, p, stop - p);
-      return stop;
-    }
-    if (p == block && OutRoom(o) >= 16) {
-      vst1q_u8(reinterpret_cast<uint8_t *>(o->cur), v);
-      o->cur += 16;
+  auto hits = StopsFrom(StopMask(block), static_cast<int>(f - block));
+  if (hits != 0) {
+    const char *stop = block + FirstStop(hits);
+    OutPut(o, f, stop - f);
+    return stop;
+  }
+  OutPut(o, f, block + 16 - f);
+  char *cur = o->cur, *const end = o->end;
+  for (block += 16; (hits = StopMask(block)) == 0; block += 16) {
+    if (end - cur >= 16) {
+      StoreBlock(cur, block);
+      cur += 16;
     } else {
-      OutPut(o, p, block + 16 - p);
+      o->cur = cur;
+      OutPut(o, block, 16);
+      cur = o->cur;
     }
   }
+  o->cur = cur;
+  const char *stop = block + FirstStop(hits);
+  OutPut(o, block, stop - block);
+  return stop;
 }
 #elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 // Eight bytes per word, a byte equal to '%' or NUL found by the carry
@@ -574,22 +605,6 @@ int FormatAllocated(char **outbuf, const char *format, va_list ap) {
 }
 
 }  // namespace
-
-void OutPutCut(FmtOut *o, const char *s, size_t n) {
-  size_t room = OutRoom(o);
-  size_t stored = n < room ? n : room;
-  memcpy(o->cur, s, stored);
-  o->cur += stored;
-  o->lost += n - stored;
-}
-
-void OutPadCut(FmtOut *o, char c, size_t n) {
-  size_t room = OutRoom(o);
-  size_t stored = n < room ? n : room;
-  memset(o->cur, c, stored);
-  o->cur += stored;
-  o->lost += n - stored;
-}
 
 int bsd_vsnprintf(char **outbuf, size_t bufSize, const char *format, va_list ap) {
   if (*outbuf == nullptr) return FormatAllocated(outbuf, format, ap);

@@ -8,6 +8,24 @@
 
 namespace {
 
+// What each conversion letter takes without a length modifier: one table
+// for the formatting pass and the positional scan.
+struct LetterKinds {
+  ArgKind kinds[256] = {};
+  constexpr void Set(const char *letters, ArgKind kind) {
+    for (; *letters != 0; letters++) kinds[static_cast<unsigned char>(*letters)] = kind;
+  }
+  constexpr ArgKind operator[](unsigned char c) const { return kinds[c]; }
+};
+
+constexpr LetterKinds kLetterKinds = [] {
+  LetterKinds t;
+  t.Set("diouxXc", ArgKind::kInt);
+  t.Set("spn", ArgKind::kPointer);
+  t.Set("eEfFgGaA", ArgKind::kDouble);
+  return t;
+}();
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 const char *ParseNumber(const char *p, int *value, bool *overflow) {
@@ -133,6 +151,15 @@ template <typename Note>
 bool ScanArguments(const char *format, Note note) {
   int next = 1;
   for (const char *p = format; (p = strchr(p, '%')) != nullptr;) {
+    // A letter right after '%' or a one-digit "n$" needs no parsing.
+    const char *q = p + 1;
+    int pos = q[0] >= '1' && q[0] <= '9' && q[1] == '$' ? q[0] - '0' : 0;
+    if (ArgKind plain = kLetterKinds[static_cast<unsigned char>(q[pos > 0 ? 2 : 0])];
+        plain != ArgKind::kNone) {
+      note(pos > 0 ? pos : next++, plain);
+      p = q + (pos > 0 ? 3 : 1);
+      continue;
+    }
     FmtSpec s;
     p = FmtParseSpec(p + 1, &s);
     if (s.conv == 0) break;
@@ -204,34 +231,11 @@ const char *FmtParseSpec(const char *p, FmtSpec *s) {
 }
 
 ArgKind FmtArgKind(char conv, FmtLength length) {
-  switch (conv) {
-    case 'd':
-    case 'i':
-    case 'o':
-    case 'u':
-    case 'x':
-    case 'X':
-      return (length == FmtLength::kNone || length == FmtLength::kChar || length == FmtLength::kShort)
-                 ? ArgKind::kInt
-                 : ArgKind::kInt64;
-    case 'c':
-      return ArgKind::kInt;
-    case 's':
-    case 'p':
-    case 'n':
-      return ArgKind::kPointer;
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'A':
-      return length == FmtLength::kQuad ? ArgKind::kLongDouble : ArgKind::kDouble;
-    default:
-      return ArgKind::kNone;
-  }
+  ArgKind kind = kLetterKinds[static_cast<unsigned char>(conv)];
+  bool wide = length != FmtLength::kNone && length != FmtLength::kChar && length != FmtLength::kShort;
+  if (kind == ArgKind::kInt && wide && conv != 'c') return ArgKind::kInt64;
+  if (kind == ArgKind::kDouble && length == FmtLength::kQuad) return ArgKind::kLongDouble;
+  return kind;
 }
 
 // One scan notes the kinds of the first kInlineArgs positions; a format

@@ -1,12 +1,8 @@
 // Floating conversions: e, f and g (and upper case) laid out from the exact
 // digits of fmt_digits, with the locale's decimal point and grouping.
-#include <langinfo.h>
-
 #include <cerrno>
 #include <climits>
-#include <clocale>
 #include <cstdlib>
-#include <cwchar>
 
 #include "string/fmt_digits.h"
 #include "string/fmt_internal.h"
@@ -107,40 +103,6 @@ void PutGeneral(FmtOut *o, const FmtSpec *s, char sign, const DecimalDigits &d, 
 }
 
 }  // namespace
-
-// The decimal point of the current locale (the thread's own, if it has
-// one).  nl_langinfo reads the same item localeconv reports without
-// copying the whole of localeconv's record.
-void FmtReadPoint(FmtLocale *l) {
-  const char *point = nl_langinfo(RADIXCHAR);
-  if (point == nullptr || point[0] == 0) point = ".";
-  l->point = point;
-  l->pointLen = point[1] == 0 ? 1 : strlen(point);
-}
-
-void FmtReadGrouping(FmtLocale *l) {
-  const lconv *c = localeconv();
-  l->separatorLen = 0;
-  const char *sep = c->thousands_sep != nullptr ? c->thousands_sep : "";
-  if (sep[0] != 0) {
-    // The whole first character: a multi-byte separator must not be split.
-    size_t n = 1;
-    if (static_cast<unsigned char>(sep[0]) >= 0x80) {
-      mbstate_t state{};
-      n = mbrlen(sep, strlen(sep), &state);
-      if (n == 0 || n > sizeof l->separator || n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2))
-        n = 1;
-    }
-    memcpy(l->separator, sep, n);
-    l->separatorLen = n;
-  }
-  l->grouping = c->grouping != nullptr ? c->grouping : "";
-  int i = 0;
-  while (l->grouping[i] > 0 && l->grouping[i] != CHAR_MAX) i++;
-  l->groupCount = i;
-  l->groupRepeat = l->grouping[i] == 0;
-  l->groupingLoaded = true;
-}
 
 bool FmtFloat(FmtOut *o, const FmtSpec *s, const FloatParts &v, FmtLocale *l) {
   bool upper = s->conv >= 'A' && s->conv <= 'Z';

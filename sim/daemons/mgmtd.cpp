@@ -91,9 +91,20 @@ Json Attributes(pugi::xml_node node) {
   return attrs;
 }
 
+// The attributes' names in the order the request wrote them (a JSON object
+// keeps no order).
+Json AttributeOrder(pugi::xml_node node) {
+  Json names = Json::array();
+  for (pugi::xml_attribute a : node.attributes()) names.push_back(a.name());
+  return names;
+}
+
 // An element as {name, ns, attributes, text} with its element children.
 Json Element(pugi::xml_node node) {
-  Json e = {{"name", node.name()}, {"ns", NamespaceOf(node, node.name())}, {"attributes", Attributes(node)}};
+  Json e = {{"name", node.name()},
+            {"ns", NamespaceOf(node, node.name())},
+            {"attributes", Attributes(node)},
+            {"attributeOrder", AttributeOrder(node)}};
   Json children = Json::array();
   std::string text;
   for (pugi::xml_node child : node.children()) {
@@ -147,6 +158,20 @@ std::string Envelope(const std::string &inner) {
 std::string Fault(const std::string &why) {
   return Envelope("<soapenv:Fault><faultcode>ServerFaultCode</faultcode><faultstring>" + why +
                   "</faultstring></soapenv:Fault>");
+}
+
+// An answer re-encoded as UTF-16 (little-endian, with its byte order mark
+// and its declaration saying so): every other byte is a NUL.  The answers
+// are ASCII.
+std::string Utf16(std::string body) {
+  size_t at = body.find("encoding=\"UTF-8\"");
+  if (at != std::string::npos) body.replace(at, 16, "encoding=\"UTF-16\"");
+  std::string wide = "\xff\xfe";
+  for (char c : body) {
+    wide += c;
+    wide += '\0';
+  }
+  return wide;
 }
 
 struct Reply {
@@ -304,6 +329,7 @@ bool Serve(Connection &c, daemon_kit::Records &records) {
     pugi::xml_node decl = doc.first_child();
     if (decl.type() == pugi::node_declaration) record["declaration"] = Attributes(decl);
     record["envelope"] = Attributes(envelope);
+    record["envelopeAttributeOrder"] = AttributeOrder(envelope);
     std::string method = call.name();
     record["method"] = method;
     record["call"] = Element(call);
@@ -318,6 +344,7 @@ bool Serve(Connection &c, daemon_kit::Records &records) {
       reply.body = Fault("InjectedFault");
       reply.headers.clear();
     }
+    if (mode == "utf16") reply.body = Utf16(reply.body);
     records.Add(record);
     std::string text = Response(reply, mode);
     if (mode == "slow") sleep(static_cast<unsigned>(arg.empty() ? 2 : std::atoi(arg.c_str())));

@@ -104,7 +104,8 @@ uint32_t ReadParams(const HsiTableSet &tables, uint64_t address, uint64_t size,
     slots = reinterpret_cast<const HsiParam *>(address + sizeof(HsiParamListRecord));
   }
   bool recursive = false;
-  for (uint32_t id : path) recursive |= tables.Node(id).recursive != 0;
+  // Bit 0 alone says that instances nest.
+  for (uint32_t id : path) recursive |= (tables.Node(id).recursive & 1) != 0;
   if (recursive ? count < path.size() : count != path.size()) return HYX_BAD_PARAM_COUNT;
   for (uint32_t i = 0; i < count; i++) {
     const HsiParam &slot = slots[i];
@@ -566,7 +567,7 @@ bool AppendNodePath(const HsiTableSet &tables, uint32_t node, std::string &out) 
   if (!tables.Has(node) || node == tables.base) return false;
   std::string path;
   for (uint32_t at = node; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
-    path = std::string(tables.Node(at).name) + (path.empty() ? "" : "_") + path;
+    path = std::string(tables.Node(at).name) + (path.empty() ? "" : "/") + path;
   out += path;
   return true;
 }

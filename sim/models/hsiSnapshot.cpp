@@ -250,7 +250,8 @@ bool CheckModule(Reader &r, const std::string &where, HsiModule &module,
     std::vector<uint32_t> path = HsiInstancePath(tables, id);
     if (list && !path.empty() && path.back() == id) path.pop_back();
     bool recursive = false;
-    for (uint32_t node : path) recursive |= tables.Node(node).recursive != 0;
+    // Bit 0 alone says that instances nest.
+    for (uint32_t node : path) recursive |= (tables.Node(node).recursive & 1) != 0;
     if (recursive ? values.size() < path.size() : values.size() != path.size())
       return r.Fail(what + ": " + std::to_string(values.size()) + " instance values where the node takes " +
                     std::to_string(path.size()));

@@ -155,7 +155,7 @@ uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path) {
       }
       end -= length;
       if (node.parent == tables.base || !tables.Has(node.parent)) break;
-      if (end == 0 || path[end - 1] != '_') match = false;
+      if (end == 0 || (path[end - 1] != '_' && path[end - 1] != '/')) match = false;
       end--;
       at = node.parent;
     }

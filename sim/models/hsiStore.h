@@ -81,10 +81,11 @@ struct HsiModule {
 bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, const std::string &where,
                    HsiModule &module, std::string &error);
 
-// The node's id by path ("net_pNics_properties"); HSI_NO_NODE when absent.
+// The node's id by path, its names joined by "/" or "_" ("net/pNics/properties",
+// "net_pNics_properties"); HSI_NO_NODE when absent.
 uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path);
 
-// The path of node `node` as the kernel serves it ("net_pNics_properties";
+// The path of node `node` as the tools spell it ("net/pNics/properties";
 // "MODULE:path" for a node of module `moduleId`).  False for a node or
 // module the kernel lacks.
 bool HsiNodePath(int32_t moduleId, uint32_t node, std::string &path);

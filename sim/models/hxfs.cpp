@@ -6,8 +6,10 @@
 // device images) are laid out by hyxsim from the same profile section.
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,10 @@ void GetAttributes(Call &call) {
   if (volume == nullptr) return AnswerLinux(call, -ENOTTY);
   uint64_t reply = call.args[2];
   if (reply == 0) return AnswerLinux(call, -EFAULT);
+  // The file system answers only a request that carries 32 in the u64 at
+  // byte 1633 of the reply buffer.  The offsets are spelled out here, as
+  // the driver reads them, rather than taken from the library's header.
+  if (ReadBlock<uint64_t>(reply + 1633) != 32) return AnswerLinux(call, -EINVAL);
   WriteBlock(reply + HXFS_ATTR_VOLUME_START, volume->start);
   WriteText(reply + HXFS_ATTR_DEVICE_NAME, HXFS_ATTR_REPLY_SIZE - HXFS_ATTR_DEVICE_NAME,
             volume->device.c_str());
@@ -56,10 +62,18 @@ void QueryLock(Call &call) {
   if (volume == nullptr) return AnswerLinux(call, -ENOTTY);
   uint64_t address = call.args[2];
   if (address == 0) return AnswerLinux(call, -EFAULT);
-  auto query = ReadBlock<HxfsLockQuery>(address);
-  query.lockTime = volume->lockTime;
-  query.status = volume->lockStatus;
-  WriteBlock(address, query);
+  // The 14-byte block as the driver reads it: the flag byte at 0 and again
+  // at 1, the lock time (u64 at 2) sent as 0 and the status (u32 at 10)
+  // sent as HYX_FAILURE; any other block is refused.
+  auto block = ReadBlock<std::array<uint8_t, 14>>(address);
+  uint64_t sentTime;
+  uint32_t sentStatus;
+  memcpy(&sentTime, block.data() + 2, sizeof sentTime);
+  memcpy(&sentStatus, block.data() + 10, sizeof sentStatus);
+  if (block[0] != block[1] || sentTime != 0 || sentStatus != HYX_FAILURE) return AnswerLinux(call, -EINVAL);
+  memcpy(block.data() + 2, &volume->lockTime, sizeof volume->lockTime);
+  memcpy(block.data() + 10, &volume->lockStatus, sizeof volume->lockStatus);
+  WriteBlock(address, block);
   AnswerLinux(call, 0);
 }
 

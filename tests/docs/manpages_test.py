@@ -59,6 +59,50 @@ def check_exports(man_dir, manifest):
     return len(exports)
 
 
+def sections(text):
+    """A page's sections: title -> body."""
+    found = {}
+    for chunk in text.split("\n.SH ")[1:]:
+        title, _, body = chunk.partition("\n")
+        found[title.strip().strip('"')] = body
+    return found
+
+
+# What a reader looks up in the pages: the environment each program reads,
+# a whole example program, what loading may do, and how fork-exec treats
+# its program and descriptors.
+EXPECTED = {
+    "man3/hyxuser.3": {"ENVIRONMENT": ["HYXUSER_HSI_SNAPSHOT", "HYXSIM_PROFILE", "HYXSIM_TRACE"],
+                       "EXAMPLES": ["int main(void)", "pkg-config"],
+                       "LOADING": ["Error during version check", "255"],
+                       "LINKING": ["SONAME", "-lhyxuser"]},
+    "man1/hyxinfo.1": {"ENVIRONMENT": ["HYXUSER_HSI_SNAPSHOT", "HYXSIM_PROFILE"],
+                       "EXIT STATUS": ["255", "Error during version check"]},
+    "man1/hyxsnap.1": {"ENVIRONMENT": ["HYXUSER_HSI_SNAPSHOT"]},
+    "man1/hyxsim.1": {"ENVIRONMENT": ["HYXSIM_PROFILE", "HYXSIM_TRACE", "PATH"],
+                      "FILES": ["PREFIX/share/hyxuser/hosts/"],
+                      "SANDBOX ACCOUNTS": ["hyx-secret", "hyxexpired"]},
+    "man3/hyxuser_forkexec.3": {"FUNCTIONS": ["PATH is not searched", "not even standard input"]},
+}
+
+
+def check_contents(man_dir):
+    for page, wanted in EXPECTED.items():
+        path = os.path.join(man_dir, page)
+        if not os.path.exists(path):
+            continue  # a tool this build has not, or reported missing above
+        found = sections(open(path).read())
+        for title, words in wanted.items():
+            body = found.get(title)
+            if body is None:
+                fail("%s: no %s section" % (page, title))
+                continue
+            flat = " ".join(body.split())
+            for word in words:
+                if word not in flat:
+                    fail("%s: %s does not say %s" % (page, title, word))
+
+
 def render(man_dir, page):
     if shutil.which("man"):
         command = ["man", "--warnings=w", "-E", "UTF-8", "-l", page]
@@ -87,6 +131,7 @@ def main(argv):
                 pages.append(os.path.join(section, name))
     for page in pages:
         render(man_dir, page)
+    check_contents(man_dir)
     for message in failures:
         print("FAIL", message)
     print("%d exports, %d pages rendered, %d failures" % (count, len(pages), len(failures)))

@@ -66,6 +66,13 @@ TEST_F(GateTest, StatusIsTheLowHalfAndOnlyANonZeroErrorSetsErrno) {
       {HYX_FAILURE, 0x00000000fffffffeull, HYX_FAILURE, 2},  // only the low half counts
       {0, 0x1234567800000000ull, HYX_OK, kBefore},           // a zero low half is no error
       {0, static_cast<uint64_t>(-1), HYX_OK, 1},             // an error even with HYX_OK
+      // Linux's answer to a number it lacks: -errno as the status, an
+      // argument left in the error register.
+      {static_cast<uint64_t>(-ENOSYS), 0x1234, HYX_NOT_IMPLEMENTED, ENOSYS},
+      {0x00000000ffffffdaull, 0, HYX_NOT_IMPLEMENTED, ENOSYS},  // only the low half counts
+      {static_cast<uint64_t>(-EPERM), static_cast<uint64_t>(-5), HYX_NOT_IMPLEMENTED, EPERM},
+      {static_cast<uint64_t>(-4095), 0, HYX_NOT_IMPLEMENTED, 4095},
+      {static_cast<uint64_t>(-4096), 0, 0xfffff000u, kBefore},  // below every errno: passed on
   };
   for (const ErrnoCase &c : cases) {
     probe_.status = c.statusRegister;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -68,6 +69,17 @@ std::vector<std::string> Strings(HsiParamList list) {
   return values;
 }
 
+// The recorded MTU of a vNIC of defaultTcpipStack; empty when the get fails.
+std::vector<uint8_t> GetMtuValue(const char *vnic) {
+  Args args({Param::String("defaultTcpipStack"), Param::String(vnic)});
+  std::vector<uint8_t> mtu(kMtuLength);
+  if (HsiCache_Get(HSI_NODE_net_tcpip_instances_vNics_mtu, 0, args.list, mtu.data(), kMtuLength) != HYX_OK)
+    return {};
+  return mtu;
+}
+
+constexpr uint32_t kFar = 1u << 30;  // an offset beyond any sample
+
 int OpenDescriptors() {
   int count = 0;
   DIR *dir = opendir("/proc/self/fd");
@@ -103,19 +115,24 @@ TEST_F(HsiCache, OneBlockAndItsTrailerInitialiseButOneByteMoreOrFewerThanAHeader
     EXPECT_STREQ(build, kBuild);
     HsiCache_Cleanup();
   }
+  // An empty file fails as a mapping of no bytes does.
   struct {
     size_t size;
-    const char *message;
-  } cases[] = {{bytes.size() + 1, "HsiCache_Init():HSI cache file got truncated-2\n"},
-               {3, "HsiCache_Init():HSI cache file got truncated-1\n"},
-               {0, "HsiCache_Init():HSI cache file got truncated-1\n"}};
+    HYX_ReturnStatus status;
+    const char *message;  // %s: the path
+  } cases[] = {
+      {bytes.size() + 1, HYX_FAILURE, "HsiCache_Init():HSI cache file got truncated-2\n"},
+      {3, HYX_FAILURE, "HsiCache_Init():HSI cache file got truncated-1\n"},
+      {0, HYX_ERRNO_STATUS_BASE + EINVAL, "HsiCache_Init():Failed to mmap(%s, 0 bytes): Invalid argument\n"}};
   for (const auto &c : cases) {
     std::vector<uint8_t> resized = bytes;
     resized.resize(c.size);
     SnapshotFile file(resized);
     testing::internal::CaptureStderr();
-    EXPECT_THAT(HsiCache_Init(file.path(), 0), IsStatus(HYX_FAILURE)) << c.size;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+    EXPECT_THAT(HsiCache_Init(file.path(), 0), IsStatus(c.status)) << c.size;
+    char message[256];
+    snprintf(message, sizeof message, c.message, file.path());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message);
     char build[HSI_CACHE_BUILD_SIZE];
     EXPECT_THAT(HsiCache_GetBuildInfo(build, sizeof build), IsStatus(HYX_NOT_INITIALIZED));
   }
@@ -440,6 +457,128 @@ TEST_F(HsiCache, MessagesFollowTheVerbosity) {
                                                         " (4,5)\n\n");
 }
 
+// Block lengths as this library writes them (the header word with bit 0
+// cleared) and as the 31-bit field above bit 0; a chain that holds under
+// neither reading is reported as the first finds it.
+TEST_F(HsiCache, BlockLengthsAreReadEitherWayTheChainHolds) {
+  hsicache::Placement placement;
+  const std::vector<uint8_t> masked = SampleFile(512, &placement);
+  ASSERT_GT(placement.blocks.size(), 3u);
+  std::vector<uint8_t> shifted = masked;
+  for (uint32_t block : placement.blocks) {
+    auto header = At<uint32_t>(masked.data(), block);
+    PutAt<uint32_t>(shifted.data(), block, (header & ~1u) << 1 | (header & 1u));
+  }
+  struct {
+    const char *what;
+    std::vector<uint8_t> bytes;
+    const char *reading;
+  } cases[] = {{"masked", masked, "with bit 0 cleared"}, {"shifted", shifted, "shifted right by one"}};
+  for (const auto &c : cases) {
+    SnapshotFile file(c.bytes);
+    testing::internal::CaptureStderr();
+    ASSERT_THAT(HsiCache_Init(file.path(), 1), IsOk()) << c.what;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("HsiCache_Init():Block lengths read as the header word ") + c.reading + "\n");
+    EXPECT_THAT(GetMtuValue("vmk1"), testing::ElementsAre(0x28, 0x23, 0, 0)) << c.what;
+    HsiModuleID id = -1;
+    EXPECT_THAT(HsiCache_GetModuleID("netx", &id), IsOk()) << c.what;
+    EXPECT_EQ(id, kNetx) << c.what;
+    HsiCache_Cleanup();
+  }
+  std::vector<uint8_t> longer = shifted;
+  longer.push_back(0);
+  SnapshotFile file(longer);
+  testing::internal::CaptureStderr();
+  EXPECT_THAT(HsiCache_Init(file.path(), 1), IsStatus(HYX_FAILURE));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "HsiCache_Init():HSI cache file got truncated-1\n");
+}
+
+// Init reads the file into memory of its own: cutting the file short or
+// rewriting it afterwards changes no answer.
+TEST_F(HsiCache, AFileChangedAfterInitChangesNothing) {
+  hsicache::Placement placement;
+  std::vector<uint8_t> bytes = SampleFile(0, &placement);
+  for (int change = 0; change < 2; change++) {
+    SnapshotFile file(bytes);
+    ASSERT_THAT(HsiCache_Init(file.path(), -1), IsOk());
+    ASSERT_THAT(GetMtuValue("vmk1"), testing::ElementsAre(0x28, 0x23, 0, 0));
+    FILE *changed = fopen(file.path(), "r+");
+    ASSERT_NE(changed, nullptr);
+    if (change == 0) {
+      ASSERT_EQ(ftruncate(fileno(changed), 0), 0);
+    } else {
+      // The value itself, and the offset of the other value to outside the file.
+      std::vector<uint8_t> rewritten = bytes;
+      PutAt<uint32_t>(rewritten.data(), placement.getData[kVmk1Get], 0x01020304);
+      PutAt<uint32_t>(rewritten.data(), placement.gets[kVmk0Get] + offsetof(HsiCacheGetEntry, data), kFar);
+      ASSERT_EQ(fwrite(rewritten.data(), 1, rewritten.size(), changed), rewritten.size());
+    }
+    ASSERT_EQ(fclose(changed), 0);
+    EXPECT_THAT(GetMtuValue("vmk1"), testing::ElementsAre(0x28, 0x23, 0, 0)) << change;
+    EXPECT_THAT(GetMtuValue("vmk0"), testing::ElementsAre(0xdc, 0x05, 0, 0)) << change;
+    char build[HSI_CACHE_BUILD_SIZE];
+    EXPECT_THAT(HsiCache_GetBuildInfo(build, sizeof build), IsOk()) << change;
+    EXPECT_STREQ(build, kBuild);
+    const HsiTypeDef *type = nullptr;
+    EXPECT_THAT(HsiCache_GetNodeType(5002, kNet, &type), IsOk()) << change;
+    HsiNode_ReleaseType(type);
+    HsiCache_Cleanup();
+  }
+}
+
+// The count of a structure's fields is a u32: the 4 bytes after it are
+// not part of it.
+TEST_F(HsiCache, ATypesCountIsFourBytes) {
+  hsicache::Placement placement;
+  std::vector<uint8_t> bytes = SampleFile(0, &placement);
+  PutAt<uint32_t>(bytes.data(), placement.types[kNetInfoNode] + 28, 0xa5a5a5a5);
+  SnapshotFile file(bytes);
+  ASSERT_THAT(HsiCache_Init(file.path(), -1), IsOk());
+  const HsiTypeDef *type = nullptr;
+  ASSERT_THAT(HsiCache_GetNodeType(5002, kNet, &type), IsOk());
+  EXPECT_EQ(type->a.count, 2u);
+  EXPECT_STREQ(type->b.fields[1].name, "state");
+  HsiNode_ReleaseType(type);
+}
+
+// A structure whose fields share one descriptor, nested: a small file whose
+// type copy would be many times its size.  The copy is refused, and a
+// module leaf of ordinary size still copies.
+TEST_F(HsiCache, ATypeCopyIsBoundedByTheFilesSize) {
+  constexpr int kLevels = 5;
+  constexpr uint64_t kFields = 8;
+  const std::string longName(200, 'f');
+  static const HsiTypeDef u32{"HSI_DEC_U32", HSI_TYPE_SCALAR, 4, "%u", {0}, {nullptr}, 0};
+  std::vector<std::vector<HsiFieldDef>> fields(kLevels, std::vector<HsiFieldDef>(kFields));
+  std::vector<HsiTypeDef> levels(kLevels);
+  for (int level = 0; level < kLevels; level++) {
+    const HsiTypeDef *below = level == 0 ? &u32 : &levels[level - 1];
+    for (uint64_t i = 0; i < kFields; i++)
+      fields[level][i] = {longName.c_str(), below, 9, static_cast<uint32_t>(i * below->size), nullptr};
+    uint32_t size = below->size * static_cast<uint32_t>(kFields);
+    levels[level] = {"Nested", HSI_TYPE_STRUCT, size, "nested", {kFields}, {.fields = fields[level].data()},
+                     0};
+  }
+  hsicache::Writer writer;
+  size_t module = writer.AddModule(7, "nested", 4);
+  const HsiTypeDef *types[] = {nullptr, &levels[kLevels - 1], ModuleLeafType()};
+  for (uint32_t slot = 0; slot < 3; slot++) {
+    HsiNodeDef def = ModuleDef(HSI_MODULE_NODE_BASE + slot);
+    writer.AddNode(module, slot, def.signature, def.getSize, DefBytes(def).data(), "node", types[slot]);
+  }
+  std::vector<uint8_t> bytes = writer.Finish(kBuild, HSI_SIGNATURE);
+  ASSERT_LT(bytes.size(), 16384u);  // while the copy would take over 7 MB
+  SnapshotFile file(bytes);
+  ASSERT_THAT(HsiCache_Init(file.path(), -1), IsOk());
+  const HsiTypeDef *type = nullptr;
+  EXPECT_THAT(HsiCache_GetNodeType(5001, 7, &type), IsStatus(HYX_READ_ERROR));
+  EXPECT_EQ(type, nullptr);
+  ASSERT_THAT(HsiCache_GetNodeType(5002, 7, &type), IsOk());
+  EXPECT_STREQ(type->name, "LinkInfo");
+  HsiNode_ReleaseType(type);
+}
+
 TEST_F(HsiCache, TheCallLayerAnswersFromTheCacheWhileItIsOn) {
   SnapshotFile file(SampleFile());
   testing::internal::CaptureStderr();
@@ -549,7 +688,7 @@ TEST_F(HsiCache, RunningOutOfMemoryFailsCleanly) {
       },
       [](HYX_ReturnStatus status, uint64_t nth) { EXPECT_THAT(status, IsStatus(HYX_NO_MEMORY)) << nth; });
   std::string written = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(allocations, 9u);  // an index entry and two slot tables per module
+  EXPECT_EQ(allocations, 10u);  // the file's copy, then an index entry and two slot tables per module
   EXPECT_THAT(written, HasSubstr("HsiCache_Init():Failed to malloc space for the cache list\n"));
   EXPECT_THAT(written, HasSubstr("HsiCache_Init():Malloc failed for nodelist, index: 0, numNodes: " +
                                  std::to_string(kWorldInfoNode + 2) + ", moduleID: 0\n"));

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "hyxuser/hyxuser.h"
 #include "run_command.h"
@@ -19,8 +20,8 @@ namespace {
 
 const std::string kHost = std::string(PROFILE_DIR) + "/hypervisor.json";
 
-std::string Live(const std::string &command) {
-  return std::string(HYXSIM_PATH) + " --profile " + kHost + " --bind " + BUILD_DIR + " -- " + command;
+std::string Live(const std::string &command, const std::string &host = kHost) {
+  return std::string(HYXSIM_PATH) + " --profile " + host + " --bind " + BUILD_DIR + " -- " + command;
 }
 
 class HsiSnapshotRoundTrip : public testing::Test {
@@ -71,31 +72,71 @@ TEST_F(HsiSnapshotRoundTrip, SizeQuestionsAreRefused) {
       << replayed.output;
 }
 
-TEST_F(HsiSnapshotRoundTrip, HyxinfoAnswersFromTheSnapshot) {
-  for (const char *command : {"version", "nics", "interfaces", "storage paths", "vm 527120",
-                              "hsi get nfs41client:mounts/info /vmfs/volumes/backup", "hsi ls hyxModules"}) {
+TEST_F(HsiSnapshotRoundTrip, TheToolsAnswerFromTheSnapshot) {
+  const std::pair<std::string, const char *> kRuns[] = {
+      {HYXINFO_PATH, "version"},      {HYXINFO_PATH, "nics"},
+      {HYXINFO_PATH, "interfaces"},   {HYXINFO_PATH, "vm 527120"},
+      {HYXHSI_PATH, "storage paths"}, {HYXHSI_PATH, "get nfs41client:mounts/info /vmfs/volumes/backup"},
+      {HYXHSI_PATH, "ls hyxModules"},
+  };
+  for (const auto &[tool, command] : kRuns) {
     std::string arguments = std::string(" ") + command + " --json";
-    CommandOutcome live = RunCommand(Live(HYXINFO_PATH + arguments));
-    CommandOutcome replayed =
-        RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + Snapshot() + arguments + " 2>&1");
+    CommandOutcome live = RunCommand(Live(tool + arguments));
+    CommandOutcome replayed = RunCommand(tool + " --snapshot " + Snapshot() + arguments + " 2>&1");
     EXPECT_EQ(live.status, 0) << command << ": " << live.output;
     EXPECT_EQ(replayed.status, 0) << command << ": " << replayed.output;
     EXPECT_EQ(replayed.output, live.output) << command;
   }
 }
 
+// A snapshot finds modules by name prefix: of two modules whose names
+// begin alike, each is still found itself, whatever order the host lists
+// them in.
+TEST(HsiSnapshotModules, ModulesWhoseNamesBeginAlikeAnswerAsTheyDidLive) {
+  const std::string host = std::string(WORK_DIR) + "/prefix-modules.json";
+  const std::string snapshot = std::string(WORK_DIR) + "/prefix-modules.snapshot";
+  FILE *profile = fopen(host.c_str(), "w");
+  ASSERT_NE(profile, nullptr);
+  fputs(R"({"description": "two modules, one name beginning the other",
+            "hsiModules": [
+              {"name": "nfs", "id": 3, "nodes": [{"name": "version", "get": "HSI_DEC_U32"}],
+               "hsi": {"version": {"value": 3}}},
+              {"name": "nfsx", "id": 41, "nodes": [{"name": "version", "get": "HSI_DEC_U32"}],
+               "hsi": {"version": {"value": 41}}}]})",
+        profile);
+  ASSERT_EQ(fclose(profile), 0);
+  CommandOutcome recorded = RunCommand(
+      Live(std::string(HYXSNAP_PATH) + " -o " + snapshot + " nfs:version nfsx:version 2>&1", host));
+  ASSERT_EQ(recorded.status, 0) << recorded.output;
+  for (const char *module : {"nfs", "nfsx"}) {
+    std::string arguments = std::string(" hsi get ") + module + ":version --json";
+    CommandOutcome live = RunCommand(Live(HYXINFO_PATH + arguments, host));
+    CommandOutcome replayed =
+        RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + snapshot + arguments + " 2>&1");
+    EXPECT_EQ(live.status, 0) << live.output;
+    EXPECT_EQ(nlohmann::json::parse(live.output, nullptr, false)["value"], module[3] ? 41 : 3) << live.output;
+    EXPECT_EQ(replayed.output, live.output) << module;
+  }
+  unlink(snapshot.c_str());
+  unlink(host.c_str());
+}
+
 TEST_F(HsiSnapshotRoundTrip, HyxinfoRefusesASnapshotThatDoesNotLoad) {
   std::string path = std::string(WORK_DIR) + "/truncated.snapshot";
   CommandOutcome cut = RunCommand("head -c 100 " + Snapshot() + " > " + path);
   ASSERT_EQ(cut.status, 0);
-  for (const std::string &file : {path, std::string(WORK_DIR) + "/missing.snapshot"}) {
-    CommandOutcome outcome = RunCommand(std::string(HYXINFO_PATH) + " --snapshot " + file + " version 2>&1");
-    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.output;
-    EXPECT_NE(outcome.output.find("the snapshot did not load"), std::string::npos) << outcome.output;
-    // The library says why, once.
-    size_t said = outcome.output.find("HsiCache_Init():");
-    EXPECT_NE(said, std::string::npos) << outcome.output;
-    EXPECT_EQ(outcome.output.find("HsiCache_Init():", said + 1), std::string::npos) << outcome.output;
+  for (const char *command : {HYXINFO_PATH " version", HYXHSI_PATH " ls"}) {
+    for (const std::string &file : {path, std::string(WORK_DIR) + "/missing.snapshot"}) {
+      std::string line = command;
+      line.insert(line.find(' '), " --snapshot " + file);
+      CommandOutcome outcome = RunCommand(line + " 2>&1");
+      EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.output;
+      EXPECT_NE(outcome.output.find("the snapshot did not load"), std::string::npos) << outcome.output;
+      // The library says why, once.
+      size_t said = outcome.output.find("HsiCache_Init():");
+      EXPECT_NE(said, std::string::npos) << outcome.output;
+      EXPECT_EQ(outcome.output.find("HsiCache_Init():", said + 1), std::string::npos) << outcome.output;
+    }
   }
   unlink(path.c_str());
   CommandOutcome bare = RunCommand(std::string(HYXINFO_PATH) + " --snapshot 2>&1");

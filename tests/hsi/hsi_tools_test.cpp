@@ -1,4 +1,4 @@
-// hyxinfo hsi and hyxsnap inside the example host's sandbox: the browser's
+// hyxhsi and hyxsnap inside the example host's sandbox: the browser's
 // --json output parsed, its refusals, and the cache file hyxsnap writes.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -21,7 +21,7 @@
 namespace {
 
 nlohmann::json Json(const std::string &arguments) {
-  CommandOutcome outcome = RunCommand(HYX_HYXINFO " " + arguments + " --json");
+  CommandOutcome outcome = RunCommand(HYX_HYXHSI " " + arguments + " --json");
   EXPECT_EQ(outcome.status, 0) << arguments << ": " << outcome.output;
   nlohmann::json value = nlohmann::json::parse(outcome.output, nullptr, false);
   EXPECT_FALSE(value.is_discarded()) << arguments << ": " << outcome.output;
@@ -56,7 +56,7 @@ void ExpectOutcomes(const char *program, const Outcomes (&cases)[N]) {
 }
 
 TEST(HsiBrowser, ListsChildrenInstancesAndModules) {
-  nlohmann::json pnics = Json("hsi ls net/pNics");
+  nlohmann::json pnics = Json("ls net/pNics");
   EXPECT_EQ(pnics["path"], "net/pNics");
   EXPECT_EQ(pnics["node"]["instance"], true);
   EXPECT_EQ(pnics["instances"], nlohmann::json::parse(R"(["vmnic0", "vmnic1", "vmnic2"])"));
@@ -72,26 +72,26 @@ TEST(HsiBrowser, ListsChildrenInstancesAndModules) {
   EXPECT_TRUE(found);
   // The identifier's spelling names the same node; outer instances are
   // given as ARGS.
-  EXPECT_EQ(Json("hsi ls net_pNics")["path"], "net/pNics");
-  EXPECT_EQ(Json("hsi ls net/tcpip/instances/vNics defaultTcpipStack")["instances"],
+  EXPECT_EQ(Json("ls net_pNics")["path"], "net/pNics");
+  EXPECT_EQ(Json("ls net/tcpip/instances/vNics defaultTcpipStack")["instances"],
             nlohmann::json::parse(R"(["vmk0", "vmk1"])"));
-  nlohmann::json world = Json("hsi ls world");
+  nlohmann::json world = Json("ls world");
   EXPECT_EQ(world["node"]["integerKey"], true);
   EXPECT_EQ(world["instances"][0], 1);
 
-  nlohmann::json modules = Json("hsi ls hyxModules");
+  nlohmann::json modules = Json("ls hyxModules");
   ASSERT_EQ(modules["modules"].size(), 1u);
   EXPECT_EQ(modules["modules"][0]["name"], "nfs41client");
   EXPECT_EQ(modules["modules"][0]["id"], 12);
   EXPECT_EQ(modules["modules"][0]["nodes"], 5);
-  nlohmann::json mounts = Json("hsi ls nfs41client:mounts");
+  nlohmann::json mounts = Json("ls nfs41client:mounts");
   EXPECT_EQ(mounts["path"], "nfs41client:mounts");
   EXPECT_EQ(mounts["instances"], nlohmann::json::parse(R"(["/vmfs/volumes/iso", "/vmfs/volumes/backup"])"));
   EXPECT_GE(mounts["node"]["id"], 5000);
 }
 
 TEST(HsiBrowser, DecodesValuesThroughTheirTypes) {
-  nlohmann::json nic = Json("hsi get net/pNics/properties vmnic0");
+  nlohmann::json nic = Json("get net/pNics/properties vmnic0");
   EXPECT_EQ(nic["instances"], nlohmann::json::parse(R"(["vmnic0"])"));
   EXPECT_EQ(nic["type"], "NetHsi_pNicPropertiesStruct");
   EXPECT_EQ(nic["length"], 1851);
@@ -103,23 +103,23 @@ TEST(HsiBrowser, DecodesValuesThroughTheirTypes) {
   EXPECT_EQ(value["flags"][0], "NetFlagUp");
   EXPECT_EQ(nic["hex"].get<std::string>().size(), 2u * 1851);
 
-  nlohmann::json world = Json("hsi get world/info 527120");
+  nlohmann::json world = Json("get world/info 527120");
   EXPECT_EQ(world["instances"][0], 527120);
   EXPECT_EQ(world["value"]["name"], "vmx-vcpu-0:db-01");
   EXPECT_EQ(world["value"]["type"], "WorldTypeVmm");
 
-  EXPECT_EQ(Json("hsi get nfs41client:version")["value"], 41);
-  EXPECT_EQ(Json("hsi get nfs41client:mounts/info /vmfs/volumes/iso")["value"]["device"],
+  EXPECT_EQ(Json("get nfs41client:version")["value"], 41);
+  EXPECT_EQ(Json("get nfs41client:mounts/info /vmfs/volumes/iso")["value"]["device"],
             "10.20.30.5:/export/iso");
 
-  CommandOutcome text = RunCommand(HYX_HYXINFO " hsi get net_pNics_properties vmnic0");
+  CommandOutcome text = RunCommand(HYX_HYXHSI " get net_pNics_properties vmnic0");
   EXPECT_EQ(text.status, 0);
   EXPECT_NE(text.output.find("  duplex: NetDuplexFull\n"), std::string::npos) << text.output;
   EXPECT_NE(text.output.find("  flags: [NetFlagUp, "), std::string::npos) << text.output;
 }
 
 TEST(HsiBrowser, ShowsTypeTrees) {
-  nlohmann::json types = Json("hsi types timer/info");
+  nlohmann::json types = Json("types timer/info");
   const nlohmann::json &get = types["get"];
   EXPECT_EQ(get["name"], "Timer_HSIInfo");
   EXPECT_EQ(get["kind"], "struct");
@@ -132,24 +132,24 @@ TEST(HsiBrowser, ShowsTypeTrees) {
   EXPECT_TRUE(types["setInput"].is_null());
   EXPECT_EQ(types["setOutput"]["name"], "HSI_Empty_Output");
 
-  nlohmann::json state = Json("hsi types storage/scsifw/paths/state")["get"];
+  nlohmann::json state = Json("types storage/scsifw/paths/state")["get"];
   EXPECT_EQ(state["kind"], "enum");
   EXPECT_EQ(state["values"].size(), 5u);
 }
 
 TEST(HsiBrowser, RefusesWhatItCannotShow) {
   Outcomes cases[] = {
-      {"hsi get net/nosuch", 1, "HYX_NOT_FOUND"},
-      {"hsi get nosuchmodule:version", 1, "HYX_NOT_FOUND"},
-      {"hsi get net/pNics", 1, "not a readable leaf"},
-      {"hsi get net/pNics/properties vmnic9", 1, "HYX_NOT_FOUND"},
-      {"hsi get net/pNics/properties", 1, "HYX_BAD_PARAM_COUNT"},
-      {"hsi get world/info abc", 2, "not an integer"},
-      {"hsi get world/info -5", 2, "not an integer"},
-      {"hsi types", 2, "usage"},
-      {"hsi frob", 2, "usage"},
+      {"get net/nosuch", 1, "HYX_NOT_FOUND"},
+      {"get nosuchmodule:version", 1, "HYX_NOT_FOUND"},
+      {"get net/pNics", 1, "not a readable leaf"},
+      {"get net/pNics/properties vmnic9", 1, "HYX_NOT_FOUND"},
+      {"get net/pNics/properties", 1, "HYX_BAD_PARAM_COUNT"},
+      {"get world/info abc", 2, "not an integer"},
+      {"get world/info -5", 2, "not an integer"},
+      {"types", 2, "usage"},
+      {"frob", 2, "usage"},
   };
-  ExpectOutcomes(HYX_HYXINFO, cases);
+  ExpectOutcomes(HYX_HYXHSI, cases);
 }
 
 TEST(Hyxsnap, WritesTheHostsBuildSignatureAndModules) {
@@ -266,6 +266,25 @@ TEST(Hyxsnap, RecordsOnlyTheSubtreesNamed) {
   EXPECT_NE(Hsi_Get(HSI_NODE_timer_info, nullptr, timer, sizeof timer), HYX_OK);
   Hsi_DisableCache();
   unlink(path.c_str());
+}
+
+// Whatever stands at FILE.partial is neither followed nor overwritten: a
+// link planted there leaves its target as it was, and the run fails.
+TEST(Hyxsnap, LeavesALinkAtItsTemporaryNameAlone) {
+  std::string path = TempPath("planted"), victim = TempPath("victim");
+  FILE *file = fopen(victim.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  fputs("keep", file);
+  ASSERT_EQ(fclose(file), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (path + ".partial").c_str()), 0);
+  CommandOutcome outcome = RunCommand(HYX_HYXSNAP " -o " + path + " net/pNics 2>&1");
+  EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 1) << outcome.output;
+  EXPECT_NE(outcome.output.find(path + ".partial: File exists"), std::string::npos) << outcome.output;
+  std::vector<uint8_t> kept = ReadFile(victim);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
+  EXPECT_NE(access(path.c_str(), F_OK), 0);
+  unlink((path + ".partial").c_str());
+  unlink(victim.c_str());
 }
 
 TEST(Hyxsnap, RefusesBadUsageAndUnknownNodes) {

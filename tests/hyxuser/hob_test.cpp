@@ -118,6 +118,11 @@ TEST(HobNotify, FieldBoundsAreExact) {
     EXPECT_EQ(errno, expected);
   }
   EXPECT_EQ(HyxuserHob_Notify(nullptr, "x"), S(HYX_BAD_PARAM));
+  HyxuserHobContext good = Context(2);
+  const char *volatile noFormat = nullptr;
+  errno = 0;
+  EXPECT_EQ(HyxuserHob_Notify(&good, noFormat), S(HYX_BAD_PARAM));
+  EXPECT_EQ(errno, EINVAL);
 
   Json next = Sentinel();
   EXPECT_EQ(next["connection"], lastConnection + 1) << "a refused notify connected";

@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -220,19 +221,24 @@ TEST_F(Hxfs, RefusesDamagedVolumesAndPathsWithoutOne) {
     const char *path;
     HYX_ReturnStatus begin;
     HYX_ReturnStatus is;  // of IsHXFSVolume, which reads only the descriptor
+    const char *said;     // on standard error, by each call that fails before the region
   };
   const Case cases[] = {
-      {"/hxfs/volumes/slots0", HYX_NOT_SUPPORTED, HYX_OK},
-      {"/hxfs/volumes/slots100", HYX_NOT_SUPPORTED, HYX_OK},
-      {"/hxfs/volumes/slots1000", HYX_NOT_SUPPORTED, HYX_OK},
-      {"/hxfs/volumes/slots1m", HYX_NOT_SUPPORTED, HYX_OK},
-      {"/hxfs/volumes/slots4g", HYX_NOT_SUPPORTED, HYX_OK},
-      {"/hxfs/volumes/shortregion", HYX_READ_ERROR, HYX_OK},
-      {"/hxfs/volumes/cutdescriptor", HYX_READ_ERROR, HYX_READ_ERROR},
-      {"/hxfs/volumes/startzero", HYX_BAD_PARAM, HYX_BAD_PARAM},
-      {"/hxfs/volumes/nodevice", HYX_BAD_PARAM, HYX_BAD_PARAM},
-      {"/hxfs/volumes/missing", HYX_ERRNO_STATUS_BASE + ENOENT, HYX_ERRNO_STATUS_BASE + ENOENT},
-      {"/tmp", HYX_ERRNO_STATUS_BASE + ENOTTY, HYX_ERRNO_STATUS_BASE + ENOTTY},
+      {"/hxfs/volumes/slots0", HYX_NOT_SUPPORTED, HYX_OK, ""},
+      {"/hxfs/volumes/slots100", HYX_NOT_SUPPORTED, HYX_OK, ""},
+      {"/hxfs/volumes/slots1000", HYX_NOT_SUPPORTED, HYX_OK, ""},
+      {"/hxfs/volumes/slots1m", HYX_NOT_SUPPORTED, HYX_OK, ""},
+      {"/hxfs/volumes/slots4g", HYX_NOT_SUPPORTED, HYX_OK, ""},
+      {"/hxfs/volumes/shortregion", HYX_READ_ERROR, HYX_OK, ""},
+      // A device that ends inside the descriptor: pread returns short, no errno.
+      {"/hxfs/volumes/cutdescriptor", HYX_READ_ERROR, HYX_READ_ERROR,
+       "pread failed for volume descriptor 0\n"},
+      {"/hxfs/volumes/startzero", HYX_BAD_PARAM, HYX_BAD_PARAM, ""},
+      {"/hxfs/volumes/nodevice", HYX_BAD_PARAM, HYX_BAD_PARAM, ""},
+      {"/hxfs/volumes/missing", HYX_ERRNO_STATUS_BASE + ENOENT, HYX_ERRNO_STATUS_BASE + ENOENT,
+       "Could not open /hxfs/volumes/missing\n"},
+      {"/tmp", HYX_ERRNO_STATUS_BASE + ENOTTY, HYX_ERRNO_STATUS_BASE + ENOTTY,
+       "IOCTLCMD_HXFS_FS_GET_ATTR failed on /tmp\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.path);
@@ -244,7 +250,7 @@ TEST_F(Hxfs, RefusesDamagedVolumesAndPathsWithoutOne) {
     uint32_t isHxfs = 7;
     EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(c.path, &isHxfs), IsStatus(c.is));
     EXPECT_EQ(isHxfs, c.is == HYX_OK ? 1u : 7u);
-    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string(c.said) + c.said);
     EXPECT_EQ(OpenDescriptors(), before_);
   }
 }
@@ -318,6 +324,160 @@ TEST_F(Hxfs, OpensEveryDescriptorCloseOnExecAndTheDeviceForDirectReads) {
   EXPECT_EQ(hxfsOpens[1].path, "/hxfs/devices/cdrom/hyx.cd0:1");
   for (const OpenSeen &seen : hxfsOpens) EXPECT_TRUE(seen.flags & O_CLOEXEC) << seen.path;
   EXPECT_TRUE(hxfsOpens[1].flags & O_DIRECT);
+}
+
+namespace {
+
+// Answers the attribute request as the file system would for a volume on
+// `device` that starts at `start`, writing the reply at the byte offsets the
+// file system uses, and notes what the request carried at byte 1633.
+struct LiteralVolume {
+  uint64_t start;
+  const char *device;
+  uint64_t sent = 0;
+  static void Answer(HyxSimCall *call, void *context) {
+    if (call->args[1] != IOCTLCMD_HXFS_FS_GET_ATTR) return HyxSim_RunModel(call);
+    auto *self = static_cast<LiteralVolume *>(context);
+    auto *reply = reinterpret_cast<uint8_t *>(call->args[2]);
+    memcpy(&self->sent, reply + 1633, sizeof self->sent);
+    for (int i = 0; i < 8; ++i) reply[1470 + i] = static_cast<uint8_t>(self->start >> (8 * i));
+    memset(reply + 1642, 0, 5770 - 1642);
+    memcpy(reply + 1642, self->device, strlen(self->device));
+    call->status = 0;
+  }
+};
+
+// n little-endian bytes of value at data[offset].
+void Put(std::vector<uint8_t> &data, size_t offset, uint64_t value, size_t n) {
+  for (size_t i = 0; i < n; ++i) data[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+// A device image written byte by byte at the offsets of the on-disk layout
+// (not through the records the library and the simulator share): the
+// descriptor at 2 MiB into the volume, the heartbeat region at 3 MiB.
+TEST_F(Hxfs, ReadsAVolumeLaidOutByteByByte) {
+  struct Case {
+    uint32_t major;
+    uint32_t slots;
+    uint32_t slotSize;
+  };
+  // Both descriptors carry 1024 at 0x134: only major 24 and later read it.
+  for (const Case &c : {Case{24, 1024, 1024}, Case{23, 2048, 512}}) {
+    SCOPED_TRACE(c.major);
+    const uint64_t start = 0x10000;
+    std::vector<uint8_t> descriptor(512, 0);
+    const uint8_t magic[] = {0x5e, 0xf1, 0xab, 0x2f};
+    memcpy(descriptor.data(), magic, sizeof magic);
+    Put(descriptor, 4, c.major, 4);
+    Put(descriptor, 0x134, 1024, 4);
+
+    std::vector<uint8_t> region(size_t{c.slots} * c.slotSize, 0);
+    const uint8_t freeSlot[] = {0x01, 0xef, 0xcd, 0xab};
+    for (uint32_t i = 0; i < c.slots; ++i) memcpy(&region[size_t{i} * c.slotSize], freeSlot, 4);
+    const uint32_t held[] = {1, c.slots - 1};
+    for (uint32_t slot : held) {
+      size_t at = size_t{slot} * c.slotSize;
+      Put(region, at + 0, 0x100 + slot, 4);  // state
+      for (size_t i = 4; i < 10; ++i) region[at + i] = 0xa0;
+      const uint8_t mac[] = {0x00, 0x50, 0x56, 0x12, 0x34, static_cast<uint8_t>(slot)};
+      memcpy(&region[at + 10], mac, sizeof mac);
+      Put(region, at + 20, 0x0102030405060700 + (slot & 0xff), 8);  // time stamp
+      for (size_t i = 0; i < 16; ++i) region[at + 28 + i] = static_cast<uint8_t>(0x10 + i);
+      region[at + 43] = static_cast<uint8_t>(slot);
+    }
+    const char *image = "/hxfs/devices/genscsi/literal:1";
+    int fd = ::open(image, O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, descriptor.data(), descriptor.size(), start + 0x200000), 512);
+    ASSERT_EQ(pwrite(fd, region.data(), region.size(), start + 0x300000),
+              static_cast<ssize_t>(region.size()));
+    close(fd);
+
+    LiteralVolume volume{start, "literal:1"};
+    HyxSim_SetHandler(__NR_ioctl, LiteralVolume::Answer, &volume);
+    uint32_t isHxfs = 7;
+    EXPECT_THAT(HyxuserHXFS_IsHXFSVolume("/tmp", &isHxfs), IsOk());
+    EXPECT_EQ(isHxfs, 1u);
+    EXPECT_EQ(volume.sent, 32u);
+    HxfsHostIter *iter = nullptr;
+    ASSERT_THAT(HyxuserHXFS_ActiveHostIterBegin("/tmp", &iter), IsOk());
+    for (uint32_t slot : held) {
+      HxfsHostInfo *info = nullptr;
+      ASSERT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &info), IsOk());
+      uint32_t state = 0;
+      uint64_t stamp = 0;
+      Bytes16 uuid{};
+      EXPECT_THAT(HyxuserHXFS_GetHostInfoState(info, &state), IsOk());
+      EXPECT_EQ(state, 0x100 + slot);
+      EXPECT_EQ(MacOfInfo(info), MacOf(0x12, 0x34, static_cast<uint8_t>(slot)));
+      EXPECT_THAT(HyxuserHXFS_GetHostInfoTimeStamp(info, &stamp), IsOk());
+      EXPECT_EQ(stamp, 0x0102030405060700u + (slot & 0xff));
+      EXPECT_THAT(HyxuserHXFS_GetHostInfoUUID(info, uuid.data()), IsOk());
+      Bytes16 expected = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17,
+                          0x18, 0x19, 0x1a, 0x1b, 0x1c, 0x1d, 0x1e, static_cast<uint8_t>(slot)};
+      EXPECT_EQ(uuid, expected);
+      HxfsHostInfo *found = nullptr;
+      EXPECT_THAT(HyxuserHXFS_GetHostInfo(iter, expected.data(), &found), IsOk());
+      EXPECT_EQ(found, info);
+    }
+    HxfsHostInfo *info = nullptr;
+    EXPECT_THAT(HyxuserHXFS_ActiveHostIterNext(iter, &info), IsStatus(HYX_NOT_FOUND));
+    EXPECT_THAT(HyxuserHXFS_ActiveHostIterEnd(&iter), IsOk());
+    HyxSim_ClearHandlers();
+    unlink(image);
+  }
+}
+
+// A FIFO named as the volume's path: with no writer, a plain open would wait
+// for ever.  The calls run in a child that a watchdog ends should they block.
+TEST_F(Hxfs, AFifoIsRefusedWithoutBlocking) {
+  const char *fifo = "/tmp/hxfs-fifo";
+  unlink(fifo);
+  ASSERT_EQ(mkfifo(fifo, 0600), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(30);  // a watchdog only: the calls either return or hang
+    uint32_t isHxfs = 7;
+    HxfsHostIter *iter = nullptr;
+    bool refused = HyxuserHXFS_IsHXFSVolume(fifo, &isHxfs) == HYX_BAD_PARAM && isHxfs == 7 &&
+                   HyxuserHXFS_ActiveHostIterBegin(fifo, &iter) == HYX_BAD_PARAM && iter == nullptr;
+    _exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  unlink(fifo);
+  ASSERT_FALSE(WIFSIGNALED(status)) << "the call blocked on the FIFO (signal " << WTERMSIG(status) << ")";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the FIFO was not refused with HYX_BAD_PARAM";
+}
+
+namespace {
+
+// Answers the attribute request with a result other than 0 or -1, which
+// carries no errno.
+void AnswerOne(HyxSimCall *call, void *) {
+  if (call->args[1] != IOCTLCMD_HXFS_FS_GET_ATTR) return HyxSim_RunModel(call);
+  call->status = 1;
+}
+
+}  // namespace
+
+TEST_F(Hxfs, ARefusalWithoutAnErrnoIsNotReadFromAStaleOne) {
+  HyxSim_SetHandler(__NR_ioctl, AnswerOne, nullptr);
+  testing::internal::CaptureStderr();
+  errno = EACCES;
+  uint32_t isHxfs = 7;
+  EXPECT_THAT(HyxuserHXFS_IsHXFSVolume(kFixed, &isHxfs), IsStatus(HYX_FAILURE));
+  errno = EACCES;
+  HxfsHostIter *iter = nullptr;
+  EXPECT_THAT(HyxuserHXFS_ActiveHostIterBegin(kFixed, &iter), IsStatus(HYX_FAILURE));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            std::string("IOCTLCMD_HXFS_FS_GET_ATTR failed on ") + kFixed + "\n" +
+                "IOCTLCMD_HXFS_FS_GET_ATTR failed on " + kFixed + "\n");
+  EXPECT_EQ(isHxfs, 7u);
+  EXPECT_EQ(iter, nullptr);
 }
 
 TEST_F(Hxfs, VerifyLockGivesTheMillisecondsLeftOrTheFileSystemsAnswer) {

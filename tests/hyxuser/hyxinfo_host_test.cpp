@@ -1,4 +1,4 @@
-// hyxinfo's storage, vm and nvd commands end to end, inside the sandbox of
+// hyxhsi's storage lists and hyxinfo's storage, vm and nvd commands end to end, inside the sandbox of
 // the example host: their --json output parsed, their tables read.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -10,14 +10,14 @@
 
 namespace {
 
-nlohmann::json Json(const std::string &arguments) {
-  CommandOutcome outcome = RunCommand(HYX_HYXINFO " " + arguments + " --json");
+nlohmann::json Json(const std::string &arguments, const char *tool = HYX_HYXINFO) {
+  CommandOutcome outcome = RunCommand(std::string(tool) + " " + arguments + " --json");
   EXPECT_EQ(outcome.status, 0) << arguments << ": " << outcome.output;
   return nlohmann::json::parse(outcome.output, nullptr, false);
 }
 
 TEST(HyxinfoHost, StoragePathsShowEveryPathOfTheHost) {
-  nlohmann::json paths = Json("storage paths");
+  nlohmann::json paths = Json("storage paths", HYX_HYXHSI);
   ASSERT_TRUE(paths.is_array());
   ASSERT_EQ(paths.size(), 7u);
   size_t onFc = 0;
@@ -27,7 +27,7 @@ TEST(HyxinfoHost, StoragePathsShowEveryPathOfTheHost) {
   EXPECT_EQ(paths[0]["adapter"], "vmhba0");
   EXPECT_EQ(paths[0]["channel"], 2);
 
-  CommandOutcome table = RunCommand(HYX_HYXINFO " storage paths");
+  CommandOutcome table = RunCommand(HYX_HYXHSI " storage paths");
   EXPECT_EQ(table.status, 0);
   EXPECT_EQ(table.output.rfind("ADAPTER", 0), 0u) << table.output;
   EXPECT_NE(table.output.find("vmhba2       0       1      2    naa.600a098038314d6a2b5d4f7a6c2f6b42"),
@@ -36,12 +36,12 @@ TEST(HyxinfoHost, StoragePathsShowEveryPathOfTheHost) {
 }
 
 TEST(HyxinfoHost, StorageAdaptersDevicesAndPciLocation) {
-  nlohmann::json adapters = Json("storage adapters");
+  nlohmann::json adapters = Json("storage adapters", HYX_HYXHSI);
   ASSERT_EQ(adapters.size(), 2u);
   EXPECT_EQ(adapters[1]["name"], "vmhba2");
   EXPECT_EQ(adapters[1]["pci"]["bus"], 59);
   EXPECT_EQ(adapters[1]["activeDevices"].size(), 4u);
-  nlohmann::json devices = Json("storage devices");
+  nlohmann::json devices = Json("storage devices", HYX_HYXHSI);
   ASSERT_EQ(devices.size(), 5u);
   size_t nextgen = 0;
   for (const auto &device : devices) nextgen += device["nextgenNvme"] == true;

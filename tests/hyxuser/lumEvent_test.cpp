@@ -9,11 +9,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "alloc_fail.h"
@@ -119,12 +122,16 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
                                    {"xmlns:soapenv", "http://schemas.xmlsoap.org/soap/envelope/"},
                                    {"xmlns:xsi", kXsi},
                                    {"xmlns:xsd", kXsd}}));
+    EXPECT_EQ(r["envelopeAttributeOrder"],
+              Json({"xmlns:soapenc", "xmlns:soapenv", "xmlns:xsi", "xmlns:xsd"}));
     const Json &call = r["call"];
     EXPECT_EQ(call["ns"], "urn:internallum25");
     EXPECT_EQ(call["attributes"], Json({{"xmlns", "urn:internallum25"}}));
+    EXPECT_EQ(call["attributeOrder"], Json({"xmlns"}));
     ASSERT_TRUE(call.contains("children"));
     const Json &self = call["children"][0];
     EXPECT_EQ(self["name"], "_this");
+    EXPECT_EQ(self["attributeOrder"], Json({"versionId", "type"}));
     EXPECT_EQ(self["attributes"]["versionId"], "uABE7C9B3");
     EXPECT_EQ(self["attributes"]["type"], r["method"] == "PostEvent" ? "EventManager" : "SessionManager");
     EXPECT_EQ(self["text"], r["method"] == "PostEvent" ? "ha-eventmgr" : "ha-sessionmgr");
@@ -139,11 +146,13 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
   EXPECT_EQ(ticketUser["text"], "root");
   EXPECT_EQ(ticketUser["ns"], "urn:lum25");
   EXPECT_EQ(ticketUser["attributes"], Json({{"versionId", "uABE7C9B3"}, {"xmlns", "urn:lum25"}}));
+  EXPECT_EQ(ticketUser["attributeOrder"], Json({"versionId", "xmlns"}));
   const Json &login = records[1]["call"];
   ASSERT_EQ(login["children"].size(), 3u);
   EXPECT_EQ(login["children"][1]["text"], records[0]["ticketUser"]);
   EXPECT_EQ(login["children"][2]["name"], "password");
   EXPECT_EQ(login["children"][2]["ns"], "urn:lum25");
+  for (int i : {1, 2}) EXPECT_EQ(login["children"][i]["attributeOrder"], Json({"versionId", "xmlns"}));
 
   const Json &call = records[2]["call"];
   ASSERT_EQ(call["children"].size(), 2u);
@@ -152,6 +161,7 @@ TEST_F(LumEvent, RequestsAsTheDaemonParsesThem) {
   EXPECT_EQ(event["ns"], "urn:lum25");
   EXPECT_EQ(event["attributes"],
             Json({{"versionId", "uABE7C9B3"}, {"xmlns", "urn:lum25"}, {"xsi:type", "EventEx"}}));
+  EXPECT_EQ(event["attributeOrder"], Json({"versionId", "xmlns", "xsi:type"}));
   EXPECT_EQ(event["typeNs"], kXsi);
   std::vector<std::string> names;
   for (const Json &c : event["children"]) names.push_back(c["name"]);
@@ -271,17 +281,86 @@ TEST_F(LumEvent, SessionReusedFor16MinutesThenLoggedOut) {
   EXPECT_EQ(SessionSockets().size(), 1u) << "the old connection is closed";
 }
 
-TEST_F(LumEvent, SessionSocketIsCloseOnExecWithTimeouts) {
+TEST_F(LumEvent, SessionSocketIsCloseOnExec) {
   ASSERT_THAT(Send(), IsOk());
   std::vector<int> sockets = SessionSockets();
   ASSERT_EQ(sockets.size(), 1u);
   EXPECT_TRUE(fcntl(sockets[0], F_GETFD) & FD_CLOEXEC);
-  for (int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
-    struct timeval timeout {};
-    socklen_t length = sizeof timeout;
-    ASSERT_EQ(getsockopt(sockets[0], SOL_SOCKET, option, &timeout, &length), 0);
-    EXPECT_GE(timeout.tv_sec, 10) << "option " << option;
-  }
+}
+
+// Runs body in a child made by fork (no test assertions there) and gives
+// its exit status.
+template <typename F>
+int InChild(F body) {
+  pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = -1;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(LumEvent, AForkedChildLogsInOnItsOwnConnection) {
+  ExpireSession();
+  ASSERT_THAT(Send(), IsOk());
+  std::vector<Json> parents = NewRecords();
+  ASSERT_FALSE(parents.empty());
+  const Json parentConnection = parents.back()["connection"];
+  ASSERT_EQ(SessionSockets().size(), 1u);
+
+  int child = InChild([] {
+    if (!SessionSockets().empty()) return 1;  // the child's copy is gone at once
+    HyxSim_AdvanceMonotonicClock(300000 * kMs);
+    return HyxuserLumEvent_Send("hyx.test.Child", 0, nullptr, 0) == HYX_OK ? 0 : 2;
+  });
+  EXPECT_EQ(child, 0);
+  std::vector<Json> childs = NewRecords();
+  EXPECT_EQ(Methods(childs), (std::vector<std::string>{"AcquireLocalTicket", "Login", "PostEvent"}));
+  for (const Json &r : childs) EXPECT_NE(r["connection"], parentConnection) << r.dump();
+
+  // The parent's session goes on, alone on its connection.
+  HyxSim_AdvanceMonotonicClock(300000 * kMs);
+  ASSERT_THAT(Send(), IsOk());
+  std::vector<Json> after = NewRecords();
+  ASSERT_EQ(Methods(after), std::vector<std::string>{"PostEvent"});
+  EXPECT_EQ(after[0]["connection"], parentConnection);
+  EXPECT_FALSE(after[0].contains("error"));
+}
+
+// Descriptor 0 is a connection like any other: kept and reused, not taken
+// for "no session".  In a child, so that the test's own standard input is
+// left alone.
+TEST_F(LumEvent, ASessionOnDescriptorZeroIsReused) {
+  int child = InChild([] {
+    close(0);
+    HyxSim_AdvanceMonotonicClock(961000 * kMs);
+    if (HyxuserLumEvent_Send("hyx.test.Zero", 0, nullptr, 0) != HYX_OK) return 1;
+    if (SessionSockets() != std::vector<int>{0}) return 2;
+    HyxSim_AdvanceMonotonicClock(300000 * kMs);
+    if (HyxuserLumEvent_Send("hyx.test.Zero", 0, nullptr, 0) != HYX_OK) return 3;
+    return SessionSockets() == std::vector<int>{0} ? 0 : 4;
+  });
+  EXPECT_EQ(child, 0);
+  std::vector<Json> records = NewRecords();
+  ASSERT_EQ(Methods(records),
+            (std::vector<std::string>{"AcquireLocalTicket", "Login", "PostEvent", "PostEvent"}));
+  EXPECT_EQ(records[3]["connection"], records[0]["connection"]);
+  EXPECT_EQ(records[3]["session"], records[1]["session"]);
+}
+
+TEST_F(LumEvent, TwoThreadsAtOnceOnePostsTheOtherIsThrottled) {
+  HYX_ReturnStatus statuses[2] = {};
+  std::thread a([&] { statuses[0] = Send(1); }), b([&] { statuses[1] = Send(2); });
+  a.join();
+  b.join();
+  EXPECT_TRUE((statuses[0] == HYX_OK && statuses[1] == HYX_LIMIT_EXCEEDED) ||
+              (statuses[1] == HYX_OK && statuses[0] == HYX_LIMIT_EXCEEDED))
+      << StatusText(statuses[0]) << ", " << StatusText(statuses[1]);
+  std::vector<Json> records = NewRecords();
+  ASSERT_FALSE(records.empty());
+  for (const Json &r : records) EXPECT_FALSE(r.contains("error") || r.contains("fault")) << r.dump();
+  std::vector<std::string> methods = Methods(records);
+  EXPECT_EQ(methods.back(), "PostEvent");
+  EXPECT_EQ(std::count(methods.begin(), methods.end(), "PostEvent"), 1) << "one event posted";
 }
 
 TEST_F(LumEvent, AKeptConnectionTheDaemonClosed) {
@@ -312,6 +391,7 @@ TEST_F(LumEvent, DaemonFaultsFailTheEventAndTheNextLogsIn) {
       {"Login fault500\n", "login refused"},
       {"PostEvent fault500\n", "event refused with a SOAP fault"},
       {"PostEvent close-mid-response\n", "event answer cut short"},
+      {"AcquireLocalTicket ticket-path /proc/self/comm\n", "a password file on procfs"},
       {"AcquireLocalTicket ticket-path /run/hyxsim/password-64\n", "64-byte password file"},
       {"AcquireLocalTicket ticket-path /run/hyxsim/password-empty\n", "empty password file"},
       {"AcquireLocalTicket ticket-path /run/hyxsim/password-fifo\n", "a FIFO as the password file"},
@@ -332,6 +412,20 @@ TEST_F(LumEvent, DaemonFaultsFailTheEventAndTheNextLogsIn) {
     EXPECT_THAT(Send(), IsOk());
     NewRecords();
   }
+}
+
+// The body is the Content-Length's bytes, NULs included: an answer in
+// UTF-16, half of whose bytes are NULs, is parsed whole.
+TEST_F(LumEvent, AnAnswerInUtf16IsReadWhole) {
+  ExpireSession();
+  SetFaults("* utf16\n");
+  EXPECT_THAT(Send(), IsOk());
+  std::vector<Json> records = NewRecords();
+  for (const Json &r : records) EXPECT_EQ(r["faultMode"], "utf16") << r.dump();
+  std::vector<std::string> methods = Methods(records);
+  ASSERT_FALSE(methods.empty());
+  if (methods[0] == "Logout") methods.erase(methods.begin());
+  EXPECT_EQ(methods, (std::vector<std::string>{"AcquireLocalTicket", "Login", "PostEvent"}));
 }
 
 TEST_F(LumEvent, ASlowDaemonIsWaitedFor) {
@@ -395,7 +489,8 @@ TEST_F(LumEvent, HyxinfoEventAndThrottle) {
 
   CommandOutcome throttle = RunCommand(std::string(HYXINFO_PATH) + " event --throttle --json");
   ASSERT_EQ(throttle.status, 0) << throttle.output;
-  EXPECT_EQ(Json::parse(throttle.output), Json({{"remainingMs", 0}, {"periodMs", 300000}}));
+  EXPECT_EQ(Json::parse(throttle.output),
+            Json({{"remainingMs", 0}, {"periodMs", 300000}, {"scope", "process"}}));
 
   CommandOutcome refused = RunCommand(std::string(HYXINFO_PATH) + " event hyx.test.Tool --severity 3 2>&1");
   EXPECT_EQ(WEXITSTATUS(refused.status), 1);

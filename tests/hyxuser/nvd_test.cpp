@@ -99,6 +99,70 @@ TEST(NvdPassthrough, TheCommandReachesTheDriverInItsOrderAndTheResultComesBack) 
   EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
 }
 
+namespace {
+
+// Copies the driver's block as raw bytes, then lets the driver answer.
+struct RawWatch {
+  uint8_t block[40] = {};
+  static void Handle(HyxSimCall *call, void *context) {
+    auto *self = static_cast<RawWatch *>(context);
+    memcpy(self->block, reinterpret_cast<const void *>(call->args[2]), sizeof self->block);
+    HyxSim_RunModel(call);
+  }
+};
+
+template <typename T>
+T At(const uint8_t *bytes, size_t offset) {
+  T value;
+  memcpy(&value, bytes + offset, sizeof value);
+  return value;
+}
+
+template <typename T>
+void PutAt(uint8_t *bytes, size_t offset, T value) {
+  memcpy(bytes + offset, &value, sizeof value);
+}
+
+}  // namespace
+
+// The caller's 36-byte record and the driver's block, each written and read
+// at the byte offsets of their layouts rather than through the structures
+// the library and the simulator share.
+TEST(NvdPassthrough, TheRecordAndTheBlockAtTheirByteOffsets) {
+  if (OnEdges()) GTEST_SKIP();
+  uint8_t in[16] = {1}, out[16] = {};
+  alignas(8) uint8_t record[36] = {};
+  PutAt<uint32_t>(record, 0, 0xa0a0a0a0);                         // word0
+  PutAt<uint32_t>(record, 4, 0xa1a1a1a1);                         // word1
+  PutAt<uint32_t>(record, 8, 0xa2a2a2a2);                         // word2
+  PutAt<uint64_t>(record, 12, reinterpret_cast<uintptr_t>(in));   // pointer1
+  PutAt<uint16_t>(record, 20, 0xbeef);                            // resultHalf
+  PutAt<uint16_t>(record, 22, 0x5a5a);                            // sentHalf
+  PutAt<uint32_t>(record, 24, 0xa3a3a3a3);                        // word3
+  PutAt<uint64_t>(record, 28, reinterpret_cast<uintptr_t>(out));  // pointer2
+  RawWatch watch;
+  HyxSim_SetHandler(kIoctl, RawWatch::Handle, &watch);
+  HYX_ReturnStatus status =
+      HyxuserNVD_PassthroughCommand(reinterpret_cast<HyxuserNvdPassthroughCommand *>(record));
+  HyxSim_ClearHandlers();
+  ASSERT_THAT(status, IsStatus(HYX_OK));
+  EXPECT_EQ(At<uint64_t>(watch.block, 0), reinterpret_cast<uintptr_t>(in));
+  EXPECT_EQ(At<uint64_t>(watch.block, 8), reinterpret_cast<uintptr_t>(out));
+  EXPECT_EQ(At<uint32_t>(watch.block, 16), 0xa2a2a2a2u);
+  EXPECT_EQ(At<uint32_t>(watch.block, 20), 0xa3a3a3a3u);
+  EXPECT_EQ(At<uint32_t>(watch.block, 24), 0xa1a1a1a1u);
+  EXPECT_EQ(At<uint32_t>(watch.block, 28), 0xa0a0a0a0u);
+  EXPECT_EQ(At<uint16_t>(watch.block, 32), 0xbeefu);
+  EXPECT_EQ(At<uint16_t>(watch.block, 34), 0x5a5au);
+  EXPECT_EQ(watch.block[36], 0u);
+  // The 32 bits at block offset 32, as the driver left them (its result
+  // half-word is the profile's 0x00a5), come back at record offset 20.
+  EXPECT_EQ(At<uint16_t>(record, 20), 0x00a5u);
+  EXPECT_EQ(At<uint16_t>(record, 22), 0x5a5au);
+  EXPECT_EQ(At<uint32_t>(record, 24), 0xa3a3a3a3u);
+  EXPECT_EQ(At<uint32_t>(record, 0), 0xa0a0a0a0u);
+}
+
 TEST(NvdPassthrough, ArgumentsAreCheckedBeforeTheDriverIsAsked) {
   HyxSim_ResetCounts();
   Command nullFirst, zeroWord, nullSecond;

@@ -114,9 +114,12 @@ TEST_F(Pam, HyxinfoChecksAPasswordFromStandardInput) {
   EXPECT_EQ(good.output, "hyxuser: authenticated, account valid\n");
   CommandOutcome bad = RunCommand("echo wrong | " HYX_HYXINFO " pam check hyxsim hyxuser 2>&1");
   EXPECT_EQ(WEXITSTATUS(bad.status), 1);
-  char expected[96];
-  snprintf(expected, sizeof expected, "hyxinfo: authenticate: HYX_IO_ERROR (0x%08x): I/O error\n",
-           HYX_IO_ERROR);
+  // The status, and beside it what PAM said.
+  char expected[160];
+  snprintf(
+      expected, sizeof expected,
+      "hyxinfo: authenticate (PAM: PAM_AUTH_ERR, authentication failure): HYX_IO_ERROR (0x%08x): I/O error\n",
+      HYX_IO_ERROR);
   EXPECT_EQ(bad.output, expected);
 }
 
@@ -140,6 +143,63 @@ TEST_F(StandinPam, AServiceRefusedAtStartLeavesNoHandle) {
   EXPECT_EQ(handle, nullptr);
   EXPECT_EQ(HyxuserPam_Start("start=32 check=0 end=0", "hyxuser", kPassword, &handle), HYX_FAILURE);
   EXPECT_EQ(handle, nullptr);
+}
+
+// Every PAM return value, by its number in Linux-PAM's numbering, and the
+// status it becomes.
+TEST_F(StandinPam, EachPamValueBecomesItsStatus) {
+  const struct {
+    int value;
+    HYX_ReturnStatus status;
+  } rows[] = {
+      {1, HYX_DEVICE_NOT_READY_FAIL_OPEN},
+      {2, HYX_UNRESOLVED_SYMBOL},
+      {3, HYX_MODULE_FAILED},
+      {4, HYX_FAILURE},
+      {5, HYX_NO_BUFFERSPACE},
+      {6, HYX_NO_ACCESS},
+      {7, HYX_IO_ERROR},
+      {8, HYX_BUSY},
+      {9, HYX_NOT_READY},
+      {10, HYX_NOT_FOUND},
+      {11, HYX_MAX_RETRIES_EXCEEDED},
+      {12, HYX_STATUS_PENDING},
+      {13, HYX_LIMIT_EXCEEDED},
+      {14, HYX_WRITE_ERROR},
+      {15, HYX_INVALID_NAME},
+      {16, HYX_INVALID_HANDLE},
+      {17, HYX_INVALID_ADAPTER},
+      {18, HYX_MODULE_NOT_FOUND},
+      {19, HYX_READ_ERROR},
+      {20, HYX_METADATA_READ_ERROR},
+      {21, HYX_METADATA_WRITE_ERROR},
+      {22, HYX_LOCK_NOT_FREE},
+      {23, HYX_IS_DISABLED},
+      {24, HYX_RETRY},
+      {25, HYX_IGNORE},
+      {26, HYX_ABORTED},
+      {27, HYX_INVALID_ADDRESS},
+      {28, HYX_INVALID_MODULE},
+      {29, HYX_BAD_PARAM_TYPE},
+      {30, HYX_WOULD_BLOCK},
+      {31, HYX_WAIT_INTERRUPTED},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.value);
+    std::string value = std::to_string(row.value);
+    pam_handle_t *handle = reinterpret_cast<pam_handle_t *>(1);
+    // At start: the status, and no handle for the caller.
+    EXPECT_EQ(HyxuserPam_Start(("start=" + value + " check=0 end=0").c_str(), "hyxuser", kPassword, &handle),
+              row.status);
+    EXPECT_EQ(handle, nullptr);
+    ASSERT_EQ(
+        HyxuserPam_Start(("start=0 check=" + value + " end=" + value).c_str(), "hyxuser", kPassword, &handle),
+        HYX_OK);
+    EXPECT_EQ(HyxuserPam_Authenticate(handle, 0), row.status);
+    EXPECT_EQ(HyxuserPam_Acct_Mgmt(handle, 1), row.status);
+    EXPECT_EQ(HyxuserPam_End(handle), row.status);
+    free(handle);
+  }
 }
 
 TEST_F(StandinPam, ValuesPastTheTableFailAndFlagsFollowSilent) {

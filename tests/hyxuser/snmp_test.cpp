@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/hostPaths.h"
@@ -166,7 +168,13 @@ TEST_F(Snmp, OidSyntax) {
 TEST_F(Snmp, BadBindingsFailAfterTheThrottleAndLeaveNoFile) {
   struct Case {
     HyxuserSnmpVarBind binding;
-  } cases[] = {{{"1.3.6.1.2.1.1", 7, "v"}}, {{nullptr, 1, "v"}}, {{"1.3.6.1.2.1.1", 1, nullptr}}};
+  } cases[] = {{{"1.3.6.1.2.1.1", 7, "v"}},
+               {{nullptr, 1, "v"}},
+               {{"1.3.6.1.2.1.1", 1, nullptr}},
+               // A line feed would forge a binding line or end the file early.
+               {{"1.3.6.1.2.1.1", 1, "a\n.1.3.6.1.2.1.2|4|forged"}},
+               {{"1.3.6.1.2.1.1", 1, "a;\n"}},
+               {{"1.3.6.1.2.1.1", 1, "\n"}}};
   for (const Case &c : cases) {
     HyxSim_AdvanceMonotonicClock(10000 * kMs);
     EXPECT_EQ(HyxuserSnmp_SendTrap("1.3.6.1.4.1.9.1", &c.binding, 1), S(HYX_FAILURE));
@@ -199,6 +207,51 @@ TEST_F(Snmp, TheThrottleWindowIsTenSeconds) {
   ASSERT_EQ(traps.size(), 2u);
   EXPECT_EQ(traps[0]["specific"], 1);
   EXPECT_EQ(traps[1]["specific"], 3);
+}
+
+// Many threads at once while the clock moves on under them, a millisecond
+// per attempt, across the end of a window: exactly one trap passes when the
+// window opens again, whichever thread read the clock first, and the time
+// left is never 0 once that trap is through.  The trap OID is refused by the
+// writer after the throttle, so nothing reaches the spool.
+TEST_F(Snmp, OneTrapPassesPerWindowUnderContention) {
+  constexpr int kSenders = 12, kReaders = 4, kRounds = 20;
+  constexpr uint32_t kSteps = 13000;  // the window's end is crossed once
+  const char *outside = "1.3.6.1.2.1.1";
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    HyxSim_AdvanceMonotonicClock(10000 * kMs);
+    ASSERT_EQ(HyxuserSnmp_SendTrap(outside, nullptr, 0), S(HYX_BAD_PARAM));
+    std::atomic<uint32_t> steps{0};
+    std::atomic<int> passed{0}, started{0}, sending{kSenders}, zeroAfterPass{0}, outOfRange{0};
+    std::atomic<bool> passDone{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kSenders + kReaders; ++t) {
+      threads.emplace_back([&, reader = t >= kSenders] {
+        for (++started; started.load() < kSenders + kReaders;) std::this_thread::yield();
+        // Senders move the clock, each before its own attempt.
+        while (!reader && steps.fetch_add(1) < kSteps) {
+          HyxSim_AdvanceMonotonicClock(1 * kMs);
+          if (HyxuserSnmp_SendTrap(outside, nullptr, 0) != HYX_LIMIT_EXCEEDED) {
+            ++passed;
+            passDone = true;
+          }
+        }
+        if (!reader) --sending;
+        while (reader && sending.load() > 0) {
+          bool after = passDone.load();
+          uint32_t remaining = 0;
+          if (HyxuserSnmp_GetThrottlingRemaining(&remaining) != HYX_OK || remaining > 10000) ++outOfRange;
+          if (after && remaining == 0) ++zeroAfterPass;
+        }
+      });
+    }
+    for (std::thread &t : threads) t.join();
+    EXPECT_EQ(passed.load(), 1);
+    EXPECT_EQ(zeroAfterPass.load(), 0);
+    EXPECT_EQ(outOfRange.load(), 0);
+  }
+  EXPECT_TRUE(SpoolFiles().empty());
 }
 
 TEST_F(Snmp, ARefusedTrapStillStartsAWindow) {

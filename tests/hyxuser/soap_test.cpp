@@ -6,14 +6,18 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "hyxsim/hyxsim.h"
 #include "hyxuser/lumEvent.h"
 #include "status_matchers.h"
 
@@ -48,9 +52,13 @@ ReadResult Read(const std::string &response, size_t cookieSize = 128, bool withC
   Pair p;
   p.Peer(response);
   char cookie[256] = {}, body[kResponseBufferSize] = {};
-  HYX_ReturnStatus status = Http_ReadResponse(p.fd[0], withCookie ? cookie : nullptr, cookieSize, body);
-  return {status, cookie, body};
+  size_t length = 0;
+  HYX_ReturnStatus status =
+      Http_ReadResponse(p.fd[0], withCookie ? cookie : nullptr, cookieSize, body, &length);
+  return {status, cookie, std::string(body, status == HYX_OK ? length : strlen(body))};
 }
+
+xmlNodePtr Parse(const char *text) { return Soap_ParseResponse(text, strlen(text)); }
 
 TEST(HttpResponse, BodyAndHeaderBlockLimits) {
   std::string fill(1023, 'b');
@@ -117,6 +125,46 @@ TEST(HttpResponse, ResponsesArrivingInPiecesAndA500) {
   EXPECT_STREQ(out, "<e/>");
 }
 
+// A peer that answers a byte at a time and never finishes holds the caller
+// no longer than one exchange may take, however short the wait for each
+// byte.  The simulator's clock control stands in for the waiting: the clock
+// moves on a sixth of the bound with every byte the reader has taken, so
+// the seventh byte is past it.
+TEST(HttpPost, ATricklingPeerCannotHoldTheExchangePastItsDeadline) {
+  HyxSim_PinMonotonicClock(1000000000000);
+  Pair p;
+  std::atomic<bool> done{false};
+  std::atomic<int> trickled{0};
+  std::thread peer([&] {
+    char request[4096];
+    (void)!read(p.fd[1], request, sizeof request);
+    const std::string answer = "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(2000, 'z');
+    for (char c : answer) {
+      if (done || write(p.fd[1], &c, 1) != 1) break;
+      ++trickled;
+      // Until the reader has taken the byte.
+      for (int queued = 1; queued > 0 && !done;) {
+        if (ioctl(p.fd[1], SIOCOUTQ, &queued) != 0) queued = 0;
+        if (queued > 0) std::this_thread::yield();
+      }
+      HyxSim_AdvanceMonotonicClock(kExchangeTimeoutMs / 6 * 1000000);
+    }
+  });
+  char out[kResponseBufferSize];
+  EXPECT_THAT(Http_PostSoap(p.fd[0], nullptr, "<x/>", nullptr, 0, out), IsStatus(HYX_FAILURE));
+  done = true;
+  peer.join();
+  HyxSim_UnpinMonotonicClock();
+  EXPECT_LE(trickled.load(), 8) << "the exchange outlived its deadline";
+}
+
+TEST(HttpResponse, TheBodyIsItsContentLengthNulsIncluded) {
+  const std::string body("<a/>\0<b/>", 9);
+  ReadResult r = Read(Ok("", body), 0, false);
+  EXPECT_THAT(r.status, IsOk());
+  EXPECT_EQ(r.body, body);
+}
+
 TEST(HttpPost, RequestFramingAndPartialWrites) {
   Pair p;
   int small = 4096;
@@ -171,7 +219,7 @@ TEST_F(SoapXml, PathsMatchLocalNamesUnderAnyPrefix) {
            "Body>"
            "</Envelope>",
        }) {
-    xmlNodePtr holder = Soap_ParseResponse(doc);
+    xmlNodePtr holder = Parse(doc);
     ASSERT_NE(holder, nullptr) << doc;
     EXPECT_STREQ(Soap_GetText(holder, path), "t1") << doc;
     Soap_FreeResponse(holder);
@@ -184,7 +232,7 @@ TEST_F(SoapXml, FaultsAndNearMissesFailThePath) {
       "<soapenv:Envelope "
       "xmlns:soapenv='http://schemas.xmlsoap.org/soap/envelope/'><soapenv:Body><soapenv:Fault>"
       "<faultcode>ServerFaultCode</faultcode></soapenv:Fault></soapenv:Body></soapenv:Envelope>";
-  xmlNodePtr holder = Soap_ParseResponse(fault);
+  xmlNodePtr holder = Parse(fault);
   ASSERT_NE(holder, nullptr);
   EXPECT_EQ(Soap_FindPath(holder, post), nullptr);
   const char *const empty[] = {nullptr};
@@ -192,13 +240,22 @@ TEST_F(SoapXml, FaultsAndNearMissesFailThePath) {
   Soap_FreeResponse(holder);
 
   // No backtracking: the first Body is taken even though the second holds the answer.
-  holder = Soap_ParseResponse("<Envelope><Body/><Body><PostEventResponse/></Body></Envelope>");
+  holder = Parse("<Envelope><Body/><Body><PostEventResponse/></Body></Envelope>");
   ASSERT_NE(holder, nullptr);
   EXPECT_EQ(Soap_FindPath(holder, post), nullptr);
   Soap_FreeResponse(holder);
 
-  EXPECT_EQ(Soap_ParseResponse("not xml <"), nullptr);
-  EXPECT_EQ(Soap_ParseResponse(""), nullptr);
+  EXPECT_EQ(Parse("not xml <"), nullptr);
+  // The whole body is parsed, NULs and all: a document in UTF-16.
+  const char ascii[] =
+      "<?xml version=\"1.0\" encoding=\"UTF-16\"?><Envelope><Body><PostEventResponse/></Body></Envelope>";
+  std::string wide = "\xff\xfe";
+  for (char c : std::string(ascii)) wide += std::string{c, '\0'};
+  holder = Soap_ParseResponse(wide.data(), wide.size());
+  ASSERT_NE(holder, nullptr);
+  EXPECT_NE(Soap_FindPath(holder, post), nullptr);
+  Soap_FreeResponse(holder);
+  EXPECT_EQ(Parse(""), nullptr);
 }
 
 TEST_F(SoapXml, RequestsEscapeTextAndAttributes) {
@@ -257,6 +314,22 @@ TEST_F(PasswordFile, OnlyRegularFilesAreOpened) {
   unlink(link.c_str());
   ASSERT_EQ(symlink(fifo.c_str(), link.c_str()), 0);
   EXPECT_EQ(ReadPassword(link), 0u);
+}
+
+// Whoever answers on the daemon's port names the file: a link as its last
+// component is not followed, and the kernel's own file systems are refused,
+// even where the file is regular, short and readable.
+TEST_F(PasswordFile, NoLinkAndNoKernelFileSystem) {
+  std::string target = File("target", "secret\n"), link = dir + "/to-target";
+  unlink(link.c_str());
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  EXPECT_EQ(ReadPassword(target), 7u);
+  EXPECT_EQ(ReadPassword(link), 0u);
+  for (const char *kernelFile : {"/proc/self/comm", "/proc/sys/kernel/ostype", "/sys/kernel/profiling"}) {
+    struct stat st;
+    if (stat(kernelFile, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    EXPECT_EQ(ReadPassword(kernelFile), 0u) << kernelFile;
+  }
 }
 
 }  // namespace

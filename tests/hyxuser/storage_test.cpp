@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -143,13 +144,14 @@ TEST_F(Storage, ActiveDevicesSkipStandbyAndDeadPathsAndKeepDuplicates) {
       IsStatus(HYX_BAD_PARAM));
 }
 
-// Fails the nth get from now with HYX_NOT_FOUND; the others go to the host.
+// Fails the nth get from now with `status`; the others go to the host.
 struct FailNthGet {
   int left;
+  HYX_ReturnStatus status = HYX_NOT_FOUND;
   static void Handle(HyxSimCall *call, void *context) {
     auto *self = static_cast<FailNthGet *>(context);
     if (--self->left == 0) {
-      call->status = HYX_NOT_FOUND;
+      call->status = self->status;
       call->error = static_cast<uint64_t>(-2);
       return;
     }
@@ -157,25 +159,99 @@ struct FailNthGet {
   }
 };
 
-TEST_F(Storage, AFailedPathReadHandsOutNothing) {
-  // Gets per active path: info, state, device uid.  The fifth get is the
-  // third path's info (the first path, vmhba0's, is read once).
-  for (int nth : {4, 5, 6, 8}) {
-    FailNthGet fail{nth};
+// Fails every list call with HYX_FAILURE.
+void FailList(HyxSimCall *call, void *) {
+  call->status = HYX_FAILURE;
+  call->error = 0;
+}
+
+TEST_F(Storage, AnAdapterTheKernelCannotDescribeEndsTheSearch) {
+  // vmhba0 is listed first: its failed read ends the search for vmhba2's
+  // location instead of reading as "not there".
+  for (HYX_ReturnStatus failure : {HYX_FAILURE, HYX_NO_MEMORY, HYX_NOT_FOUND}) {
+    FailNthGet fail{1, failure};
+    HyxSim_SetHandler(kHsiGet, FailNthGet::Handle, &fail);
+    char name[32] = "untouched";
+    EXPECT_THAT(HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdentifier(59, 0, 0, name, sizeof name),
+                IsStatus(failure));
+    HyxSim_ClearHandlers();
+    EXPECT_STREQ(name, "untouched");
+  }
+}
+
+// Path order on the example host, with the gets each costs the active-UID
+// walk for vmhba2: vmhba0's path (info: get 1), T0:L1 on (info, state, uid:
+// 2-4), T1:L1 standby (info, state: 5-6), T0:L2 on (7-9), T1:L2 on (10-12),
+// T2:L3 on (13-15), T2:L4 dead (16-17).
+TEST_F(Storage, AFailedInfoOrStateReadEndsTheCallAFailedUidReadSkipsThePath) {
+  struct Case {
+    int nth;
+    HYX_ReturnStatus failure;
+    HYX_ReturnStatus status;
+    std::vector<std::string> uids;
+  } cases[] = {
+      {1, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                          // vmhba0's info
+      {3, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                          // T0:L1's state
+      {7, HYX_NOT_FOUND, HYX_NOT_FOUND, {}},                          // T0:L2's info, one UID held
+      {8, HYX_NO_MEMORY, HYX_NO_MEMORY, {}},                          // T0:L2's state
+      {4, HYX_NOT_FOUND, HYX_OK, {kFcLun2, kFcLun2, kNextgenNvme}},   // T0:L1's uid
+      {4, HYX_NO_MEMORY, HYX_OK, {kFcLun2, kFcLun2, kNextgenNvme}},   // the same, out of memory
+      {12, HYX_NO_MEMORY, HYX_OK, {kFcLun1, kFcLun2, kNextgenNvme}},  // T1:L2's uid
+      {15, HYX_FAILURE, HYX_OK, {kFcLun1, kFcLun2, kFcLun2}},         // T2:L3's uid
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << "get " << c.nth << " fails with " << std::hex << c.failure);
+    FailNthGet fail{c.nth, c.failure};
     HyxSim_SetHandler(kHsiGet, FailNthGet::Handle, &fail);
     Uids uids;
     uint32_t count = 99;
-    HYX_ReturnStatus status =
-        HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count);
+    EXPECT_THAT(
+        HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count),
+        IsStatus(c.status));
     HyxSim_ClearHandlers();
-    if (status == HYX_OK) {
-      // A device uid that cannot be read only drops its path.
-      EXPECT_EQ(count, 3u) << nth;
-      continue;
-    }
-    EXPECT_THAT(status, IsStatus(HYX_NOT_FOUND)) << nth;
-    EXPECT_EQ(count, 0u) << nth;
-    for (char *uid : uids.at) EXPECT_EQ(uid, nullptr) << nth;
+    EXPECT_EQ(count, c.uids.size());
+    EXPECT_EQ(uids.List(static_cast<uint32_t>(c.uids.size())), c.uids);
+    for (size_t i = c.uids.size(); i < std::size(uids.at); i++) EXPECT_EQ(uids.at[i], nullptr) << i;
+  }
+}
+
+TEST_F(Storage, AFailedPathListLeavesTheCountsUntouched) {
+  HyxSim_SetHandler(kHsiList, FailList, nullptr);
+  Uids uids;
+  uint32_t count = 99;
+  EXPECT_THAT(HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapterIdentifier("vmhba2", uids.at, 10, &count),
+              IsStatus(HYX_FAILURE));
+  EXPECT_EQ(count, 99u);
+  EXPECT_EQ(uids.at[0], nullptr);
+}
+
+TEST_F(Storage, AFailedUidReadSkipsThePathToTheDevice) {
+  // kFcLun1's paths: gets are uid (vmhba0's path: 1), uid + info (T0:L1:
+  // 2-3), uid + info (T1:L1: 4-5); failing a uid read drops that path only.
+  struct Case {
+    int nth;
+    HYX_ReturnStatus failure;
+    uint32_t target;
+  } cases[] = {{2, HYX_NO_MEMORY, 1}, {4, HYX_NO_MEMORY, 0}, {2, HYX_NOT_FOUND, 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.nth);
+    FailNthGet fail{c.nth, c.failure};
+    HyxSim_SetHandler(kHsiGet, FailNthGet::Handle, &fail);
+    char *adapters[4] = {};
+    uint32_t value = 99;
+    uint32_t *p[4] = {&value, &value, &value, &value};
+    uint32_t target = 99;
+    uint32_t *t[4] = {&target, &target, &target, &target};
+    int count = 99;
+    EXPECT_THAT(
+        HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(kFcLun1, adapters, p, t, p, 4, &count),
+        IsStatus(HYX_OK));
+    HyxSim_ClearHandlers();
+    EXPECT_EQ(count, 1);
+    EXPECT_STREQ(adapters[0], "vmhba2");
+    EXPECT_EQ(adapters[1], nullptr);
+    EXPECT_EQ(target, c.target);
+    free(adapters[0]);
   }
 }
 

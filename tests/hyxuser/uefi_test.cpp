@@ -239,6 +239,30 @@ TEST_F(Uefi, AFailedReadClearsTheDataOutputsAndKeepsTheKernelsErrno) {
   EXPECT_EQ(data, nullptr);
 }
 
+TEST_F(Uefi, WhatTheKernelRefusesLeavesTheOutputsAsTheyWere) {
+  // The kernel out of memory is the kernel's answer, not the library's own
+  // allocation failing: the list's outputs stay as they were.
+  HyxSim_ScriptAnswer(kList, HYX_NO_MEMORY, -ENOMEM, nullptr, 0, 0);
+  char **names = reinterpret_cast<char **>(&names);
+  uint32_t count = 9;
+  EXPECT_EQ(HyxuserUefi_GetVariableList(&names, &count), static_cast<HYX_ReturnStatus>(HYX_NO_MEMORY));
+  EXPECT_EQ(names, reinterpret_cast<char **>(&names));
+  EXPECT_EQ(count, 9u);
+  HyxSim_ClearHandlers();
+
+  // A read refused before the contents are asked for leaves every output.
+  HyxSim_ScriptAnswer(kGetSize, HYX_NO_MEMORY, -ENOMEM, nullptr, 0, 0);
+  uint32_t attributes = 77;
+  uint64_t length = 9;
+  void *data = &length;
+  EXPECT_EQ(
+      HyxuserUefi_GetVariable("SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c", &attributes, &length, &data),
+      static_cast<HYX_ReturnStatus>(HYX_NO_MEMORY));
+  EXPECT_EQ(attributes, 77u);
+  EXPECT_EQ(length, 9u);
+  EXPECT_EQ(data, &length);
+}
+
 TEST_F(Uefi, AListThatFailsAtTheThirdNameLeavesNothingBehind) {
   std::vector<ListItem> items = {{"First-0"}, {"Second-0"}, {"", true}, {"Fourth-0"}};
   HyxSim_SetHandler(kList, AnswerInstanceList, &items);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -105,8 +106,8 @@ TEST(SimTrace, HyxinfoVersionShowsItsGetsWithTheirNodePaths) {
       "uname 0",
       "KERNEL_CALL_SYSCALL_API_CHECKSUM HYX_OK",
       "KERNEL_CALL_HSI_SIGNATURE HYX_OK",
-      "KERNEL_CALL_HSI_GET system_version HYX_OK",
-      "KERNEL_CALL_HSI_GET system_version HYX_OK",
+      "KERNEL_CALL_HSI_GET system/version HYX_OK",
+      "KERNEL_CALL_HSI_GET system/version HYX_OK",
   };
   EXPECT_EQ(Sequence(lines), expected) << traced.output;
   ASSERT_EQ(lines.size(), expected.size());
@@ -130,16 +131,16 @@ TEST(SimTrace, OnARenumberedKernelTheSignatureIsRefusedAndTheNodeTableRead) {
   EXPECT_EQ(lines[1]["args"]["instances"], json::array());
 }
 
-// hyxinfo's own copy of the client (for lists no export gives) numbers its
-// nodes as the kernel does, as the library does.
-TEST(SimTrace, OnARenumberedKernelHyxinfosListsUseTheKernelsNumbers) {
+// hyxhsi's copy of the library (the client, for lists no export gives)
+// numbers its nodes as the kernel does.
+TEST(SimTrace, OnARenumberedKernelHyxhsisListsUseTheKernelsNumbers) {
   std::vector<json> lists;
   for (const char *profile : {"hypervisor", "renumbered"}) {
-    CommandOutcome traced = RunCommand(Hyxsim("--trace=json --trace-calls=hsi", profile) + HYXINFO_PATH +
-                                       " hsi ls net/pNics 2>&1 >/dev/null");
+    CommandOutcome traced = RunCommand(Hyxsim("--trace=json --trace-calls=hsi", profile) + HYXHSI_PATH +
+                                       " ls net/pNics 2>&1 >/dev/null");
     std::vector<json> lines = JsonLines(traced.output);
     ASSERT_FALSE(lines.empty()) << profile;
-    EXPECT_EQ(Sequence({lines.back()}), std::vector<std::string>{"KERNEL_CALL_HSI_LIST net_pNics HYX_OK"})
+    EXPECT_EQ(Sequence({lines.back()}), std::vector<std::string>{"KERNEL_CALL_HSI_LIST net/pNics HYX_OK"})
         << profile << ": " << traced.output;
     lists.push_back(lines.back());
   }
@@ -159,7 +160,7 @@ TEST(SimTrace, AFailingCallShowsTheStatusAndErrnoTheProgramReceived) {
   for (const json &line : lines)
     if (line["call"] == "KERNEL_CALL_HSI_GET") gets.push_back(line);
   ASSERT_EQ(gets.size(), 2u) << ReadFile(trace);
-  EXPECT_EQ(gets[0]["args"]["node"], "net_pNics_properties");
+  EXPECT_EQ(gets[0]["args"]["node"], "net/pNics/properties");
   EXPECT_EQ(gets[0]["args"]["instances"], json::array({"vmnic0"}));
   EXPECT_EQ(gets[0]["status"], "HYX_OK");
   EXPECT_EQ(gets[1]["args"]["instances"], json::array({"vmnic9"}));
@@ -167,13 +168,36 @@ TEST(SimTrace, AFailingCallShowsTheStatusAndErrnoTheProgramReceived) {
   EXPECT_EQ(gets[1]["errno"], "ENOENT");
 
   // The text form says the same on one line.
-  outcome = RunCommand(Hyxsim("--trace --trace-nodes=net_pNics", "hypervisor") + PROBE_PATH +
+  outcome = RunCommand(Hyxsim("--trace --trace-nodes=net/pNics", "hypervisor") + PROBE_PATH +
                        " pnic vmnic9 2>&1 >/dev/null");
-  EXPECT_NE(outcome.output.find("] HSI_GET(node=\"net_pNics_properties\", nodeId="), std::string::npos)
+  EXPECT_NE(outcome.output.find("] HSI_GET(node=\"net/pNics/properties\", nodeId="), std::string::npos)
       << outcome.output;
   EXPECT_NE(outcome.output.find("instances=[\"vmnic9\"], kind=get, length=4096) = HYX_NOT_FOUND ENOENT <"),
             std::string::npos)
       << outcome.output;
+}
+
+// --trace-nodes names a node as the tools do ("net/pNics"), or as the
+// profiles do ("net_pNics"), and keeps the calls on it and below it; a
+// name that is no node is refused rather than matching nothing.
+TEST(SimTrace, TraceNodesNamesANodeAsTheToolsDo) {
+  for (const char *node : {"net/pNics", "net_pNics", "net/pNics/"}) {
+    CommandOutcome outcome =
+        RunCommand(Hyxsim(std::string("--trace=json --trace-nodes=") + node, "hypervisor") + PROBE_PATH +
+                   " pnic vmnic0 2>&1 >/dev/null");
+    EXPECT_EQ(ExitCode(outcome), 0) << node << ": " << outcome.output;
+    std::set<std::string> nodes;
+    for (const json &line : JsonLines(outcome.output))
+      if (line.contains("args") && line["args"].contains("node")) nodes.insert(line["args"]["node"]);
+    EXPECT_EQ(nodes, std::set<std::string>{"net/pNics/properties"}) << node << ": " << outcome.output;
+  }
+  for (const char *node : {"bogus", "net/pN", "net/pNics/nosuch"}) {
+    CommandOutcome outcome = RunCommand(Hyxsim(std::string("--trace --trace-nodes=") + node, "hypervisor") +
+                                        PROBE_PATH + " pnic vmnic0 2>&1");
+    EXPECT_NE(ExitCode(outcome), 0) << node << ": " << outcome.output;
+    EXPECT_NE(outcome.output.find("--trace-nodes: \"" + std::string(node) + "\" names no"), std::string::npos)
+        << node << ": " << outcome.output;
+  }
 }
 
 TEST(SimTrace, AChildIsTracedUnderItsOwnPidEvenWithAnEmptyEnvironment) {

@@ -178,6 +178,15 @@ TEST(SimHsi, RefusesBadCalls) {
       EXPECT_EQ(errno, c.error) << c.what;
     }
   }
+  // Only bit 0 of the recursive byte makes instances nest: cartels' children
+  // carry 2 there and take exactly one value, as cartels do.
+  const uint32_t childInfo = HSI_NODE_userworld_cartels_children_info;
+  std::vector<char> info(hsiTables.nodes[childInfo].getSize);
+  Params two, three;
+  two.Int(1).Int(2);
+  three.Int(1).Int(2).Int(3);
+  EXPECT_NE(GetNode(childInfo, two, info.data(), info.size()), HYX_BAD_PARAM_COUNT);
+  EXPECT_EQ(GetNode(childInfo, three, info.data(), info.size()), HYX_BAD_PARAM_COUNT);
   // A node the library knows under its own id: the renumbered kernel holds
   // another node there, with another signature.
   if (Renumbered()) {

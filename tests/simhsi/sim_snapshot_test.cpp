@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hsiCacheWriter.h"
@@ -275,18 +276,28 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
 }
 
 // A snapshot hyxsnap records of the example host, served back, answers
-// hyxinfo as the live host did, byte for byte on stdout, with its status.
-TEST(SimSnapshot, HyxinfoAnswersAsTheRecordedHost) {
+// hyxinfo and hyxhsi as the live host did, byte for byte on stdout, with
+// their status.
+TEST(SimSnapshot, TheToolsAnswerAsTheRecordedHost) {
   std::string path = std::string(WORK_DIR) + "/recorded.hsi";
   std::string host =
       std::string(HYXSIM_PATH) + " --bind " + BUILD_DIR + " --profile " + HOSTS_DIR + "/hypervisor.json ";
   unlink(path.c_str());
   CommandOutcome recorded = RunCommand(host + "-- " + HYXSNAP_PATH + " -o " + path + " 2>&1");
   ASSERT_EQ(recorded.status, 0) << recorded.output;
-  for (const char *command :
-       {"version", "version --json", "nics --json", "interfaces --json", "storage adapters --json",
-        "storage devices --json", "storage paths --json", "uefi list", "hsi ls hyxModules"}) {
-    std::string tail = std::string(" -- ") + HYXINFO_PATH + " " + command + " 2>/dev/null";
+  const std::pair<const char *, const char *> kRuns[] = {
+      {HYXINFO_PATH, "version"},
+      {HYXINFO_PATH, "version --json"},
+      {HYXINFO_PATH, "nics --json"},
+      {HYXINFO_PATH, "interfaces --json"},
+      {HYXINFO_PATH, "uefi list"},
+      {HYXHSI_PATH, "storage adapters --json"},
+      {HYXHSI_PATH, "storage devices --json"},
+      {HYXHSI_PATH, "storage paths --json"},
+      {HYXHSI_PATH, "ls hyxModules"},
+  };
+  for (const auto &[tool, command] : kRuns) {
+    std::string tail = std::string(" -- ") + tool + " " + command + " 2>/dev/null";
     CommandOutcome live = RunCommand(host + tail);
     CommandOutcome served = RunCommand(host + "--snapshot " + path + tail);
     EXPECT_EQ(live.status, 0) << command;

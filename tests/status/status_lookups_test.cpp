@@ -59,6 +59,44 @@ TEST(StatusLookups, MessageIdIsTheKeyInFrontOfTheMessageForEveryRow) {
   EXPECT_EQ(rows, 361);
 }
 
+// Code from name, the inverse of the name lookup for every row: the tools
+// take "HYX_NOT_FOUND", "hyx_not_found" and "NOT_FOUND", the profiles the
+// first.
+TEST(StatusLookups, EveryNameGivesItsCodeBack) {
+  for (const StatusNameRow &row : kStatusNameRows) {
+    HYX_ReturnStatus code = 0xffffffff;
+    ASSERT_TRUE(Status_FromName(row.name, &code)) << row.name;
+    EXPECT_EQ(code, row.code) << row.name;
+    EXPECT_EQ(Status_ToName(row.code), std::string(row.name));
+  }
+  struct Case {
+    const char *name;
+    bool known;
+    HYX_ReturnStatus code;
+  };
+  const Case cases[] = {
+      {"hyx_not_found", true, HYX_NOT_FOUND},
+      {"NOT_FOUND", true, HYX_NOT_FOUND},
+      {"Bad_Param", true, HYX_BAD_PARAM},
+      {"HYX_NOT_FOUNDX", false, 0},
+      {"", false, 0},
+      {"HYX_", false, 0},
+  };
+  for (const Case &c : cases) {
+    HYX_ReturnStatus code = 0;
+    EXPECT_EQ(Status_FromName(c.name, &code), c.known) << c.name;
+    if (c.known) {
+      EXPECT_EQ(code, c.code) << c.name;
+    }
+  }
+  EXPECT_FALSE(Status_FromName(nullptr, nullptr));
+  // The errno-carrying range the table names, at its edges.
+  EXPECT_EQ(Status_CarriedErrno(HYX_ERRNO_STATUS_BASE), 0);
+  EXPECT_EQ(Status_CarriedErrno(HYX_ERRNO_STATUS_BASE + 1), 1);
+  EXPECT_EQ(Status_CarriedErrno(HYX_ERRNO_STATUS_BASE + kStatusMaxCarriedErrno), 4095);
+  EXPECT_EQ(Status_CarriedErrno(HYX_ERRNO_STATUS_BASE + kStatusMaxCarriedErrno + 1), 0);
+}
+
 TEST(StatusFromErrno, ZeroIsOkAndTheSignIsDropped) {
   EXPECT_EQ(StatusFromErrno(0), static_cast<HYX_ReturnStatus>(HYX_OK));
   EXPECT_EQ(StatusFromErrno(2), HYX_ERRNO_STATUS_BASE + 2);

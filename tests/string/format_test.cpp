@@ -116,10 +116,17 @@ TEST(Format, PositionalArguments) {
             "40 1");
   // Long doubles, doubles and 64-bit integers mixed in the table.
   EXPECT_EQ(Lib("%3$Lf %2$lld %1$g", 0.5, 1LL << 40, 2.25L), "2.250000 1099511627776 0.5");
+  // Every kind the scan reads without parsing, beside one it must parse
+  // (a length modifier, "%%"), with the table first built by a plain letter.
+  EXPECT_AS_LIBC("%2$X %% %1$s|%4$lu|%3$c|%5$.1f|%6$i|%2$o", "a", 255u, 'q', 7ul, 2.5, -3);
+  // A position beyond the table's reach refused from the short path too.
   char buffer[16];
   char *out = buffer;
   errno = 0;
   EXPECT_EQ(Engine(&out, sizeof buffer, "%5000$d", 1), -1);
+  EXPECT_EQ(errno, EOVERFLOW);
+  errno = 0;
+  EXPECT_EQ(Engine(&out, sizeof buffer, "%1$d %5000$d", 1), -1);
   EXPECT_EQ(errno, EOVERFLOW);
 }
 

@@ -16,8 +16,8 @@
 // errno.
 inline std::string StatusText(HYX_ReturnStatus status) {
   char code[64];
-  if (status > HYX_ERRNO_STATUS_BASE && status - HYX_ERRNO_STATUS_BASE <= 4095)
-    snprintf(code, sizeof code, " (0x%08x, errno %u)", status, status - HYX_ERRNO_STATUS_BASE);
+  if (int err = Status_CarriedErrno(status))
+    snprintf(code, sizeof code, " (0x%08x, errno %d)", status, err);
   else
     snprintf(code, sizeof code, " (0x%08x)", status);
   return Status_ToName(status) + std::string(code);

@@ -31,7 +31,7 @@ int RunEvent(int argc, char **argv) {
   for (int i = 0; i < argc; ++i) {
     const char *arg = argv[i];
     if (strcmp(arg, "--severity") == 0) {
-      if (++i >= argc) return kUsage;
+      if (++i >= argc) return UsageError("--severity needs a value");
       constexpr const char *kNames[] = {"info", "warning", "error"};
       const char *value = argv[i];
       severity = UINT32_MAX;
@@ -41,7 +41,8 @@ int RunEvent(int argc, char **argv) {
         char *end = nullptr;
         errno = 0;
         unsigned long v = strtoul(value, &end, 10);
-        if (errno != 0 || end == value || *end != '\0' || v > UINT32_MAX) return kUsage;
+        if (errno != 0 || end == value || *end != '\0' || v > UINT32_MAX)
+          return UsageError("--severity is info, warning, error or a number: " + Shown(value));
         severity = static_cast<uint32_t>(v);
       }
     } else if (typeId == nullptr) {
@@ -49,14 +50,30 @@ int RunEvent(int argc, char **argv) {
     } else {
       // KEY=VALUE; the key ends at the first "=", the value may hold more.
       char *equals = strchr(argv[i], '=');
-      if (equals == nullptr || count == kMaxArgs) return kUsage;
+      if (equals == nullptr) return UsageError("an argument is KEY=VALUE: " + Shown(argv[i]));
+      if (count == kMaxArgs) return UsageError("too many KEY=VALUE arguments");
       *equals = '\0';
       args[count++] = {argv[i], equals + 1};
     }
   }
-  if (typeId == nullptr) return kUsage;
+  if (typeId == nullptr) return UsageError("missing the event's TYPEID");
   HYX_ReturnStatus status = HyxuserLumEvent_Send(typeId, severity, args, count);
   return status == HYX_OK ? PrintDone("posted") : Fail("event", status);
 }
+
+namespace {
+
+constexpr Form kEventForms[] = {
+    {nullptr, "TYPEID [--severity info|warning|error|N] [KEY=VALUE ...]",
+     "an event to the management daemon's event log", "{\"posted\": true}"},
+    {"throttle", "",
+     "milliseconds until the next event may pass, and the period (also: event --throttle); the window is per "
+     "process, so a new hyxinfo always starts with an open one",
+     "{\"remainingMs\": number, \"periodMs\": number, \"scope\": \"process\"}"},
+};
+
+}  // namespace
+
+extern const Command kEventCommand = MakeCommand("event", kEventForms, RunEvent);
 
 }  // namespace hyxinfo

@@ -123,7 +123,7 @@ int PrintSummary(const std::vector<uint8_t> &block) {
     if (s.type == 4) processors.push_back(&s);
   }
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("length", uint64_t{block.size()});
     json.Key("bios");
@@ -179,10 +179,13 @@ int PrintSummary(const std::vector<uint8_t> &block) {
 
 int RunAcpi(int argc, char **argv) {
   const char *file = nullptr;
-  if (!TakeOutputFile(argc, argv, file) || argc < 1 || argc > 2) return kUsage;
+  if (!TakeOutputFile(argc, argv, file)) return UsageError("-o needs a FILE");
+  if (argc < 1 || argc > 2) return cli::WrongCount(argc, argv, 2, "the table's signature SIG");
   const char *signature = argv[0];
   uint32_t instance = 0;
-  if (strlen(signature) != 4 || (argc == 2 && !ParseUnsigned(argv[1], instance))) return kUsage;
+  if (strlen(signature) != 4) return UsageError("SIG is four characters, such as APIC: " + Shown(signature));
+  if (argc == 2 && !ParseUnsigned(argv[1], instance))
+    return UsageError("INSTANCE is a number from 0: " + Shown(argv[1]));
   uint64_t length = 0;  // the kernel writes 32 bits of it
   HYX_ReturnStatus status = HyxuserAcpi_GetTableLengthBySignature(signature, instance, &length);
   if (status != HYX_OK) return Fail("acpi", status);
@@ -192,7 +195,7 @@ int RunAcpi(int argc, char **argv) {
   table.resize(static_cast<uint32_t>(length));
   if (file != nullptr && !WriteWholeFile(file, table.data(), table.size())) return kFailed;
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("signature", signature);
     json.Field("instance", instance);
@@ -211,16 +214,17 @@ int RunAcpi(int argc, char **argv) {
 
 int RunSmbios(int argc, char **argv) {
   const char *file = nullptr;
-  if (!TakeOutputFile(argc, argv, file) || argc > 1) return kUsage;
+  if (!TakeOutputFile(argc, argv, file)) return UsageError("-o needs a FILE");
+  if (argc > 1) return cli::WrongCount(argc, argv, 1, "");
   bool raw = argc == 1;
-  if (raw && strcmp(argv[0], "raw") != 0) return kUsage;
+  if (raw && strcmp(argv[0], "raw") != 0) return UsageError("no action " + Shown(argv[0]));
   std::vector<uint8_t> block;
   HYX_ReturnStatus status = ReadSmbios(block);
   if (status != HYX_OK) return Fail("smbios", status);
   if (file != nullptr) {
     if (!WriteWholeFile(file, block.data(), block.size())) return kFailed;
     if (JsonOutput()) {
-      JsonWriter json(stdout);
+      JsonWriter json(Out());
       json.BeginObject();
       json.Field("length", uint64_t{block.size()});
       json.Field("file", file);
@@ -230,7 +234,7 @@ int RunSmbios(int argc, char **argv) {
   }
   if (!raw) return PrintSummary(block);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("length", uint64_t{block.size()});
     json.Field("bytes", HexText(block.data(), block.size()).c_str());
@@ -240,5 +244,33 @@ int RunSmbios(int argc, char **argv) {
   }
   return 0;
 }
+
+namespace {
+
+constexpr Form kAcpiForms[] = {
+    {nullptr, "SIG [INSTANCE]", "an ACPI table as a hex dump",
+     "{\"signature\": text, \"instance\": number, \"length\": number, \"bytes\": hex text}"},
+    {nullptr, "SIG [INSTANCE] -o FILE", "an ACPI table's bytes to FILE",
+     "{\"signature\": text, \"instance\": number, \"length\": number, \"file\": text}"},
+};
+
+}  // namespace
+
+extern const Command kAcpiCommand = MakeCommand("acpi", kAcpiForms, RunAcpi);
+
+namespace {
+
+constexpr Form kSmbiosForms[] = {
+    {nullptr, "", "the BIOS, system and processor structures",
+     "{\"length\": number, \"bios\": null or {\"vendor\", \"version\", \"releaseDate\"}, \"system\": null or "
+     "{\"manufacturer\", \"product\", \"version\", \"serial\", \"uuid\"}, \"processors\": [{\"socket\", "
+     "\"manufacturer\", \"version\", \"maxSpeedMHz\", \"currentSpeedMHz\", \"cores\"}]}"},
+    {nullptr, "-o FILE", "the raw SMBIOS data block to FILE", "{\"length\": number, \"file\": text}"},
+    {"raw", "", "hex dump of the SMBIOS data block", "{\"length\": number, \"bytes\": hex text}"},
+};
+
+}  // namespace
+
+extern const Command kSmbiosCommand = MakeCommand("smbios", kSmbiosForms, RunSmbios);
 
 }  // namespace hyxinfo

@@ -62,7 +62,7 @@ int Hosts(const char *path) {
 
   std::optional<JsonWriter> json;
   if (JsonOutput()) {
-    json.emplace(stdout);
+    json.emplace(Out());
     json->BeginObject();
     json->Field("volume", path);
     json->Key("hosts");
@@ -106,7 +106,7 @@ int Is(const char *path) {
   HYX_ReturnStatus status = HyxuserHXFS_IsHXFSVolume(path, &isHxfs);
   if (status != HYX_OK) return Fail(path, status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("path", path);
     json.Field("hxfs", isHxfs != 0);
@@ -120,10 +120,25 @@ int Is(const char *path) {
 }  // namespace
 
 int RunHxfs(int argc, char **argv) {
-  if (argc != 2) return kUsage;
+  if (argc == 0) return UsageError("missing the action: hosts or is");
+  if (strcmp(argv[0], "hosts") != 0 && strcmp(argv[0], "is") != 0)
+    return UsageError("no action " + Shown(argv[0]));
+  if (argc != 2) return cli::WrongCount(argc, argv, 2, "a PATH on the volume");
   if (strcmp(argv[0], "hosts") == 0) return Hosts(argv[1]);
-  if (strcmp(argv[0], "is") == 0) return Is(argv[1]);
-  return kUsage;
+  return Is(argv[1]);
 }
+
+namespace {
+
+constexpr Form kHxfsForms[] = {
+    {"hosts", "PATH", "the hosts heartbeating on the HXFS volume holding PATH",
+     "{\"volume\": text, \"hosts\": [{\"slot\": number, \"uuid\": text, \"mac\": text, \"state\": number, "
+     "\"timestamp\": number, \"thisHost\": bool}, ...]}"},
+    {"is", "PATH", "whether PATH lies on an HXFS volume", "{\"path\": text, \"hxfs\": bool}"},
+};
+
+}  // namespace
+
+extern const Command kHxfsCommand = MakeCommand("hxfs", kHxfsForms, RunHxfs);
 
 }  // namespace hyxinfo

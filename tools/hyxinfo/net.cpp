@@ -57,14 +57,14 @@ Record *FetchAll(HYX_ReturnStatus (*get)(Record *, uint32_t, uint32_t *), uint32
 
 }  // namespace
 
-int RunNics(int argc, char **) {
-  if (argc != 0) return kUsage;
+int RunNics(int argc, char **argv) {
+  if (argc != 0) return cli::WrongCount(argc, argv, 0, "");
   uint32_t count = 0;
   HYX_ReturnStatus status;
   HyxuserPnicInfo *nics = FetchAll(HyxuserNet_GetPnics, count, status);
   if (nics == nullptr) return Fail("nics", status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginArray();
     for (uint32_t i = 0; i < count; i++) {
       const HyxuserPnicInfo &n = nics[i];
@@ -92,14 +92,14 @@ int RunNics(int argc, char **) {
   return 0;
 }
 
-int RunInterfaces(int argc, char **) {
-  if (argc != 0) return kUsage;
+int RunInterfaces(int argc, char **argv) {
+  if (argc != 0) return cli::WrongCount(argc, argv, 0, "");
   uint32_t count = 0;
   HYX_ReturnStatus status;
   HyxuserTcpipInterface *interfaces = FetchAll(HyxuserTcpip_GetInterfaces, count, status);
   if (interfaces == nullptr) return Fail("interfaces", status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginArray();
     for (uint32_t i = 0; i < count; i++) {
       const HyxuserTcpipInterface &v = interfaces[i];
@@ -125,5 +125,29 @@ int RunInterfaces(int argc, char **) {
   free(interfaces);
   return 0;
 }
+
+namespace {
+
+constexpr Form kNicsForms[] = {
+    {nullptr, "", "the physical NICs: link, speed, MAC, capabilities",
+     "[{\"name\": text, \"linkUp\": bool, \"linkSpeed\": number (Mb/s), \"mac\": \"xx:xx:xx:xx:xx:xx\", "
+     "\"hwCapSupported\": number, \"hwCapActivated\": number}, ...]"},
+};
+
+}  // namespace
+
+extern const Command kNicsCommand = MakeCommand("nics", kNicsForms, RunNics);
+
+namespace {
+
+constexpr Form kInterfacesForms[] = {
+    {nullptr, "", "the default TCP/IP stack's interfaces: MTU, MAC, IPv4",
+     "[{\"name\": text, \"mtu\": number, \"tsoMss\": number, \"mac\": \"xx:xx:xx:xx:xx:xx\", "
+     "\"ipv4Address\": \"a.b.c.d\", \"ipv4Netmask\": \"a.b.c.d\"}, ...]"},
+};
+
+}  // namespace
+
+extern const Command kInterfacesCommand = MakeCommand("interfaces", kInterfacesForms, RunInterfaces);
 
 }  // namespace hyxinfo

@@ -38,13 +38,15 @@ constexpr const char *kFeatureNames[] = {
 }  // namespace
 
 int RunNvd(int argc, char **argv) {
-  if (argc != 1 || strcmp(argv[0], "caps") != 0) return kUsage;
+  if (argc == 0) return UsageError("missing the action: caps");
+  if (strcmp(argv[0], "caps") != 0) return UsageError("no action " + Shown(argv[0]));
+  if (argc != 1) return cli::WrongCount(argc, argv, 1, "");
   HyxuserNvdDriverCapabilities caps;
   HYX_ReturnStatus status = HyxuserNVD_GetDriverCapabilities(&caps);
   if (status != HYX_OK) return Fail("nvd caps", status);
   uint32_t features = caps.supportedFeatures;
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("maxNamespaces", static_cast<uint32_t>(caps.maxNamespaces));
     json.Field("minNamespaceSize", static_cast<uint64_t>(caps.minNamespaceSize));
@@ -64,5 +66,17 @@ int RunNvd(int argc, char **argv) {
     if (features & (1u << bit)) printf("  %s\n", kFeatureNames[bit]);
   return 0;
 }
+
+namespace {
+
+constexpr Form kNvdForms[] = {
+    {"caps", "", "the NVDIMM driver's capabilities",
+     "{\"maxNamespaces\": number, \"minNamespaceSize\": number, \"supportedFeatures\": number, "
+     "\"features\": [names of the bits set]}"},
+};
+
+}  // namespace
+
+extern const Command kNvdCommand = MakeCommand("nvd", kNvdForms, RunNvd);
 
 }  // namespace hyxinfo

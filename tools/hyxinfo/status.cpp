@@ -4,26 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "hyxinfo.h"
 #include "json.h"
+#include "statusNames.h"
 
 namespace hyxinfo {
 
 namespace {
-
-struct StatusRow {
-  HYX_ReturnStatus code;
-  const char *name;
-  int err;
-  const char *message;
-};
-
-constexpr StatusRow kStatusRows[] = {
-#define HYX_STATUS(n, name, err, msg) {name, #name, err, msg},
-#include "hyxuser/hyxuser_status.def"
-#undef HYX_STATUS
-};
 
 // A code by number (any base strtoul reads) or by name.
 bool ParseStatus(const char *arg, HYX_ReturnStatus &code) {
@@ -34,14 +23,13 @@ bool ParseStatus(const char *arg, HYX_ReturnStatus &code) {
     code = static_cast<HYX_ReturnStatus>(value);
     return true;
   }
-  return StatusByName(arg, code);
+  return Status_FromName(arg, &code);
 }
 
 int PrintStatus(const char *arg) {
   HYX_ReturnStatus code;
   if (!ParseStatus(arg, code)) {
-    fprintf(stderr, "hyxinfo: not a status code or name: %s\n", arg);
-    return kUsage;
+    return UsageError(std::string("not a status code or name: ") + Shown(arg));
   }
   char text[256];
   HYX_ReturnStatus known = HyxuserStatus_CodeToString(code, text, sizeof text, nullptr);
@@ -49,10 +37,10 @@ int PrintStatus(const char *arg) {
   HyxuserStatus_CodeToErrno(code, &err);
   int pam = HyxuserStatus_CodeToPamReturnValue(code);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("code", code);
-    json.Field("name", StatusName(code));
+    json.Field("name", Status_ToName(code));
     json.Field("message", text);
     json.Field("errno", int32_t{err});
     json.Key("pam");
@@ -63,7 +51,7 @@ int PrintStatus(const char *arg) {
     json.Field("known", known == HYX_OK);
     json.EndObject();
   } else {
-    printf("code:    0x%08x\nname:    %s\nmessage: %s\nerrno:   %d\n", code, StatusName(code), text, err);
+    printf("code:    0x%08x\nname:    %s\nmessage: %s\nerrno:   %d\n", code, Status_ToName(code), text, err);
     if (pam >= 0) printf("pam:     %d\n", pam);
   }
   return known == HYX_OK ? 0 : kFailed;
@@ -72,30 +60,49 @@ int PrintStatus(const char *arg) {
 // One line per row of the table: code, name, errno and the row's message.
 int PrintAllStatuses() {
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginArray();
-    for (const StatusRow &row : kStatusRows) {
+    for (const StatusNameRow &row : kStatusNameRows) {
+      int err = 0;
+      HyxuserStatus_CodeToErrno(row.code, &err);
       json.BeginObject();
       json.Field("code", row.code);
       json.Field("name", row.name);
-      json.Field("errno", int32_t{row.err});
+      json.Field("errno", int32_t{err});
       json.Field("message", row.message);
       json.EndObject();
     }
     json.EndArray();
     return 0;
   }
-  for (const StatusRow &row : kStatusRows)
-    printf("0x%08x  %-45s %4d  %s\n", row.code, row.name, row.err, row.message);
+  for (const StatusNameRow &row : kStatusNameRows) {
+    int err = 0;
+    HyxuserStatus_CodeToErrno(row.code, &err);
+    printf("0x%08x  %-45s %4d  %s\n", row.code, row.name, err, row.message);
+  }
   return 0;
 }
 
 }  // namespace
 
 int RunStatus(int argc, char **argv) {
-  if (argc != 1) return kUsage;
+  if (argc != 1) return cli::WrongCount(argc, argv, 1, "a status CODE or NAME");
   if (strcmp(argv[0], "list") == 0 || strcmp(argv[0], "--all") == 0) return PrintAllStatuses();
   return PrintStatus(argv[0]);
 }
+
+namespace {
+
+constexpr Form kStatusForms[] = {
+    {nullptr, "CODE|NAME", "name, message, errno and PAM value of a status code, by number or name",
+     "{\"code\": number, \"name\": text, \"message\": text, \"errno\": number, \"pam\": number or null, "
+     "\"known\": bool}"},
+    {"list", "", "the whole status table (also: status --all)",
+     "[{\"code\": number, \"name\": text, \"errno\": number, \"message\": text}, ...]"},
+};
+
+}  // namespace
+
+extern const Command kStatusCommand = MakeCommand("status", kStatusForms, RunStatus);
 
 }  // namespace hyxinfo

@@ -22,7 +22,7 @@ int List() {
   HYX_ReturnStatus status = HyxuserUefi_GetVariableList(&names, &count);
   if (status != HYX_OK) return Fail("uefi list", status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Key("variables");
     json.BeginArray();
@@ -45,7 +45,7 @@ int Get(const char *name) {
   if (status != HYX_OK) return Fail("uefi get", status);
   const auto *bytes = static_cast<const uint8_t *>(data);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("name", name);
     json.Field("attributes", attributes);
@@ -66,14 +66,14 @@ int Set(const char *name, const char *attributesText, const char *file) {
   unsigned long long attributes = strtoull(attributesText, &end, 0);
   if (errno != 0 || end == attributesText || *end != '\0' || attributes > UINT32_MAX ||
       attributesText[0] == '-')
-    return kUsage;
+    return UsageError("ATTRS is a number from 0 to 0xffffffff: " + Shown(attributesText));
   std::vector<uint8_t> contents;
   if (!ReadWholeFile(file, contents)) return kFailed;
   HYX_ReturnStatus status =
       HyxuserUefi_SetVariable(name, static_cast<uint32_t>(attributes), contents.size(), contents.data());
   if (status != HYX_OK) return Fail("uefi set", status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("name", name);
     json.Field("attributes", static_cast<uint32_t>(attributes));
@@ -89,7 +89,7 @@ int Remove(const char *name) {
   HYX_ReturnStatus status = HyxuserUefi_RemoveVariable(name);
   if (status != HYX_OK) return Fail("uefi rm", status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("name", name);
     json.Field("removed", true);
@@ -107,7 +107,27 @@ int RunUefi(int argc, char **argv) {
   if (argc == 2 && strcmp(argv[0], "get") == 0) return Get(argv[1]);
   if (argc == 4 && strcmp(argv[0], "set") == 0) return Set(argv[1], argv[2], argv[3]);
   if (argc == 2 && strcmp(argv[0], "rm") == 0) return Remove(argv[1]);
-  return kUsage;
+  if (argc == 0) return UsageError("missing the action: list, get, set or rm");
+  if (strcmp(argv[0], "list") == 0) return cli::WrongCount(argc, argv, 1, "");
+  if (strcmp(argv[0], "get") == 0 || strcmp(argv[0], "rm") == 0)
+    return cli::WrongCount(argc, argv, 2, "the variable's NAME");
+  if (strcmp(argv[0], "set") == 0) return cli::WrongCount(argc, argv, 4, "NAME ATTRS FILE");
+  return UsageError("no action " + Shown(argv[0]));
 }
+
+namespace {
+
+constexpr Form kUefiForms[] = {
+    {"list", "", "names of the firmware's UEFI variables", "{\"variables\": [text, ...]}"},
+    {"get", "NAME", "a variable's attributes and contents",
+     "{\"name\": text, \"attributes\": number, \"length\": number, \"data\": hex text}"},
+    {"set", "NAME ATTRS FILE", "write a variable (FILE - is stdin; empty contents delete)",
+     "{\"name\": text, \"attributes\": number, \"length\": number}"},
+    {"rm", "NAME", "delete a variable", "{\"name\": text, \"removed\": true}"},
+};
+
+}  // namespace
+
+extern const Command kUefiCommand = MakeCommand("uefi", kUefiForms, RunUefi);
 
 }  // namespace hyxinfo

@@ -10,8 +10,8 @@
 
 namespace hyxinfo {
 
-int RunVersion(int argc, char **) {
-  if (argc != 0) return kUsage;
+int RunVersion(int argc, char **argv) {
+  if (argc != 0) return cli::WrongCount(argc, argv, 0, "");
   HyxuserSystemVersion version;
   HYX_ReturnStatus status = HyxuserVersion_GetSystemVersion(&version);
   if (status != HYX_OK) return Fail("version", status);
@@ -19,7 +19,7 @@ int RunVersion(int argc, char **) {
   status = HyxuserVersion_GetUniqueSystemVersion(&unique);
   if (status != HYX_OK) return Fail("version", status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("product", version.product, sizeof version.product);
     json.Field("productVersion", version.productVersion, sizeof version.productVersion);
@@ -40,14 +40,14 @@ int RunVersion(int argc, char **) {
   return 0;
 }
 
-int RunUptime(int argc, char **) {
-  if (argc != 0) return kUsage;
+int RunUptime(int argc, char **argv) {
+  if (argc != 0) return cli::WrongCount(argc, argv, 0, "");
   uint64_t uptime = 0;
   HYX_ReturnStatus status = HyxuserUptime_GetUptime(&uptime);
   if (status != HYX_OK) return Fail("uptime", status);
   uint64_t seconds = uptime / 1000000;
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("microseconds", uptime);
     json.Field("seconds", seconds);
@@ -58,5 +58,27 @@ int RunUptime(int argc, char **) {
          seconds / 86400, seconds / 3600 % 24, seconds / 60 % 60, seconds % 60, seconds, uptime % 1000000);
   return 0;
 }
+
+namespace {
+
+constexpr Form kVersionForms[] = {
+    {nullptr, "", "the host kernel's product and build",
+     "{\"product\", \"productVersion\", \"buildVersion\", \"buildType\", \"buildDate\", \"buildTime\", "
+     "\"releaseUpdate\", \"releasePatch\": text, \"build\": number}"},
+};
+
+}  // namespace
+
+extern const Command kVersionCommand = MakeCommand("version", kVersionForms, RunVersion);
+
+namespace {
+
+constexpr Form kUptimeForms[] = {
+    {nullptr, "", "time since the host started", "{\"microseconds\": number, \"seconds\": number}"},
+};
+
+}  // namespace
+
+extern const Command kUptimeCommand = MakeCommand("uptime", kUptimeForms, RunUptime);
 
 }  // namespace hyxinfo

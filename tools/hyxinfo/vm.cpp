@@ -12,13 +12,12 @@
 namespace hyxinfo {
 
 int RunVm(int argc, char **argv) {
-  if (argc != 1) return kUsage;
+  if (argc != 1) return cli::WrongCount(argc, argv, 1, "the WORLDID");
   char *end = nullptr;
   errno = 0;
   unsigned long world = strtoul(argv[0], &end, 0);
   if (errno != 0 || end == argv[0] || *end != '\0' || world > 0xffffffffUL) {
-    fprintf(stderr, "hyxinfo: not a world id: %s\n", argv[0]);
-    return kUsage;
+    return UsageError("WORLDID is a number: " + Shown(argv[0]));
   }
   // The fields are filled as strncpy fills them: one more byte keeps a
   // full field terminated.
@@ -28,7 +27,7 @@ int RunVm(int argc, char **argv) {
   status = HyxuserVM_MapWorldIdToInstanceUUIDAndPath(static_cast<uint32_t>(world), instance, nullptr);
   if (status != HYX_OK) return Fail("vm", status);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("world", static_cast<uint64_t>(world));
     json.Field("uuid", uuid);
@@ -41,5 +40,16 @@ int RunVm(int argc, char **argv) {
   }
   return 0;
 }
+
+namespace {
+
+constexpr Form kVmForms[] = {
+    {nullptr, "WORLDID", "the virtual machine a world belongs to",
+     "{\"world\": number, \"uuid\": text, \"instanceUuid\": text, \"configPath\": text}"},
+};
+
+}  // namespace
+
+extern const Command kVmCommand = MakeCommand("vm", kVmForms, RunVm);
 
 }  // namespace hyxinfo

@@ -33,6 +33,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "layout.h"
 #include "profileDocument.h"
 #include "sandbox.h"
 #include "sandboxPaths.h"
@@ -101,20 +102,6 @@ std::string Absolute(const std::string &path) {
 
 std::string Directory(const std::string &path) { return path.substr(0, path.rfind('/')); }
 
-// An installed hyxsim finds the simulator and the example hosts beside it
-// (PREFIX/bin/hyxsim, PREFIX/<relative>); one in the build tree uses the
-// build's own paths.
-std::string InstalledOr(const char *relative, const char *buildPath) {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    self[n] = '\0';
-    std::string installed = Directory(Directory(self)) + "/" + relative;
-    if (access(installed.c_str(), F_OK) == 0) return installed;
-  }
-  return buildPath;
-}
-
 struct TraceRequest {
   bool on = false;
   std::string file, format, calls, nodes;
@@ -165,11 +152,9 @@ std::string ProfilePath(const std::string &given, const std::string &hosts) {
 }
 
 // PROGRAM as the caller's shell would find it: a name without "/" is looked
-// up on the caller's PATH.  Empty when it is not there.
-std::string FindProgram(const std::string &name) {
+// up in the directories of `dirs` (a PATH).  Empty when it is not there.
+std::string FindProgram(const std::string &name, const std::string &dirs) {
   if (name.find('/') != std::string::npos) return name;
-  const char *path = getenv("PATH");
-  std::string dirs = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
   for (size_t at = 0; at <= dirs.size();) {
     size_t end = dirs.find(':', at);
     if (end == std::string::npos) end = dirs.size();
@@ -207,7 +192,7 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
 
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
-  std::string profile = InstalledOr(HYXSIM_INSTALLED_PROFILE, HYXSIM_DEFAULT_PROFILE);
+  std::string profile = hyxsim::DefaultProfilePath();
   std::string hosts = Directory(profile);
   std::string snapshot;
   bool daemons = false;
@@ -293,23 +278,27 @@ int main(int argc, char **argv) {
   // program itself, hyxsim's own directory (the tools installed beside it)
   // and the daemons.
   const char *library = getenv("HYXSIM_LIBRARY");
-  sandbox.simLibrary =
-      Absolute(library && *library ? library : InstalledOr(HYXSIM_INSTALLED_LIBRARY, HYXSIM_LIBRARY_PATH));
+  sandbox.simLibrary = Absolute(library && *library ? library : hyxsim::SimLibraryPath());
   AddReadOnly(sandbox, Directory(sandbox.simLibrary));
-  std::string program = FindProgram(sandbox.command[0]);
+  // The tools installed beside hyxsim run inside by name, after the
+  // caller's own PATH: PREFIX/bin/hyxsim -- hyxinfo uses PREFIX/bin/hyxinfo.
+  std::string own = hyxsim::OwnDirectory();
+  const char *callerPath = getenv("PATH");
+  std::string path = callerPath && *callerPath ? callerPath : "/usr/local/bin:/usr/bin:/bin";
+  if (!own.empty()) {
+    AddReadOnly(sandbox, own);
+    path += ":" + own;
+    sandbox.environment.push_back("PATH=" + path);
+  }
+  std::string program = FindProgram(sandbox.command[0], path);
   if (program.empty()) {
     fprintf(stderr, "hyxsim: %s: not found\n", Shown(sandbox.command[0]).c_str());
     return 127;
   }
   sandbox.executable = Absolute(program);
   AddReadOnly(sandbox, Directory(sandbox.executable));
-  char self[PATH_MAX];
-  ssize_t selfLength = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (selfLength > 0) AddReadOnly(sandbox, Directory(std::string(self, static_cast<size_t>(selfLength))));
   if (daemons) {
-    for (const std::string &daemon : {InstalledOr(HYXSIM_INSTALLED_HOBD, HYXSIM_HOBD_PATH),
-                                      InstalledOr(HYXSIM_INSTALLED_SNMP_AGENT, HYXSIM_SNMP_AGENT_PATH),
-                                      InstalledOr(HYXSIM_INSTALLED_MGMTD, HYXSIM_MGMTD_PATH)}) {
+    for (const std::string &daemon : hyxsim::DaemonPaths()) {
       sandbox.daemons.push_back(daemon);
       AddReadOnly(sandbox, Directory(daemon));
     }

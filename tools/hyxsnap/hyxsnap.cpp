@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "hsiCacheWriter.h"
 #include "hsiWalk.h"
 #include "hyxsysinfo/hsiCacheFormat.h"
@@ -24,14 +25,11 @@
 #include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hyxuser.h"
 
-namespace hyxinfo {
-const char *StatusName(HYX_ReturnStatus code);
-}
-
 namespace {
 
 constexpr char kUsage[] =
     "usage: hyxsnap [-o FILE] [--block-size BYTES] [NODE-PATH...]\n"
+    "       hyxsnap --help | --version | --completion bash\n"
     "\n"
     "Records the host's system-information tree into a cache file: node\n"
     "definitions and data types, instance lists and values.  With paths\n"
@@ -42,16 +40,28 @@ constexpr char kUsage[] =
     "Exit status: 0 written, 1 the host could not be read or the file written, 2 bad usage.\n";
 
 int Fail(const std::string &what, HYX_ReturnStatus status) {
-  char text[256];
-  HyxuserStatus_CodeToString(status, text, sizeof text, nullptr);
-  fprintf(stderr, "hyxsnap: %s: %s (0x%08x): %s\n", what.c_str(), hyxinfo::StatusName(status), status, text);
+  fprintf(stderr, "hyxsnap: %s: %s\n", what.c_str(), cli::StatusText(status).c_str());
   return 1;
 }
 
-int Usage() {
+// What was wrong with the command line, then the usage.
+int Usage(const std::string &what) {
+  fprintf(stderr, "hyxsnap: %s\n", what.c_str());
   fputs(kUsage, stderr);
   return 2;
 }
+
+constexpr char kCompletion[] =
+    "# bash completion for hyxsnap, written by `hyxsnap --completion bash`\n"
+    "_hyxsnap() {\n"
+    "  local cur=${COMP_WORDS[COMP_CWORD]}\n"
+    "  if [[ $cur == -* ]]; then\n"
+    "    COMPREPLY=($(compgen -W \"-o --output --block-size --help --version --completion\" -- \"$cur\"))\n"
+    "  else\n"
+    "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+    "  fi\n"
+    "}\n"
+    "complete -F _hyxsnap hyxsnap\n";
 
 struct Recorded {
   hsiwalk::Node node;
@@ -120,7 +130,15 @@ class Recorder : public hsiwalk::Visitor {
     hsicache::Writer writer;
     std::map<HsiModuleID, size_t> modules;
     modules[0] = writer.AddModule(0, "", static_cast<int32_t>(hsiTables.nodeCount));
-    for (const hsiwalk::Module &module : modules_) {
+    // A reader looks a module up by name prefix, in the reverse of the
+    // file's order: a module whose name begins another's ("nfs", "nfsx")
+    // is written after it, so that the reader meets it first.  Names in
+    // descending byte order give that.
+    std::vector<hsiwalk::Module> ordered = modules_;
+    std::stable_sort(ordered.begin(), ordered.end(), [](const hsiwalk::Module &a, const hsiwalk::Module &b) {
+      return a.name.compare(b.name) > 0;
+    });
+    for (const hsiwalk::Module &module : ordered) {
       // The module's node table holds every node recorded, whatever count
       // the host gave.
       uint32_t slots = module.nodeCount;
@@ -187,11 +205,15 @@ class Recorder : public hsiwalk::Visitor {
 };
 
 // Writes bytes to path through a temporary file renamed into place, so a
-// failed run leaves no half-written cache behind.
+// failed run leaves no half-written cache behind.  The temporary file is
+// made afresh: whatever already stands at its name (a link planted there,
+// another run's file) is neither followed nor overwritten, and the run
+// fails.
 bool WriteFile(const std::string &path, const std::vector<uint8_t> &bytes) {
   bool toStdout = path == "-";
   std::string temporary = path + ".partial";
-  int fd = toStdout ? STDOUT_FILENO : open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = toStdout ? STDOUT_FILENO
+                    : open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     fprintf(stderr, "hyxsnap: %s: %s\n", temporary.c_str(), strerror(errno));
     return false;
@@ -225,15 +247,32 @@ int main(int argc, char **argv) {
       fputs(kUsage, stdout);
       return 0;
     }
-    if ((arg == "-o" || arg == "--output") && i + 1 < argc) {
+    if (arg == "--version") {
+      printf("hyxsnap %s\n", HYX_TOOLS_VERSION);
+      return 0;
+    }
+    if (arg == "--completion") {
+      if (i + 1 >= argc) return Usage("--completion needs a shell: bash");
+      if (strcmp(argv[i + 1], "bash") != 0)
+        return Usage("--completion: no completion for " + cli::Shown(argv[i + 1]) +
+                     "; there is one for bash");
+      fputs(kCompletion, stdout);
+      return 0;
+    }
+    if (arg == "-o" || arg == "--output") {
+      if (i + 1 >= argc) return Usage(arg + " needs a FILE");
       output = argv[++i];
-    } else if (arg == "--block-size" && i + 1 < argc) {
+    } else if (arg == "--block-size") {
+      if (i + 1 >= argc) return Usage("--block-size needs a number of BYTES");
+      const char *text = argv[++i];
       char *end = nullptr;
-      unsigned long value = strtoul(argv[++i], &end, 0);
-      if (*end != '\0' || value < 16 || value > 0x7fffffff) return Usage();
+      errno = 0;
+      unsigned long value = strtoul(text, &end, 0);
+      if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || value < 16 || value > 0x7fffffff)
+        return Usage("--block-size is a number of bytes from 16 to 2147483647: " + cli::Shown(text));
       blockSize = static_cast<uint32_t>(value);
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage();
+      return Usage("unknown option " + cli::Shown(argv[i]));
     } else {
       paths.push_back(arg);
     }
@@ -257,7 +296,7 @@ int main(int argc, char **argv) {
   for (const std::string &path : paths) {
     hsiwalk::Node node;
     status = hsiwalk::Resolve(path, node);
-    if (status != HYX_OK) return Fail(path, status);
+    if (status != HYX_OK) return Fail(cli::Shown(path.c_str()), status);
     starts.push_back(node);
   }
   Recorder recorder;

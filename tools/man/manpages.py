@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Writes the manual pages from their sources, at build time.
 
-  manpages.py library HEADER MANIFEST STATUS_DEF OUTDIR VERSION
+  manpages.py library HEADER MANIFEST STATUS_DEF OUTDIR VERSION [SECTIONS]
       Section 3 from the public header: hyxuser.3 (the library, its
       families and its status codes), one page per family (hyxuser_<file>.3,
       named after the family's source file in the manifest) and one link
-      page per export that leads to its family's page.
+      page per export that leads to its family's page.  SECTIONS is a
+      hand-written file of further sections of hyxuser.3 ("@SH TITLE"
+      lines, paragraphs, lines indented by four spaces kept as they are, and
+      "@FILE PATH" for a file shown whole, PATH relative to SECTIONS).
 
   manpages.py tool NAME DESCRIPTION OUTFILE VERSION -- COMMAND...
       Section 1 for a tool: the hand-written DESCRIPTION file (NAME line,
@@ -221,7 +224,43 @@ def family_page(family, versions, version):
     return "\n".join(out) + "\n"
 
 
-def overview_page(preamble, families, status_def, version):
+def extra_sections(path):
+    """The roff of a hand-written sections file (see the usage above)."""
+    out, paragraph, block = [], [], []
+
+    def flush():
+        if paragraph:
+            out.extend([".PP", roff(" ".join(paragraph))])
+            paragraph.clear()
+        if block:
+            while block and not block[-1]:
+                block.pop()
+            out.extend(verbatim(block))
+            block.clear()
+
+    for line in open(path, encoding="utf-8").read().rstrip("\n").split("\n") + [""]:
+        if line.startswith("@SH "):
+            flush()
+            out.append(".SH " + roff(line[4:]))
+        elif line.startswith("@FILE "):
+            flush()
+            shown = os.path.join(os.path.dirname(path), line[6:].strip())
+            out.extend(verbatim(open(shown, encoding="utf-8").read().rstrip("\n").split("\n")))
+        elif line.startswith("    ") or (block and not line):
+            if paragraph:
+                flush()
+            block.append(line[4:])
+        elif line:
+            if block:
+                flush()
+            paragraph.append(line)
+        else:
+            flush()
+    flush()
+    return out
+
+
+def overview_page(preamble, families, status_def, version, sections=None):
     out = th("hyxuser", 3, version, "libhyxuser")
     out += [".SH NAME", "libhyxuser \\- user-space access to the Hyxkernel and the host's local services"]
     out += [".SH SYNOPSIS", ".nf", ".B #include <hyxuser/hyxuser.h>", ".fi", ".PP",
@@ -253,12 +292,14 @@ def overview_page(preamble, families, status_def, version):
             code = 0 if n == 0 else 0x0BAD0000 + n
             out += [".TP", ".B " + row.group(2),
                     roff("0x%08x, errno %s: %s" % (code, row.group(3).strip(), row.group(4)))]
+    if sections:
+        out += extra_sections(sections)
     out += [".SH SEE ALSO", ", ".join("\\fBhyxuser_%s\\fR(3)" % f.slug for f in families)
             + ", \\fBhyxinfo\\fR(1), \\fBhyxsim\\fR(1)"]
     return "\n".join(out) + "\n"
 
 
-def library(header, manifest, status_def, outdir, version):
+def library(header, manifest, status_def, outdir, version, sections=None):
     preamble, families = parse_header(header)
     slugs, versions = parse_manifest(manifest)
     os.makedirs(outdir, exist_ok=True)
@@ -271,7 +312,7 @@ def library(header, manifest, status_def, outdir, version):
                 with open(os.path.join(outdir, name + ".3"), "w", encoding="utf-8") as f:
                     f.write(".so man3/hyxuser_%s.3\n" % family.slug)
     with open(os.path.join(outdir, "hyxuser.3"), "w", encoding="utf-8") as f:
-        f.write(overview_page(preamble, families, status_def, version))
+        f.write(overview_page(preamble, families, status_def, version, sections))
 
 
 def run_help(command, args):
@@ -329,7 +370,7 @@ def tool(name, description, outfile, version, command):
 
 
 def main(argv):
-    if len(argv) == 7 and argv[1] == "library":
+    if len(argv) in (7, 8) and argv[1] == "library":
         library(*argv[2:])
     elif len(argv) > 7 and argv[1] == "tool" and argv[6] == "--":
         tool(argv[2], argv[3], argv[4], argv[5], argv[7:])

@@ -23,8 +23,10 @@
  * Management daemon, on the host's loopback port, one line per HTTP request:
  *   {"connection": n, "requestLine": "POST /sdk HTTP/1.1", "headers": {...},
  *    "body": "...", "declaration": {...}, "envelope": {attributes},
+ *    "envelopeAttributeOrder": [names as written],
  *    "method": "PostEvent", "xsiNs": uri, "xsdNs": uri,
- *    "call": {"name", "ns", "attributes", "text", "children": [...]},
+ *    "call": {"name", "ns", "attributes", "attributeOrder": [names as
+ *    written], "text", "children": [...]},
  *    "event": {"eventTypeId", "severity", "createdTime", "userName", "key",
  *              "chainId", "arguments": [{"key", "value"}, ...]} (PostEvent),
  *    "session": cookie session, "fault": why (when answered with a fault),
@@ -33,7 +35,8 @@
  *   in HYXSIM_MGMTD_FAULTS, read at every request.  Modes: fault500 (a SOAP
  *   fault with status 500), no-cookie (no Set-Cookie), oversized-headers,
  *   close-mid-response, close-after (closes after answering), slow [SECONDS],
- *   silent (never answers), ticket-path PATH (names PATH as the password file).
+ *   silent (never answers), ticket-path PATH (names PATH as the password file),
+ *   utf16 (the answer's body in UTF-16 with a byte order mark).
  */
 #ifndef HYXSIM_DAEMONS_H
 #define HYXSIM_DAEMONS_H

@@ -2,9 +2,10 @@
  * libhyxsim: the simulated Hyxkernel.
  *
  * Loaded into a process (linked, or preloaded by hyxsim), it traps the
- * kernel's calls (KERNEL_CALL_FIRST and up, lib/hyxsysinfo/kernelCall.h),
- * uname and the host's device-control requests, and answers them from a host profile (HYXSIM_PROFILE names
- * the JSON file).  This header is what tests use to watch and script it.
+ * kernel's calls, uname and the host's device-control requests, and answers
+ * them from a host profile (HYXSIM_PROFILE names the JSON file).  This header
+ * is what tests use to watch and script it.  A call is named by the number
+ * libhyxuser issues it with; hyxsim --trace shows each call a program makes.
  */
 #ifndef HYXSIM_HYXSIM_H
 #define HYXSIM_HYXSIM_H

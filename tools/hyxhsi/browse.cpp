@@ -1,36 +1,33 @@
-// hyxinfo hsi: a browser of the host's system-information tree, reached
-// through the library's client (linked from its internal archive).  Values
-// are decoded through the nodes' type descriptors: structures field by
-// field, enumerations by name (bit flags as the list of names set), arrays
-// element by element (character arrays as text), scalars with their format.
+// hyxhsi ls, get and types: a browser of the host's system-information
+// tree, through the library's client.  Values are decoded through the
+// nodes' type descriptors: structures field by field, enumerations by name
+// (bit flags as the list of names set), arrays element by element
+// (character arrays as text), scalars with their format.
 //
-// PATH names a node: its names joined by "/" or "_" ("net/pNics/properties",
-// "net_pNics_properties"); a module's node is "MODULE:path" ("nfs41client:
-// mounts/info"), "MODULE:" the module's top.  ARGS are the instance values,
-// outermost first (integers for integer-keyed instance nodes).
+// PATH names a node: its names joined by "/" ("net/pNics/properties"); a
+// module's node is "MODULE:path" ("nfs41client:mounts/info"), "MODULE:" the
+// module's top.  ARGS are the instance values, outermost first (integers
+// for integer-keyed instance nodes).
 //
 // --json shapes:
-//   hsi ls PATH [ARGS]  {"path", "node": NODE, "children": [NODE...],
+//   ls PATH [ARGS]      {"path", "node": NODE, "children": [NODE...],
 //                        "modules": [{"name", "id", "nodes"}] (the module root),
 //                        "instances": [value...] (an instance node whose
 //                        outer ARGS are all given)}
 //     NODE: {"name", "path", "id", "module", "leaf", "instance", "integerKey",
 //            "variableLength", "moduleRoot", "recursive", "getSize",
 //            "getType": type name or null}
-//   hsi get PATH [ARGS] {"path", "instances": [value...], "type": name or null,
+//   get PATH [ARGS]     {"path", "instances": [value...], "type": name or null,
 //                        "length", "value": VALUE, "hex": the bytes}
 //     VALUE: struct {field: VALUE}, array [VALUE...] (character arrays as
 //            text), enum the value's name (a number when it has none; bit
 //            flags [name...]), scalar a number (a text for characters)
-//   hsi types PATH      {"path", "get": TYPE, "setInput": TYPE,
+//   types PATH          {"path", "get": TYPE, "setInput": TYPE,
 //                        "setOutput": TYPE}, each null when the node has none
 //     TYPE: {"name", "kind": "scalar"|"array"|"struct"|"enum", "size",
 //            "format" (scalar) or "description", "element": TYPE (array),
 //            "fields": [{"name", "offset", "description", "type": TYPE}],
 //            "values": [{"name", "value", "description"}], "bitFlags"}
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -40,17 +37,13 @@
 #include <vector>
 
 #include "bytes.h"
-#include "common/guard.h"
 #include "hsiWalk.h"
-#include "hyxinfo.h"
-#include "hyxsysinfo/hostType.h"
-#include "hyxsysinfo/hsiCallsUser.h"
-#include "hyxsysinfo/hsiLoad.h"
+#include "hyxhsi.h"
 #include "hyxsysinfo/hsiNodes.h"
 #include "hyxsysinfo/hsiTables.h"
 #include "json.h"
 
-namespace hyxinfo {
+namespace hyxhsi {
 namespace {
 
 // Descriptors nest; a deeper tree is cut off (a snapshot is not trusted).
@@ -306,7 +299,7 @@ void WriteJson(JsonWriter &json, const Decoded &value) {
 
 // ---- nodes and arguments -------------------------------------------------------
 
-int FailAt(const std::string &what, HYX_ReturnStatus status) { return Fail(what.c_str(), status); }
+int FailAt(const std::string &what, HYX_ReturnStatus status) { return Fail(what, status); }
 
 // The instance values ARGS give for the instance nodes of path.
 hsiwalk::Args ParseArgs(const std::vector<hsiwalk::Node> &path, int argc, char **argv, bool *ok) {
@@ -322,7 +315,7 @@ hsiwalk::Args ParseArgs(const std::vector<hsiwalk::Node> &path, int argc, char *
     errno = 0;
     uint64_t value = strtoull(argv[i], &end, 0);
     if (*argv[i] == '\0' || *end != '\0' || errno != 0 || *argv[i] == '-') {
-      fprintf(stderr, "hyxinfo: %s: not an integer instance value\n", argv[i]);
+      UsageError(Shown(argv[i]) + ": not an integer instance value");
       *ok = false;
     }
     args.push_back(hsiwalk::Arg::Int(value));
@@ -405,7 +398,7 @@ int Ls(int argc, char **argv) {
   if (listed && (status = hsiwalk::List(node, args, instances)) != HYX_OK) return FailAt(path, status);
 
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("path", hsiwalk::PathOf(node).c_str());
     json.Key("node");
@@ -450,7 +443,7 @@ int Ls(int argc, char **argv) {
 }
 
 int Get(int argc, char **argv) {
-  if (argc < 1) return kUsage;
+  if (argc < 1) return UsageError("which node: PATH");
   hsiwalk::Node node;
   HYX_ReturnStatus status = hsiwalk::Resolve(argv[0], node);
   if (status != HYX_OK) return FailAt(argv[0], status);
@@ -466,7 +459,7 @@ int Get(int argc, char **argv) {
   if (hsiwalk::GetType(node, HSI_TYPE_OF_GET, &type) != HYX_OK) type = nullptr;
   Decoded value = Decode(type, data.data(), data.size(), 0);
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("path", hsiwalk::PathOf(node).c_str());
     json.Key("instances");
@@ -566,7 +559,8 @@ void TypeText(const HsiTypeDef *type, int indent, int depth) {
 }
 
 int Types(int argc, char **argv) {
-  if (argc != 1) return kUsage;
+  if (argc < 1) return UsageError("which node: PATH");
+  if (argc > 1) return UsageError(std::string("one PATH; not expected: ") + Shown(argv[1]));
   hsiwalk::Node node;
   HYX_ReturnStatus status = hsiwalk::Resolve(argv[0], node);
   if (status != HYX_OK) return FailAt(argv[0], status);
@@ -580,7 +574,7 @@ int Types(int argc, char **argv) {
     return FailAt(hsiwalk::PathOf(node), status);
   }
   if (JsonOutput()) {
-    JsonWriter json(stdout);
+    JsonWriter json(Out());
     json.BeginObject();
     json.Field("path", hsiwalk::PathOf(node).c_str());
     for (int i = 0; i < 3; i++) {
@@ -599,40 +593,34 @@ int Types(int argc, char **argv) {
   return 0;
 }
 
+constexpr Form kLsForms[] = {
+    {nullptr, "[PATH [ARGS]]",
+     "a node of the system-information tree: its children, the modules below the module root, an instance "
+     "node's instances (ARGS: the instances above it)",
+     "{\"path\": text, \"node\": NODE, \"children\": [NODE, ...], \"modules\": [{\"name\", \"id\", "
+     "\"nodes\"}] (module root), \"instances\": [value, ...] (instance node)}; NODE: {\"name\", \"path\", "
+     "\"id\", \"module\", \"leaf\", \"instance\", \"integerKey\", \"variableLength\", \"moduleRoot\", "
+     "\"recursive\", \"getSize\", \"getType\": text or null}"},
+};
+constexpr Form kGetForms[] = {
+    {nullptr, "PATH [ARGS]",
+     "a leaf's value, decoded through its type (ARGS: instance values, outermost first)",
+     "{\"path\": text, \"instances\": [value, ...], \"type\": text or null, \"length\": number, \"value\": "
+     "struct {field: value} | array [value, ...] or text | enum name, or [names] for bit flags | number, "
+     "\"hex\": hex text}"},
+};
+constexpr Form kTypesForms[] = {
+    {nullptr, "PATH", "the node's data types: get, set input, set output",
+     "{\"path\": text, \"get\", \"setInput\", \"setOutput\": TYPE or null}; TYPE: {\"name\", \"kind\", "
+     "\"size\", \"format\" or \"description\", \"element\": TYPE, \"fields\": [{\"name\", \"offset\", "
+     "\"description\", \"type\": TYPE}], \"values\": [{\"name\", \"value\", \"description\"}], "
+     "\"bitFlags\"}"},
+};
+
 }  // namespace
 
-// The archive's client is a copy of the library's with a cache switch of
-// its own, and the archive's load step is not linked in (it would check the
-// host a second time).  The library has already said what is wrong with a
-// file that does not load, so this copy's messages are put aside.
-bool FollowSnapshot() {
-  const char *path = secure_getenv(HSI_SNAPSHOT_VARIABLE);
-  if (path == nullptr || *path == '\0' || Hsi_CacheEnabled()) return true;
-  fflush(stderr);
-  guard::Fd saved(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3));
-  guard::Fd quiet(open("/dev/null", O_WRONLY | O_CLOEXEC));
-  bool aside = saved.valid() && quiet.valid() && dup2(quiet.get(), STDERR_FILENO) >= 0;
-  HYX_ReturnStatus status = Hsi_EnableCache(path, -1);
-  fflush(stderr);
-  if (aside) dup2(saved.get(), STDERR_FILENO);
-  return status == HYX_OK;
-}
+extern const Command kLsCommand = MakeCommand("ls", kLsForms, Ls);
+extern const Command kGetCommand = MakeCommand("get", kGetForms, Get);
+extern const Command kTypesCommand = MakeCommand("types", kTypesForms, Types);
 
-// The copy's node translation is its own too.  The library refuses its
-// gated calls once it translates (the kernel refused its signature), so
-// that refusal, on the Hyxkernel, is what turns the copy's on.
-void FollowTranslation() {
-  if (Hsi_CacheEnabled() || HyxuserCompat_VerifyHSISigniture() != HYX_CHECKSUM_MISMATCH) return;
-  if (IsHyxkernelHost() || IsMockupHost()) HsiNodeTranslation_Build();
-}
-
-int RunHsi(int argc, char **argv) {
-  if (argc < 1) return kUsage;
-  FollowTranslation();
-  if (strcmp(argv[0], "ls") == 0) return Ls(argc - 1, argv + 1);
-  if (strcmp(argv[0], "get") == 0) return Get(argc - 1, argv + 1);
-  if (strcmp(argv[0], "types") == 0) return Types(argc - 1, argv + 1);
-  return kUsage;
-}
-
-}  // namespace hyxinfo
+}  // namespace hyxhsi

@@ -1,4 +1,4 @@
-// A small streaming JSON writer for hyxinfo's --json output: one value per
+// A small streaming JSON writer for the tools' --json output: one value per
 // command, keys and texts escaped, written as it goes.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace hyxinfo {
+namespace cli {
 
 class JsonWriter {
  public:
@@ -102,4 +102,4 @@ class JsonWriter {
   bool afterKey_ = false;
 };
 
-}  // namespace hyxinfo
+}  // namespace cli

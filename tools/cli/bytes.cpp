@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace hyxinfo {
+namespace cli {
 
 void HexDump(FILE *out, const uint8_t *bytes, size_t length) {
   for (size_t line = 0; line < length; line += 16) {
@@ -79,4 +79,4 @@ bool WriteWholeFile(const char *path, const uint8_t *bytes, size_t length) {
   return ok;
 }
 
-}  // namespace hyxinfo
+}  // namespace cli

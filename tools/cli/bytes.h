@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace hyxinfo {
+namespace cli {
 
 // Lines of 16 bytes: offset, hex, printable characters.
 void HexDump(FILE *out, const uint8_t *bytes, size_t length);
@@ -19,4 +19,4 @@ bool ReadWholeFile(const char *path, std::vector<uint8_t> &bytes);
 // Writes bytes to path ("-": standard output); false with a message on stderr.
 bool WriteWholeFile(const char *path, const uint8_t *bytes, size_t length);
 
-}  // namespace hyxinfo
+}  // namespace cli
