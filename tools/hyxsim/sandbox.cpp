@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -496,7 +497,11 @@ void ExitLike(int status) {
 }
 
 void AddReadOnly(SandboxSpec &sandbox, const std::string &path) {
-  if (!Shows(sandbox.mounts, path)) sandbox.mounts.push_back({path, false});
+  // Compared and bound by its real path: "PREFIX/bin/../libexec" is not
+  // below PREFIX/bin.
+  char resolved[PATH_MAX];
+  std::string real = realpath(path.c_str(), resolved) ? resolved : path;
+  if (!Shows(sandbox.mounts, real)) sandbox.mounts.push_back({real, false});
 }
 
 int RunInSandbox(const SandboxSpec &sandbox) {
