@@ -4,7 +4,7 @@
 // close: the floor of a lone notify's work) and on one connection kept open.  Run it
 // inside hyxsim --daemons, so the sandbox's observation daemon drains (and
 // records) both:
-//   build/default/tools/hyxsim --daemons --bind build/default --
+//   build/default/tools/hyxsim --daemons --bind "$PWD/build/default" --
 //     build/default/bench/hob_bench --benchmark_repetitions=5
 // Timed on the wall clock: the daemon's side of the work is part of it.
 #include <benchmark/benchmark.h>

@@ -1,7 +1,7 @@
 // Starting a child under the simulated kernel beside glibc doing the same.
 // Run it inside the sandbox so that every child, the baselines' included,
 // preloads the simulator:
-//   build/default/tools/hyxsim --bind build/default -- build/default/bench/spawn_bench
+//   build/default/tools/hyxsim --bind "$PWD/build/default" -- build/default/bench/spawn_bench
 // Children run in other processes, so the cases are timed by the wall clock.
 #include <benchmark/benchmark.h>
 #include <spawn.h>

@@ -117,7 +117,7 @@ constexpr const char *kCoreSections[] = {"description", "base", "kernel", "mocku
 
 [[noreturn]] void Abort(const char *what) {
   fprintf(stderr, "hyxsim: %s\n", what);
-  _exit(127);
+  _exit(kRefusedStatus);
 }
 
 }  // namespace
@@ -147,7 +147,7 @@ void RegisterSection(const char *name, SectionLoader loader) {
 void LoadSections() {
   const Profile &profile = CurrentProfile();
   const nlohmann::json &document = profile.document;
-  const char *path = profile.path.empty() ? "built-in host" : profile.path.c_str();
+  const char *path = profile.path.empty() ? "built-in host" : profile.name.c_str();
   for (const char *core : kCoreSections) NoteField("", core);
   for (size_t i = 0; i < sectionCount; ++i) {
     NoteField("", sections[i].name);
@@ -155,7 +155,7 @@ void LoadSections() {
     std::string error;
     if (!sections[i].loader(at == document.end() ? nullptr : &*at, error)) {
       fprintf(stderr, "hyxsim: %s: %s\n", path, error.c_str());
-      _exit(127);
+      _exit(kRefusedStatus);
     }
   }
   for (const auto &item : document.items()) {
@@ -164,7 +164,7 @@ void LoadSections() {
     for (size_t i = 0; i < sectionCount && !known; ++i) known = item.key() == sections[i].name;
     if (!known) {
       fprintf(stderr, "hyxsim: %s: %s: unknown section\n", path, item.key().c_str());
-      _exit(127);
+      _exit(kRefusedStatus);
     }
   }
 }

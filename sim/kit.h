@@ -84,7 +84,7 @@ using SectionLoader = bool (*)(const nlohmann::json *section, std::string &error
 void RegisterSection(const char *name, SectionLoader loader);
 
 // Runs every section loader; a fault, or a top-level section nobody loads,
-// ends the process with status 127.
+// ends the process with kRefusedStatus.
 void LoadSections();
 
 }  // namespace hyxsim

@@ -75,7 +75,8 @@ bool ReadProfile(const std::string &path, const struct utsname &realNames, Profi
   return true;
 }
 
-void LoadProfile(const char *path, const struct utsname &realNames, const char *snapshot) {
+void LoadProfile(const char *path, const struct utsname &realNames, const char *snapshot,
+                 const ProfileNames &names) {
   Profile &current = Current();
   if (path == nullptr || *path == '\0') {
     // The built-in host: a Hyxkernel with the defaults of every section.
@@ -85,12 +86,19 @@ void LoadProfile(const char *path, const struct utsname &realNames, const char *
     ReadKernel(current, error);
   } else {
     std::string error;
+    std::string name = names.profile && *names.profile ? names.profile : path;
     if (!ReadProfile(path, realNames, current, error)) {
+      // Messages start with the file's path; the caller knows it by name.
+      if (error.compare(0, strlen(path), path) == 0) error = name + error.substr(strlen(path));
       fprintf(stderr, "hyxsim: %s\n", error.c_str());
-      _exit(127);
+      _exit(kRefusedStatus);
     }
+    current.name = name;
   }
-  if (snapshot != nullptr) current.snapshot = snapshot;
+  if (snapshot != nullptr) {
+    current.snapshot = snapshot;
+    current.snapshotName = names.snapshot && *names.snapshot ? names.snapshot : snapshot;
+  }
 }
 
 const Profile &CurrentProfile() { return Current(); }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <regex>
 #include <set>
@@ -20,7 +21,13 @@ bool DecodeNumber(const nlohmann::json &value, uint64_t &out, std::string &error
   } else if (value.is_number_integer()) {
     out = static_cast<uint64_t>(value.get<int64_t>());
   } else if (value.is_number_float()) {
-    out = static_cast<uint64_t>(static_cast<int64_t>(value.get<double>()));
+    // JSON gives numbers beyond 64 bits, and fractions, as floating point.
+    double number = value.get<double>();
+    if (number != std::trunc(number) || number < -0x1p63 || number >= 0x1p64) {
+      error = value.dump() + " is not a whole number of at most 64 bits";
+      return false;
+    }
+    out = number < 0 ? static_cast<uint64_t>(static_cast<int64_t>(number)) : static_cast<uint64_t>(number);
   } else if (value.is_string()) {
     const std::string &text = value.get_ref<const std::string &>();
     char *end = nullptr;
@@ -36,6 +43,12 @@ bool DecodeNumber(const nlohmann::json &value, uint64_t &out, std::string &error
     return false;
   }
   return true;
+}
+
+bool IsNegative(const nlohmann::json &value) {
+  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<int64_t>() < 0;
+  if (value.is_number_float()) return value.get<double>() < 0;
+  return value.is_string() && value.get_ref<const std::string &>().rfind("-", 0) == 0;
 }
 
 bool DecodeBytes(const nlohmann::json &value, std::vector<uint8_t> &out, std::string &error) {
@@ -151,6 +164,10 @@ uint64_t ProfileObject::Number(const char *field, uint64_t fallback, uint64_t ma
   std::string error;
   if (!DecodeNumber(*value, number, error)) {
     Fail(field, error);
+    return fallback;
+  }
+  if (IsNegative(*value)) {
+    Fail(field, value->dump() + " is below 0");
     return fallback;
   }
   if (number > max) {

@@ -15,6 +15,8 @@ namespace hyxsim {
 
 // A JSON number, a boolean, or number text ("0x1f", "-3", "17").
 bool DecodeNumber(const nlohmann::json &value, uint64_t &out, std::string &error);
+// Whether a value DecodeNumber takes is below zero.
+bool IsNegative(const nlohmann::json &value);
 // Plain text, "hex:" and hex digit pairs (spaces allowed), or a list of numbers.
 bool DecodeBytes(const nlohmann::json &value, std::vector<uint8_t> &out, std::string &error);
 

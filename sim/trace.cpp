@@ -17,7 +17,9 @@
 
 #include "kit.h"
 #include "models/hsiStore.h"
+#include "profile.h"
 #include "status/statusNames.h"
+#include "traceCalls.h"
 
 namespace hyxsim {
 
@@ -39,8 +41,6 @@ constexpr size_t kMaxFilters = 32;
 constexpr size_t kTextCut = 200;      // longest text shown; longer text ends in "..."
 constexpr size_t kMaxListShown = 32;  // argument-vector and instance entries shown
 
-constexpr const char *kLinuxFamilies[] = {"device", "unknown"};
-
 struct Settings {
   std::string path;
   bool json = false;
@@ -59,12 +59,9 @@ struct Settings {
 };
 Settings *settings = nullptr;  // never freed: calls may come during exit
 
-// An ioctl request named in --trace-calls is kept as this tag plus the request.
-constexpr uint64_t kRequestTag = uint64_t{1} << 63;
-
 [[noreturn]] void Refuse(const std::string &what) {
   fprintf(stderr, "hyxsim: %s\n", what.c_str());
-  _exit(127);
+  _exit(kRefusedStatus);
 }
 
 const char *FindEnv(char **envp, const char *name) {
@@ -74,46 +71,15 @@ const char *FindEnv(char **envp, const char *name) {
   return nullptr;
 }
 
-// The call or family a --trace-calls entry names: a family ("hsi"), a call
-// by its name with or without "KERNEL_CALL_" (any case), "uname", "ioctl",
-// or a device-control request by name.
+// Keeps the call or family a --trace-calls entry names.
 bool TakeCallFilter(Settings &s, const std::string &entry) {
   if (s.familyCount == kMaxFilters || s.numberCount == kMaxFilters) return false;
-  auto same = [&](const char *name) { return strcasecmp(entry.c_str(), name) == 0; };
-  auto sameCall = [&](const char *name) {
-    return same(name) || (strncmp(name, "KERNEL_CALL_", 12) == 0 && same(name + 12));
-  };
-#define TRACE_FAMILY(name, number, family) \
-  if (same(#family)) {                     \
-    s.families[s.familyCount++] = #family; \
-    return true;                           \
-  }
-  KERNEL_CALLS(TRACE_FAMILY)
-#undef TRACE_FAMILY
-  for (const char *family : kLinuxFamilies)
-    if (same(family)) {
-      s.families[s.familyCount++] = family;
-      return true;
-    }
-#define TRACE_CALL(name, number, family) \
-  if (sameCall(#name)) {                 \
-    s.numbers[s.numberCount++] = number; \
-    return true;                         \
-  }
-  KERNEL_CALLS(TRACE_CALL)
-#undef TRACE_CALL
-#define TRACE_REQUEST(name, request, purpose)           \
-  if (same(#name)) {                                    \
-    s.numbers[s.numberCount++] = kRequestTag | request; \
-    return true;                                        \
-  }
-  KERNEL_DEVICE_REQUESTS(TRACE_REQUEST)
-#undef TRACE_REQUEST
-  if (same("uname") || same("ioctl")) {
-    s.numbers[s.numberCount++] = same("uname") ? __NR_uname : __NR_ioctl;
-    return true;
-  }
-  return false;
+  TraceCallName name = FindTraceCall(entry.c_str());
+  if (name.group != nullptr)
+    s.families[s.familyCount++] = name.group;
+  else if (name.isNumber)
+    s.numbers[s.numberCount++] = name.number;
+  return name.group != nullptr || name.isNumber;
 }
 
 // Opens the trace file and moves it out of the low descriptors.

@@ -12,7 +12,7 @@ namespace hyxsim {
 extern bool traceOn;
 
 // Reads the trace settings from the environment and opens the trace.  A
-// setting it cannot use ends the process with status 127, naming it.
+// setting it cannot use ends the process with kRefusedStatus, naming it.
 void StartTrace(char **envp);
 
 // Dispatches the call and writes its line (when the filters let it).

@@ -111,15 +111,16 @@ __attribute__((constructor)) void StartSimulatedKernel(int, char **, char **envp
   if (sigaction(SIGSYS, &action, nullptr) != 0 ||
       RawSyscall(__NR_uname, reinterpret_cast<long>(&realNames), static_cast<long>(kOwnCallTag)) != 0) {
     fprintf(stderr, "hyxsim: cannot start the simulated kernel: %s\n", strerror(errno));
-    _exit(127);
+    _exit(kRefusedStatus);
   }
-  LoadProfile(FindEnv(envp, "HYXSIM_PROFILE"), realNames, FindEnv(envp, "HYXSIM_SNAPSHOT"));
+  LoadProfile(FindEnv(envp, "HYXSIM_PROFILE"), realNames, FindEnv(envp, "HYXSIM_SNAPSHOT"),
+              {FindEnv(envp, "HYXSIM_PROFILE_NAME"), FindEnv(envp, "HYXSIM_SNAPSHOT_NAME")});
   RegisterModels();
   LoadSections();
   StartTrace(envp);
   if (!InstallFilter()) {
     fprintf(stderr, "hyxsim: cannot install the simulated kernel: %s\n", strerror(errno));
-    _exit(127);
+    _exit(kRefusedStatus);
   }
 }
 

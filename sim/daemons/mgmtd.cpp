@@ -123,6 +123,29 @@ Json Element(pugi::xml_node node) {
   return e;
 }
 
+// The first element child of node with this local name.
+pugi::xml_node Child(pugi::xml_node node, const char *name) {
+  for (pugi::xml_node child : node.children())
+    if (child.type() == pugi::node_element && Local(child.name()) == name) return child;
+  return {};
+}
+
+// A posted event by its fields: its type id, severity, creation time, user,
+// key and chain, and its arguments as key and value, in the order sent.
+Json Event(pugi::xml_node call) {
+  pugi::xml_node event = Child(call, "eventToPost");
+  Json fields = Json::object();
+  for (const char *name : {"key", "chainId", "createdTime", "userName", "eventTypeId", "severity"})
+    if (pugi::xml_node field = Child(event, name)) fields[name] = field.text().get();
+  Json arguments = Json::array();
+  for (pugi::xml_node argument : event.children())
+    if (argument.type() == pugi::node_element && Local(argument.name()) == "arguments")
+      arguments.push_back(
+          {{"key", Child(argument, "key").text().get()}, {"value", Child(argument, "value").text().get()}});
+  fields["arguments"] = arguments;
+  return fields;
+}
+
 std::string Envelope(const std::string &inner) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<soapenv:Envelope xmlns:soapenv=\"http://schemas.xmlsoap.org/soap/envelope/\" "
@@ -310,6 +333,7 @@ bool Serve(Connection &c, daemon_kit::Records &records) {
     std::string method = call.name();
     record["method"] = method;
     record["call"] = Element(call);
+    if (Local(method) == "PostEvent") record["event"] = Event(call);
     record["xsiNs"] = NamespaceOf(call, "xsi:x");
     record["xsdNs"] = NamespaceOf(call, "xsd:x");
     auto [mode, arg] = FaultFor(method);

@@ -610,8 +610,8 @@ void RegisterHsiModels() {
     auto snapshot = std::make_unique<HsiSnapshot>();
     std::string error;
     if (!HsiReadSnapshot(profile.snapshot, KernelHsiTables(), *snapshot, error)) {
-      fprintf(stderr, "hyxsim: %s: %s\n", profile.snapshot.c_str(), error.c_str());
-      _exit(127);
+      fprintf(stderr, "hyxsim: %s: %s\n", profile.snapshotName.c_str(), error.c_str());
+      _exit(kRefusedStatus);
     }
     TheServer().snapshot = std::move(snapshot);
   }

@@ -45,6 +45,31 @@ bool Enum(const HsiTypeDef *type, const nlohmann::json &value, uint64_t &out, st
   return Fail(error, value.dump() + " is no value of " + type->name);
 }
 
+// Whether a scalar of `type` holds `number` (as DecodeNumber gave it from
+// `value`): signed for a "%d" or "%i" format, unsigned otherwise.
+bool Fits(const HsiTypeDef *type, const nlohmann::json &value, uint64_t number, std::string &error) {
+  const char *conversion = type->format ? strchr(type->format, '%') : nullptr;
+  if (conversion != nullptr) conversion += strspn(conversion + 1, "-+ #0123456789.hlLqjzt") + 1;
+  bool isSigned = conversion != nullptr && (*conversion == 'd' || *conversion == 'i');
+  unsigned bits = type->size * 8;
+  bool negative = IsNegative(value);
+  bool fits;
+  std::string range;
+  if (isSigned) {
+    int64_t low = bits >= 64 ? INT64_MIN : -(int64_t{1} << (bits - 1));
+    int64_t high = bits >= 64 ? INT64_MAX : (int64_t{1} << (bits - 1)) - 1;
+    int64_t signedNumber = static_cast<int64_t>(number);
+    fits = negative ? signedNumber >= low : number <= static_cast<uint64_t>(high);
+    range = std::to_string(low) + " to " + std::to_string(high);
+  } else {
+    uint64_t high = bits >= 64 ? UINT64_MAX : (uint64_t{1} << bits) - 1;
+    fits = !negative && number <= high;
+    range = "0 to " + std::to_string(high);
+  }
+  if (!fits) return Fail(error, value.dump() + " is out of range for " + type->name + " (" + range + ")");
+  return true;
+}
+
 }  // namespace
 
 bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out, std::string &error) {
@@ -61,7 +86,7 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
       if (type->size == 4 && value.is_string() &&
           inet_pton(AF_INET, value.get<std::string>().c_str(), out) == 1)
         return true;
-      if (!DecodeNumber(value, number, error)) return false;
+      if (!DecodeNumber(value, number, error) || !Fits(type, value, number, error)) return false;
       Put(out, type->size, number);
       return true;
     }

@@ -480,6 +480,12 @@ TEST_F(LumEvent, HyxinfoEventAndThrottle) {
   EXPECT_EQ(event["children"][6]["children"][0]["text"], "a<b>");
   EXPECT_EQ(event["children"][6]["children"][1]["text"], "x=&y");
   EXPECT_EQ(event["children"][7]["children"][1]["text"], "");
+  // The daemon's record names the event by its fields as well.
+  const Json &fields = records.back()["event"];
+  EXPECT_EQ(fields["eventTypeId"], "hyx.test.Tool");
+  EXPECT_EQ(fields["severity"], "warning");
+  EXPECT_EQ(fields["arguments"],
+            Json::parse(R"([{"key": "a<b>", "value": "x=&y"}, {"key": "plain", "value": ""}])"));
 
   CommandOutcome throttle = RunCommand(std::string(HYXINFO_PATH) + " event --throttle --json");
   ASSERT_EQ(throttle.status, 0) << throttle.output;

@@ -1,12 +1,14 @@
 // Host profiles as the simulated kernel reads them at start: every section
-// checked, a fault named by its field (status 127), profiles that inherit
+// checked, a fault named by its field (the refusal status), profiles that inherit
 // another, and the built-in host a program gets without a profile.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 
+#include "hyxsim/hyxsim.h"
 #include "run_command.h"
 
 namespace {
@@ -29,7 +31,7 @@ int ExitCode(const CommandOutcome &outcome) {
   return WIFEXITED(outcome.status) ? WEXITSTATUS(outcome.status) : -1;
 }
 
-TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWith127) {
+TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWithTheRefusalStatus) {
   struct Case {
     const char *name, *profile, *says;
   } cases[] = {
@@ -69,15 +71,40 @@ TEST(SimProfile, AFaultNamesItsFieldAndEndsTheProgramWith127) {
        "volumes[0].lockStatus: \"HYX_NOPE\" is no status name"},
       {"volume-field", R"({"volumes": [{"name": "v", "slotsize": 4096}]})",
        "volumes[0].slotsize: unknown field"},
-      {"base", R"({"base": "no-such-profile.json"})", "cannot read"},
+      {"base", R"({"base": "no-such-profile.json"})", "base.json: base \"no-such-profile.json\": "},
       {"base-loop", R"({"base": "base-loop.json"})", "base: more than"},
-      {"json", R"({"kernel": )", "is not a JSON object"},
+      {"json", "{\n  \"kernel\": {\n    \"release\": 1,,\n", "json.json: line 3, column 18: "},
+      {"not-object", "[1]", "not-object.json: not a JSON object"},
+      {"duplicate", R"({"kernel": {"release": "1", "release": "2"}})", "kernel: \"release\" appears twice"},
+      {"negative", R"({"kernel": {"uptimeMicroseconds": -5}})", "kernel.uptimeMicroseconds: -5 is below 0"},
+      {"out-of-range", R"({"hsi": {"timer_info": {"value": {"sysUptime": -5}}}})", "-5 is out of range for"},
+      {"too-large", R"({"hsi": {"timer_info": {"value": {"sysUptime": 18446744073709551616}}}})",
+       "is not a whole number of at most 64 bits"},
   };
   for (const Case &c : cases) {
     CommandOutcome outcome = Probe(WriteProfile(c.name, c.profile), "uname");
-    EXPECT_EQ(ExitCode(outcome), 127) << c.name << ": " << outcome.output;
+    EXPECT_EQ(ExitCode(outcome), HYXSIM_REFUSED_STATUS) << c.name << ": " << outcome.output;
     EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.name << ": " << outcome.output;
     EXPECT_EQ(outcome.output.find("uname "), std::string::npos) << c.name << ": the program ran";
+  }
+}
+
+TEST(SimProfile, NestingAndSizeAreBoundedWithAClearRefusal) {
+  struct Case {
+    const char *name;
+    std::string profile;
+    const char *says;
+  } cases[] = {
+      {"deep", "{\"x\": " + std::string(100000, '[') + std::string(100000, ']') + "}",
+       "deep.json: objects and lists nested more than 64 deep"},
+      {"large", "{\"description\": \"" + std::string(17 << 20, 'x') + "\"}",
+       "large.json: larger than 16 MiB"},
+  };
+  for (const Case &c : cases) {
+    CommandOutcome outcome = Probe(WriteProfile(c.name, c.profile), "uname");
+    EXPECT_EQ(ExitCode(outcome), HYXSIM_REFUSED_STATUS) << c.name << ": " << outcome.output.substr(0, 200);
+    EXPECT_NE(outcome.output.find(c.says), std::string::npos)
+        << c.name << ": " << outcome.output.substr(0, 200);
   }
 }
 
@@ -107,6 +134,22 @@ TEST(SimProfile, TheSocketRequestIsTheKernelsOnlyOnTheHyxkernel) {
   std::string linux = WriteProfile("linux", R"({"kernel": {"type": "linux"}})");
   EXPECT_EQ(Probe("", "socket").output, "socket ok pipe ENOTTY closed EBADF\n");
   EXPECT_EQ(Probe(linux, "socket").output, "socket ENOTTY pipe ENOTTY closed EBADF\n");
+}
+
+// The simulator is preloaded into programs of every kind: whatever else
+// it exported could take the place of the program's own symbols.
+TEST(SimLibrary, ExportsOnlyItsInterface) {
+  CommandOutcome symbols = RunCommand(std::string("nm -D --defined-only ") + HYXSIM_LIBRARY_FILE);
+  ASSERT_EQ(ExitCode(symbols), 0) << symbols.output;
+  std::istringstream lines(symbols.output);
+  size_t exported = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::string name = line.substr(line.rfind(' ') + 1);
+    // clock_gettime is the one libc function it stands in for.
+    EXPECT_TRUE(name.rfind("HyxSim_", 0) == 0 || name == "clock_gettime") << name;
+    ++exported;
+  }
+  EXPECT_GT(exported, 0u);
 }
 
 }  // namespace

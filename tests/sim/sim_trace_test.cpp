@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "run_command.h"
 
@@ -234,7 +235,7 @@ TEST(SimTrace, SettingsTheSimulatorCannotUseStopTheProgram) {
   for (const Case &c : cases) {
     CommandOutcome outcome = RunCommand("env -u HYXSIM_PROFILE HYXSIM_TRACE=" + trace + " " + c.env + " " +
                                         PROBE_PATH + " uname 2>&1");
-    EXPECT_EQ(ExitCode(outcome), 127) << c.env << ": " << outcome.output;
+    EXPECT_EQ(ExitCode(outcome), HYXSIM_REFUSED_STATUS) << c.env << ": " << outcome.output;
     EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.env << ": " << outcome.output;
   }
   // Calls by name, in any case, with or without their prefix.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "hsiCacheWriter.h"
+#include "hyxsim/hyxsim.h"
 #include "hyxsysinfo/hsiCacheFormat.h"
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
@@ -222,7 +223,7 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
     std::vector<uint8_t> bytes = good;
     c.damage(bytes);
     CommandOutcome outcome = RunServed(WriteSnapshot(c.name, bytes), "echo the program ran");
-    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 127)
+    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == HYXSIM_REFUSED_STATUS)
         << c.name << ": " << outcome.output;
     EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.name << ": " << outcome.output;
     EXPECT_EQ(outcome.output.find("the program ran"), std::string::npos) << c.name;
@@ -265,7 +266,7 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
   for (const Recorded &c : recorded) {
     CommandOutcome outcome =
         RunServed(WriteSnapshot(c.name, Snapshot(nullptr, c.add)), "echo the program ran");
-    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 127)
+    EXPECT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == HYXSIM_REFUSED_STATUS)
         << c.name << ": " << outcome.output;
     EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.name << ": " << outcome.output;
   }

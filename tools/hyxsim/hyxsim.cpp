@@ -1,7 +1,7 @@
 // hyxsim: runs a program as if it were on a Hyxkernel host.
 //
-//   hyxsim [--profile FILE] [--snapshot FILE] [--daemons] [--bind DIR]... [--ro PATH]... [TRACE OPTIONS]
-//          -- PROGRAM ARGS
+//   hyxsim [--profile FILE|NAME] [--snapshot FILE] [--daemons [--records DIR]] [--bind PATH]...
+//          [--ro PATH]... [TRACE OPTIONS] -- PROGRAM ARGS
 //
 // --snapshot FILE serves the system-information calls from a snapshot of a
 // host's tree (lib/hyxsysinfo/hsiCacheFormat.h) instead of the profile's
@@ -14,16 +14,19 @@
 // for --trace --trace-format=...
 //
 // The program gets a private host (see sandbox.h) with the simulated kernel
-// preloaded and the profile's host in it.  With --daemons the host's
+// preloaded and the profile's host in it; nothing of this machine is
+// writable there but what --bind names (kUsage says what is visible).  With --daemons the host's
 // observation daemon, SNMP agent and management daemon run beside it
 // (hyxsim/daemons.h says what they record and where).  Its exit status, or the signal
 // that ended it, is hyxsim's own.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +37,7 @@
 #include "profileDocument.h"
 #include "sandbox.h"
 #include "sandboxPaths.h"
+#include "traceCalls.h"
 
 namespace {
 
@@ -41,7 +45,9 @@ constexpr const char kUsage[] =
     "usage: hyxsim [OPTIONS] -- PROGRAM [ARGS...]\n"
     "       hyxsim --help\n"
     "\n"
-    "  --profile FILE         the host profile (default: the example hypervisor host)\n"
+    "  --profile FILE|NAME    the host profile: a file, or the name of an example\n"
+    "                         host (hxfs, mockup, ...); default: the example\n"
+    "                         hypervisor host\n"
     "  --snapshot FILE        answer the system-information calls (gets, lists, the\n"
     "                         signature exchange, module ids and node definitions)\n"
     "                         from this snapshot of a host's tree; sets are refused\n"
@@ -50,8 +56,12 @@ constexpr const char kUsage[] =
     "  --daemons              run the observation daemon, SNMP agent and management\n"
     "                         daemon in the sandbox; each records what it receives\n"
     "                         in /run/hyxsim/*.jsonl\n"
-    "  --bind DIR             make DIR visible in the sandbox, writable (repeatable)\n"
-    "  --ro PATH              make PATH visible in the sandbox, read-only (repeatable)\n"
+    "  --records DIR          with --daemons: copy those records into DIR when the\n"
+    "                         program ends\n"
+    "  --bind PATH            make PATH (absolute) visible in the sandbox, writable\n"
+    "                         (repeatable)\n"
+    "  --ro PATH              make PATH (absolute) visible in the sandbox, read-only\n"
+    "                         (repeatable)\n"
     "  --trace[=FILE]         every kernel call of the program and its children,\n"
     "                         decoded, on stderr or in FILE\n"
     "  --trace=json, --trace-format=text|json\n"
@@ -59,11 +69,29 @@ constexpr const char kUsage[] =
     "  --trace-calls=LIST     only these calls (names or groups, comma-separated)\n"
     "  --trace-nodes=PREFIX   only system-information calls on nodes under PREFIX\n"
     "\n"
-    "Exit status: the program's; 127 for a profile or snapshot the simulator refuses\n"
-    "(one line names the fault); 2 for bad usage or a file that cannot be read.\n";
+    "Inside, nothing of this machine is writable but what --bind names.  Visible\n"
+    "read-only: /usr, /bin, /lib, /etc (with the sandbox's own accounts, PAM\n"
+    "services and host configuration), /sys, the current directory, PROGRAM's\n"
+    "directory, hyxsim's own directory and the simulator's, and what --ro names.\n"
+    "The sandbox's own, on a tmpfs that vanishes with it: /tmp, /run, /var, /root,\n"
+    "/home, /dev and the host's paths.  PROGRAM is looked up on the caller's PATH.\n"
+    "Signals hyxsim receives go to PROGRAM; when hyxsim is killed, everything it\n"
+    "started is killed too.\n"
+    "\n"
+    "Exit status: the program's; 2 for bad usage or a file that cannot be read;\n"
+    "125 for a profile, snapshot or trace setting the simulator refuses (one\n"
+    "line names the fault); 126 when the sandbox cannot be made or PROGRAM\n"
+    "cannot be run; 127 when PROGRAM is not found.\n";
 
-int Usage() {
-  fputs(kUsage, stderr);
+// Command-line text as messages show it: a long argument is cut.
+std::string Shown(const std::string &text) {
+  constexpr size_t kLongest = 80;
+  return text.size() <= kLongest ? text : text.substr(0, kLongest) + "...";
+}
+
+// A usage error: what was wrong, and where to read more.
+int UsageError(const std::string &what) {
+  fprintf(stderr, "hyxsim: %s\nTry 'hyxsim --help'.\n", what.c_str());
   return 2;
 }
 
@@ -98,10 +126,53 @@ bool TakeTraceOption(const std::string &option, TraceRequest &trace) {
          value("--trace-nodes=", trace.nodes);
 }
 
+// --bind and --ro name a path of this machine that exists, written
+// absolute: it is bound at its real path, symbolic links resolved.
+bool TakeMount(const std::string &option, const std::string &path, bool writable, SandboxSpec &sandbox,
+               std::string &error) {
+  char resolved[PATH_MAX];
+  if (path.empty() || path[0] != '/')
+    error = option + " " + Shown(path) + ": not an absolute path";
+  else if (realpath(path.c_str(), resolved) == nullptr)
+    error = option + " " + Shown(path) + ": " + strerror(errno);
+  else
+    sandbox.mounts.push_back({resolved, writable});
+  return error.empty();
+}
+
+// --profile takes a file or, when nothing of that name is here, the name of
+// one of the example hosts in `hosts`.
+std::string ProfilePath(const std::string &given, const std::string &hosts) {
+  if (given.find('/') != std::string::npos || access(given.c_str(), F_OK) == 0) return given;
+  for (const char *suffix : {"", ".json"}) {
+    std::string host = hosts + "/" + given + suffix;
+    if (access(host.c_str(), F_OK) == 0) return host;
+  }
+  return given;
+}
+
+// PROGRAM as the caller's shell would find it: a name without "/" is looked
+// up in the directories of `dirs` (a PATH).  Empty when it is not there.
+std::string FindProgram(const std::string &name, const std::string &dirs) {
+  if (name.find('/') != std::string::npos) return name;
+  for (size_t at = 0; at <= dirs.size();) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = end > at ? dirs.substr(at, end - at) : ".";
+    std::string candidate = dir + "/" + name;
+    struct stat st;
+    if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+    at = end + 1;
+  }
+  return "";
+}
+
 // Hands the trace to the simulator in the sandbox: hyxsim holds the
-// destination (FILE, or its own stderr) open, and every traced process
-// opens it again through /proc, so no path needs to be reachable in the
-// sandbox.  Returns false with a message when FILE cannot be made.
+// destination (FILE, or its own stderr) open, the sandbox's first process
+// (pid 1 there) inherits it, and every traced process opens it again
+// through /proc, so no path needs to be reachable in the sandbox.  Returns false with a message when FILE
+// cannot be made.
 bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
   int fd = trace.file.empty()
                ? fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)
@@ -110,8 +181,7 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
     fprintf(stderr, "hyxsim: %s: %s\n", trace.file.empty() ? "stderr" : trace.file.c_str(), strerror(errno));
     return false;
   }
-  sandbox.environment.push_back("HYXSIM_TRACE=/proc/" + std::to_string(getpid()) + "/fd/" +
-                                std::to_string(fd));
+  sandbox.environment.push_back("HYXSIM_TRACE=/proc/1/fd/" + std::to_string(fd));
   if (!trace.format.empty()) sandbox.environment.push_back("HYXSIM_TRACE_FORMAT=" + trace.format);
   if (!trace.calls.empty()) sandbox.environment.push_back("HYXSIM_TRACE_CALLS=" + trace.calls);
   if (!trace.nodes.empty()) sandbox.environment.push_back("HYXSIM_TRACE_NODES=" + trace.nodes);
@@ -123,6 +193,7 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
 int main(int argc, char **argv) {
   SandboxSpec sandbox;
   std::string profile = hyxsim::DefaultProfilePath();
+  std::string hosts = Directory(profile);
   std::string snapshot;
   bool daemons = false;
   TraceRequest trace;
@@ -131,6 +202,7 @@ int main(int argc, char **argv) {
     fputs(kUsage, stdout);
     return 0;
   }
+  std::string error;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
     if (option == "--daemons") {
@@ -138,33 +210,50 @@ int main(int argc, char **argv) {
       continue;
     }
     if (option.rfind("--trace", 0) == 0) {
-      if (!TakeTraceOption(option, trace)) return Usage();
+      if (!TakeTraceOption(option, trace)) return UsageError("unknown option " + Shown(option));
       continue;
     }
-    if (i + 1 >= argc) return Usage();
+    bool known = option == "--profile" || option == "--snapshot" || option == "--bind" || option == "--ro" ||
+                 option == "--records";
+    if (!known)
+      return UsageError(option.rfind("-", 0) == 0
+                            ? "unknown option " + Shown(option)
+                            : "PROGRAM follows \"--\": hyxsim [OPTIONS] -- " + Shown(option));
+    if (i + 1 >= argc) return UsageError(option + " takes a value");
+    std::string value = argv[++i];
     if (option == "--profile")
-      profile = argv[++i];
+      profile = ProfilePath(value, hosts);
     else if (option == "--snapshot")
-      snapshot = argv[++i];
-    else if (option == "--bind")
-      sandbox.binds.push_back(Absolute(argv[++i]));
-    else if (option == "--ro")
-      sandbox.readOnly.push_back(Absolute(argv[++i]));
-    else
-      return Usage();
+      snapshot = value;
+    else if (option == "--records")
+      sandbox.recordsDirectory = value;
+    else if (!TakeMount(option, value, option == "--bind", sandbox, error))
+      return UsageError(error);
   }
-  if (i + 1 >= argc) return Usage();
+  if (i + 1 >= argc) return UsageError("no PROGRAM: hyxsim [OPTIONS] -- PROGRAM [ARGS...]");
   sandbox.command.assign(argv + i + 1, argv + argc);
+  if (!trace.format.empty() && trace.format != "text" && trace.format != "json")
+    return UsageError("--trace-format " + Shown(trace.format) + ": neither text nor json");
+  for (size_t at = 0; at <= trace.calls.size();) {
+    size_t end = std::min(trace.calls.find(',', at), trace.calls.size());
+    std::string entry = trace.calls.substr(at, end - at);
+    hyxsim::TraceCallName name = hyxsim::FindTraceCall(entry.c_str());
+    if (!entry.empty() && name.group == nullptr && !name.isNumber)
+      return UsageError("--trace-calls: " + Shown(entry) + " is no call or family of calls");
+    at = end + 1;
+  }
+  if (!sandbox.recordsDirectory.empty() && !daemons) return UsageError("--records is for --daemons");
 
   // The sandbox gets the profile with what it inherits merged in; the
-  // simulated kernel checks its sections when the program starts.
+  // simulated kernel checks its sections when the program starts, and names
+  // the file the way the caller did.
   nlohmann::json document;
-  std::string error;
   if (!hyxsim::ReadProfileDocument(profile, document, error)) {
     fprintf(stderr, "hyxsim: %s\n", error.c_str());
     return 2;
   }
   sandbox.profileText = document.dump(2);
+  sandbox.environment.push_back("HYXSIM_PROFILE_NAME=" + profile);
   // A faulty section is left for the simulated kernel to name at start.
   auto volumes = document.find("volumes");
   if (volumes != document.end() && !hyxsim::ParseVolumes(&*volumes, sandbox.volumes, error))
@@ -180,31 +269,42 @@ int main(int argc, char **argv) {
     close(fd);
     sandbox.snapshot = Absolute(snapshot);
     sandbox.environment.push_back(std::string("HYXSIM_SNAPSHOT=") + hyxsim::kSandboxSnapshot);
+    sandbox.environment.push_back("HYXSIM_SNAPSHOT_NAME=" + snapshot);
   }
   auto mockup = document.find("mockup");
   sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
 
+  // What the program needs to run is visible read-only: the simulator, the
+  // program itself, hyxsim's own directory (the tools installed beside it)
+  // and the daemons.
   const char *library = getenv("HYXSIM_LIBRARY");
   sandbox.simLibrary = Absolute(library && *library ? library : hyxsim::SimLibraryPath());
-  sandbox.readOnly.push_back(Directory(sandbox.simLibrary));
+  AddReadOnly(sandbox, Directory(sandbox.simLibrary));
   // The tools installed beside hyxsim run inside by name, after the
   // caller's own PATH: PREFIX/bin/hyxsim -- hyxinfo uses PREFIX/bin/hyxinfo.
   std::string own = hyxsim::OwnDirectory();
+  const char *callerPath = getenv("PATH");
+  std::string path = callerPath && *callerPath ? callerPath : "/usr/local/bin:/usr/bin:/bin";
   if (!own.empty()) {
-    sandbox.readOnly.push_back(own);
-    const char *path = getenv("PATH");
-    sandbox.environment.push_back("PATH=" + (path && *path ? std::string(path) + ":" : "") + own);
+    AddReadOnly(sandbox, own);
+    path += ":" + own;
+    sandbox.environment.push_back("PATH=" + path);
   }
-  if (strchr(sandbox.command[0].c_str(), '/'))
-    sandbox.readOnly.push_back(Directory(Absolute(sandbox.command[0])));
+  std::string program = FindProgram(sandbox.command[0], path);
+  if (program.empty()) {
+    fprintf(stderr, "hyxsim: %s: not found\n", Shown(sandbox.command[0]).c_str());
+    return 127;
+  }
+  sandbox.executable = Absolute(program);
+  AddReadOnly(sandbox, Directory(sandbox.executable));
   if (daemons) {
     for (const std::string &daemon : hyxsim::DaemonPaths()) {
       sandbox.daemons.push_back(daemon);
-      sandbox.readOnly.push_back(Directory(daemon));
+      AddReadOnly(sandbox, Directory(daemon));
     }
   }
   char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof cwd) && strcmp(cwd, "/") != 0) sandbox.binds.push_back(cwd);
+  if (getcwd(cwd, sizeof cwd)) sandbox.workingDirectory = cwd;
 
   if (trace.on && !PassTrace(trace, sandbox)) return 2;
 

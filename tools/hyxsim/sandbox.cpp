@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -17,11 +18,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/hostPaths.h"
+#include "hyxsim/daemons.h"
 #include "sandboxPaths.h"
 
 namespace {
@@ -242,6 +245,15 @@ void MakeHostPaths(const SandboxSpec &sandbox) {
   MakeDirs("/home");
 }
 
+// Whether one of mounts shows path (at or above it).
+bool Shows(const std::vector<SandboxMount> &mounts, const std::string &path) {
+  for (const SandboxMount &mount : mounts)
+    if (path == mount.path || mount.path == "/" ||
+        (path.compare(0, mount.path.size(), mount.path) == 0 && path[mount.path.size()] == '/'))
+      return true;
+  return false;
+}
+
 void BuildTree(const SandboxSpec &sandbox) {
   Bind("/usr", "/usr", true);
   for (const char *name : {"bin", "sbin", "lib", "lib32", "libx32"})
@@ -254,13 +266,17 @@ void BuildTree(const SandboxSpec &sandbox) {
   Bind("/sys", "/sys", true);
   MakeDev();
   MakeHostPaths(sandbox);
+  // The caller's directory, read-only, unless a mount shows it already or
+  // it is one of the sandbox's own (its /tmp, its /etc), where the program
+  // starts instead.
+  std::vector<SandboxMount> mounts = sandbox.mounts;
+  const std::string &cwd = sandbox.workingDirectory;
+  if (!cwd.empty() && !Shows(mounts, cwd) && access(cwd.c_str(), F_OK) != 0) mounts.push_back({cwd, false});
   // Parents before children, so that nested binds stack the right way.
-  auto byLength = [](const std::string &a, const std::string &b) { return a.size() < b.size(); };
-  std::vector<std::string> binds = sandbox.binds, readOnly = sandbox.readOnly;
-  std::stable_sort(binds.begin(), binds.end(), byLength);
-  std::stable_sort(readOnly.begin(), readOnly.end(), byLength);
-  for (const std::string &path : binds) Bind(path, path, false);
-  for (const std::string &path : readOnly) Bind(path, path, true);
+  std::stable_sort(mounts.begin(), mounts.end(), [](const SandboxMount &a, const SandboxMount &b) {
+    return a.path.size() < b.path.size();
+  });
+  for (const SandboxMount &mount : mounts) Bind(mount.path, mount.path, !mount.writable);
 }
 
 void BringUpLoopback() {
@@ -274,14 +290,67 @@ void BringUpLoopback() {
   close(fd);
 }
 
+// The signals a caller ends or interrupts a program with: hyxsim hands each
+// on, so that the sandbox ends the way its program does.
+constexpr int kForwarded[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
+volatile sig_atomic_t forwardTo = 0;
+
+void Forward(int signal) {
+  if (forwardTo > 0) kill(forwardTo, signal);
+}
+
+// Blocks the forwarded signals until ForwardTo knows where they go; those
+// that arrive meanwhile wait.
+void BlockForwarded(sigset_t &old) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kForwarded) sigaddset(&set, signal);
+  sigprocmask(SIG_BLOCK, &set, &old);
+}
+
+void ForwardTo(pid_t pid, const sigset_t &old) {
+  forwardTo = pid;
+  struct sigaction action {};
+  action.sa_handler = Forward;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int signal : kForwarded) sigaction(signal, &action, nullptr);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
+// In a child hyxsim starts: killed when the process that started it ends
+// (also when it ended before the request was made).
+void DieWithParent(pid_t parent) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(126);
+}
+
+// The same for the sandbox's first process, whose parent lies outside its
+// process namespace: that parent holds the other end of `lifeline` open
+// while it lives.
+void DieWithCaller(int lifeline) {
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  struct pollfd end = {lifeline, POLLIN, 0};
+  if (poll(&end, 1, 0) != 0) _exit(126);
+  close(lifeline);
+}
+
+// Before a child runs a program: the signals as the caller left them.
+void RestoreSignals(const sigset_t &old) {
+  for (int signal : kForwarded) ::signal(signal, SIG_DFL);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
+}
+
 // Starts one daemon inside the sandbox and waits until it listens.
-pid_t StartDaemon(const std::string &path) {
+pid_t StartDaemon(const std::string &path, const sigset_t &mask) {
+  pid_t parent = getpid();
   int ready[2];
   Check(pipe2(ready, O_CLOEXEC), "pipe");
   pid_t pid = fork();
   if (pid < 0) Fail("fork " + path);
   if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    DieWithParent(parent);
+    RestoreSignals(mask);
     close(ready[0]);
     int fd = fcntl(ready[1], F_DUPFD, 3);  // a copy that survives exec
     std::string fdText = std::to_string(fd);
@@ -323,13 +392,47 @@ void StopDaemons(const std::vector<pid_t> &daemons) {
   std::vector<char *> argv;
   for (const std::string &arg : sandbox.command) argv.push_back(const_cast<char *>(arg.c_str()));
   argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  fprintf(stderr, "hyxsim: cannot run %s: %s\n", argv[0], strerror(errno));
+  execv(sandbox.executable.c_str(), argv.data());
+  fprintf(stderr, "hyxsim: cannot run %s: %s\n", sandbox.executable.c_str(), strerror(errno));
   _exit(errno == ENOENT ? 127 : 126);
 }
 
-[[noreturn]] void RunChild(const SandboxSpec &sandbox, const std::string &cwd) {
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
+// Copies the daemons' records into the directory the caller named, open
+// since before the sandbox was made.
+void CopyRecords(int directory) {
+  for (const char *path : {HYXSIM_HOBD_RECORDS, HYXSIM_SNMP_AGENT_RECORDS, HYXSIM_MGMTD_RECORDS}) {
+    int in = open(path, O_RDONLY | O_CLOEXEC);
+    if (in < 0) continue;
+    const char *name = strrchr(path, '/') + 1;
+    int out = openat(directory, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (out < 0) {
+      fprintf(stderr, "hyxsim: --records: %s: %s\n", name, strerror(errno));
+      close(in);
+      continue;
+    }
+    char chunk[65536];
+    ssize_t n;
+    while ((n = read(in, chunk, sizeof chunk)) > 0)
+      if (write(out, chunk, static_cast<size_t>(n)) != n) {
+        fprintf(stderr, "hyxsim: --records: %s: %s\n", name, strerror(errno));
+        break;
+      }
+    close(in);
+    close(out);
+  }
+}
+
+// The sandbox's first process: the init of its own process namespace, so
+// that whatever runs in the sandbox ends when this process does.  It hands
+// the caller's signals on to the program, stops the daemons once the
+// program is done (the program never sees them as its children), and
+// reports the program's wait status on `report`: an init cannot end by
+// its own signal.
+[[noreturn]] void RunChild(const SandboxSpec &sandbox, int lifeline, const sigset_t &mask, int records,
+                           int report) {
+  // The forwarded signals stay blocked until the program runs: an init
+  // without a handler would drop them.
+  DieWithCaller(lifeline);
   Check(unshare(CLONE_NEWNS | CLONE_NEWNET), "unshare");
   Check(mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), "make mounts private");
   // The new root is a tmpfs mounted over /tmp in this namespace only; the
@@ -342,25 +445,37 @@ void StopDaemons(const std::vector<pid_t> &daemons) {
   Check(umount2(kOldRoot, MNT_DETACH), "detach the host root");
   rmdir(kOldRoot);
   BringUpLoopback();
-  if (chdir(cwd.c_str()) != 0) Check(chdir("/"), "chdir /");
+  if (sandbox.workingDirectory.empty() || chdir(sandbox.workingDirectory.c_str()) != 0)
+    Check(chdir("/"), "chdir /");
 
-  if (sandbox.daemons.empty()) Exec(sandbox);
-
-  // With daemons this process stays to stop them once the program is done,
-  // so the program never sees them as its children.
   std::vector<pid_t> daemons;
-  for (const std::string &path : sandbox.daemons) daemons.push_back(StartDaemon(path));
+  for (const std::string &path : sandbox.daemons) daemons.push_back(StartDaemon(path, mask));
+  pid_t self = getpid();
   pid_t program = fork();
   if (program < 0) Fail("fork");
   if (program == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    DieWithParent(self);
+    RestoreSignals(mask);
     Exec(sandbox);
   }
+  ForwardTo(program, mask);
+  // Orphans of the program come here too; each is collected as it ends.
   int status = 0;
-  while (waitpid(program, &status, 0) < 0)
-    if (errno != EINTR) Fail("waitpid");
+  for (;;) {
+    int any;
+    pid_t ended = waitpid(-1, &any, 0);
+    if (ended == program) {
+      status = any;
+      break;
+    }
+    if (ended < 0 && errno != EINTR) Fail("waitpid");
+    daemons.erase(std::remove(daemons.begin(), daemons.end(), ended), daemons.end());
+  }
+  forwardTo = 0;
   StopDaemons(daemons);
-  ExitLike(status);
+  if (records >= 0) CopyRecords(records);
+  if (write(report, &status, sizeof status) != sizeof status) _exit(126);
+  _exit(0);
 }
 
 }  // namespace
@@ -381,15 +496,44 @@ void ExitLike(int status) {
   _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
+void AddReadOnly(SandboxSpec &sandbox, const std::string &path) {
+  // Compared and bound by its real path: "PREFIX/bin/../libexec" is not
+  // below PREFIX/bin.
+  char resolved[PATH_MAX];
+  std::string real = realpath(path.c_str(), resolved) ? resolved : path;
+  if (!Shows(sandbox.mounts, real)) sandbox.mounts.push_back({real, false});
+}
+
 int RunInSandbox(const SandboxSpec &sandbox) {
-  char cwd[4096];
-  if (getcwd(cwd, sizeof cwd) == nullptr) snprintf(cwd, sizeof cwd, "/");
+  int records = -1;
+  if (!sandbox.recordsDirectory.empty()) {
+    records = open(sandbox.recordsDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (records < 0) {
+      fprintf(stderr, "hyxsim: --records %s: %s\n", sandbox.recordsDirectory.c_str(), strerror(errno));
+      return -1;
+    }
+  }
+  int report[2], lifeline[2];
+  if (pipe2(report, O_CLOEXEC) != 0 || pipe2(lifeline, O_CLOEXEC) != 0 || unshare(CLONE_NEWPID) != 0) {
+    perror("hyxsim: sandbox");
+    return -1;
+  }
+  sigset_t old;
+  BlockForwarded(old);
   pid_t child = fork();
   if (child < 0) {
     perror("hyxsim: fork");
     return -1;
   }
-  if (child == 0) RunChild(sandbox, cwd);
+  if (child == 0) {
+    close(report[0]);
+    close(lifeline[1]);
+    RunChild(sandbox, lifeline[0], old, records, report[1]);
+  }
+  ForwardTo(child, old);
+  close(report[1]);
+  close(lifeline[0]);  // the write end stays open while hyxsim lives
+  if (records >= 0) close(records);
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
     if (errno != EINTR) {
@@ -397,5 +541,10 @@ int RunInSandbox(const SandboxSpec &sandbox) {
       return -1;
     }
   }
+  // The program's own status when the sandbox got to report it; otherwise
+  // the sandbox ended first (it could not be made, or it was killed).
+  int program;
+  if (read(report[0], &program, sizeof program) == sizeof program) status = program;
+  close(report[0]);
   return status;
 }

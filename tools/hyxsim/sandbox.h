@@ -7,18 +7,29 @@
 
 #include "volumes.h"
 
+// A host path made visible in the sandbox at the same path.
+struct SandboxMount {
+  std::string path;  // absolute, symbolic links resolved
+  bool writable = false;
+};
+
 struct SandboxSpec {
   std::string profileText;                  // copied to /run/hyxsim/profile.json
   std::string snapshot;                     // bound read-only at /run/hyxsim/snapshot.hsi
   bool mockup = false;                      // place the mock-up marker
   std::string simLibrary;                   // preloaded into the program
-  std::vector<std::string> binds;           // host directories bound read-write at the same path
-  std::vector<std::string> readOnly;        // host paths bound read-only at the same path
+  std::vector<SandboxMount> mounts;         // host paths bound at the same path
+  std::string workingDirectory;             // the caller's; read-only unless a mount or the sandbox has it
   std::vector<std::string> daemons;         // started before the command, stopped after it
+  std::string recordsDirectory;             // where the daemons' records are copied at the end
   std::vector<hyxsim::VolumeSpec> volumes;  // laid out on the sandbox's tmpfs
   std::vector<std::string> environment;     // NAME=VALUE entries the program gets
+  std::string executable;                   // the file command[0] names, found on the caller's PATH
   std::vector<std::string> command;
 };
+
+// Makes host path visible read-only, unless a mount already shows it.
+void AddReadOnly(SandboxSpec &sandbox, const std::string &path);
 
 // Ends this process the way a child with wait status `status` ended.
 [[noreturn]] void ExitLike(int status);

@@ -12,7 +12,8 @@
 
   manpages.py tool NAME DESCRIPTION OUTFILE VERSION -- COMMAND...
       Section 1 for a tool: the hand-written DESCRIPTION file (NAME line,
-      then paragraphs; a line "@HELP" marks where the help goes) and the
+      then paragraphs, lines indented by four spaces shown as written; a
+      line "@HELP" marks where the help goes) and the
       tool's own --help text.  For a tool whose help lists commands
       (hyxinfo), each command's --help is added as well.
 
@@ -330,14 +331,24 @@ def tool(name, description, outfile, version, command):
     usage = top[: top.index("")] if "" in top else top  # the lines up to the first blank one
     out += [".SH SYNOPSIS"] + verbatim([l.replace("usage: ", "", 1).strip() for l in usage])
     out += [".SH DESCRIPTION"]
-    paragraph = []
+    paragraph, block = [], []
 
     def flush():
         if paragraph:
             out.extend([".PP", roff(" ".join(paragraph))])
             paragraph.clear()
+        if block:
+            out.extend(verbatim(block))
+            block.clear()
 
     for line in body + [""]:
+        if line.startswith("    "):  # an indented line is shown as written
+            if paragraph:
+                flush()
+            block.append(line[4:])
+            continue
+        if block:
+            flush()
         if line == "@HELP":
             flush()
             # A tool with commands ("  COMMAND ..." lines) gets each one's own

@@ -27,6 +27,8 @@
  *    "method": "PostEvent", "xsiNs": uri, "xsdNs": uri,
  *    "call": {"name", "ns", "attributes", "attributeOrder": [names as
  *    written], "text", "children": [...]},
+ *    "event": {"eventTypeId", "severity", "createdTime", "userName", "key",
+ *              "chainId", "arguments": [{"key", "value"}, ...]} (PostEvent),
  *    "session": cookie session, "fault": why (when answered with a fault),
  *    "faultMode": mode}, or {..., "error": why} for a request it could not
  *   read.  Faults per method: lines "METHOD MODE [ARG]" (METHOD may be "*")

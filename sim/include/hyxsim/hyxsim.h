@@ -13,6 +13,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The exit status of a process whose profile, snapshot or trace settings the
+ * simulator refuses at start (after one line on stderr naming the fault):
+ * apart from the shell's 126 ("cannot run") and 127 ("not found"). */
+#define HYXSIM_REFUSED_STATUS 125
+
 #ifdef __cplusplus
 extern "C" {
 #endif
