@@ -667,7 +667,10 @@ void TraceAndDispatch(Call &call, bool kernelCall) {
   const Call asked = call;
   Line line(s.json);
   pid_t pid = static_cast<pid_t>(RawSyscall(__NR_getpid));
+  // One name per call in both forms: the kernel's calls without their
+  // KERNEL_CALL_ prefix.
   const char *name = KernelCallName(call.number);
+  if (name != nullptr && strncmp(name, "KERNEL_CALL_", 12) == 0) name += 12;
   if (name == nullptr && call.number == __NR_uname) name = "uname";
   if (name == nullptr && call.number == __NR_ioctl) name = "ioctl";
   if (s.json) {
@@ -682,7 +685,7 @@ void TraceAndDispatch(Call &call, bool kernelCall) {
   } else {
     line.Format("[%d] ", pid);
     if (name)
-      line.Raw(strncmp(name, "KERNEL_CALL_", 12) == 0 ? name + 12 : name);
+      line.Raw(name);
     else
       line.Format("call_%llu", static_cast<unsigned long long>(call.number));
     line.Open('(');

@@ -72,8 +72,8 @@ TEST(SimTrace, HyxinfoHostShowsTheLoadTimeCheckAndTheSignatureExchange) {
   std::vector<json> lines = JsonLines(traced.output);
   std::vector<std::string> expected = {
       "uname 0",
-      "KERNEL_CALL_SYSCALL_API_CHECKSUM HYX_OK",
-      "KERNEL_CALL_HSI_SIGNATURE HYX_OK",
+      "SYSCALL_API_CHECKSUM HYX_OK",
+      "HSI_SIGNATURE HYX_OK",
       "uname 0",
   };
   EXPECT_EQ(Sequence(lines), expected) << traced.output;
@@ -104,10 +104,10 @@ TEST(SimTrace, HyxinfoVersionShowsItsGetsWithTheirNodePaths) {
   // (the system version and the unique system version).
   std::vector<std::string> expected = {
       "uname 0",
-      "KERNEL_CALL_SYSCALL_API_CHECKSUM HYX_OK",
-      "KERNEL_CALL_HSI_SIGNATURE HYX_OK",
-      "KERNEL_CALL_HSI_GET system/version HYX_OK",
-      "KERNEL_CALL_HSI_GET system/version HYX_OK",
+      "SYSCALL_API_CHECKSUM HYX_OK",
+      "HSI_SIGNATURE HYX_OK",
+      "HSI_GET system/version HYX_OK",
+      "HSI_GET system/version HYX_OK",
   };
   EXPECT_EQ(Sequence(lines), expected) << traced.output;
   ASSERT_EQ(lines.size(), expected.size());
@@ -121,8 +121,8 @@ TEST(SimTrace, OnARenumberedKernelTheSignatureIsRefusedAndTheNodeTableRead) {
                                      " host 2>&1 >/dev/null");
   std::vector<json> lines = JsonLines(traced.output);
   std::vector<std::string> expected = {
-      "KERNEL_CALL_HSI_SIGNATURE HYX_CHECKSUM_MISMATCH",
-      "KERNEL_CALL_HSI_GET sysInfoNodeHashes HYX_OK",
+      "HSI_SIGNATURE HYX_CHECKSUM_MISMATCH",
+      "HSI_GET sysInfoNodeHashes HYX_OK",
   };
   ASSERT_EQ(Sequence(lines), expected) << traced.output;
   EXPECT_TRUE(lines[0]["errno"].is_string()) << traced.output;
@@ -140,7 +140,7 @@ TEST(SimTrace, OnARenumberedKernelHyxhsisListsUseTheKernelsNumbers) {
                                        " ls net/pNics 2>&1 >/dev/null");
     std::vector<json> lines = JsonLines(traced.output);
     ASSERT_FALSE(lines.empty()) << profile;
-    EXPECT_EQ(Sequence({lines.back()}), std::vector<std::string>{"KERNEL_CALL_HSI_LIST net/pNics HYX_OK"})
+    EXPECT_EQ(Sequence({lines.back()}), std::vector<std::string>{"HSI_LIST net/pNics HYX_OK"})
         << profile << ": " << traced.output;
     lists.push_back(lines.back());
   }
@@ -158,7 +158,7 @@ TEST(SimTrace, AFailingCallShowsTheStatusAndErrnoTheProgramReceived) {
   std::vector<json> lines = JsonLines(ReadFile(trace));
   std::vector<json> gets;
   for (const json &line : lines)
-    if (line["call"] == "KERNEL_CALL_HSI_GET") gets.push_back(line);
+    if (line["call"] == "HSI_GET") gets.push_back(line);
   ASSERT_EQ(gets.size(), 2u) << ReadFile(trace);
   EXPECT_EQ(gets[0]["args"]["node"], "net/pNics/properties");
   EXPECT_EQ(gets[0]["args"]["instances"], json::array({"vmnic0"}));
@@ -209,7 +209,7 @@ TEST(SimTrace, AChildIsTracedUnderItsOwnPidEvenWithAnEmptyEnvironment) {
   std::vector<json> lines = JsonLines(ReadFile(trace));
   const json *spawn = nullptr;
   for (const json &line : lines)
-    if (line["call"] == "KERNEL_CALL_SPAWN") spawn = &line;
+    if (line["call"] == "SPAWN") spawn = &line;
   ASSERT_NE(spawn, nullptr) << ReadFile(trace);
   EXPECT_EQ((*spawn)["family"], "process");
   EXPECT_EQ((*spawn)["args"]["argv"][1], "checksum");
@@ -218,7 +218,7 @@ TEST(SimTrace, AChildIsTracedUnderItsOwnPidEvenWithAnEmptyEnvironment) {
   EXPECT_NE(outcome.output.find("spawn " + child.dump() + "\n"), std::string::npos) << outcome.output;
   bool childChecked = false;
   for (const json &line : lines)
-    childChecked |= line["pid"] == child && line["call"] == "KERNEL_CALL_SYSCALL_API_CHECKSUM";
+    childChecked |= line["pid"] == child && line["call"] == "SYSCALL_API_CHECKSUM";
   EXPECT_TRUE(childChecked) << ReadFile(trace);
   for (const json &line : lines) EXPECT_NE(line["family"], "hsi") << line.dump();
 }
