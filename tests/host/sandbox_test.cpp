@@ -253,6 +253,13 @@ bool AllEnd(const std::string &token) {
 }
 
 TEST(Sandbox, EverythingItStartedEndsWithIt) {
+#if defined(__SANITIZE_THREAD__)
+  // Built with ThreadSanitizer, hyxsim takes the TERM (nothing is left
+  // pending) but never hands it on: both hyxsim processes stay in waitpid
+  // and the program runs on.  The runtime runs a handler late, at its next
+  // intercepted call, and a wait restarted after the signal makes none.
+  GTEST_SKIP() << "hyxsim built with ThreadSanitizer does not hand signals on while it waits";
+#endif
   for (int signal : {SIGTERM, SIGKILL}) {
     // A program with a child of its own, beside the daemons; the token
     // marks the child's command line.
