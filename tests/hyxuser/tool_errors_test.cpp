@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -83,21 +84,31 @@ TEST(ToolErrors, AFailingCommandUnderJsonPrintsOneErrorObject) {
   EXPECT_NE(table.err.find(": PCI location: HYX_CHECKSUM_MISMATCH"), std::string::npos) << table.err;
 }
 
+// "NAME (0xCODE): message", as the tools show a status.
+std::string Shown(const char *name, uint32_t code, const char *message) {
+  char hex[16];
+  snprintf(hex, sizeof hex, "0x%08x", code);
+  return std::string(name) + " (" + hex + "): " + message + "\n";
+}
+
 TEST(ToolErrors, EveryStatusIsShownByItsTableNameAndMessage) {
   struct Case {
     const char *profile;
     std::string command, shown;
   };
+  const std::string notFound = Shown("HYX_NOT_FOUND", HYX_NOT_FOUND, "Not found");
   const Case cases[] = {
       // The library's own text for HYX_FAILURE is its unknown-code text;
       // the tools give the table's.
-      {"edges", HYXINFO_PATH " storage pci vmhba32", "vmhba32: HYX_FAILURE (0x0bad0001): Failure\n"},
-      {"hypervisor", HYXINFO_PATH " storage pci vmhba9", "vmhba9: HYX_NOT_FOUND (0x0bad0003): Not found\n"},
+      {"edges", HYXINFO_PATH " storage pci vmhba32",
+       "vmhba32: " + Shown("HYX_FAILURE", HYX_FAILURE, "Failure")},
+      {"hypervisor", HYXINFO_PATH " storage pci vmhba9", "vmhba9: " + notFound},
       // An errno-carrying code by its errno's name; a path that is no
       // volume gives the device request's error.
-      {"hxfs", HYXINFO_PATH " hxfs is /tmp", "/tmp: ENOTTY (0x2bad0019): Inappropriate ioctl for device\n"},
+      {"hxfs", HYXINFO_PATH " hxfs is /tmp",
+       "/tmp: " + Shown("ENOTTY", HYX_ERRNO_STATUS_BASE + ENOTTY, "Inappropriate ioctl for device")},
       {"hypervisor", HYXSNAP_PATH " -o " WORK_DIR "/nosuch.snapshot net/nosuch",
-       "hyxsnap: net/nosuch: HYX_NOT_FOUND (0x0bad0003): Not found\n"},
+       "hyxsnap: net/nosuch: " + notFound},
   };
   for (const Case &c : cases) {
     ToolRun run = RunLine(OnHost(c.profile, c.command));
