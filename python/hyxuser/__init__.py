@@ -129,6 +129,10 @@ __all__ = [
 ]
 
 _OK = 0
+# Durations are made by multiplying one unit: exact for any integer count,
+# and about twice as fast as the keyword constructor on the uptime path.
+_MICROSECOND = datetime.timedelta(microseconds=1)
+_MILLISECOND = datetime.timedelta(milliseconds=1)
 for _exported in (HyxError, NotFound, PermissionDenied, NotReady, Throttled, NotOnHost):
     _exported.__module__ = __name__
 
@@ -234,7 +238,7 @@ def uptime() -> datetime.timedelta:
     Raises NotOnHost off the Hyxkernel; HyxError when the timer cannot be read."""
     value = ctypes.c_uint64()
     _check(_n.GetUptime(ctypes.byref(value)), "uptime")
-    return datetime.timedelta(microseconds=value.value)
+    return _MICROSECOND * value.value
 
 
 def interface_matches() -> bool:
@@ -685,7 +689,7 @@ def _check_throttled(status: int, context: str) -> None:
 def _milliseconds(getter: object, what: str) -> datetime.timedelta:
     value = ctypes.c_uint32()
     _check(getter(ctypes.byref(value)), what)  # type: ignore[operator]
-    return datetime.timedelta(milliseconds=value.value)
+    return _MILLISECOND * value.value
 
 
 def trap_throttle_remaining() -> datetime.timedelta:
@@ -849,7 +853,7 @@ def verify_lock(fd: int, flag: int = 0) -> datetime.timedelta:
     system's refusal."""
     remaining = ctypes.c_int64()
     _check(_n.HxfsVerifyLock(fd, flag, ctypes.byref(remaining)), "lock")
-    return datetime.timedelta(milliseconds=remaining.value)
+    return _MILLISECOND * remaining.value
 
 
 def host_uuid() -> _uuid.UUID:
