@@ -1,7 +1,7 @@
 // Writes the seed corpus of hsi_cache_fuzz: snapshots made with the shared
 // writer (tests/support/hsi_cache_fixture.h).  Built in every build; its
 // test holds the committed seeds to what it writes.  To write them again:
-//   build/fuzz/hsi_cache_seeds fuzz/corpus/hsi_cache_fuzz
+//   build/default/fuzz/hsi_cache_seeds fuzz/corpus/hsi_cache_fuzz
 #include <cstdio>
 #include <cstring>
 #include <string>
