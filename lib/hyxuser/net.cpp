@@ -10,6 +10,7 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 
 static_assert(sizeof(HyxuserPnicInfo) == 148 && offsetof(HyxuserPnicInfo, linkSpeed) == 128 &&
               offsetof(HyxuserPnicInfo, hwCapSupported) == 132 &&
@@ -23,15 +24,6 @@ static_assert(sizeof(HyxuserTcpipInterface) == 168 && offsetof(HyxuserTcpipInter
 
 namespace {
 
-// The kernel's NIC properties record, and the fields read from it.
-constexpr size_t kPnicPropertiesSize = 1851;
-constexpr size_t kHwCapOffset = 210;
-constexpr size_t kHwActOffset = 218;
-constexpr size_t kLinkUpOffset = 766;
-constexpr size_t kLinkSpeedOffset = 771;
-constexpr size_t kMacTextOffset = 1819;
-constexpr size_t kMacTextSize = 18;
-
 constexpr char kDefaultStack[] = "defaultTcpipStack";
 
 struct ListGuard {
@@ -40,6 +32,11 @@ struct ListGuard {
     if (list != nullptr) HsiParamList_Free(list);
   }
 };
+
+// The 32-bit fields read from the NIC properties record.
+static_assert(HSI_SIZEOF_NetHsi_pNicPropertiesStruct_linkSpeed == sizeof(uint32_t) &&
+              HSI_SIZEOF_NetHsi_pNicPropertiesStruct_hwCap == sizeof(uint32_t) &&
+              HSI_SIZEOF_NetHsi_pNicPropertiesStruct_hwAct == sizeof(uint32_t));
 
 uint32_t Word(const uint8_t *bytes, size_t offset) {
   uint32_t value;
@@ -54,27 +51,27 @@ HYX_ReturnStatus FillPnic(const char *name, HyxuserPnicInfo *record) {
   if (params.list == nullptr) return HYX_NO_MEMORY;
   HYX_ReturnStatus status = HsiParamList_AddString(params.list, name);
   if (status != HYX_OK) return status;
-  uint8_t properties[kPnicPropertiesSize];
+  uint8_t properties[HSI_VALUE_SIZE_net_pNics_properties];
   status = Hsi_Get(HSI_NODE_net_pNics_properties, params.list, properties, sizeof properties);
   if (status != HYX_OK) return status;
   snprintf(record->name, sizeof record->name, "%s", name);
   // The kernel's text is parsed only within its field.
-  char mac[kMacTextSize + 1];
-  memcpy(mac, properties + kMacTextOffset, kMacTextSize);
-  mac[kMacTextSize] = '\0';
+  char mac[HSI_SIZEOF_NetHsi_pNicPropertiesStruct_macAddr + 1];
+  memcpy(mac, properties + HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_macAddr, sizeof mac - 1);
+  mac[sizeof mac - 1] = '\0';
   uint8_t *m = record->macAddress;
   sscanf(mac, "%02hhx:%02hhx:%02hhx:%02hhx:%02hhx:%02hhx", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
-  record->linkSpeed = Word(properties, kLinkSpeedOffset);
-  record->hwCapSupported = Word(properties, kHwCapOffset);
-  record->hwCapActivated = Word(properties, kHwActOffset);
-  record->linkUp = properties[kLinkUpOffset];
+  record->linkSpeed = Word(properties, HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_linkSpeed);
+  record->hwCapSupported = Word(properties, HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_hwCap);
+  record->hwCapActivated = Word(properties, HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_hwAct);
+  record->linkUp = properties[HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_linkUp];
   return HYX_OK;
 }
 
 // Reads one interface's leaves (the list holds the stack and the interface).
 HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *record) {
   uint32_t tsoMss = 0, mtu = 0, address = 0, netmask = 0;
-  uint8_t mac[6];
+  uint8_t mac[HSI_VALUE_SIZE_net_tcpip_instances_vNics_macaddr];
   HYX_ReturnStatus status =
       Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_tsoMss, params, &tsoMss, sizeof tsoMss);
   if (status == HYX_OK) status = Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_mtu, params, &mtu, sizeof mtu);
@@ -84,6 +81,7 @@ HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *recor
   if (status == HYX_OK)
     status = Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_v4_netmask, params, &netmask, sizeof netmask);
   if (status != HYX_OK) return status;
+  static_assert(sizeof mac == sizeof record->macAddress);
   // Field by field: bytes 22 and 23 are the caller's.
   record->tsoMss = tsoMss;
   record->mtu = mtu;

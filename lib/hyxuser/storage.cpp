@@ -11,30 +11,21 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 #include "hyxsysinfo/kernelCall.h"
 
 namespace {
 
-// The kernel's storage records and the fields read from them (packed).
-constexpr size_t kAdapterInfoSize = 1730;
-constexpr size_t kAdapterPciBus = 596;
-constexpr size_t kAdapterPciSlot = 600;
-constexpr size_t kAdapterPciFunction = 604;
-constexpr size_t kAdapterTransport = 637;
+// The kernel's storage records are packed; their offsets and sizes come
+// from the definitions.  The fields read with U32At are 32-bit words, the
+// device's flags single bytes.
+static_assert(HSI_SIZEOF_PsaStorHsiAdapterInfo_pciBus == 4 && HSI_SIZEOF_PsaStorHsiAdapterInfo_pciSlot == 4 &&
+              HSI_SIZEOF_PsaStorHsiAdapterInfo_pciFunction == 4 &&
+              HSI_SIZEOF_PsaStorHsiAdapterInfo_transportType == 4 &&
+              HSI_SIZEOF_PsaStorHsiPathInfo_channel == 4 && HSI_SIZEOF_PsaStorHsiPathInfo_targetId == 4 &&
+              HSI_SIZEOF_PsaStorHsiPathInfo_lunId == 4 && HSI_SIZEOF_PsaStorHsiDeviceInfo_isNvme == 1 &&
+              HSI_SIZEOF_PsaStorHsiDeviceInfo_isNextGen == 1);
 
-constexpr size_t kDeviceInfoSize = 790;
-constexpr size_t kDeviceIsNvme = 157;
-constexpr size_t kDeviceIsNextGen = 262;
-
-constexpr size_t kPathInfoSize = 441;
-constexpr size_t kPathAdapterName = 40;
-constexpr size_t kPathAdapterNameSize = 32;
-constexpr size_t kPathChannel = 329;
-constexpr size_t kPathTarget = 333;
-constexpr size_t kPathLun = 353;
-
-constexpr size_t kDeviceUidSize = 256;
-constexpr size_t kInquiryPageSize = 255;
 constexpr uint64_t kDeviceIdentificationPage = 0x83;
 
 constexpr uint32_t kTransportFcNpiv = 240;  // a virtual port: no PCI function of its own
@@ -85,7 +76,8 @@ HYX_ReturnStatus ReadLeaf(HsiNodeID node, const char *name, void *buffer, uint32
 // cannot name (it went away) is passed over whatever the kernel answers:
 // *skip is set and HYX_OK returned.  Only the library's own memory running
 // out ends the caller's walk.
-HYX_ReturnStatus ReadDeviceUid(HsiParamList path, char (&uid)[kDeviceUidSize], bool *skip) {
+HYX_ReturnStatus ReadDeviceUid(HsiParamList path, char (&uid)[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid],
+                               bool *skip) {
   bool answered = false;
   HYX_ReturnStatus status =
       Hsi_GetAnswered(HSI_NODE_storage_scsifw_paths_deviceUid, path, uid, sizeof uid, &answered);
@@ -118,16 +110,16 @@ namespace {
 HYX_ReturnStatus AdapterLocation(const char *adapterName, uint32_t *busOut, uint32_t *slotOut,
                                  uint32_t *functionOut, bool *virtualPort) {
   *virtualPort = false;
-  unsigned char info[kAdapterInfoSize] = {};
+  unsigned char info[HSI_VALUE_SIZE_storage_scsifw_adapters_info] = {};
   HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_adapters_info, adapterName, info, sizeof info);
   if (status != HYX_OK) return status;
-  if (U32At(info, kAdapterTransport) == kTransportFcNpiv) {
+  if (U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_transportType) == kTransportFcNpiv) {
     *virtualPort = true;
     return HYX_FAILURE;
   }
-  *busOut = U32At(info, kAdapterPciBus);
-  *slotOut = U32At(info, kAdapterPciSlot);
-  *functionOut = U32At(info, kAdapterPciFunction);
+  *busOut = U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_pciBus);
+  *slotOut = U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_pciSlot);
+  *functionOut = U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_pciFunction);
   return HYX_OK;
 }
 
@@ -182,16 +174,16 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
     if (path == nullptr) continue;
     HsiParamList one = NameList(path, 1, &status);
     if (one == nullptr) break;
-    unsigned char info[kPathInfoSize] = {};
+    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
     status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
     if (status == HYX_OK &&
-        strncmp(reinterpret_cast<const char *>(info + kPathAdapterName), adapterName, kPathAdapterNameSize) ==
-            0 &&
-        strnlen(reinterpret_cast<const char *>(info + kPathAdapterName), kPathAdapterNameSize) ==
-            strlen(adapterName)) {
+        strncmp(reinterpret_cast<const char *>(info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName),
+                adapterName, HSI_SIZEOF_PsaStorHsiPathInfo_adapterName) == 0 &&
+        strnlen(reinterpret_cast<const char *>(info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName),
+                HSI_SIZEOF_PsaStorHsiPathInfo_adapterName) == strlen(adapterName)) {
       uint32_t state = UINT32_MAX;
       status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, one, &state, sizeof state);
-      char uid[kDeviceUidSize] = {};
+      char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
       bool skip = true;
       if (status == HYX_OK && state == kPathStateOn) status = ReadDeviceUid(one, uid, &skip);
       if (status == HYX_OK && !skip) {
@@ -237,7 +229,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
     if (path == nullptr) continue;
     HsiParamList one = NameList(path, 1, &status);
     if (one == nullptr) return status;
-    char uid[kDeviceUidSize] = {};
+    char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
     bool skip;
     status = ReadDeviceUid(one, uid, &skip);
     if (status != HYX_OK || skip || strcmp(uid, deviceUid) != 0) {
@@ -245,21 +237,24 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
       if (status != HYX_OK) return status;
       continue;
     }
-    unsigned char info[kPathInfoSize] = {};
+    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
     status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
     HsiParamList_Free(one);
     if (status != HYX_OK) return status;
     if (last >= lastAllowed) continue;  // more paths than entries: passed over
-    char adapter[kPathAdapterNameSize + 1] = {};
-    memcpy(adapter, info + kPathAdapterName, kPathAdapterNameSize);
+    char adapter[HSI_SIZEOF_PsaStorHsiPathInfo_adapterName + 1] = {};
+    memcpy(adapter, info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName,
+           HSI_SIZEOF_PsaStorHsiPathInfo_adapterName);
     char *copy = CopyOf(adapter);
     if (copy == nullptr) return HYX_NO_MEMORY;
     last++;
     *countOut = static_cast<int>(last);
     adapterNamesOut[last] = copy;
-    if (channelsOut[last] != nullptr) *channelsOut[last] = U32At(info, kPathChannel);
-    if (targetsOut[last] != nullptr) *targetsOut[last] = U32At(info, kPathTarget);
-    if (lunsOut[last] != nullptr) *lunsOut[last] = U32At(info, kPathLun);
+    if (channelsOut[last] != nullptr)
+      *channelsOut[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_channel);
+    if (targetsOut[last] != nullptr)
+      *targetsOut[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_targetId);
+    if (lunsOut[last] != nullptr) *lunsOut[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_lunId);
   }
   *countOut = static_cast<int>(last + 1);
   return HYX_OK;
@@ -269,7 +264,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const c
                                                                          uint8_t **bufferRef, int length) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   // Only the page's own bytes can be handed out.
-  if (length < 0 || static_cast<size_t>(length) > kInquiryPageSize) return HYX_BAD_PARAM;
+  if (length < 0 || static_cast<size_t>(length) > HSI_VALUE_SIZE_storage_scsifw_devices_inquiryVPD_data)
+    return HYX_BAD_PARAM;
   if (deviceUid == nullptr || bufferRef == nullptr || (length > 0 && *bufferRef == nullptr))
     return HYX_BAD_PARAM;
   ListHolder devices;
@@ -284,7 +280,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const c
   HsiParamList params = NameList(deviceUid, 2, &status);
   if (params == nullptr) return status;
   status = HsiParamList_AddInt(params, kDeviceIdentificationPage);
-  unsigned char page[kInquiryPageSize] = {};
+  unsigned char page[HSI_VALUE_SIZE_storage_scsifw_devices_inquiryVPD_data] = {};
   if (status == HYX_OK)
     status = Hsi_Get(HSI_NODE_storage_scsifw_devices_inquiryVPD_data, params, page, sizeof page);
   HsiParamList_Free(params);
@@ -296,10 +292,13 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(const
                                                                            uint8_t *resultOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (deviceUid == nullptr || resultOut == nullptr) return HYX_BAD_PARAM;
-  unsigned char info[kDeviceInfoSize] = {};
+  unsigned char info[HSI_VALUE_SIZE_storage_scsifw_devices_info] = {};
   HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_devices_info, deviceUid, info, sizeof info);
   if (status != HYX_OK) return status;
-  *resultOut = info[kDeviceIsNextGen] != 0 && info[kDeviceIsNvme] != 0 ? 1 : 0;
+  *resultOut = info[HSI_OFFSETOF_PsaStorHsiDeviceInfo_isNextGen] != 0 &&
+                       info[HSI_OFFSETOF_PsaStorHsiDeviceInfo_isNvme] != 0
+                   ? 1
+                   : 0;
   return HYX_OK;
 }
 
