@@ -26,13 +26,6 @@ namespace {
 
 constexpr char kDefaultStack[] = "defaultTcpipStack";
 
-struct ListGuard {
-  HsiParamList list = nullptr;
-  ~ListGuard() {
-    if (list != nullptr) HsiParamList_Free(list);
-  }
-};
-
 // The 32-bit fields read from the NIC properties record.
 static_assert(HSI_SIZEOF_NetHsi_pNicPropertiesStruct_linkSpeed == sizeof(uint32_t) &&
               HSI_SIZEOF_NetHsi_pNicPropertiesStruct_hwCap == sizeof(uint32_t) &&
@@ -46,7 +39,7 @@ uint32_t Word(const uint8_t *bytes, size_t offset) {
 
 // Reads one NIC's properties into record.
 HYX_ReturnStatus FillPnic(const char *name, HyxuserPnicInfo *record) {
-  ListGuard params;
+  HsiParamListGuard params;
   params.list = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, 1);
   if (params.list == nullptr) return HYX_NO_MEMORY;
   HYX_ReturnStatus status = HsiParamList_AddString(params.list, name);
@@ -92,11 +85,11 @@ HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *recor
 }
 
 HYX_ReturnStatus GetInterfaces(HyxuserTcpipInterface *records, uint32_t maxRecords, uint32_t *count) {
-  ListGuard params;
+  HsiParamListGuard params;
   params.list = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, 2);
   if (params.list == nullptr || HsiParamList_AddString(params.list, kDefaultStack) != HYX_OK)
     return HYX_NO_MEMORY;
-  ListGuard found;
+  HsiParamListGuard found;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_net_tcpip_instances_vNics, params.list, 0, &found.list);
   if (status != HYX_OK) return status;
   *count = HsiParamList_Count(found.list);
@@ -123,7 +116,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserNet_GetPnics(HyxuserPnicInfo *records, uint32
                                                 uint32_t *countOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr) return HYX_BAD_PARAM;
-  ListGuard found;
+  HsiParamListGuard found;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &found.list);
   if (status != HYX_OK) return status;
   uint32_t count = HsiParamList_TotalCount(found.list);

@@ -93,14 +93,6 @@ const char *StringAt(HsiParamList list, uint32_t index) {
   return param->type == HSI_PARAM_STRING ? HsiParam_GetString(param) : nullptr;
 }
 
-// Frees a list from Hsi_GetList when the scope ends.
-struct ListHolder {
-  HsiParamList list = nullptr;
-  ~ListHolder() {
-    if (list != nullptr) HsiParamList_Free(list);
-  }
-};
-
 }  // namespace
 
 namespace {
@@ -138,7 +130,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdent
     uint32_t bus, uint32_t slot, uint32_t function, char *nameOut, int nameOutSize) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (nameOut == nullptr) return HYX_BAD_PARAM;
-  ListHolder adapters;
+  HsiParamListGuard adapters;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_adapters, nullptr, 0, &adapters.list);
   if (status != HYX_OK) return status;
   for (uint32_t i = 0, n = HsiParamList_Count(adapters.list); i < n; i++) {
@@ -165,7 +157,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
   if (maxUids == 0 || uidsOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr || adapterName == nullptr) return HYX_BAD_PARAM;
-  ListHolder paths;
+  HsiParamListGuard paths;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
   if (status != HYX_OK) return status;  // nothing counted: countOut untouched
   uint32_t stored = 0;
@@ -218,7 +210,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
       (adapterNamesOut == nullptr || channelsOut == nullptr || targetsOut == nullptr || lunsOut == nullptr))
     return HYX_BAD_PARAM;
   *countOut = -1;
-  ListHolder paths;
+  HsiParamListGuard paths;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
   if (status != HYX_OK) return status;
   // The index of the last entry filled: -1 until one is.
@@ -268,7 +260,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const c
     return HYX_BAD_PARAM;
   if (deviceUid == nullptr || bufferRef == nullptr || (length > 0 && *bufferRef == nullptr))
     return HYX_BAD_PARAM;
-  ListHolder devices;
+  HsiParamListGuard devices;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_devices, nullptr, 0, &devices.list);
   if (status != HYX_OK) return status;
   bool known = false;
