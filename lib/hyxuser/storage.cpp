@@ -115,6 +115,103 @@ HYX_ReturnStatus AdapterLocation(const char *adapterName, uint32_t *busOut, uint
   return HYX_OK;
 }
 
+// The one walk over the kernel's storage paths: lists them into paths, then
+// hands each path's one-name list to visitor.Visit until the visitor is
+// full, a visit fails (its status ends the walk) or a list cannot be made.
+// paths stays null when the listing itself failed.
+template <typename Visitor>
+HYX_ReturnStatus WalkPaths(HsiParamListGuard &paths, Visitor &visitor) {
+  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
+  if (status != HYX_OK) return status;
+  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n && !visitor.Full(); i++) {
+    const char *name = StringAt(paths.list, i);
+    if (name == nullptr) continue;
+    HsiParamListGuard path(NameList(name, 1, &status));
+    if (path.list == nullptr) return status;
+    status = visitor.Visit(path.list);
+    if (status != HYX_OK) return status;
+  }
+  return HYX_OK;
+}
+
+// Whether a path record names adapterName (the field need not end in a NUL).
+bool PathFromAdapter(const unsigned char *info, const char *adapterName) {
+  const char *name = reinterpret_cast<const char *>(info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName);
+  constexpr size_t size = HSI_SIZEOF_PsaStorHsiPathInfo_adapterName;
+  return strncmp(name, adapterName, size) == 0 && strnlen(name, size) == strlen(adapterName);
+}
+
+// Copies of the device UIDs of the working paths from one adapter.
+struct ActiveUids {
+  const char *adapterName;
+  char **uids;
+  uint32_t max;
+  uint32_t stored = 0;
+
+  bool Full() const { return stored == max; }
+
+  HYX_ReturnStatus Visit(HsiParamList path) {
+    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
+    HYX_ReturnStatus status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, path, info, sizeof info);
+    if (status != HYX_OK || !PathFromAdapter(info, adapterName)) return status;
+    uint32_t state = UINT32_MAX;
+    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, path, &state, sizeof state);
+    if (status != HYX_OK || state != kPathStateOn) return status;
+    char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
+    bool skip = true;
+    status = ReadDeviceUid(path, uid, &skip);
+    if (status != HYX_OK || skip) return status;
+    uids[stored] = CopyOf(uid);
+    if (uids[stored] == nullptr) return HYX_NO_MEMORY;
+    stored++;
+    return HYX_OK;
+  }
+
+  // A failed call hands nothing out.
+  void Drop() {
+    for (uint32_t i = 0; i < stored; i++) {
+      free(uids[i]);
+      uids[i] = nullptr;
+    }
+    stored = 0;
+  }
+};
+
+// The adapter, channel, target and LUN of each path to one device, into the
+// caller's entries; paths beyond the entries are passed over.  While the
+// walk goes on, *count is the index of the last entry filled.
+struct PathEntries {
+  const char *deviceUid;
+  char **adapterNames;
+  uint32_t **channels, **targets, **luns;
+  uint32_t max;
+  int *count;
+  int64_t last = -1;  // the index of the last entry filled: -1 until one is
+
+  bool Full() const { return false; }
+
+  HYX_ReturnStatus Visit(HsiParamList path) {
+    char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
+    bool skip;
+    HYX_ReturnStatus status = ReadDeviceUid(path, uid, &skip);
+    if (status != HYX_OK || skip || strcmp(uid, deviceUid) != 0) return status;
+    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
+    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, path, info, sizeof info);
+    if (status != HYX_OK || last >= static_cast<int64_t>(max) - 1) return status;
+    char adapter[HSI_SIZEOF_PsaStorHsiPathInfo_adapterName + 1] = {};
+    memcpy(adapter, info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName, sizeof adapter - 1);
+    char *copy = CopyOf(adapter);
+    if (copy == nullptr) return HYX_NO_MEMORY;
+    last++;
+    *count = static_cast<int>(last);
+    adapterNames[last] = copy;
+    if (channels[last] != nullptr) *channels[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_channel);
+    if (targets[last] != nullptr) *targets[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_targetId);
+    if (luns[last] != nullptr) *luns[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_lunId);
+    return HYX_OK;
+  }
+};
+
 }  // namespace
 
 HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetBusSlotFunctionForHyxkernelAdapterIdentifier(
@@ -157,48 +254,13 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
   if (maxUids == 0 || uidsOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr || adapterName == nullptr) return HYX_BAD_PARAM;
+  ActiveUids found{adapterName, uidsOut, maxUids};
   HsiParamListGuard paths;
-  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
-  if (status != HYX_OK) return status;  // nothing counted: countOut untouched
-  uint32_t stored = 0;
-  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n && stored < maxUids; i++) {
-    const char *path = StringAt(paths.list, i);
-    if (path == nullptr) continue;
-    HsiParamList one = NameList(path, 1, &status);
-    if (one == nullptr) break;
-    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
-    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
-    if (status == HYX_OK &&
-        strncmp(reinterpret_cast<const char *>(info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName),
-                adapterName, HSI_SIZEOF_PsaStorHsiPathInfo_adapterName) == 0 &&
-        strnlen(reinterpret_cast<const char *>(info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName),
-                HSI_SIZEOF_PsaStorHsiPathInfo_adapterName) == strlen(adapterName)) {
-      uint32_t state = UINT32_MAX;
-      status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, one, &state, sizeof state);
-      char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
-      bool skip = true;
-      if (status == HYX_OK && state == kPathStateOn) status = ReadDeviceUid(one, uid, &skip);
-      if (status == HYX_OK && !skip) {
-        uidsOut[stored] = CopyOf(uid);
-        if (uidsOut[stored] == nullptr)
-          status = HYX_NO_MEMORY;
-        else
-          stored++;
-      }
-    }
-    HsiParamList_Free(one);
-    if (status != HYX_OK) break;
-  }
-  if (status != HYX_OK) {
-    for (uint32_t i = 0; i < stored; i++) {
-      free(uidsOut[i]);
-      uidsOut[i] = nullptr;
-    }
-    *countOut = 0;
-    return status;
-  }
-  *countOut = stored;
-  return HYX_OK;
+  HYX_ReturnStatus status = WalkPaths(paths, found);
+  if (status != HYX_OK && paths.list == nullptr) return status;  // nothing counted: countOut untouched
+  if (status != HYX_OK) found.Drop();
+  *countOut = found.stored;
+  return status;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(
@@ -210,46 +272,11 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
       (adapterNamesOut == nullptr || channelsOut == nullptr || targetsOut == nullptr || lunsOut == nullptr))
     return HYX_BAD_PARAM;
   *countOut = -1;
+  PathEntries entries{deviceUid, adapterNamesOut, channelsOut, targetsOut, lunsOut, maxEntries, countOut};
   HsiParamListGuard paths;
-  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
-  if (status != HYX_OK) return status;
-  // The index of the last entry filled: -1 until one is.
-  int64_t last = -1;
-  const int64_t lastAllowed = static_cast<int64_t>(maxEntries) - 1;
-  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n; i++) {
-    const char *path = StringAt(paths.list, i);
-    if (path == nullptr) continue;
-    HsiParamList one = NameList(path, 1, &status);
-    if (one == nullptr) return status;
-    char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
-    bool skip;
-    status = ReadDeviceUid(one, uid, &skip);
-    if (status != HYX_OK || skip || strcmp(uid, deviceUid) != 0) {
-      HsiParamList_Free(one);
-      if (status != HYX_OK) return status;
-      continue;
-    }
-    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
-    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
-    HsiParamList_Free(one);
-    if (status != HYX_OK) return status;
-    if (last >= lastAllowed) continue;  // more paths than entries: passed over
-    char adapter[HSI_SIZEOF_PsaStorHsiPathInfo_adapterName + 1] = {};
-    memcpy(adapter, info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName,
-           HSI_SIZEOF_PsaStorHsiPathInfo_adapterName);
-    char *copy = CopyOf(adapter);
-    if (copy == nullptr) return HYX_NO_MEMORY;
-    last++;
-    *countOut = static_cast<int>(last);
-    adapterNamesOut[last] = copy;
-    if (channelsOut[last] != nullptr)
-      *channelsOut[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_channel);
-    if (targetsOut[last] != nullptr)
-      *targetsOut[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_targetId);
-    if (lunsOut[last] != nullptr) *lunsOut[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_lunId);
-  }
-  *countOut = static_cast<int>(last + 1);
-  return HYX_OK;
+  HYX_ReturnStatus status = WalkPaths(paths, entries);
+  if (status == HYX_OK) *countOut = static_cast<int>(entries.last + 1);
+  return status;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid,
