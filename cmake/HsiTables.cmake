@@ -23,7 +23,8 @@ endif()
 
 # hyx_hsi_tables(TARGET NAME <base> DIR <subdir> DEFS <entry .hsi>
 #                [NAMESPACE <ns>] [RENUMBER <seed>])
-# Writes <build>/generated/<subdir>/<base>.h, .cpp and .stats and makes
+# Writes <build>/generated/<subdir>/<base>.h, .cpp and .stats, and
+# <base>Records.h with the records' sizes and field offsets, and makes
 # TARGET, an INTERFACE library that puts <build>/generated on the include
 # path and orders generation before its users.  The .cpp path is returned
 # in <TARGET>_SOURCE for the object library that compiles it.
@@ -40,13 +41,14 @@ function(hyx_hsi_tables target)
   get_filename_component(defsDir ${ARG_DEFS} DIRECTORY)
   file(GLOB defs CONFIGURE_DEPENDS ${defsDir}/*.hsi ${HYX_HSI_DEFS_DIR}/*.hsi)
   add_custom_command(
-    OUTPUT ${dir}/${ARG_NAME}.h ${dir}/${ARG_NAME}.cpp ${dir}/${ARG_NAME}.stats
+    OUTPUT ${dir}/${ARG_NAME}.h ${dir}/${ARG_NAME}.cpp ${dir}/${ARG_NAME}.stats ${dir}/${ARG_NAME}Records.h
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
-    COMMAND ${HYX_HSIGEN} ${options} --stats ${dir}/${ARG_NAME}.stats ${ARG_DEFS} ${dir}/${ARG_NAME}.h
-            ${dir}/${ARG_NAME}.cpp
+    COMMAND ${HYX_HSIGEN} ${options} --stats ${dir}/${ARG_NAME}.stats --records ${dir}/${ARG_NAME}Records.h
+            ${ARG_DEFS} ${dir}/${ARG_NAME}.h ${dir}/${ARG_NAME}.cpp
     DEPENDS hsigen ${HYX_HSIGEN} ${defs}
     COMMENT "Generating the system-information tables ${ARG_DIR}/${ARG_NAME}")
-  add_custom_target(${target}_generate DEPENDS ${dir}/${ARG_NAME}.h ${dir}/${ARG_NAME}.cpp)
+  add_custom_target(${target}_generate DEPENDS ${dir}/${ARG_NAME}.h ${dir}/${ARG_NAME}.cpp
+                    ${dir}/${ARG_NAME}Records.h)
   add_library(${target} INTERFACE)
   add_dependencies(${target} ${target}_generate)
   target_include_directories(${target} INTERFACE ${CMAKE_BINARY_DIR}/generated ${PROJECT_SOURCE_DIR}/lib)

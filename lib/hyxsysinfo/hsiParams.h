@@ -27,6 +27,18 @@ HsiParamList HsiParamList_Alloc(uint32_t listType, uint32_t capacity);
 HYX_ReturnStatus HsiParamList_Free(HsiParamList list);
 HsiParamList HsiParamList_Copy(HsiParamList list, uint32_t firstIndex);
 
+// Frees the list it holds (if any) when the scope ends.
+struct HsiParamListGuard {
+  HsiParamList list = nullptr;
+  HsiParamListGuard() = default;
+  explicit HsiParamListGuard(HsiParamList held) : list(held) {}
+  HsiParamListGuard(const HsiParamListGuard &) = delete;
+  HsiParamListGuard &operator=(const HsiParamListGuard &) = delete;
+  ~HsiParamListGuard() {
+    if (list != nullptr) HsiParamList_Free(list);
+  }
+};
+
 // Adding values.  A failed add leaves the list as it was.
 HYX_ReturnStatus HsiParamList_AddInt(HsiParamList list, uint64_t value);
 HYX_ReturnStatus HsiParamList_AddIntFront(HsiParamList list, uint64_t value);

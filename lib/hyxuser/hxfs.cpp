@@ -19,6 +19,7 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 #include "hyxuser/hxfsVolume.h"
@@ -262,7 +263,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserHXFS_VerifyLock(int fd, uint8_t flag, int64_t
 HYX_EXPORT HYX_ReturnStatus HyxuserHXFS_GetHostUUID(uint8_t *uuid) {
   if (hsiLoadStatus != HYX_OK) return HYX_CHECKSUM_MISMATCH;
   if (uuid == nullptr) return HYX_BAD_PARAM;
-  uint8_t value[kHxfsUuidSize];
+  uint8_t value[HSI_VALUE_SIZE_system_fsSwitch_uuid];
+  static_assert(sizeof value == kHxfsUuidSize);
   HYX_ReturnStatus status = Hsi_Get(HSI_NODE_system_fsSwitch_uuid, nullptr, value, sizeof value);
   if (status == HYX_OK) memcpy(uuid, value, sizeof value);
   return status;

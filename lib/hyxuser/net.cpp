@@ -10,6 +10,7 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 
 static_assert(sizeof(HyxuserPnicInfo) == 148 && offsetof(HyxuserPnicInfo, linkSpeed) == 128 &&
               offsetof(HyxuserPnicInfo, hwCapSupported) == 132 &&
@@ -23,23 +24,12 @@ static_assert(sizeof(HyxuserTcpipInterface) == 168 && offsetof(HyxuserTcpipInter
 
 namespace {
 
-// The kernel's NIC properties record, and the fields read from it.
-constexpr size_t kPnicPropertiesSize = 1851;
-constexpr size_t kHwCapOffset = 210;
-constexpr size_t kHwActOffset = 218;
-constexpr size_t kLinkUpOffset = 766;
-constexpr size_t kLinkSpeedOffset = 771;
-constexpr size_t kMacTextOffset = 1819;
-constexpr size_t kMacTextSize = 18;
-
 constexpr char kDefaultStack[] = "defaultTcpipStack";
 
-struct ListGuard {
-  HsiParamList list = nullptr;
-  ~ListGuard() {
-    if (list != nullptr) HsiParamList_Free(list);
-  }
-};
+// The 32-bit fields read from the NIC properties record.
+static_assert(HSI_SIZEOF_NetHsi_pNicPropertiesStruct_linkSpeed == sizeof(uint32_t) &&
+              HSI_SIZEOF_NetHsi_pNicPropertiesStruct_hwCap == sizeof(uint32_t) &&
+              HSI_SIZEOF_NetHsi_pNicPropertiesStruct_hwAct == sizeof(uint32_t));
 
 uint32_t Word(const uint8_t *bytes, size_t offset) {
   uint32_t value;
@@ -49,32 +39,32 @@ uint32_t Word(const uint8_t *bytes, size_t offset) {
 
 // Reads one NIC's properties into record.
 HYX_ReturnStatus FillPnic(const char *name, HyxuserPnicInfo *record) {
-  ListGuard params;
+  HsiParamListGuard params;
   params.list = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, 1);
   if (params.list == nullptr) return HYX_NO_MEMORY;
   HYX_ReturnStatus status = HsiParamList_AddString(params.list, name);
   if (status != HYX_OK) return status;
-  uint8_t properties[kPnicPropertiesSize];
+  uint8_t properties[HSI_VALUE_SIZE_net_pNics_properties];
   status = Hsi_Get(HSI_NODE_net_pNics_properties, params.list, properties, sizeof properties);
   if (status != HYX_OK) return status;
   snprintf(record->name, sizeof record->name, "%s", name);
   // The kernel's text is parsed only within its field.
-  char mac[kMacTextSize + 1];
-  memcpy(mac, properties + kMacTextOffset, kMacTextSize);
-  mac[kMacTextSize] = '\0';
+  char mac[HSI_SIZEOF_NetHsi_pNicPropertiesStruct_macAddr + 1];
+  memcpy(mac, properties + HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_macAddr, sizeof mac - 1);
+  mac[sizeof mac - 1] = '\0';
   uint8_t *m = record->macAddress;
   sscanf(mac, "%02hhx:%02hhx:%02hhx:%02hhx:%02hhx:%02hhx", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
-  record->linkSpeed = Word(properties, kLinkSpeedOffset);
-  record->hwCapSupported = Word(properties, kHwCapOffset);
-  record->hwCapActivated = Word(properties, kHwActOffset);
-  record->linkUp = properties[kLinkUpOffset];
+  record->linkSpeed = Word(properties, HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_linkSpeed);
+  record->hwCapSupported = Word(properties, HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_hwCap);
+  record->hwCapActivated = Word(properties, HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_hwAct);
+  record->linkUp = properties[HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_linkUp];
   return HYX_OK;
 }
 
 // Reads one interface's leaves (the list holds the stack and the interface).
 HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *record) {
   uint32_t tsoMss = 0, mtu = 0, address = 0, netmask = 0;
-  uint8_t mac[6];
+  uint8_t mac[HSI_VALUE_SIZE_net_tcpip_instances_vNics_macaddr];
   HYX_ReturnStatus status =
       Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_tsoMss, params, &tsoMss, sizeof tsoMss);
   if (status == HYX_OK) status = Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_mtu, params, &mtu, sizeof mtu);
@@ -84,6 +74,7 @@ HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *recor
   if (status == HYX_OK)
     status = Hsi_Get(HSI_NODE_net_tcpip_instances_vNics_v4_netmask, params, &netmask, sizeof netmask);
   if (status != HYX_OK) return status;
+  static_assert(sizeof mac == sizeof record->macAddress);
   // Field by field: bytes 22 and 23 are the caller's.
   record->tsoMss = tsoMss;
   record->mtu = mtu;
@@ -94,11 +85,11 @@ HYX_ReturnStatus FillInterface(HsiParamList params, HyxuserTcpipInterface *recor
 }
 
 HYX_ReturnStatus GetInterfaces(HyxuserTcpipInterface *records, uint32_t maxRecords, uint32_t *count) {
-  ListGuard params;
+  HsiParamListGuard params;
   params.list = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, 2);
   if (params.list == nullptr || HsiParamList_AddString(params.list, kDefaultStack) != HYX_OK)
     return HYX_NO_MEMORY;
-  ListGuard found;
+  HsiParamListGuard found;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_net_tcpip_instances_vNics, params.list, 0, &found.list);
   if (status != HYX_OK) return status;
   *count = HsiParamList_Count(found.list);
@@ -125,7 +116,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserNet_GetPnics(HyxuserPnicInfo *records, uint32
                                                 uint32_t *countOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr) return HYX_BAD_PARAM;
-  ListGuard found;
+  HsiParamListGuard found;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_net_pNics, nullptr, 0, &found.list);
   if (status != HYX_OK) return status;
   uint32_t count = HsiParamList_TotalCount(found.list);

@@ -16,6 +16,7 @@
 #include "common/hostPaths.h"
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 
@@ -37,11 +38,10 @@ namespace {
 constexpr HsiNodeID kNvdCapabilitiesNode = 2741;
 static_assert(kNvdCapabilitiesNode == HSI_NODE_hardware_nvd_system_capabilities);
 
-// The driver's capability record (packed, 16 bytes).
-constexpr size_t kCapabilitiesSize = 16;
-constexpr size_t kCapMaxNamespaces = 0;
-constexpr size_t kCapMinNamespaceSize = 4;
-constexpr size_t kCapFeatures = 12;
+// The driver's capability record is packed; its fields are read in place.
+static_assert(HSI_SIZEOF_NVDHsiDriverCap_maxNamespaces == sizeof(uint32_t) &&
+              HSI_SIZEOF_NVDHsiDriverCap_minNamespaceSize == sizeof(uint64_t) &&
+              HSI_SIZEOF_NVDHsiDriverCap_supportedFeatures == sizeof(uint32_t));
 
 // The feature bits handed on: 0 to 17, 19 and 20.  Block namespaces (bit
 // 18) are never offered to callers.
@@ -127,14 +127,14 @@ HYX_EXPORT HYX_ReturnStatus HyxuserNVD_PassthroughCommand(HyxuserNvdPassthroughC
 
 HYX_EXPORT HYX_ReturnStatus HyxuserNVD_GetDriverCapabilities(HyxuserNvdDriverCapabilities *capabilities) {
   if (capabilities == nullptr) return HYX_BAD_PARAM;
-  unsigned char record[kCapabilitiesSize] = {};
+  unsigned char record[HSI_VALUE_SIZE_hardware_nvd_system_capabilities] = {};
   HYX_ReturnStatus status = Hsi_Get(kNvdCapabilitiesNode, nullptr, record, sizeof record);
   if (status != HYX_OK) return status;
   uint32_t maxNamespaces, features;
   uint64_t minNamespaceSize;
-  memcpy(&maxNamespaces, record + kCapMaxNamespaces, sizeof maxNamespaces);
-  memcpy(&minNamespaceSize, record + kCapMinNamespaceSize, sizeof minNamespaceSize);
-  memcpy(&features, record + kCapFeatures, sizeof features);
+  memcpy(&maxNamespaces, record + HSI_OFFSETOF_NVDHsiDriverCap_maxNamespaces, sizeof maxNamespaces);
+  memcpy(&minNamespaceSize, record + HSI_OFFSETOF_NVDHsiDriverCap_minNamespaceSize, sizeof minNamespaceSize);
+  memcpy(&features, record + HSI_OFFSETOF_NVDHsiDriverCap_supportedFeatures, sizeof features);
   capabilities->maxNamespaces = maxNamespaces;
   capabilities->minNamespaceSize = minNamespaceSize;
   capabilities->supportedFeatures = features & kFeaturesHandedOn;

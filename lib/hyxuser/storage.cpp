@@ -11,30 +11,21 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 #include "hyxsysinfo/kernelCall.h"
 
 namespace {
 
-// The kernel's storage records and the fields read from them (packed).
-constexpr size_t kAdapterInfoSize = 1730;
-constexpr size_t kAdapterPciBus = 596;
-constexpr size_t kAdapterPciSlot = 600;
-constexpr size_t kAdapterPciFunction = 604;
-constexpr size_t kAdapterTransport = 637;
+// The kernel's storage records are packed; their offsets and sizes come
+// from the definitions.  The fields read with U32At are 32-bit words, the
+// device's flags single bytes.
+static_assert(HSI_SIZEOF_PsaStorHsiAdapterInfo_pciBus == 4 && HSI_SIZEOF_PsaStorHsiAdapterInfo_pciSlot == 4 &&
+              HSI_SIZEOF_PsaStorHsiAdapterInfo_pciFunction == 4 &&
+              HSI_SIZEOF_PsaStorHsiAdapterInfo_transportType == 4 &&
+              HSI_SIZEOF_PsaStorHsiPathInfo_channel == 4 && HSI_SIZEOF_PsaStorHsiPathInfo_targetId == 4 &&
+              HSI_SIZEOF_PsaStorHsiPathInfo_lunId == 4 && HSI_SIZEOF_PsaStorHsiDeviceInfo_isNvme == 1 &&
+              HSI_SIZEOF_PsaStorHsiDeviceInfo_isNextGen == 1);
 
-constexpr size_t kDeviceInfoSize = 790;
-constexpr size_t kDeviceIsNvme = 157;
-constexpr size_t kDeviceIsNextGen = 262;
-
-constexpr size_t kPathInfoSize = 441;
-constexpr size_t kPathAdapterName = 40;
-constexpr size_t kPathAdapterNameSize = 32;
-constexpr size_t kPathChannel = 329;
-constexpr size_t kPathTarget = 333;
-constexpr size_t kPathLun = 353;
-
-constexpr size_t kDeviceUidSize = 256;
-constexpr size_t kInquiryPageSize = 255;
 constexpr uint64_t kDeviceIdentificationPage = 0x83;
 
 constexpr uint32_t kTransportFcNpiv = 240;  // a virtual port: no PCI function of its own
@@ -85,7 +76,8 @@ HYX_ReturnStatus ReadLeaf(HsiNodeID node, const char *name, void *buffer, uint32
 // cannot name (it went away) is passed over whatever the kernel answers:
 // *skip is set and HYX_OK returned.  Only the library's own memory running
 // out ends the caller's walk.
-HYX_ReturnStatus ReadDeviceUid(HsiParamList path, char (&uid)[kDeviceUidSize], bool *skip) {
+HYX_ReturnStatus ReadDeviceUid(HsiParamList path, char (&uid)[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid],
+                               bool *skip) {
   bool answered = false;
   HYX_ReturnStatus status =
       Hsi_GetAnswered(HSI_NODE_storage_scsifw_paths_deviceUid, path, uid, sizeof uid, &answered);
@@ -101,14 +93,6 @@ const char *StringAt(HsiParamList list, uint32_t index) {
   return param->type == HSI_PARAM_STRING ? HsiParam_GetString(param) : nullptr;
 }
 
-// Frees a list from Hsi_GetList when the scope ends.
-struct ListHolder {
-  HsiParamList list = nullptr;
-  ~ListHolder() {
-    if (list != nullptr) HsiParamList_Free(list);
-  }
-};
-
 }  // namespace
 
 namespace {
@@ -118,18 +102,115 @@ namespace {
 HYX_ReturnStatus AdapterLocation(const char *adapterName, uint32_t *busOut, uint32_t *slotOut,
                                  uint32_t *functionOut, bool *virtualPort) {
   *virtualPort = false;
-  unsigned char info[kAdapterInfoSize] = {};
+  unsigned char info[HSI_VALUE_SIZE_storage_scsifw_adapters_info] = {};
   HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_adapters_info, adapterName, info, sizeof info);
   if (status != HYX_OK) return status;
-  if (U32At(info, kAdapterTransport) == kTransportFcNpiv) {
+  if (U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_transportType) == kTransportFcNpiv) {
     *virtualPort = true;
     return HYX_FAILURE;
   }
-  *busOut = U32At(info, kAdapterPciBus);
-  *slotOut = U32At(info, kAdapterPciSlot);
-  *functionOut = U32At(info, kAdapterPciFunction);
+  *busOut = U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_pciBus);
+  *slotOut = U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_pciSlot);
+  *functionOut = U32At(info, HSI_OFFSETOF_PsaStorHsiAdapterInfo_pciFunction);
   return HYX_OK;
 }
+
+// The one walk over the kernel's storage paths: lists them into paths, then
+// hands each path's one-name list to visitor.Visit until the visitor is
+// full, a visit fails (its status ends the walk) or a list cannot be made.
+// paths stays null when the listing itself failed.
+template <typename Visitor>
+HYX_ReturnStatus WalkPaths(HsiParamListGuard &paths, Visitor &visitor) {
+  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
+  if (status != HYX_OK) return status;
+  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n && !visitor.Full(); i++) {
+    const char *name = StringAt(paths.list, i);
+    if (name == nullptr) continue;
+    HsiParamListGuard path(NameList(name, 1, &status));
+    if (path.list == nullptr) return status;
+    status = visitor.Visit(path.list);
+    if (status != HYX_OK) return status;
+  }
+  return HYX_OK;
+}
+
+// Whether a path record names adapterName (the field need not end in a NUL).
+bool PathFromAdapter(const unsigned char *info, const char *adapterName) {
+  const char *name = reinterpret_cast<const char *>(info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName);
+  constexpr size_t size = HSI_SIZEOF_PsaStorHsiPathInfo_adapterName;
+  return strncmp(name, adapterName, size) == 0 && strnlen(name, size) == strlen(adapterName);
+}
+
+// Copies of the device UIDs of the working paths from one adapter.
+struct ActiveUids {
+  const char *adapterName;
+  char **uids;
+  uint32_t max;
+  uint32_t stored = 0;
+
+  bool Full() const { return stored == max; }
+
+  HYX_ReturnStatus Visit(HsiParamList path) {
+    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
+    HYX_ReturnStatus status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, path, info, sizeof info);
+    if (status != HYX_OK || !PathFromAdapter(info, adapterName)) return status;
+    uint32_t state = UINT32_MAX;
+    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, path, &state, sizeof state);
+    if (status != HYX_OK || state != kPathStateOn) return status;
+    char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
+    bool skip = true;
+    status = ReadDeviceUid(path, uid, &skip);
+    if (status != HYX_OK || skip) return status;
+    uids[stored] = CopyOf(uid);
+    if (uids[stored] == nullptr) return HYX_NO_MEMORY;
+    stored++;
+    return HYX_OK;
+  }
+
+  // A failed call hands nothing out.
+  void Drop() {
+    for (uint32_t i = 0; i < stored; i++) {
+      free(uids[i]);
+      uids[i] = nullptr;
+    }
+    stored = 0;
+  }
+};
+
+// The adapter, channel, target and LUN of each path to one device, into the
+// caller's entries; paths beyond the entries are passed over.  While the
+// walk goes on, *count is the index of the last entry filled.
+struct PathEntries {
+  const char *deviceUid;
+  char **adapterNames;
+  uint32_t **channels, **targets, **luns;
+  uint32_t max;
+  int *count;
+  int64_t last = -1;  // the index of the last entry filled: -1 until one is
+
+  bool Full() const { return false; }
+
+  HYX_ReturnStatus Visit(HsiParamList path) {
+    char uid[HSI_VALUE_SIZE_storage_scsifw_paths_deviceUid] = {};
+    bool skip;
+    HYX_ReturnStatus status = ReadDeviceUid(path, uid, &skip);
+    if (status != HYX_OK || skip || strcmp(uid, deviceUid) != 0) return status;
+    unsigned char info[HSI_VALUE_SIZE_storage_scsifw_paths_info] = {};
+    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, path, info, sizeof info);
+    if (status != HYX_OK || last >= static_cast<int64_t>(max) - 1) return status;
+    char adapter[HSI_SIZEOF_PsaStorHsiPathInfo_adapterName + 1] = {};
+    memcpy(adapter, info + HSI_OFFSETOF_PsaStorHsiPathInfo_adapterName, sizeof adapter - 1);
+    char *copy = CopyOf(adapter);
+    if (copy == nullptr) return HYX_NO_MEMORY;
+    last++;
+    *count = static_cast<int>(last);
+    adapterNames[last] = copy;
+    if (channels[last] != nullptr) *channels[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_channel);
+    if (targets[last] != nullptr) *targets[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_targetId);
+    if (luns[last] != nullptr) *luns[last] = U32At(info, HSI_OFFSETOF_PsaStorHsiPathInfo_lunId);
+    return HYX_OK;
+  }
+};
 
 }  // namespace
 
@@ -146,7 +227,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_MapBusSlotFuncToHyxkernelAdapterIdent
     uint32_t bus, uint32_t slot, uint32_t function, char *nameOut, int nameOutSize) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (nameOut == nullptr) return HYX_BAD_PARAM;
-  ListHolder adapters;
+  HsiParamListGuard adapters;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_adapters, nullptr, 0, &adapters.list);
   if (status != HYX_OK) return status;
   for (uint32_t i = 0, n = HsiParamList_Count(adapters.list); i < n; i++) {
@@ -173,48 +254,13 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetActiveDeviceUIDsFromHyxkernelAdapt
   if (maxUids == 0 || uidsOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (countOut == nullptr || adapterName == nullptr) return HYX_BAD_PARAM;
-  ListHolder paths;
-  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
-  if (status != HYX_OK) return status;  // nothing counted: countOut untouched
-  uint32_t stored = 0;
-  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n && stored < maxUids; i++) {
-    const char *path = StringAt(paths.list, i);
-    if (path == nullptr) continue;
-    HsiParamList one = NameList(path, 1, &status);
-    if (one == nullptr) break;
-    unsigned char info[kPathInfoSize] = {};
-    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
-    if (status == HYX_OK &&
-        strncmp(reinterpret_cast<const char *>(info + kPathAdapterName), adapterName, kPathAdapterNameSize) ==
-            0 &&
-        strnlen(reinterpret_cast<const char *>(info + kPathAdapterName), kPathAdapterNameSize) ==
-            strlen(adapterName)) {
-      uint32_t state = UINT32_MAX;
-      status = Hsi_Get(HSI_NODE_storage_scsifw_paths_state, one, &state, sizeof state);
-      char uid[kDeviceUidSize] = {};
-      bool skip = true;
-      if (status == HYX_OK && state == kPathStateOn) status = ReadDeviceUid(one, uid, &skip);
-      if (status == HYX_OK && !skip) {
-        uidsOut[stored] = CopyOf(uid);
-        if (uidsOut[stored] == nullptr)
-          status = HYX_NO_MEMORY;
-        else
-          stored++;
-      }
-    }
-    HsiParamList_Free(one);
-    if (status != HYX_OK) break;
-  }
-  if (status != HYX_OK) {
-    for (uint32_t i = 0; i < stored; i++) {
-      free(uidsOut[i]);
-      uidsOut[i] = nullptr;
-    }
-    *countOut = 0;
-    return status;
-  }
-  *countOut = stored;
-  return HYX_OK;
+  ActiveUids found{adapterName, uidsOut, maxUids};
+  HsiParamListGuard paths;
+  HYX_ReturnStatus status = WalkPaths(paths, found);
+  if (status != HYX_OK && paths.list == nullptr) return status;  // nothing counted: countOut untouched
+  if (status != HYX_OK) found.Drop();
+  *countOut = found.stored;
+  return status;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernelDeviceUID(
@@ -226,53 +272,22 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetAllChannelsTargetsLunsForHyxkernel
       (adapterNamesOut == nullptr || channelsOut == nullptr || targetsOut == nullptr || lunsOut == nullptr))
     return HYX_BAD_PARAM;
   *countOut = -1;
-  ListHolder paths;
-  HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_paths, nullptr, 0, &paths.list);
-  if (status != HYX_OK) return status;
-  // The index of the last entry filled: -1 until one is.
-  int64_t last = -1;
-  const int64_t lastAllowed = static_cast<int64_t>(maxEntries) - 1;
-  for (uint32_t i = 0, n = HsiParamList_Count(paths.list); i < n; i++) {
-    const char *path = StringAt(paths.list, i);
-    if (path == nullptr) continue;
-    HsiParamList one = NameList(path, 1, &status);
-    if (one == nullptr) return status;
-    char uid[kDeviceUidSize] = {};
-    bool skip;
-    status = ReadDeviceUid(one, uid, &skip);
-    if (status != HYX_OK || skip || strcmp(uid, deviceUid) != 0) {
-      HsiParamList_Free(one);
-      if (status != HYX_OK) return status;
-      continue;
-    }
-    unsigned char info[kPathInfoSize] = {};
-    status = Hsi_Get(HSI_NODE_storage_scsifw_paths_info, one, info, sizeof info);
-    HsiParamList_Free(one);
-    if (status != HYX_OK) return status;
-    if (last >= lastAllowed) continue;  // more paths than entries: passed over
-    char adapter[kPathAdapterNameSize + 1] = {};
-    memcpy(adapter, info + kPathAdapterName, kPathAdapterNameSize);
-    char *copy = CopyOf(adapter);
-    if (copy == nullptr) return HYX_NO_MEMORY;
-    last++;
-    *countOut = static_cast<int>(last);
-    adapterNamesOut[last] = copy;
-    if (channelsOut[last] != nullptr) *channelsOut[last] = U32At(info, kPathChannel);
-    if (targetsOut[last] != nullptr) *targetsOut[last] = U32At(info, kPathTarget);
-    if (lunsOut[last] != nullptr) *lunsOut[last] = U32At(info, kPathLun);
-  }
-  *countOut = static_cast<int>(last + 1);
-  return HYX_OK;
+  PathEntries entries{deviceUid, adapterNamesOut, channelsOut, targetsOut, lunsOut, maxEntries, countOut};
+  HsiParamListGuard paths;
+  HYX_ReturnStatus status = WalkPaths(paths, entries);
+  if (status == HYX_OK) *countOut = static_cast<int>(entries.last + 1);
+  return status;
 }
 
 HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const char *deviceUid,
                                                                          uint8_t **bufferRef, int length) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   // Only the page's own bytes can be handed out.
-  if (length < 0 || static_cast<size_t>(length) > kInquiryPageSize) return HYX_BAD_PARAM;
+  if (length < 0 || static_cast<size_t>(length) > HSI_VALUE_SIZE_storage_scsifw_devices_inquiryVPD_data)
+    return HYX_BAD_PARAM;
   if (deviceUid == nullptr || bufferRef == nullptr || (length > 0 && *bufferRef == nullptr))
     return HYX_BAD_PARAM;
-  ListHolder devices;
+  HsiParamListGuard devices;
   HYX_ReturnStatus status = Hsi_GetList(HSI_NODE_storage_scsifw_devices, nullptr, 0, &devices.list);
   if (status != HYX_OK) return status;
   bool known = false;
@@ -284,7 +299,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_GetVPD83ForHyxkernelDeviceUID(const c
   HsiParamList params = NameList(deviceUid, 2, &status);
   if (params == nullptr) return status;
   status = HsiParamList_AddInt(params, kDeviceIdentificationPage);
-  unsigned char page[kInquiryPageSize] = {};
+  unsigned char page[HSI_VALUE_SIZE_storage_scsifw_devices_inquiryVPD_data] = {};
   if (status == HYX_OK)
     status = Hsi_Get(HSI_NODE_storage_scsifw_devices_inquiryVPD_data, params, page, sizeof page);
   HsiParamList_Free(params);
@@ -296,10 +311,13 @@ HYX_EXPORT HYX_ReturnStatus HyxuserStorage_IsNextgenNvmeHyxkernelDeviceUID(const
                                                                            uint8_t *resultOut) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   if (deviceUid == nullptr || resultOut == nullptr) return HYX_BAD_PARAM;
-  unsigned char info[kDeviceInfoSize] = {};
+  unsigned char info[HSI_VALUE_SIZE_storage_scsifw_devices_info] = {};
   HYX_ReturnStatus status = ReadLeaf(HSI_NODE_storage_scsifw_devices_info, deviceUid, info, sizeof info);
   if (status != HYX_OK) return status;
-  *resultOut = info[kDeviceIsNextGen] != 0 && info[kDeviceIsNvme] != 0 ? 1 : 0;
+  *resultOut = info[HSI_OFFSETOF_PsaStorHsiDeviceInfo_isNextGen] != 0 &&
+                       info[HSI_OFFSETOF_PsaStorHsiDeviceInfo_isNvme] != 0
+                   ? 1
+                   : 0;
   return HYX_OK;
 }
 

@@ -20,13 +20,6 @@ constexpr uint32_t kRemoveAttributes = 7;
 // attributes) plus its 8-byte header must fit the kernel's 32-bit length.
 constexpr uint64_t kMaxDataLength = UINT32_MAX - kAttributesSize - sizeof(HsiSizedBuffer);
 
-struct ListGuard {
-  HsiParamList list = nullptr;
-  ~ListGuard() {
-    if (list != nullptr) HsiParamList_Free(list);
-  }
-};
-
 struct SizedGuard {
   HsiSizedBuffer *buffer = nullptr;
   ~SizedGuard() {
@@ -35,7 +28,7 @@ struct SizedGuard {
 };
 
 // The one-name instance list of a variable.
-HYX_ReturnStatus NameList(const char *name, ListGuard &params) {
+HYX_ReturnStatus NameList(const char *name, HsiParamListGuard &params) {
   params.list = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, 1);
   if (params.list == nullptr) return HYX_NO_MEMORY;
   return HsiParamList_AddString(params.list, name);
@@ -51,7 +44,7 @@ void FreeNames(char **names, uint32_t count) {
 HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariableList(char ***namesOut, uint32_t *countOut) {
   if (namesOut == nullptr || countOut == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
-  ListGuard found;
+  HsiParamListGuard found;
   bool answered = false;
   HYX_ReturnStatus status = Hsi_GetListAnswered(HSI_NODE_uefi_variable, nullptr, 0, &found.list, &answered);
   if (status != HYX_OK) {
@@ -93,7 +86,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserUefi_GetVariable(const char *name, uint32_t *
                                                     uint64_t *dataLengthOut, void **dataOut) {
   if (name == nullptr || attributesOut == nullptr || dataLengthOut == nullptr || dataOut == nullptr)
     return HYX_BAD_PARAM;
-  ListGuard params;
+  HsiParamListGuard params;
   HYX_ReturnStatus status = NameList(name, params);
   if (status != HYX_OK) return status;
   uint32_t size = 0;
@@ -127,7 +120,7 @@ HYX_EXPORT HYX_ReturnStatus HyxuserUefi_SetVariable(const char *name, uint32_t a
   // The buffer's capacity and total size are 32-bit: a length they cannot
   // hold is refused before anything is allocated or copied.
   if (dataLength > kMaxDataLength) return HYX_BAD_PARAM;
-  ListGuard params;
+  HsiParamListGuard params;
   HYX_ReturnStatus status = NameList(name, params);
   if (status != HYX_OK) return status;
   SizedGuard buffer;

@@ -7,6 +7,7 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 
 static_assert(sizeof(HyxuserSystemVersion) == 164 && offsetof(HyxuserSystemVersion, buildDate) == 96 &&
               offsetof(HyxuserSystemVersion, build) == 160);
@@ -34,11 +35,18 @@ struct SystemVersion {
   char releaseVersionStr[32];
   char kernelReleaseVersionStr[32];
 };
-static_assert(sizeof(SystemVersion) == 368 && offsetof(SystemVersion, cpuArch) == 288 &&
-              offsetof(SystemVersion, releaseVersionStr) == 304);
-
-constexpr size_t kTimerInfoSize = 88;
-constexpr size_t kSysUptimeOffset = 64;
+static_assert(
+    sizeof(SystemVersion) == HSI_VALUE_SIZE_system_version &&
+    offsetof(SystemVersion, productVersion) == HSI_OFFSETOF_SystemHsi_VersionStruct_productVersion &&
+    offsetof(SystemVersion, buildVersion) == HSI_OFFSETOF_SystemHsi_VersionStruct_buildVersion &&
+    offsetof(SystemVersion, buildType) == HSI_OFFSETOF_SystemHsi_VersionStruct_buildType &&
+    offsetof(SystemVersion, releasePatch) == HSI_OFFSETOF_SystemHsi_VersionStruct_releasePatch &&
+    offsetof(SystemVersion, buildDate) == HSI_OFFSETOF_SystemHsi_VersionStruct_buildDate &&
+    offsetof(SystemVersion, buildTime) == HSI_OFFSETOF_SystemHsi_VersionStruct_buildTime &&
+    offsetof(SystemVersion, cpuArch) == HSI_OFFSETOF_SystemHsi_VersionStruct_cpuArch &&
+    offsetof(SystemVersion, hyxkernelBuild) == HSI_OFFSETOF_SystemHsi_VersionStruct_hyxkernelBuild &&
+    offsetof(SystemVersion, releaseVersionStr) == HSI_OFFSETOF_SystemHsi_VersionStruct_releaseVersionStr);
+static_assert(HSI_SIZEOF_Timer_HSIInfo_sysUptime == sizeof(uint64_t));
 
 HYX_ReturnStatus ReadSystemVersion(SystemVersion *version) {
   if (hsiLoadStatus != HYX_OK) return HYX_CHECKSUM_MISMATCH;
@@ -94,8 +102,8 @@ HYX_EXPORT HYX_ReturnStatus HyxuserVersion_GetUniqueSystemVersion(HyxuserUniqueS
 HYX_EXPORT HYX_ReturnStatus HyxuserUptime_GetUptime(uint64_t *uptime) {
   if (uptime == nullptr) return HYX_BAD_PARAM;
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
-  unsigned char info[kTimerInfoSize];
+  unsigned char info[HSI_VALUE_SIZE_timer_info];
   HYX_ReturnStatus status = Hsi_Get(HSI_NODE_timer_info, nullptr, info, sizeof info);
-  if (status == HYX_OK) memcpy(uptime, info + kSysUptimeOffset, sizeof *uptime);
+  if (status == HYX_OK) memcpy(uptime, info + HSI_OFFSETOF_Timer_HSIInfo_sysUptime, sizeof *uptime);
   return status;
 }

@@ -13,32 +13,28 @@
 #include "hyxsysinfo/hsiCallsUser.h"
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 
 namespace {
 
-// The kernel's records and the fields read from them (packed).
-constexpr size_t kWorldInfoSize = 69;
-constexpr size_t kWorldGroupId = 4;
-constexpr size_t kGroupInfoSize = 3396;
-constexpr size_t kUuidOffset = 4;
-constexpr size_t kInstanceUuidOffset = 132;
-constexpr size_t kCfgPathOffset = 1412;
+// The kernel's records are packed; their offsets and sizes come from the
+// definitions.  Either uuid fits the caller's uuid buffer.
+static_assert(HSI_SIZEOF_WorldHsiGroupInfo_instanceUuid == HSI_SIZEOF_WorldHsiGroupInfo_uuid &&
+              HSI_SIZEOF_WorldHsiInfo_groupID == sizeof(uint32_t));
 
-constexpr size_t kUuidSize = 128;
 constexpr size_t kShortPathSize = 1024;  // what the first versions hand out
-constexpr size_t kFullPathSize = 1984;   // the kernel's whole field
 
 // Reads the VM record of world's group leader into group.
-HYX_ReturnStatus ReadGroupInfo(uint32_t world, unsigned char (&group)[kGroupInfoSize]) {
+HYX_ReturnStatus ReadGroupInfo(uint32_t world, unsigned char (&group)[HSI_VALUE_SIZE_vm_vmmGroupInfo]) {
   if (hsiLoadStatus != HYX_OK) return hsiLoadStatus;
   HsiParamList params = HsiParamList_Alloc(HSI_PARAMLIST_INSTANCE, 1);
   if (params == nullptr) return HYX_NO_MEMORY;
-  unsigned char info[kWorldInfoSize] = {};
+  unsigned char info[HSI_VALUE_SIZE_world_info] = {};
   uint32_t groupId = 0, leader = 0;
   HYX_ReturnStatus status = HsiParamList_AddInt(params, world);
   if (status == HYX_OK) status = Hsi_Get(HSI_NODE_world_info, params, info, sizeof info);
   if (status == HYX_OK) {
-    memcpy(&groupId, info + kWorldGroupId, sizeof groupId);
+    memcpy(&groupId, info + HSI_OFFSETOF_WorldHsiInfo_groupID, sizeof groupId);
     status = HsiParamList_RemoveLast(params);
   }
   if (status == HYX_OK) status = HsiParamList_AddInt(params, groupId);
@@ -54,15 +50,17 @@ HYX_ReturnStatus ReadGroupInfo(uint32_t world, unsigned char (&group)[kGroupInfo
 // the configuration path (pathSize bytes): padded with NULs, and not
 // terminated when the text fills the field.
 HYX_ReturnStatus MapWorld(uint32_t world, size_t uuidOffset, size_t pathSize, char *uuidOut, char *pathOut) {
-  unsigned char group[kGroupInfoSize];
+  unsigned char group[HSI_VALUE_SIZE_vm_vmmGroupInfo];
   HYX_ReturnStatus status = ReadGroupInfo(world, group);
   if (status != HYX_OK) return status;
-  if (uuidOut != nullptr) strncpy(uuidOut, reinterpret_cast<const char *>(group + uuidOffset), kUuidSize);
+  if (uuidOut != nullptr)
+    strncpy(uuidOut, reinterpret_cast<const char *>(group + uuidOffset), HSI_SIZEOF_WorldHsiGroupInfo_uuid);
   if (pathOut != nullptr) {
     // The kernel's field need not end in a NUL: copy at most its size.
-    size_t length = strnlen(reinterpret_cast<const char *>(group + kCfgPathOffset), kFullPathSize);
+    size_t length = strnlen(reinterpret_cast<const char *>(group + HSI_OFFSETOF_WorldHsiGroupInfo_cfgPath),
+                            HSI_SIZEOF_WorldHsiGroupInfo_cfgPath);
     if (length > pathSize) length = pathSize;
-    memcpy(pathOut, group + kCfgPathOffset, length);
+    memcpy(pathOut, group + HSI_OFFSETOF_WorldHsiGroupInfo_cfgPath, length);
     memset(pathOut + length, 0, pathSize - length);
   }
   return HYX_OK;
@@ -72,7 +70,7 @@ HYX_ReturnStatus MapWorld(uint32_t world, size_t uuidOffset, size_t pathSize, ch
 
 // Today's default: the uuid and the path cut to 1024 bytes.
 HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_15(uint32_t worldId, char *uuidOut, char *pathOut) {
-  return MapWorld(worldId, kUuidOffset, kShortPathSize, uuidOut, pathOut);
+  return MapWorld(worldId, HSI_OFFSETOF_WorldHsiGroupInfo_uuid, kShortPathSize, uuidOut, pathOut);
 }
 HYX_SYMVER(VM_MapWorldIdToUUIDAndPath_0_15, "HyxuserVM_MapWorldIdToUUIDAndPath@@NORVEX_HYXUSERVERSION_0.15");
 
@@ -88,18 +86,20 @@ HYX_SYMVER(VM_MapWorldIdToUUIDAndPath_0_11_1,
 // old name.
 HYX_EXPORT HYX_ReturnStatus HyxuserVM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut,
                                                                    char *pathOut) {
-  return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
+  return MapWorld(worldId, HSI_OFFSETOF_WorldHsiGroupInfo_uuid, HSI_SIZEOF_WorldHsiGroupInfo_cfgPath, uuidOut,
+                  pathOut);
 }
 
 HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToUUIDAndPath_0_24(uint32_t worldId, char *uuidOut, char *pathOut) {
-  return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
+  return MapWorld(worldId, HSI_OFFSETOF_WorldHsiGroupInfo_uuid, HSI_SIZEOF_WorldHsiGroupInfo_cfgPath, uuidOut,
+                  pathOut);
 }
 HYX_SYMVER(VM_MapWorldIdToUUIDAndPath_0_24, "HyxuserVM_MapWorldIdToUUIDAndPath@NORVEX_HYXUSERVERSION_0.24");
 
 // The instance uuid and the path cut to 1024 bytes.
 HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToInstanceUUIDAndPath_0_16(uint32_t worldId, char *uuidOut,
                                                                     char *pathOut) {
-  return MapWorld(worldId, kInstanceUuidOffset, kShortPathSize, uuidOut, pathOut);
+  return MapWorld(worldId, HSI_OFFSETOF_WorldHsiGroupInfo_instanceUuid, kShortPathSize, uuidOut, pathOut);
 }
 HYX_SYMVER(VM_MapWorldIdToInstanceUUIDAndPath_0_16,
            "HyxuserVM_MapWorldIdToInstanceUUIDAndPath@@NORVEX_HYXUSERVERSION_0.16");
@@ -108,12 +108,14 @@ HYX_SYMVER(VM_MapWorldIdToInstanceUUIDAndPath_0_16,
 // not the instance uuid, and the whole path.
 HYX_EXPORT HYX_ReturnStatus HyxuserVM_MapWorldIdToInstanceUUIDAndPath_0_24(uint32_t worldId, char *uuidOut,
                                                                            char *pathOut) {
-  return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
+  return MapWorld(worldId, HSI_OFFSETOF_WorldHsiGroupInfo_uuid, HSI_SIZEOF_WorldHsiGroupInfo_cfgPath, uuidOut,
+                  pathOut);
 }
 
 HYX_EXPORT HYX_ReturnStatus VM_MapWorldIdToInstanceUUIDAndPath_0_24(uint32_t worldId, char *uuidOut,
                                                                     char *pathOut) {
-  return MapWorld(worldId, kUuidOffset, kFullPathSize, uuidOut, pathOut);
+  return MapWorld(worldId, HSI_OFFSETOF_WorldHsiGroupInfo_uuid, HSI_SIZEOF_WorldHsiGroupInfo_cfgPath, uuidOut,
+                  pathOut);
 }
 HYX_SYMVER(VM_MapWorldIdToInstanceUUIDAndPath_0_24,
            "HyxuserVM_MapWorldIdToInstanceUUIDAndPath@NORVEX_HYXUSERVERSION_0.24");

@@ -12,6 +12,7 @@
 
 #include "hyxsysinfo/hsiNodes.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 #include "renumbered/hsiTablesRenumbered.h"
 
 namespace {
@@ -288,6 +289,27 @@ TEST(HsiTables, PinnedNodes) {
       EXPECT_STREQ(Node(p.id).getTypeDef->name, p.type) << p.path;
     }
   }
+  // The generator's value sizes, which the library's sources size their
+  // buffers with, are the nodes' own (checked against the figures above).
+  struct Value {
+    uint32_t node, generatedSize;
+  } values[] = {
+#define VALUE(path) {HSI_NODE_##path, HSI_VALUE_SIZE_##path}
+      VALUE(net_pNics_properties),
+      VALUE(net_tcpip_instances_vNics_macaddr),
+      VALUE(vm_vmmGroupInfo),
+      VALUE(world_info),
+      VALUE(system_version),
+      VALUE(storage_scsifw_devices_info),
+      VALUE(storage_scsifw_devices_inquiryVPD_data),
+      VALUE(storage_scsifw_paths_info),
+      VALUE(storage_scsifw_paths_deviceUid),
+      VALUE(storage_scsifw_adapters_info),
+      VALUE(timer_info),
+      VALUE(hardware_nvd_system_capabilities),
+#undef VALUE
+  };
+  for (const Value &v : values) EXPECT_EQ(v.generatedSize, Node(v.node).getSize) << Path(v.node);
   auto isInstance = [](uint32_t id, bool integer) {
     return Node(id).instance && Node(id).integerKey == integer;
   };
@@ -324,45 +346,52 @@ TEST(HsiTables, PinnedNodes) {
 
 // Field offsets of the structures the exports read.
 TEST(HsiTables, PinnedLayouts) {
+  // Each row also carries the generator's constants for the field, which
+  // the library's sources read the records with.
   struct At {
     uint32_t node;
     const char *field;
-    uint32_t offset, size;
+    uint32_t offset, size, generatedOffset, generatedSize;
   } at[] = {
-      {HSI_NODE_net_pNics_properties, "hwCap", 210, 4},
-      {HSI_NODE_net_pNics_properties, "hwAct", 218, 4},
-      {HSI_NODE_net_pNics_properties, "linkUp", 766, 1},
-      {HSI_NODE_net_pNics_properties, "linkSpeed", 771, 4},
-      {HSI_NODE_net_pNics_properties, "macAddr", 1819, 18},
-      {HSI_NODE_storage_scsifw_adapters_info, "pciBus", 596, 4},
-      {HSI_NODE_storage_scsifw_adapters_info, "pciSlot", 600, 4},
-      {HSI_NODE_storage_scsifw_adapters_info, "pciFunction", 604, 4},
-      {HSI_NODE_storage_scsifw_adapters_info, "transportType", 637, 4},
-      {HSI_NODE_storage_scsifw_devices_info, "isNvme", 157, 1},
-      {HSI_NODE_storage_scsifw_devices_info, "isNextGen", 262, 1},
-      {HSI_NODE_storage_scsifw_paths_info, "adapterName", 40, 32},
-      {HSI_NODE_storage_scsifw_paths_info, "channel", 329, 4},
-      {HSI_NODE_storage_scsifw_paths_info, "targetId", 333, 4},
-      {HSI_NODE_storage_scsifw_paths_info, "lunId", 353, 4},
-      {HSI_NODE_world_info, "groupID", 4, 4},
-      {HSI_NODE_vm_vmmGroupInfo, "pid", 0, 4},
-      {HSI_NODE_vm_vmmGroupInfo, "uuid", 4, 128},
-      {HSI_NODE_vm_vmmGroupInfo, "instanceUuid", 132, 128},
-      {HSI_NODE_vm_vmmGroupInfo, "vmId", 260, 128},
-      {HSI_NODE_vm_vmmGroupInfo, "displayName", 388, 1024},
-      {HSI_NODE_vm_vmmGroupInfo, "cfgPath", 1412, 1984},
-      {HSI_NODE_hardware_nvd_system_capabilities, "maxNamespaces", 0, 4},
-      {HSI_NODE_hardware_nvd_system_capabilities, "minNamespaceSize", 4, 8},
-      {HSI_NODE_hardware_nvd_system_capabilities, "supportedFeatures", 12, 4},
-      {HSI_NODE_timer_info, "rcName", 16, 32},
-      {HSI_NODE_timer_info, "sysUptime", 64, 8},
-      {HSI_NODE_timer_info, "jiffies", 80, 8},
+#define AT(node, record, field, offset, size) \
+  {node, #field, offset, size, HSI_OFFSETOF_##record##_##field, HSI_SIZEOF_##record##_##field}
+      AT(HSI_NODE_net_pNics_properties, NetHsi_pNicPropertiesStruct, hwCap, 210, 4),
+      AT(HSI_NODE_net_pNics_properties, NetHsi_pNicPropertiesStruct, hwAct, 218, 4),
+      AT(HSI_NODE_net_pNics_properties, NetHsi_pNicPropertiesStruct, linkUp, 766, 1),
+      AT(HSI_NODE_net_pNics_properties, NetHsi_pNicPropertiesStruct, linkSpeed, 771, 4),
+      AT(HSI_NODE_net_pNics_properties, NetHsi_pNicPropertiesStruct, macAddr, 1819, 18),
+      AT(HSI_NODE_storage_scsifw_adapters_info, PsaStorHsiAdapterInfo, pciBus, 596, 4),
+      AT(HSI_NODE_storage_scsifw_adapters_info, PsaStorHsiAdapterInfo, pciSlot, 600, 4),
+      AT(HSI_NODE_storage_scsifw_adapters_info, PsaStorHsiAdapterInfo, pciFunction, 604, 4),
+      AT(HSI_NODE_storage_scsifw_adapters_info, PsaStorHsiAdapterInfo, transportType, 637, 4),
+      AT(HSI_NODE_storage_scsifw_devices_info, PsaStorHsiDeviceInfo, isNvme, 157, 1),
+      AT(HSI_NODE_storage_scsifw_devices_info, PsaStorHsiDeviceInfo, isNextGen, 262, 1),
+      AT(HSI_NODE_storage_scsifw_paths_info, PsaStorHsiPathInfo, adapterName, 40, 32),
+      AT(HSI_NODE_storage_scsifw_paths_info, PsaStorHsiPathInfo, channel, 329, 4),
+      AT(HSI_NODE_storage_scsifw_paths_info, PsaStorHsiPathInfo, targetId, 333, 4),
+      AT(HSI_NODE_storage_scsifw_paths_info, PsaStorHsiPathInfo, lunId, 353, 4),
+      AT(HSI_NODE_world_info, WorldHsiInfo, groupID, 4, 4),
+      AT(HSI_NODE_vm_vmmGroupInfo, WorldHsiGroupInfo, pid, 0, 4),
+      AT(HSI_NODE_vm_vmmGroupInfo, WorldHsiGroupInfo, uuid, 4, 128),
+      AT(HSI_NODE_vm_vmmGroupInfo, WorldHsiGroupInfo, instanceUuid, 132, 128),
+      AT(HSI_NODE_vm_vmmGroupInfo, WorldHsiGroupInfo, vmId, 260, 128),
+      AT(HSI_NODE_vm_vmmGroupInfo, WorldHsiGroupInfo, displayName, 388, 1024),
+      AT(HSI_NODE_vm_vmmGroupInfo, WorldHsiGroupInfo, cfgPath, 1412, 1984),
+      AT(HSI_NODE_hardware_nvd_system_capabilities, NVDHsiDriverCap, maxNamespaces, 0, 4),
+      AT(HSI_NODE_hardware_nvd_system_capabilities, NVDHsiDriverCap, minNamespaceSize, 4, 8),
+      AT(HSI_NODE_hardware_nvd_system_capabilities, NVDHsiDriverCap, supportedFeatures, 12, 4),
+      AT(HSI_NODE_timer_info, Timer_HSIInfo, rcName, 16, 32),
+      AT(HSI_NODE_timer_info, Timer_HSIInfo, sysUptime, 64, 8),
+      AT(HSI_NODE_timer_info, Timer_HSIInfo, jiffies, 80, 8),
+#undef AT
   };
   for (const At &a : at) {
     const HsiFieldDef *f = Field(Node(a.node).getTypeDef, a.field);
     ASSERT_NE(f, nullptr) << a.field;
     EXPECT_EQ(f->offset, a.offset) << a.field;
     EXPECT_EQ(f->type->size, a.size) << a.field;
+    EXPECT_EQ(a.generatedOffset, a.offset) << a.field;
+    EXPECT_EQ(a.generatedSize, a.size) << a.field;
   }
   const char *version[] = {"product",
                            "productVersion",

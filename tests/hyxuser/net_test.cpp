@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hyxsim/hyxsim.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "kernel_answers.h"
 
@@ -17,8 +18,6 @@ namespace {
 
 constexpr uint64_t kGet = KERNEL_CALL_HSI_GET, kList = KERNEL_CALL_HSI_LIST;
 constexpr HYX_ReturnStatus kOk = HYX_OK;
-// Where the kernel's NIC properties record keeps its MAC text.
-constexpr size_t kMacTextOffset = 1819;
 
 bool OnPlainLinux() {
   return std::string(getenv("HYX_TEST_PROFILE") ? getenv("HYX_TEST_PROFILE") : "") == "plain-linux";
@@ -91,10 +90,13 @@ TEST_F(Net, FewerRecordsThanNicsAndCountOnlyCalls) {
 void ReplaceMacText(HyxSimCall *call, void *context) {
   HyxSim_RunModel(call);
   const HsiGetBlock block = GetBlockOf(call);
-  if (block.length >= kMacTextOffset + 18) {
-    char *text = reinterpret_cast<char *>(block.address) + kMacTextOffset;
-    memset(text, 0, 18);
-    strncpy(text, static_cast<const char *>(context), 17);
+  // Where the kernel's NIC properties record keeps its MAC text.
+  constexpr size_t offset = HSI_OFFSETOF_NetHsi_pNicPropertiesStruct_macAddr;
+  constexpr size_t size = HSI_SIZEOF_NetHsi_pNicPropertiesStruct_macAddr;
+  if (block.length >= offset + size) {
+    char *text = reinterpret_cast<char *>(block.address) + offset;
+    memset(text, 0, size);
+    strncpy(text, static_cast<const char *>(context), size - 1);
   }
 }
 
