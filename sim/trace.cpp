@@ -628,24 +628,10 @@ void StartTrace(char **envp) {
     }
   }
   if (const char *node = FindEnv(envp, "HYXSIM_TRACE_NODES"); node != nullptr && *node != '\0') {
-    // A node of the kernel's tree, spelt as the tools spell it
-    // ("net/pNics"; the profiles' "net_pNics" is taken too), or a module's
-    // ("MODULE:" or "MODULE:path", taken as given: the modules are the
-    // profile's, not yet read).
-    std::string path = node;
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (path.find(':') == std::string::npos) {
-      const HsiTableSet &tables = KernelHsiTables();
-      uint32_t id = HsiNodeByPath(tables, path);
-      if (id == HSI_NO_NODE)
-        Refuse("--trace-nodes: \"" + path.substr(0, 64) +
-               "\" names no system-information node (names joined by \"/\", "
-               "such as net/pNics)");
-      path.clear();
-      for (uint32_t at = id; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
-        path = std::string(tables.Node(at).name) + (path.empty() ? "" : "/") + path;
-    }
-    s->nodePrefix = path;
+    // hyxsim refuses a value that names no node before it starts anything;
+    // this is for a program the simulator was preloaded into by hand.
+    if (!HsiTraceNodePrefix(KernelHsiTables(), node, s->nodePrefix))
+      Refuse("HYXSIM_TRACE_NODES: " + HsiUnknownNodeText(std::string(node).substr(0, 64)));
   }
   if (!OpenTrace(*s)) Refuse("HYXSIM_TRACE: cannot open " + s->path + ": " + strerror(errno));
   settings = s;

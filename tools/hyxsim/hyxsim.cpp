@@ -34,6 +34,7 @@
 #include <nlohmann/json.hpp>
 
 #include "layout.h"
+#include "models/hsiPaths.h"
 #include "profileDocument.h"
 #include "sandbox.h"
 #include "sandboxPaths.h"
@@ -242,6 +243,11 @@ int main(int argc, char **argv) {
       return UsageError("--trace-calls: " + Shown(entry) + " is no call or family of calls");
     at = end + 1;
   }
+  // The same reading of a node path as the simulator's; both numberings of
+  // the kernel's tree name the same nodes.
+  std::string nodePrefix;
+  if (!trace.nodes.empty() && !hyxsim::HsiTraceNodePrefix(hyxsim::OwnHsiTables(), trace.nodes, nodePrefix))
+    return UsageError("--trace-nodes: " + hyxsim::HsiUnknownNodeText(Shown(trace.nodes)));
   if (!sandbox.recordsDirectory.empty() && !daemons) return UsageError("--records is for --daemons");
 
   // The sandbox gets the profile with what it inherits merged in; the
