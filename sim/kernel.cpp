@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "kit.h"
+#include "hyxuser/hyxuser.h"
 #include "profile.h"
 #include "profileValues.h"
 
@@ -49,6 +49,13 @@ void Undefined(Call &call) {
 }
 
 }  // namespace
+
+void Answer(Call &call, uint32_t status, int err) {
+  call.status = status;
+  call.error = static_cast<uint64_t>(-static_cast<int64_t>(err));
+}
+
+void AnswerLinux(Call &call, long result) { call.status = static_cast<uint64_t>(result); }
 
 void RegisterModel(uint64_t number, Model model) {
   if (Slot *slot = FindSlot(number, true)) slot->model.store(model);

@@ -10,6 +10,16 @@ namespace hyxsim {
 using Call = HyxSimCall;
 using Model = void (*)(Call &call);
 
+// A Hyxkernel call's answer: status, and errno err (positive; 0 for none)
+// negated in the error register.
+void Answer(Call &call, uint32_t status, int err);
+// A Linux call (uname, a device-control request): the result, or -errno, in
+// the status register; the error register stays as the caller had it.
+void AnswerLinux(Call &call, long result);
+
+// The model of kernel or Linux call `number`.
+void RegisterModel(uint64_t number, Model model);
+
 // Runs a scripted handler if one is set, else the model, else answers as a
 // kernel that lacks the call.  Counts the call.
 void Dispatch(Call &call);

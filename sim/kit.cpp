@@ -55,18 +55,11 @@ uint32_t StatusOfErrno(int err) {
   }
 }
 
-void Answer(Call &call, uint32_t status, int err) {
-  call.status = status;
-  call.error = static_cast<uint64_t>(-static_cast<int64_t>(err));
-}
-
 void Answer(Call &call, uint32_t status) {
   Answer(call, status, status == HYX_OK ? 0 : ErrnoOfStatus(status));
 }
 
 void AnswerErrno(Call &call, int err) { Answer(call, StatusOfErrno(err), err); }
-
-void AnswerLinux(Call &call, long result) { call.status = static_cast<uint64_t>(result); }
 
 void PassToLinux(Call &call) {
   // The tag marks the call as the simulator's own, so the filter lets it by.

@@ -21,7 +21,9 @@ namespace hyxsim {
 
 // ---- answers ---------------------------------------------------------------
 // A Hyxkernel call answers a status and, in the error register, a negated
-// errno (0 with HYX_OK).
+// errno (0 with HYX_OK).  The answers with the registers given in full,
+// Answer(call, status, err) and AnswerLinux, are the dispatcher's
+// (kernel.h).
 
 // The errno the status table gives status (0 for HYX_OK and unknown codes).
 int ErrnoOfStatus(uint32_t status);
@@ -31,13 +33,8 @@ uint32_t StatusOfErrno(int err);
 
 // status with the errno of the status table.
 void Answer(Call &call, uint32_t status);
-// status with errno err (positive; 0 for none).
-void Answer(Call &call, uint32_t status, int err);
 // The status StatusOfErrno names, with err.
 void AnswerErrno(Call &call, int err);
-// A Linux call (uname, a device-control request): the result, or -errno, in
-// the status register; the error register stays as the caller had it.
-void AnswerLinux(Call &call, long result);
 // A device-control request the model does not claim: done by Linux.
 void PassToLinux(Call &call);
 
@@ -65,9 +62,7 @@ void WriteText(uint64_t buffer, uint64_t size, const char *text);
 // ---- registration ------------------------------------------------------------
 // Every area registers from its Register*Models function (models.h), which
 // runs once while the simulator starts, before the filter is installed.
-
-// The model of kernel or Linux call `number`.
-void RegisterModel(uint64_t number, Model model);
+// A call's own model goes in with RegisterModel (kernel.h).
 
 // The model of device-control request `request`; only registered requests
 // are trapped, every other one goes to Linux untouched.  The model receives

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kit.h"
 #include "profileDocument.h"
+#include "profileValues.h"
 
 namespace hyxsim {
 namespace {

@@ -169,13 +169,14 @@ class Line {
   size_t Mark() const { return used_; }
   void Rewind(size_t mark) { used_ = mark; }
 
-  // A named value inside an argument or output group.
-  void Key(const char *name) {
+  // A named value inside an argument or output group; the value follows.
+  Line &Key(const char *name) {
     Separate();
     if (json_)
       Format("\"%s\":", name);
     else
       Format("%s=", name);
+    return *this;
   }
   // The next value of a list.
   void Item() { Separate(); }
@@ -422,30 +423,80 @@ void PutNodeCall(Line &line, const Call &call, const std::string &path, bool has
   }
 }
 
+// A program started: its path and argument vector (and, for fork-exec,
+// how many descriptors it is handed).
+void PutStartArgs(Line &line, const Call &call) {
+  line.Key("path").CallerText(call.args[0]);
+  line.Key("argv").CallerTexts(call.args[1]);
+  ForkExecParams params{};
+  if (call.number == KERNEL_CALL_FORK_EXEC && PeekBlock(call.args[5], params))
+    line.Key("descriptors").Number(params.fdCount);
+}
+
+// The calls on the node and type tables, which name no node by path.
+void PutTableArgs(Line &line, const Call &call) {
+  switch (call.number) {
+    case KERNEL_CALL_HSI_SIGNATURE:
+      line.Key("signature").CallerText(call.args[0]);
+      line.Key("size").Number(call.args[2]);
+      return;
+    case KERNEL_CALL_HSI_MODULE_ID:
+      line.Key("name").CallerText(call.args[0]);
+      return;
+    case KERNEL_CALL_HSI_MODULE_NODE_DEF:
+      line.Key("nodeId").Number(static_cast<uint32_t>(call.args[0]));
+      line.Key("module").Signed(static_cast<int32_t>(call.args[1]));
+      return;
+  }
+  // Module calls: the module, then the type and the index where the call
+  // takes them.
+  line.Key("module").Signed(static_cast<int32_t>(call.args[0]));
+  if (call.number == KERNEL_CALL_HSI_MODULE_NODE_COUNT || call.number == KERNEL_CALL_HSI_MODULE_FIRST_NODE)
+    return;
+  line.Key("type").Number(static_cast<uint32_t>(call.args[1]));
+  if (call.number == KERNEL_CALL_HSI_MODULE_TYPE) return;
+  line.Key("index").Number(static_cast<uint32_t>(call.args[2]));
+}
+
+void PutAcpiArgs(Line &line, const Call &call) {
+  line.Key("signature").CallerText(call.args[0], 4);
+  line.Key("instance").Number(static_cast<uint32_t>(call.args[1]));
+  if (call.number == KERNEL_CALL_ACPI_TABLE) line.Key("length").Number(static_cast<uint32_t>(call.args[3]));
+}
+
+void PutDeviceRequestArgs(Line &line, const Call &call) {
+  line.Key("fd").Signed(static_cast<int32_t>(call.args[0]));
+  line.Key("request");
+  if (const char *name = KernelDeviceRequestName(static_cast<uint32_t>(call.args[1])))
+    line.Name(name);
+  else
+    line.Hex(static_cast<uint32_t>(call.args[1]));
+  line.Key("arg").Hex(call.args[2]);
+}
+
+// A call the trace does not decode: its six argument registers.
+void PutRawArgs(Line &line, const Call &call) {
+  line.Key("raw");
+  line.Open('[');
+  for (uint64_t arg : call.args) {
+    line.Item();
+    line.Hex(arg);
+  }
+  line.Close(']');
+}
+
 void PutArgs(Line &line, const Call &call, const std::string &path, bool hasPath) {
-  auto key = [&](const char *name) -> Line & {
-    line.Key(name);
-    return line;
-  };
   switch (call.number) {
     case KERNEL_CALL_SYSCALL_API_CHECKSUM:
     case KERNEL_CALL_SMBIOS_LENGTH:
     case KERNEL_CALL_UPTIME:
     case __NR_uname:
       return;
-    case KERNEL_CALL_FORK_EXEC: {
-      key("path").CallerText(call.args[0]);
-      key("argv").CallerTexts(call.args[1]);
-      ForkExecParams params{};
-      if (PeekBlock(call.args[5], params)) key("descriptors").Number(params.fdCount);
-      return;
-    }
+    case KERNEL_CALL_FORK_EXEC:
     case KERNEL_CALL_SPAWN:
-      key("path").CallerText(call.args[0]);
-      key("argv").CallerTexts(call.args[1]);
-      return;
+      return PutStartArgs(line, call);
     case KERNEL_CALL_SMBIOS_DATA:
-      key("length").Number(static_cast<uint32_t>(call.args[1]));
+      line.Key("length").Number(static_cast<uint32_t>(call.args[1]));
       return;
     case KERNEL_CALL_HSI_GET:
     case KERNEL_CALL_HSI_GET_SIZE:
@@ -453,54 +504,21 @@ void PutArgs(Line &line, const Call &call, const std::string &path, bool hasPath
     case KERNEL_CALL_HSI_LIST:
       return PutNodeCall(line, call, path, hasPath);
     case KERNEL_CALL_HSI_SIGNATURE:
-      key("signature").CallerText(call.args[0]);
-      key("size").Number(call.args[2]);
-      return;
     case KERNEL_CALL_HSI_MODULE_ID:
-      key("name").CallerText(call.args[0]);
-      return;
     case KERNEL_CALL_HSI_MODULE_NODE_COUNT:
     case KERNEL_CALL_HSI_MODULE_FIRST_NODE:
-      key("module").Signed(static_cast<int32_t>(call.args[0]));
-      return;
     case KERNEL_CALL_HSI_MODULE_NODE_DEF:
-      key("nodeId").Number(static_cast<uint32_t>(call.args[0]));
-      key("module").Signed(static_cast<int32_t>(call.args[1]));
-      return;
     case KERNEL_CALL_HSI_MODULE_TYPE:
-      key("module").Signed(static_cast<int32_t>(call.args[0]));
-      key("type").Number(static_cast<uint32_t>(call.args[1]));
-      return;
     case KERNEL_CALL_HSI_MODULE_ENUM_VALUE:
     case KERNEL_CALL_HSI_MODULE_FIELD:
-      key("module").Signed(static_cast<int32_t>(call.args[0]));
-      key("type").Number(static_cast<uint32_t>(call.args[1]));
-      key("index").Number(static_cast<uint32_t>(call.args[2]));
-      return;
+      return PutTableArgs(line, call);
     case KERNEL_CALL_ACPI_LENGTH:
     case KERNEL_CALL_ACPI_TABLE:
-      key("signature").CallerText(call.args[0], 4);
-      key("instance").Number(static_cast<uint32_t>(call.args[1]));
-      if (call.number == KERNEL_CALL_ACPI_TABLE) key("length").Number(static_cast<uint32_t>(call.args[3]));
-      return;
-    case __NR_ioctl: {
-      key("fd").Signed(static_cast<int32_t>(call.args[0]));
-      key("request");
-      if (const char *name = KernelDeviceRequestName(static_cast<uint32_t>(call.args[1])))
-        line.Name(name);
-      else
-        line.Hex(static_cast<uint32_t>(call.args[1]));
-      key("arg").Hex(call.args[2]);
-      return;
-    }
+      return PutAcpiArgs(line, call);
+    case __NR_ioctl:
+      return PutDeviceRequestArgs(line, call);
     default:
-      line.Key("raw");
-      line.Open('[');
-      for (uint64_t arg : call.args) {
-        line.Item();
-        line.Hex(arg);
-      }
-      line.Close(']');
+      return PutRawArgs(line, call);
   }
 }
 
@@ -628,24 +646,10 @@ void StartTrace(char **envp) {
     }
   }
   if (const char *node = FindEnv(envp, "HYXSIM_TRACE_NODES"); node != nullptr && *node != '\0') {
-    // A node of the kernel's tree, spelt as the tools spell it
-    // ("net/pNics"; the profiles' "net_pNics" is taken too), or a module's
-    // ("MODULE:" or "MODULE:path", taken as given: the modules are the
-    // profile's, not yet read).
-    std::string path = node;
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (path.find(':') == std::string::npos) {
-      const HsiTableSet &tables = KernelHsiTables();
-      uint32_t id = HsiNodeByPath(tables, path);
-      if (id == HSI_NO_NODE)
-        Refuse("--trace-nodes: \"" + path.substr(0, 64) +
-               "\" names no system-information node (names joined by \"/\", "
-               "such as net/pNics)");
-      path.clear();
-      for (uint32_t at = id; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
-        path = std::string(tables.Node(at).name) + (path.empty() ? "" : "/") + path;
-    }
-    s->nodePrefix = path;
+    // hyxsim refuses a value that names no node before it starts anything;
+    // this is for a program the simulator was preloaded into by hand.
+    if (!HsiTraceNodePrefix(KernelHsiTables(), node, s->nodePrefix))
+      Refuse("HYXSIM_TRACE_NODES: " + HsiUnknownNodeText(std::string(node).substr(0, 64)));
   }
   if (!OpenTrace(*s)) Refuse("HYXSIM_TRACE: cannot open " + s->path + ": " + strerror(errno));
   settings = s;
@@ -657,23 +661,23 @@ const char *const *TraceEnvironment() {
   return settings ? settings->environmentList : none;
 }
 
-void TraceAndDispatch(Call &call, bool kernelCall) {
-  Settings &s = *settings;
-  std::string path;
-  bool hasPath = IsNodeCall(call.number) &&
-                 HsiNodePath(static_cast<int32_t>(call.args[1]), static_cast<uint32_t>(call.args[0]), path);
-  if (!Wanted(s, call, path, hasPath)) return Dispatch(call);
+namespace {
 
-  const Call asked = call;
-  Line line(s.json);
-  pid_t pid = static_cast<pid_t>(RawSyscall(__NR_getpid));
-  // One name per call in both forms: the kernel's calls without their
-  // KERNEL_CALL_ prefix.
+// One name per call in both forms: the kernel's calls without their
+// KERNEL_CALL_ prefix; null for a call of no known name.
+const char *CallName(const Call &call) {
   const char *name = KernelCallName(call.number);
   if (name != nullptr && strncmp(name, "KERNEL_CALL_", 12) == 0) name += 12;
   if (name == nullptr && call.number == __NR_uname) name = "uname";
   if (name == nullptr && call.number == __NR_ioctl) name = "ioctl";
-  if (s.json) {
+  return name;
+}
+
+// The call as asked: "[pid] NAME(args)", or its JSON fields up to "args".
+void PutCall(Line &line, const Call &call, const std::string &path, bool hasPath) {
+  pid_t pid = static_cast<pid_t>(RawSyscall(__NR_getpid));
+  const char *name = CallName(call);
+  if (line.json()) {
     line.Format("{\"pid\":%d,\"call\":", pid);
     if (name)
       line.Name(name);
@@ -690,65 +694,88 @@ void TraceAndDispatch(Call &call, bool kernelCall) {
       line.Format("call_%llu", static_cast<unsigned long long>(call.number));
     line.Open('(');
   }
-  PutArgs(line, asked, path, hasPath);
-  line.Close(s.json ? '}' : ')');
+  PutArgs(line, call, path, hasPath);
+  line.Close(line.json() ? '}' : ')');
+}
 
-  uint64_t start = MonotonicNs();
-  Dispatch(call);
-  uint64_t took = MonotonicNs() - start;
-
-  bool ok;
-  if (kernelCall) {
-    uint32_t status = static_cast<uint32_t>(call.status);
-    int err = -static_cast<int32_t>(static_cast<uint32_t>(call.error));
-    ok = status == HYX_OK;
-    if (s.json) {
-      line.Raw(",\"status\":");
-      PutStatus(line, status);
-      line.Raw(",\"errno\":");
-      PutErrno(line, err);
-    } else {
-      line.Raw(" = ");
-      PutStatus(line, status);
-      if (err != 0) {
-        line.Raw(" ");
-        PutErrno(line, err);
-      }
-    }
+// A Hyxkernel call's answer: its status and errno.  True for HYX_OK.
+bool PutKernelAnswer(Line &line, const Call &call) {
+  uint32_t status = static_cast<uint32_t>(call.status);
+  int err = -static_cast<int32_t>(static_cast<uint32_t>(call.error));
+  if (line.json()) {
+    line.Raw(",\"status\":");
+    PutStatus(line, status);
+    line.Raw(",\"errno\":");
+    PutErrno(line, err);
   } else {
-    int64_t result = static_cast<int64_t>(call.status);
-    int err = result < 0 && result > -4096 ? static_cast<int>(-result) : 0;
-    ok = result >= 0;
-    if (s.json) {
-      line.Format(",\"result\":%lld,\"errno\":", static_cast<long long>(result));
+    line.Raw(" = ");
+    PutStatus(line, status);
+    if (err != 0) {
+      line.Raw(" ");
       PutErrno(line, err);
-    } else {
-      line.Format(" = %lld", static_cast<long long>(err ? -1 : result));
-      if (err != 0) {
-        line.Raw(" ");
-        PutErrno(line, err);
-      }
     }
   }
-  if (s.json) {
+  return status == HYX_OK;
+}
+
+// A Linux call's answer: its result, or -1 and the errno.  True when it
+// succeeded.
+bool PutLinuxAnswer(Line &line, const Call &call) {
+  int64_t result = static_cast<int64_t>(call.status);
+  int err = result < 0 && result > -4096 ? static_cast<int>(-result) : 0;
+  if (line.json()) {
+    line.Format(",\"result\":%lld,\"errno\":", static_cast<long long>(result));
+    PutErrno(line, err);
+  } else {
+    line.Format(" = %lld", static_cast<long long>(err ? -1 : result));
+    if (err != 0) {
+      line.Raw(" ");
+      PutErrno(line, err);
+    }
+  }
+  return result >= 0;
+}
+
+// What the call wrote back (text: " {name=value, ...}" only when it wrote
+// something) and the time the model took.
+void PutOutAndTime(Line &line, const Call &asked, bool ok, uint64_t took) {
+  if (line.json()) {
     line.Raw(",\"out\":");
     line.Open('{');
     PutOut(line, asked, ok);
     line.Close('}');
     line.Format(",\"ns\":%llu}", static_cast<unsigned long long>(took));
-  } else {
-    // " {name=value, ...}" when the call wrote something back.
-    size_t mark = line.Mark();
-    line.Raw(" ");
-    line.Open('{');
-    size_t empty = line.Mark();
-    PutOut(line, asked, ok);
-    bool wrote = line.Mark() != empty;
-    line.Close('}');
-    if (!wrote) line.Rewind(mark);
-    line.Format(" <%llu.%06llus>", static_cast<unsigned long long>(took / 1000000000),
-                static_cast<unsigned long long>(took % 1000000000 / 1000));
+    return;
   }
+  size_t mark = line.Mark();
+  line.Raw(" ");
+  line.Open('{');
+  size_t empty = line.Mark();
+  PutOut(line, asked, ok);
+  bool wrote = line.Mark() != empty;
+  line.Close('}');
+  if (!wrote) line.Rewind(mark);
+  line.Format(" <%llu.%06llus>", static_cast<unsigned long long>(took / 1000000000),
+              static_cast<unsigned long long>(took % 1000000000 / 1000));
+}
+
+}  // namespace
+
+void TraceAndDispatch(Call &call, bool kernelCall) {
+  Settings &s = *settings;
+  std::string path;
+  bool hasPath = IsNodeCall(call.number) &&
+                 HsiNodePath(static_cast<int32_t>(call.args[1]), static_cast<uint32_t>(call.args[0]), path);
+  if (!Wanted(s, call, path, hasPath)) return Dispatch(call);
+
+  const Call asked = call;
+  Line line(s.json);
+  PutCall(line, asked, path, hasPath);
+  uint64_t start = MonotonicNs();
+  Dispatch(call);
+  uint64_t took = MonotonicNs() - start;
+  bool ok = kernelCall ? PutKernelAnswer(line, call) : PutLinuxAnswer(line, call);
+  PutOutAndTime(line, asked, ok, took);
   int fd = TraceFd(s);
   if (fd >= 0) line.Write(fd);
 }

@@ -560,29 +560,15 @@ void ModuleField(Call &call, HsiModule &) {
 
 }  // namespace
 
-namespace {
-
-// Appends node's path (top-level name first, '_' between names) to out.
-bool AppendNodePath(const HsiTableSet &tables, uint32_t node, std::string &out) {
-  if (!tables.Has(node) || node == tables.base) return false;
-  std::string path;
-  for (uint32_t at = node; at != tables.base && tables.Has(at); at = tables.Node(at).parent)
-    path = std::string(tables.Node(at).name) + (path.empty() ? "" : "/") + path;
-  out += path;
-  return true;
-}
-
-}  // namespace
-
 bool HsiNodePath(int32_t moduleId, uint32_t node, std::string &path) {
   path.clear();
   Server &server = TheServer();
-  if (moduleId == 0) return AppendNodePath(*KernelScope(server).tables, node, path);
+  if (moduleId == 0) return HsiAppendNodePath(*KernelScope(server).tables, node, path);
   std::lock_guard<std::mutex> guard(server.lock);
   HsiModule *module = ModuleById(server, moduleId);
   if (module == nullptr) return false;
   path = module->name + ":";
-  return AppendNodePath(module->tables, node, path);
+  return HsiAppendNodePath(module->tables, node, path);
 }
 
 bool HsiHasInstance(const char *path, const std::string &name) {

@@ -8,7 +8,6 @@
 
 #include "../kit.h"
 #include "../profile.h"
-#include "simhsi/hsiTablesSim.h"
 #include "simhsi_renumbered/hsiTablesSim.h"
 
 namespace hyxsim {
@@ -130,38 +129,12 @@ bool HsiEncode(const HsiTypeDef *type, const nlohmann::json &value, uint8_t *out
 }
 
 const HsiTableSet &KernelHsiTables() {
-  static const HsiTableSet own{simhsi::hsiTables.nodes, simhsi::hsiTables.nodeCount, simhsi::HSI_SIGNATURE,
-                               simhsi::hsiTables.types, simhsi::hsiTables.typeCount};
   static const HsiTableSet renumbered{simhsi_renumbered::hsiTables.nodes,
                                       simhsi_renumbered::hsiTables.nodeCount,
                                       simhsi_renumbered::HSI_SIGNATURE, simhsi_renumbered::hsiTables.types,
                                       simhsi_renumbered::hsiTables.typeCount};
   bool renumber = CurrentProfile().hsiRenumbered;
-  return renumber ? renumbered : own;
-}
-
-uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path) {
-  for (uint32_t id = tables.base + 1; tables.Has(id); id++) {
-    // Match the path from its end, one name per ancestor.
-    size_t end = path.size();
-    uint32_t at = id;
-    bool match = true;
-    while (match) {
-      const HsiNodeDef &node = tables.Node(at);
-      size_t length = strlen(node.name);
-      if (length > end || path.compare(end - length, length, node.name) != 0) {
-        match = false;
-        break;
-      }
-      end -= length;
-      if (node.parent == tables.base || !tables.Has(node.parent)) break;
-      if (end == 0 || (path[end - 1] != '_' && path[end - 1] != '/')) match = false;
-      end--;
-      at = node.parent;
-    }
-    if (match && end == 0) return id;
-  }
-  return HSI_NO_NODE;
+  return renumber ? renumbered : OwnHsiTables();
 }
 
 std::vector<uint32_t> HsiInstancePath(const HsiTableSet &tables, uint32_t node) {

@@ -9,26 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "hsiPaths.h"
 #include "hyxsysinfo/hsiDefs.h"
 
 namespace hyxsim {
-
-// A node table: the kernel's static nodes (ids from 0, node 0 the root) or
-// one module's nodes (ids from HSI_MODULE_NODE_BASE, that id its root).
-struct HsiTableSet {
-  const HsiNodeDef *nodes;
-  uint32_t nodeCount;
-  const char *signature;
-  const HsiTypeDef *types;
-  uint32_t typeCount;
-  uint32_t base = 0;
-  // A snapshot's table: which ids it describes (null: every id in range).
-  const uint8_t *described = nullptr;
-  bool Has(uint32_t id) const {
-    return id >= base && id - base < nodeCount && (described == nullptr || described[id - base]);
-  }
-  const HsiNodeDef &Node(uint32_t id) const { return nodes[id - base]; }
-};
 
 // The table the kernel serves: "hsiNumbering": "renumbered" in the
 // profile's kernel section selects the renumbered one.
@@ -80,10 +64,6 @@ struct HsiModule {
 // the field below `where` ("hsiModules[0].nodes[2].get: ...").
 bool HsiLoadModule(const HsiTableSet &kernel, const nlohmann::json &item, const std::string &where,
                    HsiModule &module, std::string &error);
-
-// The node's id by path, its names joined by "/" or "_" ("net/pNics/properties",
-// "net_pNics_properties"); HSI_NO_NODE when absent.
-uint32_t HsiNodeByPath(const HsiTableSet &tables, const std::string &path);
 
 // The path of node `node` as the tools spell it ("net/pNics/properties";
 // "MODULE:path" for a node of module `moduleId`).  False for a node or

@@ -179,7 +179,7 @@ TEST(SimTrace, AFailingCallShowsTheStatusAndErrnoTheProgramReceived) {
 
 // --trace-nodes names a node as the tools do ("net/pNics"), or as the
 // profiles do ("net_pNics"), and keeps the calls on it and below it; a
-// name that is no node is refused rather than matching nothing.
+// name that is no node is a usage error of hyxsim's, before anything runs.
 TEST(SimTrace, TraceNodesNamesANodeAsTheToolsDo) {
   for (const char *node : {"net/pNics", "net_pNics", "net/pNics/"}) {
     CommandOutcome outcome =
@@ -194,9 +194,11 @@ TEST(SimTrace, TraceNodesNamesANodeAsTheToolsDo) {
   for (const char *node : {"bogus", "net/pN", "net/pNics/nosuch"}) {
     CommandOutcome outcome = RunCommand(Hyxsim(std::string("--trace --trace-nodes=") + node, "hypervisor") +
                                         PROBE_PATH + " pnic vmnic0 2>&1");
-    EXPECT_NE(ExitCode(outcome), 0) << node << ": " << outcome.output;
-    EXPECT_NE(outcome.output.find("--trace-nodes: \"" + std::string(node) + "\" names no"), std::string::npos)
-        << node << ": " << outcome.output;
+    EXPECT_EQ(ExitCode(outcome), 2) << node << ": " << outcome.output;
+    EXPECT_EQ(outcome.output, "hyxsim: --trace-nodes: \"" + std::string(node) +
+                                  "\" names no system-information node (names joined by \"/\", such as "
+                                  "net/pNics)\nTry 'hyxsim --help'.\n")
+        << node;
   }
 }
 
@@ -229,6 +231,7 @@ TEST(SimTrace, SettingsTheSimulatorCannotUseStopTheProgram) {
   } cases[] = {
       {"HYXSIM_TRACE_CALLS=hsi,bogus", "HYXSIM_TRACE_CALLS: \"bogus\" is no call or family of calls"},
       {"HYXSIM_TRACE_FORMAT=xml", "HYXSIM_TRACE_FORMAT: \"xml\" is neither"},
+      {"HYXSIM_TRACE_NODES=net/bogus", "HYXSIM_TRACE_NODES: \"net/bogus\" names no system-information node"},
       {"HYXSIM_TRACE=/nonexistent/dir/trace", "HYXSIM_TRACE: cannot open /nonexistent/dir/trace"},
   };
   std::string trace = std::string(WORK_DIR) + "/settings.trace";

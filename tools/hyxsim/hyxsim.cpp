@@ -34,6 +34,7 @@
 #include <nlohmann/json.hpp>
 
 #include "layout.h"
+#include "models/hsiPaths.h"
 #include "profileDocument.h"
 #include "sandbox.h"
 #include "sandboxPaths.h"
@@ -188,29 +189,34 @@ bool PassTrace(const TraceRequest &trace, SandboxSpec &sandbox) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+// What the command line asks for.
+struct Request {
   SandboxSpec sandbox;
   std::string profile = hyxsim::DefaultProfilePath();
-  std::string hosts = Directory(profile);
   std::string snapshot;
   bool daemons = false;
   TraceRequest trace;
-  int i = 1;
+};
+
+// Reads the options up to "--" and PROGRAM after it.  Returns -1 to go on,
+// else hyxsim's exit status: 0 after --help, 2 for bad usage.
+int ReadOptions(int argc, char **argv, Request &request) {
   if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     fputs(kUsage, stdout);
     return 0;
   }
+  SandboxSpec &sandbox = request.sandbox;
+  std::string hosts = Directory(request.profile);
   std::string error;
+  int i = 1;
   for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
     std::string option = argv[i];
     if (option == "--daemons") {
-      daemons = true;
+      request.daemons = true;
       continue;
     }
     if (option.rfind("--trace", 0) == 0) {
-      if (!TakeTraceOption(option, trace)) return UsageError("unknown option " + Shown(option));
+      if (!TakeTraceOption(option, request.trace)) return UsageError("unknown option " + Shown(option));
       continue;
     }
     bool known = option == "--profile" || option == "--snapshot" || option == "--bind" || option == "--ro" ||
@@ -222,9 +228,9 @@ int main(int argc, char **argv) {
     if (i + 1 >= argc) return UsageError(option + " takes a value");
     std::string value = argv[++i];
     if (option == "--profile")
-      profile = ProfilePath(value, hosts);
+      request.profile = ProfilePath(value, hosts);
     else if (option == "--snapshot")
-      snapshot = value;
+      request.snapshot = value;
     else if (option == "--records")
       sandbox.recordsDirectory = value;
     else if (!TakeMount(option, value, option == "--bind", sandbox, error))
@@ -232,6 +238,14 @@ int main(int argc, char **argv) {
   }
   if (i + 1 >= argc) return UsageError("no PROGRAM: hyxsim [OPTIONS] -- PROGRAM [ARGS...]");
   sandbox.command.assign(argv + i + 1, argv + argc);
+  return -1;
+}
+
+// The option values read alone make sense of: the trace settings, checked
+// as the simulator checks them, and --records only beside --daemons.
+// Returns -1 when they are sound, else 2 after the usage error.
+int CheckOptions(const Request &request) {
+  const TraceRequest &trace = request.trace;
   if (!trace.format.empty() && trace.format != "text" && trace.format != "json")
     return UsageError("--trace-format " + Shown(trace.format) + ": neither text nor json");
   for (size_t at = 0; at <= trace.calls.size();) {
@@ -242,15 +256,26 @@ int main(int argc, char **argv) {
       return UsageError("--trace-calls: " + Shown(entry) + " is no call or family of calls");
     at = end + 1;
   }
-  if (!sandbox.recordsDirectory.empty() && !daemons) return UsageError("--records is for --daemons");
+  // The same reading of a node path as the simulator's; both numberings of
+  // the kernel's tree name the same nodes.
+  std::string nodePrefix;
+  if (!trace.nodes.empty() && !hyxsim::HsiTraceNodePrefix(hyxsim::OwnHsiTables(), trace.nodes, nodePrefix))
+    return UsageError("--trace-nodes: " + hyxsim::HsiUnknownNodeText(Shown(trace.nodes)));
+  if (!request.sandbox.recordsDirectory.empty() && !request.daemons)
+    return UsageError("--records is for --daemons");
+  return -1;
+}
 
-  // The sandbox gets the profile with what it inherits merged in; the
-  // simulated kernel checks its sections when the program starts, and names
-  // the file the way the caller did.
+// The sandbox gets the profile with what it inherits merged in; the
+// simulated kernel checks its sections when the program starts, and names
+// the file the way the caller did.  False after saying why the file cannot
+// be read.
+bool TakeProfile(const std::string &profile, SandboxSpec &sandbox) {
   nlohmann::json document;
+  std::string error;
   if (!hyxsim::ReadProfileDocument(profile, document, error)) {
     fprintf(stderr, "hyxsim: %s\n", error.c_str());
-    return 2;
+    return false;
   }
   sandbox.profileText = document.dump(2);
   sandbox.environment.push_back("HYXSIM_PROFILE_NAME=" + profile);
@@ -258,25 +283,32 @@ int main(int argc, char **argv) {
   auto volumes = document.find("volumes");
   if (volumes != document.end() && !hyxsim::ParseVolumes(&*volumes, sandbox.volumes, error))
     sandbox.volumes.clear();
-  // The snapshot is bound read-only into the sandbox, where the simulated
-  // kernel checks it when the program starts.
-  if (!snapshot.empty()) {
-    int fd = open(snapshot.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      fprintf(stderr, "hyxsim: %s: %s\n", snapshot.c_str(), strerror(errno));
-      return 2;
-    }
-    close(fd);
-    sandbox.snapshot = Absolute(snapshot);
-    sandbox.environment.push_back(std::string("HYXSIM_SNAPSHOT=") + hyxsim::kSandboxSnapshot);
-    sandbox.environment.push_back("HYXSIM_SNAPSHOT_NAME=" + snapshot);
-  }
   auto mockup = document.find("mockup");
   sandbox.mockup = mockup != document.end() && mockup->is_boolean() && mockup->get<bool>();
+  return true;
+}
 
-  // What the program needs to run is visible read-only: the simulator, the
-  // program itself, hyxsim's own directory (the tools installed beside it)
-  // and the daemons.
+// The snapshot is bound read-only into the sandbox, where the simulated
+// kernel checks it when the program starts.  False after saying why it
+// cannot be opened.
+bool TakeSnapshot(const std::string &snapshot, SandboxSpec &sandbox) {
+  if (snapshot.empty()) return true;
+  int fd = open(snapshot.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    fprintf(stderr, "hyxsim: %s: %s\n", snapshot.c_str(), strerror(errno));
+    return false;
+  }
+  close(fd);
+  sandbox.snapshot = Absolute(snapshot);
+  sandbox.environment.push_back(std::string("HYXSIM_SNAPSHOT=") + hyxsim::kSandboxSnapshot);
+  sandbox.environment.push_back("HYXSIM_SNAPSHOT_NAME=" + snapshot);
+  return true;
+}
+
+// What the program needs to run is visible read-only: the simulator, the
+// program itself, hyxsim's own directory (the tools installed beside it)
+// and the daemons.  False after saying that PROGRAM is not found.
+bool TakePrograms(bool daemons, SandboxSpec &sandbox) {
   const char *library = getenv("HYXSIM_LIBRARY");
   sandbox.simLibrary = Absolute(library && *library ? library : hyxsim::SimLibraryPath());
   AddReadOnly(sandbox, Directory(sandbox.simLibrary));
@@ -293,7 +325,7 @@ int main(int argc, char **argv) {
   std::string program = FindProgram(sandbox.command[0], path);
   if (program.empty()) {
     fprintf(stderr, "hyxsim: %s: not found\n", Shown(sandbox.command[0]).c_str());
-    return 127;
+    return false;
   }
   sandbox.executable = Absolute(program);
   AddReadOnly(sandbox, Directory(sandbox.executable));
@@ -305,10 +337,20 @@ int main(int argc, char **argv) {
   }
   char cwd[PATH_MAX];
   if (getcwd(cwd, sizeof cwd)) sandbox.workingDirectory = cwd;
+  return true;
+}
 
-  if (trace.on && !PassTrace(trace, sandbox)) return 2;
+}  // namespace
 
-  int status = RunInSandbox(sandbox);
+int main(int argc, char **argv) {
+  Request request;
+  if (int status = ReadOptions(argc, argv, request); status >= 0) return status;
+  if (int status = CheckOptions(request); status >= 0) return status;
+  if (!TakeProfile(request.profile, request.sandbox) || !TakeSnapshot(request.snapshot, request.sandbox))
+    return 2;
+  if (!TakePrograms(request.daemons, request.sandbox)) return 127;
+  if (request.trace.on && !PassTrace(request.trace, request.sandbox)) return 2;
+  int status = RunInSandbox(request.sandbox);
   if (status < 0) return 126;
   ExitLike(status);
 }

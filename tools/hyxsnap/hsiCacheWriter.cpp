@@ -260,10 +260,9 @@ bool Writer::AddList(size_t node, const std::vector<Param> &args, uint32_t statu
   return true;
 }
 
-std::vector<uint8_t> Writer::Finish(const std::string &build, const std::string &signature,
-                                    uint32_t blockSize, Placement *placement) const {
-  // The chains (modules, their nodes, each node's entries) and the counts
-  // are known only now.
+// The chains (modules, their nodes, each node's entries) and the counts are
+// known only once everything is added: they go into a copy of the records.
+std::vector<Writer::Record> Writer::ChainedRecords() const {
   std::vector<Record> records = records_;
   auto link = [&](size_t owner, uint32_t at, size_t target) {
     records[owner].fixups.push_back({at, 4, target});
@@ -300,32 +299,43 @@ std::vector<uint8_t> Writer::Finish(const std::string &build, const std::string 
       }
     }
   }
+  return records;
+}
 
-  // Place the records: a block is opened with its header word and closed,
-  // padded to an even length (bit 0 of the header is the last-block flag),
-  // when the next record does not fit.
-  std::vector<uint32_t> offsets(records.size());
-  std::vector<uint32_t> blocks{0};
+// Places the records: a block is opened with its header word and closed,
+// padded to an even length (bit 0 of the header is the last-block flag),
+// when the next record does not fit.  Returns false when the file would
+// outgrow 32-bit offsets.
+bool Writer::Lay(const std::vector<Record> &records, uint32_t blockSize, Layout &layout) {
+  layout.offsets.assign(records.size(), 0);
+  layout.blocks = {0};
   uint64_t at = 4;
   for (size_t i = 0; i < records.size(); i++) {
     uint64_t size = records[i].bytes.size();
-    if (blockSize && at - blocks.back() + size > blockSize && at > blocks.back() + 4) {
-      at += (at - blocks.back()) & 1;
-      blocks.push_back(static_cast<uint32_t>(at));
+    if (blockSize && at - layout.blocks.back() + size > blockSize && at > layout.blocks.back() + 4) {
+      at += (at - layout.blocks.back()) & 1;
+      layout.blocks.push_back(static_cast<uint32_t>(at));
       at += 4;
     }
-    offsets[i] = static_cast<uint32_t>(at);
+    layout.offsets[i] = static_cast<uint32_t>(at);
     at += size;
   }
-  at += (at - blocks.back()) & 1;
-  if (at + sizeof(HsiCacheTrailer) > UINT32_MAX) return {};
-  uint32_t trailerAt = static_cast<uint32_t>(at);
+  at += (at - layout.blocks.back()) & 1;
+  if (at + sizeof(HsiCacheTrailer) > UINT32_MAX) return false;
+  layout.trailer = static_cast<uint32_t>(at);
+  return true;
+}
 
-  std::vector<uint8_t> file(trailerAt + sizeof(HsiCacheTrailer), 0);
-  for (size_t b = 0; b < blocks.size(); b++) {
-    bool last = b + 1 == blocks.size();
-    uint32_t end = last ? trailerAt : blocks[b + 1];
-    Put<uint32_t>(file, blocks[b], (end - blocks[b]) | (last ? HSI_CACHE_LAST_BLOCK : 0));
+// The block headers, the records with their links resolved, and the
+// trailer, where layout put them.
+std::vector<uint8_t> Writer::Write(const std::vector<Record> &records, const Layout &layout,
+                                   const std::string &build, const std::string &signature) const {
+  const std::vector<uint32_t> &offsets = layout.offsets;
+  std::vector<uint8_t> file(layout.trailer + sizeof(HsiCacheTrailer), 0);
+  for (size_t b = 0; b < layout.blocks.size(); b++) {
+    bool last = b + 1 == layout.blocks.size();
+    uint32_t end = last ? layout.trailer : layout.blocks[b + 1];
+    Put<uint32_t>(file, layout.blocks[b], (end - layout.blocks[b]) | (last ? HSI_CACHE_LAST_BLOCK : 0));
   }
   for (size_t i = 0; i < records.size(); i++) {
     std::memcpy(file.data() + offsets[i], records[i].bytes.data(), records[i].bytes.size());
@@ -341,39 +351,50 @@ std::vector<uint8_t> Writer::Finish(const std::string &build, const std::string 
   std::strncpy(trailer.build, build.c_str(), sizeof trailer.build - 1);
   std::strncpy(trailer.signature, signature.c_str(), sizeof trailer.signature - 1);
   trailer.firstModule = modules_.empty() ? 0 : offsets[modules_[0].record];
-  std::memcpy(file.data() + trailerAt, &trailer, sizeof trailer);
+  std::memcpy(file.data() + layout.trailer, &trailer, sizeof trailer);
+  return file;
+}
 
-  if (placement) {
-    auto where = [&](const std::vector<size_t> &indexes) {
-      std::vector<uint32_t> out;
-      for (size_t index : indexes) out.push_back(offsets[index]);
-      return out;
-    };
-    Placement &p = *placement;
-    p = Placement{};
-    p.blocks = blocks;
-    p.trailer = trailerAt;
-    for (const Module &module : modules_) p.modules.push_back(offsets[module.record]);
-    for (const Node &node : nodes_) {
-      p.nodes.push_back(offsets[node.record]);
-      p.infos.push_back(offsets[node.info]);
-      p.names.push_back(offsets[node.name]);
-      p.types.push_back(node.type == SIZE_MAX ? 0 : offsets[node.type]);
-    }
-    for (const Entry &get : gets_) {
-      p.gets.push_back(offsets[get.record]);
-      p.getData.push_back(get.data == SIZE_MAX ? 0 : offsets[get.data]);
-      p.getArgs.push_back(where(get.argParams));
-      p.getArgLinks.push_back(where(get.argLinks));
-    }
-    for (const Entry &list : lists_) {
-      p.lists.push_back(offsets[list.record]);
-      p.listArgs.push_back(where(list.argParams));
-      p.listArgLinks.push_back(where(list.argLinks));
-      p.listItems.push_back(where(list.items));
-      p.listItemParams.push_back(where(list.itemParams));
-    }
+// Where each record the caller added went.
+void Writer::Report(const Layout &layout, Placement &p) const {
+  const std::vector<uint32_t> &offsets = layout.offsets;
+  auto where = [&](const std::vector<size_t> &indexes) {
+    std::vector<uint32_t> out;
+    for (size_t index : indexes) out.push_back(offsets[index]);
+    return out;
+  };
+  p = Placement{};
+  p.blocks = layout.blocks;
+  p.trailer = layout.trailer;
+  for (const Module &module : modules_) p.modules.push_back(offsets[module.record]);
+  for (const Node &node : nodes_) {
+    p.nodes.push_back(offsets[node.record]);
+    p.infos.push_back(offsets[node.info]);
+    p.names.push_back(offsets[node.name]);
+    p.types.push_back(node.type == SIZE_MAX ? 0 : offsets[node.type]);
   }
+  for (const Entry &get : gets_) {
+    p.gets.push_back(offsets[get.record]);
+    p.getData.push_back(get.data == SIZE_MAX ? 0 : offsets[get.data]);
+    p.getArgs.push_back(where(get.argParams));
+    p.getArgLinks.push_back(where(get.argLinks));
+  }
+  for (const Entry &list : lists_) {
+    p.lists.push_back(offsets[list.record]);
+    p.listArgs.push_back(where(list.argParams));
+    p.listArgLinks.push_back(where(list.argLinks));
+    p.listItems.push_back(where(list.items));
+    p.listItemParams.push_back(where(list.itemParams));
+  }
+}
+
+std::vector<uint8_t> Writer::Finish(const std::string &build, const std::string &signature,
+                                    uint32_t blockSize, Placement *placement) const {
+  std::vector<Record> records = ChainedRecords();
+  Layout layout;
+  if (!Lay(records, blockSize, layout)) return {};
+  std::vector<uint8_t> file = Write(records, layout, build, signature);
+  if (placement) Report(layout, *placement);
   return file;
 }
 

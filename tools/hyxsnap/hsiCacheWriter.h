@@ -109,6 +109,21 @@ class Writer {
     std::vector<size_t> nodes;
   };
 
+  // Where Finish puts the records: each one's offset, the blocks' header
+  // words and the trailer.
+  struct Layout {
+    std::vector<uint32_t> offsets;
+    std::vector<uint32_t> blocks;
+    uint32_t trailer = 0;
+  };
+
+  // Finish's steps: chain, lay out, write, report.
+  std::vector<Record> ChainedRecords() const;
+  static bool Lay(const std::vector<Record> &records, uint32_t blockSize, Layout &layout);
+  std::vector<uint8_t> Write(const std::vector<Record> &records, const Layout &layout,
+                             const std::string &build, const std::string &signature) const;
+  void Report(const Layout &layout, Placement &placement) const;
+
   size_t NewRecord(std::vector<uint8_t> bytes);
   size_t AddString(const std::string &text);
   size_t AddParam(const Param &param);
