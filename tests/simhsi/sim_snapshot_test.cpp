@@ -23,6 +23,7 @@
 #include "hyxsysinfo/hsiLoad.h"
 #include "hyxsysinfo/hsiParams.h"
 #include "hyxsysinfo/hsiTables.h"
+#include "hyxsysinfo/hsiTablesRecords.h"
 #include "hyxsysinfo/kernelCall.h"
 #include "hyxsysinfo/kernelWire.h"
 #include "instance_params.h"
@@ -31,6 +32,10 @@
 namespace {
 
 using hsicache::Param;
+
+// The value sizes of the two nodes the snapshots hold, as the kernel lays them out.
+constexpr uint32_t kTimerSize = HSI_VALUE_SIZE_timer_info;
+constexpr uint32_t kPropertiesSize = HSI_VALUE_SIZE_net_pNics_properties;
 
 constexpr char kBuild[] = "Snapshot build 4711";
 constexpr int32_t kModuleId = 7;
@@ -85,11 +90,11 @@ std::vector<uint8_t> Snapshot(hsicache::Placement *placement = nullptr,
     const HsiNodeDef &def = hsiTables.nodes[id];
     return w.AddNode(kernel, id, def.signature, length, reinterpret_cast<const uint8_t *>(&def), def.name);
   };
-  w.AddGet(node(HSI_NODE_timer_info, 88), {}, HYX_OK, Pattern(88, 1));
+  w.AddGet(node(HSI_NODE_timer_info, kTimerSize), {}, HYX_OK, Pattern(kTimerSize, 1));
   w.AddList(node(HSI_NODE_net_pNics, 0), {}, HYX_OK,
             {Param::String("vmnic0"), Param::String("vmnic1"), Param::String("vmnic7")});
-  size_t properties = node(HSI_NODE_net_pNics_properties, 1851);
-  w.AddGet(properties, {Param::String("vmnic0")}, HYX_OK, Pattern(1851, 2));
+  size_t properties = node(HSI_NODE_net_pNics_properties, kPropertiesSize);
+  w.AddGet(properties, {Param::String("vmnic0")}, HYX_OK, Pattern(kPropertiesSize, 2));
   w.AddGet(properties, {Param::String("vmnic1")}, HYX_READ_ERROR, {});
   size_t vNics = node(HSI_NODE_net_tcpip_instances_vNics, 0);
   w.AddList(vNics, {Param::String(kStack)}, HYX_OK, {Param::String("vmk0"), Param::String("vmk1")});
@@ -126,7 +131,7 @@ std::vector<uint8_t> ForeignSnapshot() {
     const HsiNodeDef &def = hsiTables.nodes[id];
     size_t index =
         w.AddNode(kernel, id, def.signature, def.getSize, reinterpret_cast<const uint8_t *>(&def), def.name);
-    if (id == HSI_NODE_timer_info) w.AddGet(index, {}, HYX_OK, Pattern(88, 1));
+    if (id == HSI_NODE_timer_info) w.AddGet(index, {}, HYX_OK, Pattern(kTimerSize, 1));
   }
   return w.Finish(kBuild, std::string(32, '0'));
 }
@@ -245,7 +250,7 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
       {"recorded-twice",
        [](hsicache::Writer &w, size_t kernel) {
          const HsiNodeDef &def = hsiTables.nodes[HSI_NODE_timer_info];
-         w.AddNode(kernel, def.id, def.signature, 88, reinterpret_cast<const uint8_t *>(&def), def.name);
+         w.AddNode(kernel, def.id, def.signature, kTimerSize, reinterpret_cast<const uint8_t *>(&def), def.name);
        },
        "node " + std::to_string(HSI_NODE_timer_info) + ": recorded twice"},
       {"integer-for-string",
@@ -358,20 +363,20 @@ TEST_F(Inside, GetsAnswerAsRecorded) {
     HYX_ReturnStatus status;
     std::vector<uint8_t> bytes;
   } cases[] = {
-      {"no arguments", HSI_NODE_timer_info, {}, 88, HYX_OK, Pattern(88, 1)},
-      {"one argument", HSI_NODE_net_pNics_properties, {"vmnic0"}, 1851, HYX_OK, Pattern(1851, 2)},
+      {"no arguments", HSI_NODE_timer_info, {}, kTimerSize, HYX_OK, Pattern(kTimerSize, 1)},
+      {"one argument", HSI_NODE_net_pNics_properties, {"vmnic0"}, kPropertiesSize, HYX_OK, Pattern(kPropertiesSize, 2)},
       {"two arguments",
        HSI_NODE_net_tcpip_instances_vNics_mtu,
        {kStack, "vmk0"},
        4,
        HYX_OK,
        {0xdc, 0x05, 0, 0}},
-      {"recorded failure", HSI_NODE_net_pNics_properties, {"vmnic1"}, 1851, HYX_READ_ERROR, {}},
+      {"recorded failure", HSI_NODE_net_pNics_properties, {"vmnic1"}, kPropertiesSize, HYX_READ_ERROR, {}},
       // What the live host answers for an instance it does not hold.
-      {"unknown instance", HSI_NODE_net_pNics_properties, {"vmnic9"}, 1851, HYX_NOT_FOUND, {}},
+      {"unknown instance", HSI_NODE_net_pNics_properties, {"vmnic9"}, kPropertiesSize, HYX_NOT_FOUND, {}},
       {"arguments swapped", HSI_NODE_net_tcpip_instances_vNics_mtu, {"vmk0", kStack}, 4, HYX_NOT_FOUND, {}},
       {"node not recorded", HSI_NODE_system_version, {}, 368, HYX_NOT_FOUND, {}},
-      {"too few arguments", HSI_NODE_net_pNics_properties, {}, 1851, HYX_BAD_PARAM_COUNT, {}},
+      {"too few arguments", HSI_NODE_net_pNics_properties, {}, kPropertiesSize, HYX_BAD_PARAM_COUNT, {}},
       {"buffer one short", HSI_NODE_timer_info, {}, 87, HYX_HSI_DATA_LENGTH_MISMATCH, {}},
   };
   for (const Case &c : cases) {
@@ -386,7 +391,7 @@ TEST_F(Inside, GetsAnswerAsRecorded) {
   }
   Params integer{};
   integer.Int(0);
-  uint8_t buffer[1851];
+  uint8_t buffer[kPropertiesSize];
   EXPECT_EQ(Hsi_Get(HSI_NODE_net_pNics_properties, integer.list, buffer, sizeof buffer), HYX_BAD_PARAM_TYPE);
 }
 
@@ -430,16 +435,16 @@ TEST_F(Inside, ListsAnswerAsRecorded) {
 }
 
 TEST_F(Inside, SetsAreRefused) {
-  uint8_t value[88] = {};
+  uint8_t value[kTimerSize] = {};
   EXPECT_EQ(Hsi_Set(HSI_NODE_timer_info, nullptr, value, sizeof value, nullptr, 0),
             HYX_HSI_HANDLER_NOT_FOUND);
   Params params{kVariable};
   HsiSizedBuffer *input = HsiSizedBuffer_Alloc(8, value, 8);
   EXPECT_EQ(Hsi_SetSized(HSI_NODE_uefi_variable, params.list, input, nullptr), HYX_HSI_HANDLER_NOT_FOUND);
   HsiSizedBuffer_Free(input);
-  uint8_t after[88];
+  uint8_t after[kTimerSize];
   EXPECT_EQ(Hsi_Get(HSI_NODE_timer_info, nullptr, after, sizeof after), HYX_OK);
-  EXPECT_EQ(std::vector<uint8_t>(after, after + 88), Pattern(88, 1));
+  EXPECT_EQ(std::vector<uint8_t>(after, after + kTimerSize), Pattern(kTimerSize, 1));
 }
 
 TEST_F(Inside, ModulesAreTheSnapshots) {
@@ -482,9 +487,9 @@ TEST_F(Inside, OtherCallsComeFromTheProfile) {
 // snapshot's own slots; the nodes it does not describe are not there.
 TEST_F(InsideForeign, TheLibraryTranslatesOntoTheRecordedSlots) {
   EXPECT_EQ(hsiLoadStatus, HYX_CHECKSUM_MISMATCH);
-  uint8_t value[88];
+  uint8_t value[kTimerSize];
   EXPECT_EQ(Hsi_Get(HSI_NODE_timer_info, nullptr, value, sizeof value), HYX_OK);
-  EXPECT_EQ(std::vector<uint8_t>(value, value + 88), Pattern(88, 1));
+  EXPECT_EQ(std::vector<uint8_t>(value, value + kTimerSize), Pattern(kTimerSize, 1));
   uint8_t version[368];
   EXPECT_EQ(Hsi_Get(HSI_NODE_system_version, nullptr, version, sizeof version), HYX_HSI_INVALID_NODE_ID);
   auto *hashes = new HsiNodeHashReply{};
