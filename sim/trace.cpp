@@ -37,7 +37,6 @@ constexpr size_t kSettings = sizeof kSettingNames / sizeof kSettingNames[0];
 // counts on getting.
 constexpr int kTraceFdFloor = 900;
 
-constexpr size_t kMaxFilters = 32;
 constexpr size_t kTextCut = 200;      // longest text shown; longer text ends in "..."
 constexpr size_t kMaxListShown = 32;  // argument-vector and instance entries shown
 
@@ -46,9 +45,9 @@ struct Settings {
   bool json = false;
   // --trace-calls: families and call numbers (ioctl requests count as
   // numbers of their own, tagged); none means every call.
-  const char *families[kMaxFilters];
+  const char *families[kMaxTraceFilters];
   size_t familyCount = 0;
-  uint64_t numbers[kMaxFilters];
+  uint64_t numbers[kMaxTraceFilters];
   size_t numberCount = 0;
   std::string nodePrefix;
   int fd = -1;
@@ -71,15 +70,18 @@ const char *FindEnv(char **envp, const char *name) {
   return nullptr;
 }
 
-// Keeps the call or family a --trace-calls entry names.
-bool TakeCallFilter(Settings &s, const std::string &entry) {
-  if (s.familyCount == kMaxFilters || s.numberCount == kMaxFilters) return false;
+// Keeps the call or family a --trace-calls entry names; what is wrong with
+// the entry when it cannot.
+const char *TakeCallFilter(Settings &s, const std::string &entry) {
   TraceCallName name = FindTraceCall(entry.c_str());
+  if (name.group == nullptr && !name.isNumber) return "is no call or family of calls";
+  size_t &count = name.group != nullptr ? s.familyCount : s.numberCount;
+  if (count == kMaxTraceFilters) return kTooManyTraceFilters;
   if (name.group != nullptr)
-    s.families[s.familyCount++] = name.group;
-  else if (name.isNumber)
-    s.numbers[s.numberCount++] = name.number;
-  return name.group != nullptr || name.isNumber;
+    s.families[count++] = name.group;
+  else
+    s.numbers[count++] = name.number;
+  return nullptr;
 }
 
 // Opens the trace file and moves it out of the low descriptors.
@@ -640,8 +642,8 @@ void StartTrace(char **envp) {
       size_t end = list.find(',', at);
       if (end == std::string::npos) end = list.size();
       std::string entry = list.substr(at, end - at);
-      if (!entry.empty() && !TakeCallFilter(*s, entry))
-        Refuse("HYXSIM_TRACE_CALLS: \"" + entry + "\" is no call or family of calls");
+      if (const char *fault = entry.empty() ? nullptr : TakeCallFilter(*s, entry))
+        Refuse("HYXSIM_TRACE_CALLS: \"" + entry.substr(0, 64) + "\" " + fault);
       at = end + 1;
     }
   }

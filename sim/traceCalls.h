@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <sys/syscall.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -14,6 +15,10 @@ namespace hyxsim {
 
 // Families of the Linux calls the simulator answers.
 inline constexpr const char *kLinuxFamilies[] = {"device", "unknown"};
+
+// A --trace-calls list keeps at most this many families and this many calls.
+inline constexpr size_t kMaxTraceFilters = 32;
+inline constexpr char kTooManyTraceFilters[] = "goes beyond the 32 families and 32 calls a list may hold";
 
 // An ioctl request named in --trace-calls is kept as this tag plus the request.
 inline constexpr uint64_t kRequestTag = uint64_t{1} << 63;

@@ -152,9 +152,17 @@ TEST(Sandbox, NothingOfTheMachineIsWritableUnlessBound) {
   EXPECT_TRUE(ExistsOnHost(dir.path() + "/by-cwd"));
 }
 
+// "uname,uname,...": a --trace-calls list of `count` entries.
+std::string ManyCalls(int count) {
+  std::string list = "uname";
+  for (int i = 1; i < count; ++i) list += ",uname";
+  return list;
+}
+
 TEST(Sandbox, BadUsageIsRefusedNamingWhatWasWrong) {
   struct Case {
-    const char *arguments, *says;
+    std::string arguments;
+    const char *says;
   } cases[] = {
       {"--bind /nonexistent/dir", "--bind /nonexistent/dir: No such file or directory"},
       {"--ro /nonexistent/file", "--ro /nonexistent/file: No such file or directory"},
@@ -162,11 +170,12 @@ TEST(Sandbox, BadUsageIsRefusedNamingWhatWasWrong) {
       {"--frob", "unknown option --frob"},
       {"--trace-format=xml", "--trace-format xml: neither text nor json"},
       {"--trace-calls=hsi,bogus", "--trace-calls: bogus is no call or family of calls"},
+      {"--trace-calls=" + ManyCalls(33), "--trace-calls: uname goes beyond the 32 families and 32 calls"},
       {"--records /tmp", "--records is for --daemons"},
       {"--profile no-such-host", "no-such-host: No such file or directory"},
   };
   for (const Case &c : cases) {
-    Outcome outcome = Hyxsim(std::string(c.arguments) + " -- /bin/echo the program ran");
+    Outcome outcome = Hyxsim(c.arguments + " -- /bin/echo the program ran");
     EXPECT_EQ(ExitCode(outcome), 2) << c.arguments << ": " << outcome.output;
     EXPECT_NE(outcome.output.find(c.says), std::string::npos) << c.arguments << ": " << outcome.output;
     EXPECT_EQ(outcome.output.find("the program ran"), std::string::npos) << c.arguments;

@@ -248,12 +248,16 @@ int CheckOptions(const Request &request) {
   const TraceRequest &trace = request.trace;
   if (!trace.format.empty() && trace.format != "text" && trace.format != "json")
     return UsageError("--trace-format " + Shown(trace.format) + ": neither text nor json");
+  size_t families = 0, calls = 0;
   for (size_t at = 0; at <= trace.calls.size();) {
     size_t end = std::min(trace.calls.find(',', at), trace.calls.size());
     std::string entry = trace.calls.substr(at, end - at);
     hyxsim::TraceCallName name = hyxsim::FindTraceCall(entry.c_str());
     if (!entry.empty() && name.group == nullptr && !name.isNumber)
       return UsageError("--trace-calls: " + Shown(entry) + " is no call or family of calls");
+    size_t &count = name.group != nullptr ? families : calls;
+    if (!entry.empty() && ++count > hyxsim::kMaxTraceFilters)
+      return UsageError("--trace-calls: " + Shown(entry) + " " + hyxsim::kTooManyTraceFilters);
     at = end + 1;
   }
   // The same reading of a node path as the simulator's; both numberings of
