@@ -330,6 +330,7 @@ void AllocationFaults(unsigned seed) {
   std::mt19937 random(seed);
   while (!worker->done) {
     Pause(0.05 + (random() % 400) / 1000.0);
+    if (getenv("SOAK_NO_ALLOC_FAULTS")) continue;
     AllocFail_Arm(1 + random() % 40);
     worker->allocArmed++;
   }
@@ -367,12 +368,15 @@ void Caller(int t) {
   const int weights[kFamilies] = {30, 15, 30, 6, 3, 2, 2, 2, 10};
   int total = 0;
   for (int w : weights) total += w;
+  // SOAK_ONLY=FAMILY[,FAMILY] narrows the mix, to find which one misbehaves.
+  const char *only = getenv("SOAK_ONLY");
   std::string uefiName = "SoakP" + std::to_string(worker->index) + "T" + std::to_string(t) +
                          "-8be4df61-93ca-11d2-aa0d-00e098032b8c";
   Slot &slot = worker->slots[t];
   for (uint64_t round = 0; Now() < worker->deadline; ++round) {
     int pick = static_cast<int>(random() % total), f = 0;
     while (pick >= weights[f]) pick -= weights[f++];
+    if (only != nullptr && !strstr(only, kFamilyNames[f])) continue;
     auto family = static_cast<Family>(f);
     std::string token = "w" + std::to_string(worker->index) + "." + std::to_string(t) + "." + std::to_string(round);
     slot.family = f;
