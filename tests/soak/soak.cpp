@@ -159,6 +159,7 @@ bool Uefi(const std::string &name, uint64_t round) {
   char **names = nullptr;
   uint32_t count = 0;
   if (HyxuserUefi_GetVariableList(&names, &count) != HYX_OK) return false;
+  for (uint32_t i = 0; i < count; ++i) free(names[i]);
   free(names);
   if (round % 4 == 3 && HyxuserUefi_RemoveVariable(name.c_str()) != HYX_OK) return false;
   return same;
