@@ -332,8 +332,8 @@ int main(int argc, char **argv) {
     std::vector<pollfd> fds{{listener, POLLIN, 0}};
     if (!idle)
       for (const Connection &c : connections) fds.push_back({c.fd, POLLIN, 0});
-    if (poll(idle ? nullptr : fds.data(), idle ? 0 : fds.size(), last ? 0 : idle ? 100 : 1000) < 0 &&
-        errno != EINTR)
+    int wait = last ? 0 : (idle ? 100 : 1000);
+    if (poll(idle ? nullptr : fds.data(), idle ? 0 : fds.size(), wait) < 0 && errno != EINTR)
       daemon_kit::Die(kName, "poll");
     bool cut = cutRequested || last;
     cutRequested = 0;
