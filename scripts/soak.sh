@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
 build=${2:-build/default}
-cmake --build "$build" -j2 --target hyx_soak hyxsim_launcher hyxsim_hobd hyxsim_snmp_agent hyxsim_mgmtd hyxsnap
+cmake --build "$build" -j2 --target hyx_soak hyxsim hyxsim_launcher hyxsim_hobd hyxsim_snmp_agent hyxsim_mgmtd hyxsnap
 env=()
 if grep -q 'HYX_SANITIZE:STRING=thread' "$build/CMakeCache.txt" 2>/dev/null; then
   crypt=$(ldconfig -p | awk '/libcrypt.so.1 /{print $NF; exit}')
