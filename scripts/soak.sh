@@ -14,7 +14,7 @@ cmake --build "$build" -j2 --target hyx_soak hyxsim hyxsim_launcher hyxsim_hobd 
 env=()
 if grep -q 'HYX_SANITIZE:STRING=thread' "$build/CMakeCache.txt" 2>/dev/null; then
   crypt=$(ldconfig -p | awk '/libcrypt.so.1 /{print $NF; exit}')
-  env=(LD_PRELOAD="$crypt" TSAN_OPTIONS="report_signal_unsafe=0 ${TSAN_OPTIONS:-}" SOAK_BOUND_SCALE=4)
+  env=(LD_PRELOAD="$crypt" TSAN_OPTIONS="report_signal_unsafe=0 die_after_fork=0 ${TSAN_OPTIONS:-}" SOAK_BOUND_SCALE=4)
 fi
 exec env "${env[@]}" "$build/tools/hyxsim" --daemons --profile examples/hosts/hxfs.json -- \
   "$build/tests/soak/hyx_soak" --seconds "$seconds"
