@@ -293,22 +293,51 @@ bool ReadSome(Connection &c) {
   }
 }
 
+volatile sig_atomic_t paused = 0, cutRequested = 0;
+
+// SIGUSR1 stops the daemon reading and accepting (the writers' queues fill),
+// a second SIGUSR1 resumes; SIGUSR2 closes every open connection mid-stream.
+void InstallFaultHandlers() {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = [](int) { paused = !paused; };
+  sigaction(SIGUSR1, &action, nullptr);
+  action.sa_handler = [](int) { cutRequested = 1; };
+  sigaction(SIGUSR2, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
   daemon_kit::InstallStopHandler();
+  InstallFaultHandlers();
   daemon_kit::Records records(kName, HYXSIM_HOBD_RECORDS);
   int listener = daemon_kit::Listen(kName, hostPaths::kObservationSocket);
   daemon_kit::SignalReady(argc, argv);
 
   std::vector<Connection> connections;
   uint64_t accepted = 0;
-  // After a stop request one more round takes what is already queued.
+  // After a stop request the socket's name goes and the listener refuses
+  // new connections; one more round takes every connection already made
+  // and what its writer got onto the stream before the daemon stopped
+  // reading it (a writer still sending then fails instead of losing its
+  // message silently).
   for (bool last = false; !last;) {
     last = daemon_kit::stopRequested;
+    if (last) {
+      unlink(hostPaths::kObservationSocket);
+      shutdown(listener, SHUT_RDWR);
+    }
+    bool idle = paused && !last;
     std::vector<pollfd> fds{{listener, POLLIN, 0}};
-    for (const Connection &c : connections) fds.push_back({c.fd, POLLIN, 0});
-    if (poll(fds.data(), fds.size(), last ? 0 : 1000) < 0 && errno != EINTR) daemon_kit::Die(kName, "poll");
+    if (!idle)
+      for (const Connection &c : connections) fds.push_back({c.fd, POLLIN, 0});
+    int wait = last ? 0 : (idle ? 100 : 1000);
+    if (poll(idle ? nullptr : fds.data(), idle ? 0 : fds.size(), wait) < 0 && errno != EINTR)
+      daemon_kit::Die(kName, "poll");
+    bool cut = cutRequested || last;
+    cutRequested = 0;
+    if (idle && !cut) continue;
     for (;;) {
       int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) break;
@@ -316,7 +345,8 @@ int main(int argc, char **argv) {
     }
     for (size_t i = 0; i < connections.size();) {
       Connection &c = connections[i];
-      bool open = ReadSome(c);
+      if (cut) shutdown(c.fd, SHUT_RD);  // the writer's next send fails; what is queued is still read
+      bool open = ReadSome(c) && !cut;
       bool ok = Drain(c, records);
       if (!open || !ok) {
         if (ok && !c.bytes.empty())

@@ -13,6 +13,12 @@
  *   or {"connection": n, "error": "why the bytes are not a message"} (the
  *   connection is then dropped).  "connection" counts accepted connections
  *   from 1, so messages that shared one connection share its number.
+ *   Faults by signal: SIGUSR1 makes it stop reading and accepting (writers'
+ *   queues fill and their sends wait), a second SIGUSR1 resumes; SIGUSR2
+ *   closes every open connection mid-stream: what the writer had put on it
+ *   is still taken, a cut message is recorded as an error, and the writer's
+ *   next send fails.  SIGTERM does the same to every connection after the
+ *   socket's name is removed and new connections are refused, then it ends.
  * SNMP agent, one line per trap file consumed after a control byte "N":
  *   {"file": "name.trp", "mode": "0600", "enterpriseOid": "1.3.6.1.4.1...",
  *    "generic": 6, "specific": 7,
