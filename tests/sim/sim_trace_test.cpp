@@ -230,8 +230,10 @@ TEST(SimTrace, SettingsTheSimulatorCannotUseStopTheProgram) {
     const char *env, *says;
   } cases[] = {
       {"HYXSIM_TRACE_CALLS=hsi,bogus", "HYXSIM_TRACE_CALLS: \"bogus\" is no call or family of calls"},
-      {"HYXSIM_TRACE_CALLS=hsi,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,"
-       "uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,"
+      {"HYXSIM_TRACE_CALLS=hsi,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,"
+       "uname,"
+       "uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,uname,"
+       "uname,uname,"
        "uname",
        "HYXSIM_TRACE_CALLS: \"uname\" goes beyond the 32 families and 32 calls"},
       {"HYXSIM_TRACE_FORMAT=xml", "HYXSIM_TRACE_FORMAT: \"xml\" is neither"},

@@ -250,7 +250,8 @@ TEST(SimSnapshot, FaultyFilesStopTheHost) {
       {"recorded-twice",
        [](hsicache::Writer &w, size_t kernel) {
          const HsiNodeDef &def = hsiTables.nodes[HSI_NODE_timer_info];
-         w.AddNode(kernel, def.id, def.signature, kTimerSize, reinterpret_cast<const uint8_t *>(&def), def.name);
+         w.AddNode(kernel, def.id, def.signature, kTimerSize, reinterpret_cast<const uint8_t *>(&def),
+                   def.name);
        },
        "node " + std::to_string(HSI_NODE_timer_info) + ": recorded twice"},
       {"integer-for-string",
@@ -364,7 +365,12 @@ TEST_F(Inside, GetsAnswerAsRecorded) {
     std::vector<uint8_t> bytes;
   } cases[] = {
       {"no arguments", HSI_NODE_timer_info, {}, kTimerSize, HYX_OK, Pattern(kTimerSize, 1)},
-      {"one argument", HSI_NODE_net_pNics_properties, {"vmnic0"}, kPropertiesSize, HYX_OK, Pattern(kPropertiesSize, 2)},
+      {"one argument",
+       HSI_NODE_net_pNics_properties,
+       {"vmnic0"},
+       kPropertiesSize,
+       HYX_OK,
+       Pattern(kPropertiesSize, 2)},
       {"two arguments",
        HSI_NODE_net_tcpip_instances_vNics_mtu,
        {kStack, "vmk0"},
