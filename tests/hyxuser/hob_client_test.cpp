@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,6 +73,53 @@ TEST(HobClient, AMessageThatCannotBeBuiltIsNotSent) {
   std::vector<Json> records = WaitForRecords(HYXSIM_HOBD_RECORDS, 3);
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[2]["id"], "after.id");
+}
+
+// The sandbox's observation daemon, found by its program's name.
+pid_t ObservationDaemon() {
+  DIR *dir = opendir("/proc");
+  pid_t found = -1;
+  while (struct dirent *entry = readdir(dir)) {
+    char target[256] = {};
+    std::string exe = std::string("/proc/") + entry->d_name + "/exe";
+    ssize_t n = readlink(exe.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target).find("hyxsim-hobd") != std::string::npos) found = atoi(entry->d_name);
+  }
+  closedir(dir);
+  return found;
+}
+
+// A daemon that stops reading fills the stream until a send times out.
+// That send is reported failed and leaves the stream whole (a local stream
+// takes a message of this size in one piece or not at all), so every
+// message reported written arrives once, and the next one arrives whole on
+// the same connection.
+TEST(HobClient, ASendTimedOutOnAStalledDaemonLosesNothingReportedWritten) {
+  pid_t daemon = ObservationDaemon();
+  ASSERT_GT(daemon, 0);
+  ASSERT_EQ(HobUser_Connect(), 0);
+  ASSERT_EQ(kill(daemon, SIGUSR1), 0);  // it stops reading: the stream fills
+  const std::string filler(4000, 'f');
+  int sent = 0;
+  while (HobUser_Send("(filler.id)%s", filler.c_str()) == 0) ++sent;
+  EXPECT_EQ(errno, EAGAIN);
+  ASSERT_EQ(kill(daemon, SIGUSR1), 0);  // it reads again
+  EXPECT_EQ(HobUser_Send("(after.stall)%s", "whole"), 0);
+  HobUser_Disconnect();
+
+  std::vector<Json> records = WaitForRecords(HYXSIM_HOBD_RECORDS, 0);
+  size_t seen = records.size();
+  for (;;) {  // up to the last message, which comes last
+    records = WaitForRecords(HYXSIM_HOBD_RECORDS, seen + 1);
+    if (records.size() <= seen || records.back().value("id", "") == "after.stall") break;
+    seen = records.size();
+  }
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(records.back().value("id", ""), "after.stall");
+  EXPECT_EQ(records.back().value("message", ""), "whole");
+  int fillers = 0;
+  for (const Json &r : records) fillers += r.value("id", "") == "filler.id";
+  EXPECT_EQ(fillers, sent) << "every message reported written arrived, once";
 }
 
 }  // namespace
