@@ -15,17 +15,17 @@ filter=${2:-}
 machine=$build/machine
 bound=${HYX_MACHINE_BOUND:-1500}
 multiarch=aarch64-linux-gnu
-rm -rf "$machine/root" "$machine/debs"
+rm -rf "$machine/root" "$machine/debs" "$machine/unpacked"
 mkdir -p "$machine/root" "$machine/debs"
 
-# The kernel and busybox, as Debian packages unpacked here (not installed:
-# they are the machine's, not this one's).
+# The kernel, busybox and PAM's password helper (unix_chkpwd), as Debian
+# packages unpacked here: they cannot be installed beside this machine's own.
 (
   cd "$machine/debs"
   kernel_package=$(apt-cache depends linux-image-cloud-arm64:arm64 | sed -n 's/.*Depends: \(linux-image-[^ ]*\)/\1/p' | head -n 1)
   kernel_package=${kernel_package%:arm64}
-  apt-get download "$kernel_package:arm64" busybox-static:arm64 >/dev/null 2>&1 ||
-    apt-get download "$kernel_package:arm64" busybox-static:arm64
+  set -- "$kernel_package:arm64" busybox-static:arm64 libpam-modules-bin:arm64
+  apt-get download "$@" >/dev/null 2>&1 || apt-get download "$@"
   for deb in *.deb; do dpkg-deb -x "$deb" "$machine/unpacked"; done
 )
 vmlinuz=$(ls "$machine"/unpacked/boot/vmlinuz-* | head -n 1)
@@ -33,6 +33,9 @@ vmlinuz=$(ls "$machine"/unpacked/boot/vmlinuz-* | head -n 1)
 root=$machine/root
 mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,lib,etc,proc,sys,dev,tmp,root,hyx} "$root/usr/lib/$multiarch"
 cp "$machine/unpacked/bin/busybox" "$root/bin/busybox"
+for dir in sbin usr/sbin; do
+  [[ -d $machine/unpacked/$dir ]] && cp -a "$machine/unpacked/$dir/." "$root/$dir/"
+done
 # The C and C++ runtimes of the cross toolchain, then the arm64 libraries
 # installed beside this machine's (libxml2, PAM and its modules, pugixml).
 cp -a /usr/$multiarch/lib/. "$root/usr/lib/$multiarch/"

@@ -213,6 +213,13 @@ char **ChildEnvironment(Arena &arena, char *const *envp) {
 // The kernel runs native executables only; anything else (a "#!" script
 // among them) is refused, and the caller decides what to do with it.
 // Returns 0, or the errno that refuses the program.
+// The machine the simulated host runs programs of: its own.
+#if defined(__x86_64__)
+constexpr uint16_t kNativeMachine = EM_X86_64;
+#elif defined(__aarch64__)
+constexpr uint16_t kNativeMachine = EM_AARCH64;
+#endif
+
 int CheckProgram(const char *path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == EACCES ? 0 : errno;  // exec has the last word on permissions
@@ -223,7 +230,7 @@ int CheckProgram(const char *path) {
   uint16_t machine = 0;
   if (got == static_cast<ssize_t>(sizeof header)) memcpy(&machine, header + EI_NIDENT + 2, sizeof machine);
   bool native = got == static_cast<ssize_t>(sizeof header) && memcmp(header, ELFMAG, SELFMAG) == 0 &&
-                header[EI_CLASS] == ELFCLASS64 && machine == EM_X86_64;
+                header[EI_CLASS] == ELFCLASS64 && machine == kNativeMachine;
   return native ? 0 : ENOEXEC;
 }
 
