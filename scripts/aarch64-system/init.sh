@@ -1,10 +1,10 @@
-#!/bin/busybox sh
+#!/busybox/busybox sh
 # The emulated machine's init.  First stage (pid 1 on the initramfs): copy
 # the tree onto a tmpfs and switch to it, since the sandbox cannot pivot
 # away from the initramfs itself.  Second stage: run every suite listed in
 # /hyx/tests.sh, one result line each on the console, then power off.
-/bin/busybox --install -s /bin
-export PATH=/bin:/sbin:/usr/bin:/usr/sbin
+/busybox/busybox --install -s /busybox
+export PATH=/bin:/sbin:/usr/bin:/usr/sbin:/busybox
 if [ "$1" != second ]; then
   mount -t proc proc /proc
   mkdir -p /newroot

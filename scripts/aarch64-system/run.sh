@@ -18,13 +18,17 @@ multiarch=aarch64-linux-gnu
 rm -rf "$machine/root" "$machine/debs" "$machine/unpacked"
 mkdir -p "$machine/root" "$machine/debs"
 
-# The kernel, busybox and PAM's password helper (unix_chkpwd), as Debian
-# packages unpacked here: they cannot be installed beside this machine's own.
+# The kernel, busybox, PAM's password helper (unix_chkpwd), and a dynamic
+# shell and coreutils, as Debian packages unpacked here: they cannot be
+# installed beside this machine's own.  Programs the sandbox starts inherit
+# its trap and need the simulator preloaded to answer it, which a static
+# program (busybox's applets) cannot have: /bin/sh, true, cat and the like
+# are dash's and coreutils'.
 (
   cd "$machine/debs"
   kernel_package=$(apt-cache depends linux-image-cloud-arm64:arm64 | sed -n 's/.*Depends: \(linux-image-[^ ]*\)/\1/p' | head -n 1)
   kernel_package=${kernel_package%:arm64}
-  set -- "$kernel_package:arm64" busybox-static:arm64 libpam-modules-bin:arm64
+  set -- "$kernel_package:arm64" busybox-static:arm64 libpam-modules-bin:arm64 dash:arm64 coreutils:arm64
   apt-get download "$@" >/dev/null 2>&1 || apt-get download "$@"
   for deb in *.deb; do dpkg-deb -x "$deb" "$machine/unpacked"; done
 )
@@ -32,8 +36,10 @@ vmlinuz=$(ls "$machine"/unpacked/boot/vmlinuz-* | head -n 1)
 
 root=$machine/root
 mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,lib,etc,proc,sys,dev,tmp,root,hyx} "$root/usr/lib/$multiarch"
-cp "$machine/unpacked/bin/busybox" "$root/bin/busybox"
-for dir in sbin usr/sbin; do
+mkdir -p "$root/busybox"
+mv "$machine/unpacked/bin/busybox" "$root/busybox/busybox"
+ln -sf dash "$machine/unpacked/bin/sh"
+for dir in bin sbin usr/bin usr/sbin; do
   [[ -d $machine/unpacked/$dir ]] && cp -a "$machine/unpacked/$dir/." "$root/$dir/"
 done
 # The C and C++ runtimes of the cross toolchain, then the arm64 libraries
@@ -84,7 +90,8 @@ log=$machine/console.log
 status=0
 timeout --foreground "$bound" qemu-system-aarch64 -M virt -cpu cortex-a57 -smp 2 -m 6144 -nographic -no-reboot -nic none \
   -kernel "$vmlinuz" -initrd "$machine/initrd.gz" -append "console=ttyAMA0 panic=-1 quiet rdinit=/init" \
-  </dev/null | tee "$log" | grep --line-buffered -E '^HYX-(START|RESULT|DONE)|^HYX-OUTPUT|Kernel panic' || status=$?
+  </dev/null | tee "$log" | awk '{ sub(/\r$/, "") } /^HYX-OUTPUT-BEGIN/ { out = 1 }
+    out || /^HYX-(START|RESULT|DONE)|Kernel panic/ { print; fflush() } /^HYX-OUTPUT-END/ { out = 0 }' || status=$?
 sed -i 's/\r$//' "$log"
 echo "=== aarch64-system results"
 grep '^HYX-RESULT' "$log" | awk '{ printf "%-40s %s", $2, $3; for (i = 4; i <= NF; i++) printf " %s", $i; printf "\n" }'
