@@ -37,8 +37,13 @@ def main():
             while rest and rest[0].startswith("-"):
                 rest = rest[2:] if rest[0] in ("-L", "-cpu", "-E", "-U") else rest[1:]
             command = rest
-        if not command or not command[0].startswith(build + "/"):
-            tool = os.path.basename(command[0]) if command else "nothing"
+        # The program itself, or the one hyxsim runs (after its "--").
+        programs = command[:1]
+        if "--" in command[:-1]:
+            programs.append(command[command.index("--") + 1])
+        foreign = [p for p in programs if not p.startswith(build + "/")]
+        if not command or foreign:
+            tool = os.path.basename(foreign[0]) if command else "nothing"
             out.append("skip %s %s" % (shlex.quote(name), shlex.quote(
                 "runs %s, a build-machine tool the emulated machine does not have" % tool)))
             continue
