@@ -18,7 +18,7 @@ packages=(
 )
 if [[ ${1:-} == aarch64-system ]]; then
   packages=(qemu-system-arm cpio libpugixml-dev:arm64 libpam0g-dev:arm64 libpam-modules:arm64 libxml2:arm64
-    libcrypt1:arm64)
+    libcrypt1:arm64 libacl1:arm64 libattr1:arm64 libgmp10:arm64)
 fi
 missing=()
 for p in "${packages[@]}"; do
