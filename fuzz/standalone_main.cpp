@@ -2,9 +2,12 @@
 // build): each file named on the command line, and every file of each
 // directory named (a committed corpus, in name order), then a fixed number
 // of pseudo-random inputs from a fixed seed, so the run is the same every
-// time.  Each input sits in a heap block of exactly its size, so that the
+// time.  With libFuzzer's -max_total_time=N it goes on generating inputs
+// (from -seed=S, else the fixed seed) for N seconds, for a long run where
+// libFuzzer itself is not available.  Each input sits in a heap block of exactly its size, so that the
 // sanitizers see a read past its end.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,8 +47,12 @@ bool RunFile(const std::filesystem::path &path) {
 
 int main(int argc, char **argv) {
   size_t files = 0;
+  long seconds = 0;
+  unsigned long seed = 20240607;
   for (int i = 1; i < argc; i++) {
-    if (argv[i][0] == '-') continue;  // libFuzzer options
+    if (strncmp(argv[i], "-max_total_time=", 16) == 0) seconds = strtol(argv[i] + 16, nullptr, 10);
+    if (strncmp(argv[i], "-seed=", 6) == 0) seed = strtoul(argv[i] + 6, nullptr, 10);
+    if (argv[i][0] == '-') continue;  // other libFuzzer options
     std::error_code error;
     if (!std::filesystem::is_directory(argv[i], error)) {
       if (!RunFile(argv[i])) return 1;
@@ -65,13 +72,15 @@ int main(int argc, char **argv) {
       files++;
     }
   }
-  std::mt19937 rng(20240607);
+  std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
   std::vector<uint8_t> bytes;
-  for (int run = 0; run < 3000; run++) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  unsigned long runs = 0;
+  for (; runs < 3000 || std::chrono::steady_clock::now() < end; runs++) {
     bytes.resize(rng() % 512);
     for (uint8_t &b : bytes) b = static_cast<uint8_t>(rng());
     RunOne(bytes);
   }
-  printf("%zu files and 3000 generated inputs passed\n", files);
+  printf("%zu files and %lu generated inputs passed\n", files, runs);
   return 0;
 }

@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian, every package the build, the tests and the
-# aarch64 lane need.  Safe to run again.
+# aarch64 lane need; `deps.sh aarch64-system` adds what the emulated
+# machine's lane needs (the arm64 libraries beside this machine's, the
+# emulator).  Safe to run again.
 set -euo pipefail
+if [[ ${1:-} == aarch64-system ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  dpkg --add-architecture arm64
+  apt-get update -qq
+fi
 packages=(
   cmake ninja-build g++ clang pkg-config
   googletest libbenchmark-dev libfmt-dev
@@ -10,6 +16,10 @@ packages=(
   g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user abigail-tools clang-format
   python3 python3-pytest man-db
 )
+if [[ ${1:-} == aarch64-system ]]; then
+  packages=(qemu-system-arm cpio libpugixml-dev:arm64 libpam0g-dev:arm64 libpam-modules:arm64 libxml2:arm64
+    libcrypt1:arm64 libacl1:arm64 libattr1:arm64 libgmp10:arm64)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

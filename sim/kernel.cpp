@@ -76,6 +76,7 @@ void RunModel(Call &call) {
 }
 
 long RawSyscall(long number, long a0, long a1, long a2, long a3, long a4, long a5) {
+#if defined(__x86_64__)
   long result;
   register long r10 asm("r10") = a3;
   register long r8 asm("r8") = a4;
@@ -85,6 +86,19 @@ long RawSyscall(long number, long a0, long a1, long a2, long a3, long a4, long a
                : "a"(number), "D"(a0), "S"(a1), "d"(a2), "r"(r10), "r"(r8), "r"(r9)
                : "rcx", "r11", "memory");
   return result;
+#elif defined(__aarch64__)
+  register long x8 asm("x8") = number;
+  register long x0 asm("x0") = a0;
+  register long x1 asm("x1") = a1;
+  register long x2 asm("x2") = a2;
+  register long x3 asm("x3") = a3;
+  register long x4 asm("x4") = a4;
+  register long x5 asm("x5") = a5;
+  asm volatile("svc 0" : "+r"(x0) : "r"(x8), "r"(x1), "r"(x2), "r"(x3), "r"(x4), "r"(x5) : "memory");
+  return x0;
+#else
+#error "the simulated kernel knows aarch64 and x86_64"
+#endif
 }
 
 }  // namespace hyxsim

@@ -29,6 +29,27 @@ namespace {
 #define ARG_LO(i) (offsetof(struct seccomp_data, args) + (i) * sizeof(uint64_t))
 #define ARG_HI(i) (ARG_LO(i) + sizeof(uint32_t))
 
+// The machine's registers, as the gate uses them: where the call's number
+// and arguments arrive and where its status and error go back.  A Hyxkernel
+// call reports its error in the second result register; anything else
+// leaves that register as the caller had it, as Linux does.
+#if defined(__x86_64__)
+constexpr uint32_t kAuditArch = AUDIT_ARCH_X86_64;
+using Register = greg_t;
+Register *Registers(ucontext_t *uc) { return uc->uc_mcontext.gregs; }
+constexpr int kArgRegs[6] = {REG_RDI, REG_RSI, REG_RDX, REG_R10, REG_R8, REG_R9};
+constexpr int kStatusReg = REG_RAX, kErrorReg = REG_RDX;
+#elif defined(__aarch64__)
+constexpr uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
+using Register = unsigned long long;
+Register *Registers(ucontext_t *uc) { return uc->uc_mcontext.regs; }
+constexpr int kArgRegs[6] = {KERNEL_GATE_AARCH64_ARG0, KERNEL_GATE_AARCH64_ARG1, KERNEL_GATE_AARCH64_ARG2,
+                             KERNEL_GATE_AARCH64_ARG3, KERNEL_GATE_AARCH64_ARG4, KERNEL_GATE_AARCH64_ARG5};
+constexpr int kStatusReg = KERNEL_GATE_AARCH64_STATUS, kErrorReg = KERNEL_GATE_AARCH64_ERROR;
+#else
+#error "the simulated kernel knows aarch64 and x86_64"
+#endif
+
 // Trap kernel calls, uname, and ioctl with one of the registered device-control
 // requests.  The simulator's own uname and ioctl calls carry its tag in the
 // high half of their second argument, which the kernel ignores, and pass.
@@ -37,7 +58,7 @@ bool InstallFilter() {
   size_t n = DeviceRequests(requests, sizeof requests / sizeof requests[0]);
   struct sock_filter program[40] = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
       BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, KERNEL_CALL_FIRST, 0, 1),
@@ -71,23 +92,20 @@ thread_local uint64_t trappedSignalMask = 0;
 void OnSigsys(int, siginfo_t *info, void *context) {
   auto *uc = static_cast<ucontext_t *>(context);
   memcpy(&trappedSignalMask, &uc->uc_sigmask, sizeof trappedSignalMask);
-  greg_t *regs = uc->uc_mcontext.gregs;
+  Register *regs = Registers(uc);
   int savedErrno = errno;
   Call call{};
   call.number = static_cast<uint64_t>(info->si_syscall);
-  const int argRegs[6] = {REG_RDI, REG_RSI, REG_RDX, REG_R10, REG_R8, REG_R9};
-  for (int i = 0; i < 6; ++i) call.args[i] = static_cast<uint64_t>(regs[argRegs[i]]);
-  // A Hyxkernel call reports its error in rdx; anything else leaves rdx as
-  // the caller had it, as Linux does.
+  for (int i = 0; i < 6; ++i) call.args[i] = static_cast<uint64_t>(regs[kArgRegs[i]]);
   bool kernelCall = call.number >= KERNEL_CALL_FIRST && CurrentProfile().hyxkernel;
-  call.error = kernelCall ? 0 : static_cast<uint64_t>(regs[REG_RDX]);
+  call.error = kernelCall ? 0 : static_cast<uint64_t>(regs[kErrorReg]);
   // Off, the trace costs this one branch.
   if (__builtin_expect(traceOn, false))
     TraceAndDispatch(call, kernelCall);
   else
     Dispatch(call);
-  regs[REG_RAX] = static_cast<greg_t>(call.status);
-  regs[REG_RDX] = static_cast<greg_t>(call.error);
+  regs[kStatusReg] = static_cast<Register>(call.status);
+  regs[kErrorReg] = static_cast<Register>(call.error);
   errno = savedErrno;
 }
 

@@ -7,13 +7,18 @@
 __attribute__((noinline)) HYX_ReturnStatus Kernel_Call6(uint32_t number, uint64_t a0, uint64_t a1,
                                                         uint64_t a2, uint64_t a3, uint64_t a4, uint64_t a5) {
 #if defined(__aarch64__)
-  register uint64_t x8 asm("x8") = number;
-  register uint64_t x0 asm("x0") = a0;
-  register uint64_t x1 asm("x1") = a1;
-  register uint64_t x2 asm("x2") = a2;
-  register uint64_t x3 asm("x3") = a3;
-  register uint64_t x4 asm("x4") = a4;
-  register uint64_t x5 asm("x5") = a5;
+#define GATE_REG(n) KERNEL_GATE_AARCH64_X(KERNEL_GATE_AARCH64_##n)
+  static_assert(KERNEL_GATE_AARCH64_STATUS == KERNEL_GATE_AARCH64_ARG0 &&
+                    KERNEL_GATE_AARCH64_ERROR == KERNEL_GATE_AARCH64_ARG1,
+                "the results come back in the first two argument registers");
+  register uint64_t x8 asm(GATE_REG(NUMBER)) = number;
+  register uint64_t x0 asm(GATE_REG(ARG0)) = a0;
+  register uint64_t x1 asm(GATE_REG(ARG1)) = a1;
+  register uint64_t x2 asm(GATE_REG(ARG2)) = a2;
+  register uint64_t x3 asm(GATE_REG(ARG3)) = a3;
+  register uint64_t x4 asm(GATE_REG(ARG4)) = a4;
+  register uint64_t x5 asm(GATE_REG(ARG5)) = a5;
+#undef GATE_REG
   asm volatile("svc 0" : "+r"(x0), "+r"(x1) : "r"(x8), "r"(x2), "r"(x3), "r"(x4), "r"(x5) : "memory");
   uint64_t status = x0, error = x1;
 #elif defined(__x86_64__)

@@ -45,6 +45,22 @@ enum KernelCallNumber : uint32_t {
 #undef KERNEL_CALL_ENUM
 };
 
+// The gate's registers on aarch64, by number (xN): the call number, the six
+// arguments in order, and the two results.  The gate names its registers
+// from these, and the simulated kernel reads and answers the same ones.
+#define KERNEL_GATE_AARCH64_NUMBER 8
+#define KERNEL_GATE_AARCH64_ARG0 0
+#define KERNEL_GATE_AARCH64_ARG1 1
+#define KERNEL_GATE_AARCH64_ARG2 2
+#define KERNEL_GATE_AARCH64_ARG3 3
+#define KERNEL_GATE_AARCH64_ARG4 4
+#define KERNEL_GATE_AARCH64_ARG5 5
+#define KERNEL_GATE_AARCH64_STATUS 0
+#define KERNEL_GATE_AARCH64_ERROR 1
+// "xN" for register number N, as an asm register name.
+#define KERNEL_GATE_AARCH64_X_(n) "x" #n
+#define KERNEL_GATE_AARCH64_X(n) KERNEL_GATE_AARCH64_X_(n)
+
 // Calls numbered from here up belong to the Hyxkernel; below are Linux's.
 constexpr uint32_t KERNEL_CALL_FIRST = KERNEL_CALL_SYSCALL_API_CHECKSUM;
 

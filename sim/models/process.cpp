@@ -213,6 +213,13 @@ char **ChildEnvironment(Arena &arena, char *const *envp) {
 // The kernel runs native executables only; anything else (a "#!" script
 // among them) is refused, and the caller decides what to do with it.
 // Returns 0, or the errno that refuses the program.
+// The machine the simulated host runs programs of: its own.
+#if defined(__x86_64__)
+constexpr uint16_t kNativeMachine = EM_X86_64;
+#elif defined(__aarch64__)
+constexpr uint16_t kNativeMachine = EM_AARCH64;
+#endif
+
 int CheckProgram(const char *path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == EACCES ? 0 : errno;  // exec has the last word on permissions
@@ -223,7 +230,7 @@ int CheckProgram(const char *path) {
   uint16_t machine = 0;
   if (got == static_cast<ssize_t>(sizeof header)) memcpy(&machine, header + EI_NIDENT + 2, sizeof machine);
   bool native = got == static_cast<ssize_t>(sizeof header) && memcmp(header, ELFMAG, SELFMAG) == 0 &&
-                header[EI_CLASS] == ELFCLASS64 && machine == EM_X86_64;
+                header[EI_CLASS] == ELFCLASS64 && machine == kNativeMachine;
   return native ? 0 : ENOEXEC;
 }
 
@@ -265,6 +272,7 @@ struct KernelSigaction {
 #define CHILD_CODE __attribute__((no_sanitize("address", "thread", "undefined"), always_inline)) inline
 
 CHILD_CODE long Sys(long number, long a0 = 0, long a1 = 0, long a2 = 0, long a3 = 0) {
+#if defined(__x86_64__)
   long result;
   register long r10 asm("r10") = a3;
   asm volatile("syscall"
@@ -272,6 +280,15 @@ CHILD_CODE long Sys(long number, long a0 = 0, long a1 = 0, long a2 = 0, long a3 
                : "a"(number), "D"(a0), "S"(a1), "d"(a2), "r"(r10)
                : "rcx", "r11", "memory");
   return result;
+#elif defined(__aarch64__)
+  register long x8 asm("x8") = number;
+  register long x0 asm("x0") = a0;
+  register long x1 asm("x1") = a1;
+  register long x2 asm("x2") = a2;
+  register long x3 asm("x3") = a3;
+  asm volatile("svc 0" : "+r"(x0) : "r"(x8), "r"(x1), "r"(x2), "r"(x3) : "memory");
+  return x0;
+#endif
 }
 
 // Handlers live in the caller's memory: none may run in the child.  Signals
@@ -313,7 +330,7 @@ CHILD_CODE long ApplyFileActions(const HyxuserSpawnFileActions *actions) {
           Sys(__NR_openat, AT_FDCWD, reinterpret_cast<long>(action.arg.path), action.openFlags, action.mode);
       if (fd < 0) return fd;
       if (fd != action.fd) {
-        long r = Sys(__NR_dup2, fd, action.fd);
+        long r = Sys(__NR_dup3, fd, action.fd, 0);
         Sys(__NR_close, fd);
         if (r < 0) return r;
       }
@@ -323,7 +340,7 @@ CHILD_CODE long ApplyFileActions(const HyxuserSpawnFileActions *actions) {
         r = Sys(__NR_fcntl, action.fd, F_GETFD);
         if (r >= 0) r = Sys(__NR_fcntl, action.fd, F_SETFD, r & ~FD_CLOEXEC);
       } else {
-        r = Sys(__NR_dup2, action.arg.sourceFd, action.fd);
+        r = Sys(__NR_dup3, action.arg.sourceFd, action.fd, 0);
       }
       if (r < 0) return r;
     }
