@@ -2,7 +2,9 @@
 # Installs, as root on Debian, every package the build, the tests and the
 # aarch64 lane need; `deps.sh aarch64-system` adds what the emulated
 # machine's lane needs (the arm64 libraries beside this machine's, the
-# emulator).  Safe to run again.
+# emulator).  Safe to run again.  Beware: with the arm64 C library installed
+# beside this machine's (/lib/ld-linux-aarch64.so.1), death tests of the
+# aarch64 lane hang under qemu-aarch64; that lane needs a machine without it.
 set -euo pipefail
 if [[ ${1:-} == aarch64-system ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
   dpkg --add-architecture arm64
