@@ -344,6 +344,17 @@ bool TakePrograms(bool daemons, SandboxSpec &sandbox) {
   return true;
 }
 
+// Where the HXFS device images go when the sandbox's tmpfs cannot take
+// direct I/O, or when HYXSIM_DEVICES_ON_DISK asks for the disk anyway (to
+// check that path on a kernel that does not need it): a private directory
+// under $TMPDIR, else /var/tmp.
+void TakeDevicePlace(SandboxSpec &sandbox) {
+  const char *force = getenv("HYXSIM_DEVICES_ON_DISK");
+  sandbox.devicesOnDisk = force && *force && strcmp(force, "0") != 0;
+  const char *tmpdir = getenv("TMPDIR");
+  sandbox.diskParent = Absolute(tmpdir && *tmpdir ? tmpdir : "/var/tmp");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -354,6 +365,7 @@ int main(int argc, char **argv) {
     return 2;
   if (!TakePrograms(request.daemons, request.sandbox)) return 127;
   if (request.trace.on && !PassTrace(request.trace, request.sandbox)) return 2;
+  TakeDevicePlace(request.sandbox);
   int status = RunInSandbox(request.sandbox);
   if (status < 0) return 126;
   ExitLike(status);
