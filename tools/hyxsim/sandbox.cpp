@@ -36,8 +36,9 @@ constexpr const char *kDeviceNodes[] = {"null", "zero", "full", "random", "urand
 // Ends what is left in the sandbox, then removes the device tree from the
 // disk when it is there.
 void RemoveDeviceTree() {
-  // Only the sandbox's first process made the tree, and kill(-1) from any
-  // other than pid 1 of the sandbox's process namespace reaches beyond it.
+  // Only the sandbox's first process made the tree, and kill(-1) is safe
+  // only from pid 1 of the sandbox's process namespace: from a process of
+  // the machine's own namespace it would reach the machine's processes.
   if (!hyxsim::DiskDevicesMade() || getpid() != 1) return;
   // An orphan of the program could still be writing into the tree.
   kill(-1, SIGKILL);
