@@ -259,8 +259,8 @@ std::string Entries(const std::string &dir) { return RunCommand("ls -A " + dir).
 // link out of the tree to `outside`.
 std::string DeviceTreeScript(const std::string &outside) {
   return std::string("#!/bin/sh\n") +
-         "dd if=/dev/zero of=/tmp/probe bs=4096 count=1 oflag=direct 2>/dev/null && echo takes || echo "
-         "refuses\n"
+         "dd if=/dev/zero of=/tmp/probe bs=4096 count=1 oflag=direct 2>/dev/null && echo takes \\\n"
+         "  || echo refuses\n"
          "stat -f -c %T /hxfs/devices/disks\n"
          "awk '$5 == \"/hxfs/devices\" {print $4}' /proc/self/mountinfo | grep . || echo unbound\n" +
          HYXINFO_PATH + " hxfs hosts /hxfs/volumes/datastore1\n" +
@@ -322,13 +322,12 @@ TEST(Sandbox, ASandboxThatCannotBeMadeLeavesNoDeviceTree) {
     bool ramfs;
     std::string profile, says;
   } cases[] = {
-      {true, HOSTS_DIR "/hxfs.json",
-       "hyxsim: " + tmp.path() +
-           " cannot take direct reads (O_DIRECT), which the HXFS device images need: point TMPDIR at a "
-           "directory "
-           "on a disk\n"},
       {false, profiles.path() + "/long.json",
        "hyxsim: volume long: create /hxfs/devices/disks/" + std::string(300, 'x') + ": File name too long\n"},
+      // Last: a ramfs that takes direct I/O skips it.
+      {true, HOSTS_DIR "/hxfs.json",
+       "hyxsim: " + tmp.path() + " cannot take direct reads (O_DIRECT), which the HXFS device images need: " +
+           "point TMPDIR at a directory on a disk\n"},
   };
   for (const Case &c : cases) {
     // In a mount namespace of its own, where the ramfs vanishes with it.
