@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -239,6 +240,110 @@ TEST(Sandbox, TheDaemonsRecordsAreCopiedOut) {
   EXPECT_TRUE(ExistsOnHost(dir.path() + "/snmp-agent.jsonl"));
 }
 
+// Whether a file made in `dir` can be opened for direct I/O.
+bool TakesDirectIo(const std::string &dir) {
+  std::string probe = dir + "/direct-probe";
+  int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_DIRECT | O_CLOEXEC, 0600);
+  unlink(probe.c_str());
+  if (fd >= 0) close(fd);
+  return fd >= 0;
+}
+
+// The entries of a directory of this machine, "" when it is empty.
+std::string Entries(const std::string &dir) { return RunCommand("ls -A " + dir).output; }
+
+// What a program sees of the HXFS device tree, and leaves in it: whether
+// the sandbox's tmpfs takes direct I/O, the device tree's file system type
+// and where its bind comes from (if it is one), then a volume read through
+// the library; then an image made at run time, nested directories and a
+// link out of the tree to `outside`.
+std::string DeviceTreeScript(const std::string &outside) {
+  return std::string("#!/bin/sh\n") +
+         "dd if=/dev/zero of=/tmp/probe bs=4096 count=1 oflag=direct 2>/dev/null && echo takes \\\n"
+         "  || echo refuses\n"
+         "stat -f -c %T /hxfs/devices/disks\n"
+         "awk '$5 == \"/hxfs/devices\" {print $4}' /proc/self/mountinfo | grep . || echo unbound\n" +
+         HYXINFO_PATH + " hxfs hosts /hxfs/volumes/datastore1\n" +
+         "head -c 8192 /dev/zero >/hxfs/devices/genscsi/literal:1 || echo cannot write an image\n"
+         "mkdir -p /hxfs/devices/file/a/b && touch /hxfs/devices/file/a/b/c\n"
+         "ln -s " +
+         outside + " /hxfs/devices/file/out\n";
+}
+
+// The device tree where the sandbox's tmpfs takes direct I/O, and on the
+// disk where it does not or where HYXSIM_DEVICES_ON_DISK asks for it: a
+// private directory under TMPDIR, removed with everything in it when
+// hyxsim ends.  A volume reads the same from either.
+TEST(Sandbox, TheDeviceTreeOnTheDiskServesVolumesAndLeavesNothing) {
+  HostDir tmp, outside;
+  if (!TakesDirectIo(tmp.path())) GTEST_SKIP() << "/tmp of this machine refuses direct I/O";
+  outside.Write("kept", "kept\n");
+  std::string script = outside.Write("devices.sh", DeviceTreeScript(outside.path()), 0755);
+  std::string diskType = RunCommand("stat -f -c %T " + tmp.path()).output;
+  std::string tmpName = tmp.path().substr(tmp.path().rfind('/') + 1);
+  std::string volumeOnTmpfs;
+  for (const char *force : {"", "1"}) {
+    Outcome outcome =
+        RunCommand(std::string("HYXSIM_DEVICES_ON_DISK=") + force + " TMPDIR=" + tmp.path() + " " +
+                   HYXSIM_PATH + " --profile " + HOSTS_DIR + "/hxfs.json --ro " BUILD_DIR " --bind " +
+                   outside.path() + " -- " + script + " 2>&1");
+    ASSERT_EQ(ExitCode(outcome), 0) << force << ": " << outcome.output;
+    std::istringstream lines(outcome.output);
+    std::string tmpfs, type, bound;
+    std::getline(lines, tmpfs), std::getline(lines, type), std::getline(lines, bound);
+    std::string volume(std::istreambuf_iterator<char>(lines), {});
+    if (*force == '\0' && tmpfs == "takes") {
+      EXPECT_EQ(type, "tmpfs");
+      EXPECT_EQ(bound, "unbound");
+      volumeOnTmpfs = volume;
+    } else {
+      EXPECT_EQ(type + "\n", diskType) << force;
+      EXPECT_NE(bound.find(tmpName + "/hyxsim-devices."), std::string::npos) << force << ": " << bound;
+    }
+    EXPECT_NE(volume.find("652f1a9c-3e7d-4b21-a80c-5e11d24490b7"), std::string::npos)
+        << force << ": " << volume;
+    if (!volumeOnTmpfs.empty()) {
+      EXPECT_EQ(volume, volumeOnTmpfs) << force;
+    }
+    EXPECT_EQ(Entries(tmp.path()), "") << force;
+    EXPECT_EQ(outside.Read("kept"), "kept\n") << force;
+  }
+}
+
+// A sandbox that cannot be made with its device tree on the disk leaves
+// nothing there: a TMPDIR that refuses direct I/O as well (a ramfs here)
+// is named with the way out, and a volume that cannot be laid out is named.
+TEST(Sandbox, ASandboxThatCannotBeMadeLeavesNoDeviceTree) {
+  HostDir tmp, profiles;
+  profiles.Write("long.json", R"({"base": ")" + std::string(HOSTS_DIR) +
+                                  R"(/hypervisor.json", "volumes": [{"name": "long", "device": ")" +
+                                  std::string(300, 'x') + "\"}]}");
+  struct Case {
+    bool ramfs;
+    std::string profile, says;
+  } cases[] = {
+      {false, profiles.path() + "/long.json",
+       "hyxsim: volume long: create /hxfs/devices/disks/" + std::string(300, 'x') + ": File name too long\n"},
+      // Last: a ramfs that takes direct I/O skips it.
+      {true, HOSTS_DIR "/hxfs.json",
+       "hyxsim: " + tmp.path() + " cannot take direct reads (O_DIRECT), which the HXFS device images need: " +
+           "point TMPDIR at a directory on a disk\n"},
+  };
+  for (const Case &c : cases) {
+    // In a mount namespace of its own, where the ramfs vanishes with it.
+    std::string mount =
+        "mount -t ramfs hyxsim-test " + tmp.path() + " || exit 97; " + "dd if=/dev/zero of=" + tmp.path() +
+        "/probe bs=4096 count=1 oflag=direct 2>/dev/null && exit 98; rm " + tmp.path() + "/probe; ";
+    Outcome outcome = RunCommand(
+        "unshare -m sh -c '" + (c.ramfs ? mount : std::string()) +
+        "HYXSIM_DEVICES_ON_DISK=1 TMPDIR=" + tmp.path() + " " + HYXSIM_PATH + " --profile " + c.profile +
+        " -- /bin/echo the program ran; echo status $?; ls -A " + tmp.path() + "' 2>&1");
+    if (ExitCode(outcome) == 97) GTEST_SKIP() << "no ramfs to mount here: " << outcome.output;
+    if (ExitCode(outcome) == 98) GTEST_SKIP() << "a ramfs takes direct I/O here";
+    EXPECT_EQ(outcome.output, c.says + "status 126\n") << c.profile;
+  }
+}
+
 // Processes of this machine whose arguments include `token`.
 std::vector<pid_t> ProcessesWith(const std::string &token) {
   std::vector<pid_t> found;
@@ -269,6 +374,9 @@ TEST(Sandbox, EverythingItStartedEndsWithIt) {
   // intercepted call, and a wait restarted after the signal makes none.
   GTEST_SKIP() << "hyxsim built with ThreadSanitizer does not hand signals on while it waits";
 #endif
+  // A hyxsim killed by SIGKILL leaves its device tree behind where it has
+  // one on the disk: in this test's own directory, removed with it.
+  HostDir tmp;
   for (int signal : {SIGTERM, SIGKILL}) {
     // A program with a child of its own, beside the daemons; the token
     // marks the child's command line.
@@ -280,6 +388,7 @@ TEST(Sandbox, EverythingItStartedEndsWithIt) {
     if (hyxsim == 0) {
       dup2(out[1], STDOUT_FILENO);
       close(out[0]);
+      setenv("TMPDIR", tmp.path().c_str(), 1);
       std::string script = "echo ready; sleep " + token + "; true";
       execl(HYXSIM_PATH, HYXSIM_PATH, "--daemons", "--", "/bin/sh", "-c", script.c_str(),
             static_cast<char *>(nullptr));

@@ -75,7 +75,9 @@ constexpr const char kUsage[] =
     "services and host configuration), /sys, the current directory, PROGRAM's\n"
     "directory, hyxsim's own directory and the simulator's, and what --ro names.\n"
     "The sandbox's own, on a tmpfs that vanishes with it: /tmp, /run, /var, /root,\n"
-    "/home, /dev and the host's paths.  PROGRAM is looked up on the caller's PATH.\n"
+    "/home, /dev and the host's paths; the HXFS device images go on the disk, under\n"
+    "$TMPDIR or /var/tmp, where that tmpfs refuses direct reads (Linux before 6.6),\n"
+    "and are removed with the sandbox.  PROGRAM is looked up on the caller's PATH.\n"
     "Signals hyxsim receives go to PROGRAM; when hyxsim is killed, everything it\n"
     "started is killed too.\n"
     "\n"
@@ -344,6 +346,17 @@ bool TakePrograms(bool daemons, SandboxSpec &sandbox) {
   return true;
 }
 
+// Where the HXFS device images go when the sandbox's tmpfs cannot take
+// direct I/O, or when HYXSIM_DEVICES_ON_DISK asks for the disk anyway (to
+// check that path on a kernel that does not need it): a private directory
+// under $TMPDIR, else /var/tmp.
+void TakeDevicePlace(SandboxSpec &sandbox) {
+  const char *force = getenv("HYXSIM_DEVICES_ON_DISK");
+  sandbox.devicesOnDisk = force && *force && strcmp(force, "0") != 0;
+  const char *tmpdir = getenv("TMPDIR");
+  sandbox.diskParent = Absolute(tmpdir && *tmpdir ? tmpdir : "/var/tmp");
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -354,6 +367,7 @@ int main(int argc, char **argv) {
     return 2;
   if (!TakePrograms(request.daemons, request.sandbox)) return 127;
   if (request.trace.on && !PassTrace(request.trace, request.sandbox)) return 2;
+  TakeDevicePlace(request.sandbox);
   int status = RunInSandbox(request.sandbox);
   if (status < 0) return 126;
   ExitLike(status);

@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "common/hostPaths.h"
+#include "diskDevices.h"
 #include "hyxsim/daemons.h"
 #include "sandboxPaths.h"
 
@@ -32,10 +33,33 @@ namespace {
 constexpr char kOldRoot[] = "/.oldroot";
 constexpr const char *kDeviceNodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
 
-[[noreturn]] void Fail(const std::string &what) {
-  fprintf(stderr, "hyxsim: %s: %s\n", what.c_str(), strerror(errno));
-  _exit(126);
+// Ends what is left in the sandbox, then removes the device tree from the
+// disk when it is there.
+void RemoveDeviceTree() {
+  // Only the sandbox's first process made the tree, and kill(-1) is safe
+  // only from pid 1 of the sandbox's process namespace: from a process of
+  // the machine's own namespace it would reach the machine's processes.
+  if (!hyxsim::DiskDevicesMade() || getpid() != 1) return;
+  // An orphan of the program could still be writing into the tree.
+  kill(-1, SIGKILL);
+  while (waitpid(-1, nullptr, 0) > 0 || errno == EINTR) {
+  }
+  hyxsim::RemoveDiskDevices(hostPaths::kHxfsDeviceRoot);
 }
+
+// Ends the sandbox's first process, leaving nothing on the disk.
+[[noreturn]] void Quit(int code) {
+  RemoveDeviceTree();
+  _exit(code);
+}
+
+// The sandbox cannot be made, for the reason `why`.
+[[noreturn]] void Refuse(const std::string &why) {
+  fprintf(stderr, "hyxsim: %s\n", why.c_str());
+  Quit(126);
+}
+
+[[noreturn]] void Fail(const std::string &what) { Refuse(what + ": " + strerror(errno)); }
 
 void Check(int result, const std::string &what) {
   if (result != 0) Fail(what);
@@ -234,10 +258,7 @@ void MakeHostPaths(const SandboxSpec &sandbox) {
   MakeDirs(hostPaths::kHxfsVolumeRoot);
   for (const hyxsim::VolumeSpec &volume : sandbox.volumes) {
     std::string error;
-    if (!hyxsim::MakeVolume(volume, error)) {
-      fprintf(stderr, "hyxsim: volume %s: %s\n", volume.name.c_str(), error.c_str());
-      _exit(126);
-    }
+    if (!hyxsim::MakeVolume(volume, error)) Refuse("volume " + volume.name + ": " + error);
   }
   MakeDirs("/tmp");
   chmod("/tmp", 01777);
@@ -252,6 +273,20 @@ bool Shows(const std::vector<SandboxMount> &mounts, const std::string &path) {
         (path.compare(0, mount.path.size(), mount.path) == 0 && path[mount.path.size()] == '/'))
       return true;
   return false;
+}
+
+// The HXFS device tree stays on the sandbox's tmpfs when that takes direct
+// I/O, as the library opens devices; else, or when the caller asks for it,
+// it goes on the disk.
+void PlaceDeviceTree(const SandboxSpec &sandbox) {
+  bool takes = false;
+  std::string error;
+  // The working directory is the sandbox's root, its tmpfs.
+  if (!sandbox.devicesOnDisk && !hyxsim::TakesDirectIo(AT_FDCWD, takes, error)) Refuse(error);
+  if (takes) return;
+  MakeDirs(hostPaths::kHxfsDeviceRoot);
+  error = hyxsim::MakeDiskDevices(sandbox.diskParent, Old(sandbox.diskParent), hostPaths::kHxfsDeviceRoot);
+  if (!error.empty()) Refuse(error);
 }
 
 void BuildTree(const SandboxSpec &sandbox) {
@@ -441,6 +476,7 @@ void CopyRecords(int directory) {
   Check(mkdir("/tmp/.oldroot", 0700), "mkdir old root");
   Check(static_cast<int>(syscall(SYS_pivot_root, "/tmp", "/tmp/.oldroot")), "pivot_root");
   Check(chdir("/"), "chdir /");
+  PlaceDeviceTree(sandbox);
   BuildTree(sandbox);
   Check(umount2(kOldRoot, MNT_DETACH), "detach the host root");
   rmdir(kOldRoot);
@@ -474,6 +510,7 @@ void CopyRecords(int directory) {
   forwardTo = 0;
   StopDaemons(daemons);
   if (records >= 0) CopyRecords(records);
+  RemoveDeviceTree();
   if (write(report, &status, sizeof status) != sizeof status) _exit(126);
   _exit(0);
 }

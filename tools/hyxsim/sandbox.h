@@ -1,5 +1,7 @@
 // A private host for one program: its own mount and network namespaces, a
-// root on tmpfs laid out like a Hyxkernel host, loopback only.
+// root on tmpfs laid out like a Hyxkernel host, loopback only.  The HXFS
+// device images go on the disk instead where the tmpfs cannot take direct
+// I/O (diskDevices.h).
 #pragma once
 
 #include <string>
@@ -23,6 +25,8 @@ struct SandboxSpec {
   std::vector<std::string> daemons;         // started before the command, stopped after it
   std::string recordsDirectory;             // where the daemons' records are copied at the end
   std::vector<hyxsim::VolumeSpec> volumes;  // laid out on the sandbox's tmpfs
+  bool devicesOnDisk = false;               // the device tree on the disk even where the tmpfs would do
+  std::string diskParent;                   // where the device tree goes on the disk: $TMPDIR or /var/tmp
   std::vector<std::string> environment;     // NAME=VALUE entries the program gets
   std::string executable;                   // the file command[0] names, found on the caller's PATH
   std::vector<std::string> command;
