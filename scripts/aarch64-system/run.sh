@@ -7,8 +7,9 @@
 # sandbox starts: those inherit its trap and need the simulator preloaded),
 # the source tree and the build tree (at the paths they have here, so
 # ctest's commands run unchanged).  A disk with an ext4 file system holds
-# /var/tmp: the simulated host keeps its volume images there when its tmpfs
-# cannot take direct reads, as the machine's 6.1 kernel's cannot.  ctest's
+# /tmp and /var/tmp: the simulated host keeps its volume images there when
+# its tmpfs cannot take direct reads, as the machine's 6.1 kernel's cannot,
+# and tests make their own such directories in /tmp.  ctest's
 # own list says what runs; a suite that needs what the machine lacks is
 # skipped with that reason.  The lane fails on a failed suite, a suite with
 # no result, or a machine that does not power off within its bound.
