@@ -58,7 +58,9 @@ for top in bin sbin lib; do
   fi
   ln -sfn "usr/$top" "$top"
 done
+# The links that installing would make (the shell, the alternatives).
 ln -sfn dash usr/bin/sh
+ln -sfn mawk usr/bin/awk
 # What no program reads: documentation and translations.
 rm -rf usr/share/doc usr/share/man usr/share/info usr/share/locale usr/share/lintian
 echo "arm64 root: $(wc -l <"$dir/debs/wanted") packages, $(du -sh "$dir/root" | cut -f1)"
