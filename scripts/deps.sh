@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian, every package the build, the tests and the
 # aarch64 lane need; `deps.sh aarch64-system` adds what the emulated
-# machine's lane needs (the arm64 libraries beside this machine's, the
-# emulator).  Safe to run again.  Beware: with the arm64 C library installed
-# beside this machine's (/lib/ld-linux-aarch64.so.1), death tests of the
-# aarch64 lane hang under qemu-aarch64; that lane needs a machine without it.
+# machine's lane needs: the emulator, and the arm64 architecture in apt's
+# lists so that its packages can be downloaded.  No arm64 package is
+# installed here (scripts/aarch64-system/arm64-root.sh unpacks them into a
+# tree of their own): with an arm64 C library beside this machine's
+# (/lib/ld-linux-aarch64.so.1), death tests of the aarch64 lane hang under
+# qemu-aarch64.  Safe to run again.
 set -euo pipefail
 if [[ ${1:-} == aarch64-system ]] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
   dpkg --add-architecture arm64
@@ -19,8 +21,7 @@ packages=(
   python3 python3-pytest man-db
 )
 if [[ ${1:-} == aarch64-system ]]; then
-  packages=(qemu-system-arm cpio libpugixml-dev:arm64 libpam0g-dev:arm64 libpam-modules:arm64 libxml2:arm64
-    libcrypt1:arm64 libacl1:arm64 libattr1:arm64 libgmp10:arm64)
+  packages=(qemu-system-arm cpio e2fsprogs)
 fi
 missing=()
 for p in "${packages[@]}"; do

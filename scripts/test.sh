@@ -9,6 +9,7 @@ preset=${1:-default}
 bash scripts/deps.sh
 if [[ $preset == aarch64-system ]]; then
   bash scripts/deps.sh aarch64-system
+  bash scripts/aarch64-system/arm64-root.sh build/aarch64-system/arm64
   cmake --preset "$preset"
   cmake --build --preset "$preset"
   exec bash scripts/aarch64-system/run.sh build/aarch64-system

@@ -3,17 +3,25 @@
 emulated machine runs: one shell function call per suite that runs there,
 and a skip, with its reason, for each that needs a tool the machine lacks.
 
-    guest-list.py TESTS.json EMULATOR BUILD_DIR > tests.sh
+    guest-list.py TESTS.json EMULATOR BUILD_DIR IMAGE_ROOT > tests.sh
 
 TESTS.json is `ctest --show-only=json-v1`; EMULATOR the program the cross
 build runs its programs under on the build machine (qemu-aarch64), which the
 machine, running them itself, leaves out; BUILD_DIR the build tree, which
-the machine holds at the same path: only its programs run there.
+the machine holds at the same path; IMAGE_ROOT the machine's file tree.  A
+suite runs when its programs are the build tree's or the machine's own.
 """
 import json
 import os
 import shlex
 import sys
+
+
+# Suites whose script, once started, needs the build machine's tools.
+NEEDS_BUILD_MACHINE = {
+    "install_test": "installs with cmake and builds a program against the install with the "
+                    "compiler: tools of the build machine, not of the emulated one",
+}
 
 
 def quote(words):
@@ -24,6 +32,7 @@ def main():
     tests = json.load(open(sys.argv[1]))["tests"]
     emulator = os.path.basename(sys.argv[2])
     build = sys.argv[3]
+    image = sys.argv[4]
     out = []
     for test in tests:
         name = test["name"]
@@ -37,15 +46,25 @@ def main():
             while rest and rest[0].startswith("-"):
                 rest = rest[2:] if rest[0] in ("-L", "-cpu", "-E", "-U") else rest[1:]
             command = rest
+        # A tool found elsewhere here (a python3 of the build machine's own
+        # installation) is the machine's own of that name.
+        if command and not command[0].startswith(build + "/") and not os.path.lexists(image + command[0]):
+            own = "/usr/bin/" + os.path.basename(command[0])
+            if os.path.lexists(image + own):
+                command = [own] + command[1:]
         # The program itself, or the one hyxsim runs (after its "--").
         programs = command[:1]
         if "--" in command[:-1]:
             programs.append(command[command.index("--") + 1])
-        foreign = [p for p in programs if not p.startswith(build + "/")]
-        if not command or foreign:
-            tool = os.path.basename(foreign[0]) if command else "nothing"
-            out.append("skip %s %s" % (shlex.quote(name), shlex.quote(
-                "runs %s, a build-machine tool the emulated machine does not have" % tool)))
+        missing = [p for p in programs
+                   if not p.startswith(build + "/") and not os.path.lexists(image + p)]
+        if not command or missing or name in NEEDS_BUILD_MACHINE:
+            if name in NEEDS_BUILD_MACHINE:
+                reason = NEEDS_BUILD_MACHINE[name]
+            else:
+                reason = "runs %s, a build-machine tool the emulated machine does not carry" % (
+                    os.path.basename(missing[0]) if command else "nothing")
+            out.append("skip %s %s" % (shlex.quote(name), shlex.quote(reason)))
             continue
         env = props.get("ENVIRONMENT", [])
         if isinstance(env, str):

@@ -24,6 +24,16 @@ mount -t devtmpfs devtmpfs /dev 2>/dev/null
 mkdir -p /dev/pts /dev/shm /tmp /run /var/tmp
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
+# The scratch disk holds /tmp and /var/tmp: a file system that takes
+# direct reads, as the simulated host's volume images need.
+for module in virtio_ring virtio virtio_mmio virtio_blk; do insmod /hyx/modules/$module.ko; done
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ -b /dev/vda ] && break; sleep 1; done
+if mount -t ext4 /dev/vda /tmp; then
+  mkdir -p /tmp/.var-tmp
+  mount --bind /tmp/.var-tmp /var/tmp
+else
+  echo "HYX-WARNING no scratch disk: /tmp and /var/tmp stay on the tmpfs"
+fi
 chmod 1777 /tmp /var/tmp
 ip link set lo up 2>/dev/null || ifconfig lo 127.0.0.1 up
 hostname hyx-aarch64

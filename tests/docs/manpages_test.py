@@ -107,7 +107,7 @@ def render(man_dir, page):
     if shutil.which("man"):
         command = ["man", "--warnings=w", "-E", "UTF-8", "-l", page]
     else:
-        command = ["groff", "-man", "-Tutf8", "-ww", "-z", page]
+        command = ["groff", "-man", "-Tutf8", "-ww", page]
     env = dict(os.environ, MANWIDTH="80", MAN_KEEP_FORMATTING="0")
     result = subprocess.run(command, cwd=man_dir, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             text=True)

@@ -181,12 +181,16 @@ TEST(ToolErrors, EveryToolTellsItsVersion) {
 }
 
 // A snapshot of one subtree has no answer for the others: the user hears
-// which question was not recorded, not the cache's internal warnings.
+// which question was not recorded, not the cache's internal warnings.  The
+// file is named relative to the working directory, so that the message
+// names it whole wherever the tree lies (a long argument is shortened).
 TEST(ToolErrors, ASnapshotWithoutTheNodeSaysItWasNotRecorded) {
-  const std::string file = std::string(WORK_DIR) + "/pnics.snapshot";
-  ToolRun recorded = RunLine(OnHost("hypervisor", std::string(HYXSNAP_PATH) + " -o " + file + " net/pNics"));
+  const std::string file = "pnics.snapshot";
+  const std::string inWorkDir = std::string("cd ") + WORK_DIR + " && ";
+  ToolRun recorded =
+      RunLine(inWorkDir + OnHost("hypervisor", std::string(HYXSNAP_PATH) + " -o " + file + " net/pNics"));
   ASSERT_EQ(recorded.exitCode, 0) << recorded.err;
-  ToolRun run = RunLine(std::string(HYXINFO_PATH) + " --snapshot " + file + " version");
+  ToolRun run = RunLine(inWorkDir + HYXINFO_PATH + " --snapshot " + file + " version");
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_NE(run.err.find("hyxinfo: version: not recorded in the snapshot " + file + " (HYX_READ_ERROR ("),
             std::string::npos)
@@ -194,8 +198,8 @@ TEST(ToolErrors, ASnapshotWithoutTheNodeSaysItWasNotRecorded) {
   EXPECT_EQ(run.err.find("HsiCache"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find("corrupted"), std::string::npos) << run.err;
   // What was recorded still answers.
-  EXPECT_EQ(RunLine(std::string(HYXHSI_PATH) + " --snapshot " + file + " ls net/pNics").exitCode, 0);
-  unlink(file.c_str());
+  EXPECT_EQ(RunLine(inWorkDir + HYXHSI_PATH + " --snapshot " + file + " ls net/pNics").exitCode, 0);
+  unlink((std::string(WORK_DIR) + "/" + file).c_str());
 }
 
 TEST(ToolErrors, ThrottlesSayTheirWindowIsPerProcess) {
