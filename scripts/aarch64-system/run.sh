@@ -140,6 +140,10 @@ if ((instructions)); then
     exit 1
   fi
   echo "aarch64-system: counted in $took on the machine, exit status $code"
+  if ! grep -q '^HYX-COUNT ' "$log"; then
+    echo "aarch64-system: no case counted${1:+ (is there a case named $*?)}" >&2
+    exit 1
+  fi
   exit "$code"
 fi
 echo "=== aarch64-system results"
