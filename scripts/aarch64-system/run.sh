@@ -123,13 +123,16 @@ echo "initramfs: $(du -h "$machine/initrd.gz" | cut -f1), $( ((instructions)) &&
 truncate -s 4G "$machine/scratch.img"
 mkfs.ext4 -q -F -L scratch "$machine/scratch.img"
 
+# The console whole into the log, and its result lines (a failed suite's
+# output, the counts) shown as each arrives: sed -u reads and writes line by
+# line, where mawk would read the pipe in blocks and show them late.
 log=$machine/console.log
 status=0
 timeout --foreground "$bound" qemu-system-aarch64 -M virt -cpu cortex-a57 -smp "$processors" -m "$memory" -nographic -no-reboot -nic none \
   -drive file="$machine/scratch.img",format=raw,if=none,id=scratch -device virtio-blk-device,drive=scratch \
   -kernel "$vmlinuz" -initrd "$machine/initrd.gz" -append "console=ttyAMA0 panic=-1 quiet rdinit=/init" \
-  </dev/null | tee "$log" | awk '{ sub(/\r$/, "") } /^HYX-OUTPUT-BEGIN/ { out = 1 }
-    out || /^HYX-(START|RESULT|DONE|COUNT)|Kernel panic/ { print; fflush() } /^HYX-OUTPUT-END/ { out = 0 }' || status=$?
+  </dev/null | tee "$log" | sed -u -n -e 's/\r$//' -e '/^HYX-OUTPUT-BEGIN/,/^HYX-OUTPUT-END/{p;b}' \
+    -e '/^HYX-\(START\|RESULT\|DONE\|COUNT\)\|Kernel panic/p' || status=$?
 sed -i 's/\r$//' "$log"
 if ((instructions)); then
   echo "=== aarch64-system instructions per call"
