@@ -1,18 +1,38 @@
 #!/usr/bin/env bash
 # Unpacks Debian's arm64 packages into a tree of its own, nothing installed
 # on this machine:
-#   scripts/aarch64-system/arm64-root.sh DIR
+#   scripts/aarch64-system/arm64-root.sh DIR [valgrind]
 # DIR/root is the emulated machine's userland (the C library, PAM and its
 # modules, libxml2, a shell, Python and the everyday tools) with every
 # library they depend on, merged under usr/ as Debian lays it out; the cross
-# build finds pugixml there.  DIR/kernel holds the kernel package.  An arm64
+# build finds pugixml and {fmt} there.  DIR/kernel holds the kernel package.
+# With "valgrind", DIR/valgrind holds valgrind with its callgrind tool only,
+# a tree the machine carries when it counts instructions (run.sh
+# --instructions) and not otherwise.  An arm64
 # C library installed beside this machine's own would be found by qemu-user
 # and hang the qemu-user lane's death tests; unpacked here, it is not.
 # Needs only the arm64 architecture in apt's lists (deps.sh aarch64-system).
 set -euo pipefail
 dir=$(mkdir -p "$1" && cd "$1" && pwd)
+if [[ ${2:-} == valgrind ]]; then
+  # Needs nothing the root lacks (the C library); callgrind is the only
+  # tool kept, with the core's preload and the suppressions it reads.
+  mkdir -p "$dir/debs"
+  cd "$dir/debs"
+  compgen -G "valgrind_*_arm64.deb" >/dev/null || apt-get download valgrind:arm64
+  rm -rf "$dir/valgrind"
+  mkdir -p "$dir/valgrind"
+  dpkg-deb -x "$(compgen -G "valgrind_*_arm64.deb" | sort -V | tail -n 1)" "$dir/valgrind"
+  cd "$dir/valgrind/usr"
+  find bin -type f ! -name valgrind ! -name valgrind.bin -delete
+  find libexec/valgrind -type f ! -name callgrind-arm64-linux ! -name vgpreload_core-arm64-linux.so \
+    ! -name default.supp -delete
+  rm -rf include lib/aarch64-linux-gnu share
+  echo "arm64 valgrind: $(du -sh "$dir/valgrind" | cut -f1)"
+  exit 0
+fi
 packages=(
-  libc6 libstdc++6 libpam0g libpam-modules libpam-modules-bin libxml2 libpugixml-dev
+  libc6 libstdc++6 libpam0g libpam-modules libpam-modules-bin libxml2 libpugixml-dev libfmt-dev
   busybox-static dash bash coreutils grep sed findutils mawk iproute2 binutils groff-base python3
 )
 mkdir -p "$dir/debs"
