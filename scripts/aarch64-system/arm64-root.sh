@@ -14,15 +14,29 @@
 # Needs only the arm64 architecture in apt's lists (deps.sh aarch64-system).
 set -euo pipefail
 dir=$(mkdir -p "$1" && cd "$1" && pwd)
+
+# The newest downloaded file of package NAME, in the current directory.
+newest() { compgen -G "${1}_*.deb" | sort -V | tail -n 1; }
+# Downloads the packages named on standard input that have no file here
+# yet: a package downloaded once is not fetched again, even when a newer
+# version has come since (delete DIR/debs to refresh).
+fetch() {
+  local package missing=()
+  while read -r package; do
+    [[ -n $(newest "${package%:*}") ]] || missing+=("$package")
+  done
+  ((${#missing[@]})) || return 0
+  apt-get download "${missing[@]}" >/dev/null 2>&1 || apt-get download "${missing[@]}"
+}
 if [[ ${2:-} == valgrind ]]; then
   # Needs nothing the root lacks (the C library); callgrind is the only
   # tool kept, with the core's preload and the suppressions it reads.
   mkdir -p "$dir/debs"
   cd "$dir/debs"
-  compgen -G "valgrind_*_arm64.deb" >/dev/null || apt-get download valgrind:arm64
+  echo valgrind:arm64 | fetch
   rm -rf "$dir/valgrind"
   mkdir -p "$dir/valgrind"
-  dpkg-deb -x "$(compgen -G "valgrind_*_arm64.deb" | sort -V | tail -n 1)" "$dir/valgrind"
+  dpkg-deb -x "$(newest valgrind)" "$dir/valgrind"
   cd "$dir/valgrind/usr"
   find bin -type f ! -name valgrind ! -name valgrind.bin -delete
   find libexec/valgrind -type f ! -name callgrind-arm64-linux ! -name vgpreload_core-arm64-linux.so \
@@ -46,21 +60,13 @@ apt-get -s -o Dir::State::status=/dev/null -o APT::Install-Recommends=false \
   awk '/^Inst / && /\[(arm64|all)\]/ { print $2 }' | sort -u >wanted
 kernel=$(apt-cache depends linux-image-cloud-arm64:arm64 | sed -n 's/.*Depends: \(linux-image-[^ ]*\)/\1/p' | head -n 1)
 echo "${kernel%:arm64}:arm64" >>wanted
-# Downloaded once; a later run fetches only what changed.
-missing=()
-while read -r package; do
-  name=${package%:*}
-  compgen -G "${name}_*.deb" >/dev/null || missing+=("$package")
-done <wanted
-if ((${#missing[@]})); then
-  apt-get download "${missing[@]}" >/dev/null 2>&1 || apt-get download "${missing[@]}"
-fi
+fetch <wanted
 
 rm -rf "$dir/root" "$dir/kernel"
 mkdir -p "$dir/root" "$dir/kernel"
 while read -r package; do
   name=${package%:*}
-  deb=$(compgen -G "${name}_*.deb" | sort -V | tail -n 1)
+  deb=$(newest "$name")
   if [[ $name == linux-image-* ]]; then
     dpkg-deb -x "$deb" "$dir/kernel"
   else

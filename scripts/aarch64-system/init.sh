@@ -26,7 +26,7 @@ mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
 # The scratch disk holds /tmp and /var/tmp: a file system that takes
 # direct reads, as the simulated host's volume images need.
-for module in virtio_ring virtio virtio_mmio virtio_blk; do insmod /hyx/modules/$module.ko; done
+while read -r module; do insmod "/hyx/modules/$module.ko"; done </hyx/modules/order
 for _ in 1 2 3 4 5 6 7 8 9 10; do [ -b /dev/vda ] && break; sleep 1; done
 if mount -t ext4 /dev/vda /tmp; then
   mkdir -p /tmp/.var-tmp

@@ -56,12 +56,13 @@ cp -a "$arm64/root" "$root"
 ((instructions)) && cp -a "$arm64/valgrind/." "$root/"
 mkdir -p "$root"/{proc,sys,dev,tmp,run,root,hyx,busybox,var/tmp}
 mv "$root/usr/bin/busybox" "$root/busybox/busybox"
-# The block device driver for the scratch disk, in the order the modules
-# need each other.
+# The block device driver for the scratch disk, and the order the machine
+# loads its modules in (each after those it needs): hyx/modules/order.
 modules=$(ls -d "$arm64"/kernel/lib/modules/*)
 mkdir -p "$root/hyx/modules"
 for module in virtio_ring virtio virtio_mmio virtio_blk; do
   cp "$(find "$modules" -name "$module.ko")" "$root/hyx/modules/"
+  echo "$module" >>"$root/hyx/modules/order"
 done
 # Accounts and PAM's configuration: the machine's root and the services
 # this machine has (the files are the same on every architecture).
